@@ -1,0 +1,106 @@
+/*
+ * libstreamkit: plugin host, stream layer and decoders.
+ *
+ * Plugins are bound by file name ("Filmfile.psr", no folder): first from the folder PsrPlugins
+ * beside libstreamkit.so, then by the bare name through the dynamic loader's default search.
+ * Every handle carries a tag; a null, closed or foreign handle makes an operation return its
+ * failure value (handles are also checked against the set of live ones, so a stale pointer is
+ * never dereferenced).
+ */
+#ifndef STREAMKIT_LBR_H
+#define STREAMKIT_LBR_H
+
+#include <stdint.h>
+
+#include "streamkit/psr.h"
+
+#define LBR_API PSR_EXTERN_C __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define PLUGIN_MAGIC 0x75D39012u
+#define STREAM_MAGIC 0x75D39013u
+
+/* Opaque handles. */
+typedef struct PluginBinding PluginBinding;
+typedef struct StreamState StreamState;
+
+/* Stream modes and wanted kinds. */
+#define LBR_WANT_VIDEO 0x1
+#define LBR_WANT_AUDIO 0x2
+
+/* LbrSeekStream position that only flushes the queues and the audio history. */
+#define LBR_SEEK_FLUSH_ONLY 0xFFFFFFFFu
+
+#ifdef __cplusplus
+}
+#endif
+
+/* ---- plugin binding ---------------------------------------------------------------------- */
+
+/* Loads and binds a plugin; null when it cannot be loaded or lacks a required export. */
+LBR_API PluginBinding* LbrOpenPSR(const char* pluginFileName);
+/* 1; 0 when the binding is not live. */
+LBR_API int32_t LbrClosePSR(PluginBinding* binding);
+/* Returns the PluginCaps. With info: clears it, presets mediaFlags, lets the plugin fill it.
+ * With nameBuffer (PSR_PATH_MAX bytes): the plugin's own file name without its folder. */
+LBR_API uint32_t LbrGetPlugin(PluginBinding* binding, PsrPluginInfo* info, char* nameBuffer);
+/* Binds, describes and releases a plugin: the caps, or 0 when it cannot be bound (info is then
+ * left as it was). */
+LBR_API uint32_t LbrQueryPlugin(const char* pluginFileName, PsrPluginInfo* info);
+/* The module handle (dlopen handle) of the plugin; null when the binding is not live. */
+LBR_API void* LbrGetPluginInst(PluginBinding* binding);
+
+/* ---- relays ------------------------------------------------------------------------------ */
+
+LBR_API int32_t LbrSetEnvironment(PluginBinding* binding, void* window);
+LBR_API int32_t LbrIsSupportFile(PluginBinding* binding, const char* fileName);
+LBR_API void* LbrIsSupportCDBegin(PluginBinding* binding, int32_t trackCount,
+                                  const CdTocEntry* tracks);
+LBR_API int32_t LbrIsSupportCDSector(PluginBinding* binding, void* context, CdTocEntry track,
+                                     uint32_t lba, const uint8_t* sector);
+/* Count (index ignored with a null info), or -1 (index out of range, export missing). */
+LBR_API int32_t LbrIsSupportCDResult(PluginBinding* binding, void* context, int32_t index,
+                                     StrInfo* info);
+LBR_API void LbrIsSupportCDEnd(PluginBinding* binding, void* context);
+/* 1 when the plugin described the file, else 0. */
+LBR_API int32_t LbrGetStrFileInfo(PluginBinding* binding, const char* fileName, StrInfo* info);
+/* 1 success, 0 failure, -1 export missing or binding not live. */
+LBR_API int32_t LbrGetStrDataInfo(PluginBinding* binding, int32_t drive, uint32_t startSector,
+                                  uint32_t sectorCount, StrInfo* info);
+
+/* Display-size rule on size[0] = width, size[1] = height: a picture 2.5 times as wide as high
+ * or wider is halved in width (above 600) or doubled in height. 1 if changed. */
+LBR_API int32_t LbrGetOutputFrameSize(int32_t* size);
+
+/* ---- debug log --------------------------------------------------------------------------- */
+
+/* Sets the process-wide switch; returns it. */
+LBR_API int32_t LbrSETDEBUG(int32_t value);
+/* With the switch on, appends the formatted message (at most 511 characters) to "debug.TXT"
+ * in the state folder ($TAMRIN_HOME, else $XDG_STATE_HOME/tamrin, else
+ * ~/.local/state/tamrin). 1 when written; 0 when off or the file cannot be opened. */
+LBR_API int32_t LbrDEBUG(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/* ---- streams ----------------------------------------------------------------------------- */
+
+/* Opens a stream of a file (fileName) or of a disc area (fileName null, drive and info).
+ * mode: LBR_WANT_VIDEO | LBR_WANT_AUDIO. Null on failure. */
+LBR_API StreamState* LbrOpenStream(const char* pluginFileName, const char* fileName,
+                                   int32_t drive, StrInfo* info, uint32_t mode);
+LBR_API int32_t LbrCloseStream(StreamState* stream);
+/* Writes the next unit of a wanted kind (0 = either) into record, which must hold the 20-byte
+ * header and the largest payload of the plugin. 1 when written, 0 at the end. */
+LBR_API int32_t LbrReadStream(StreamState* stream, uint32_t wanted, PsrReadRecord* record);
+/* Gives an owned unit's block back to its plugin; 1 for units that own nothing. */
+LBR_API int32_t LbrFreeReadBuffer(StreamState* stream, PsrReadRecord* record);
+/* Seeks to positionMs (or, with 0xFFFFFFFF, only flushes) and empties both queues. */
+LBR_API int32_t LbrSeekStream(StreamState* stream, uint32_t positionMs);
+LBR_API StrInfo* LbrGetStreamInfo(StreamState* stream);
+LBR_API PluginBinding* LbrGetPluginHandle(StreamState* stream);
+/* mode = (mode & ~mask) | value, kinds the stream does not have left out. */
+LBR_API int32_t LbrSetOpenFlags(StreamState* stream, uint32_t mask, uint32_t value);
+
+#endif

@@ -1,0 +1,50 @@
+// One open stream: its plugin binding and handle, the two queues of units read ahead, and the
+// per-stream state of the decoders.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "plugin_binding.h"
+
+struct StreamState
+{
+    uint32_t tag = 0;
+    PluginBinding* binding = nullptr;
+    void* handle = nullptr;
+    uint32_t mode = 0;  // LBR_WANT_VIDEO | LBR_WANT_AUDIO
+    StrInfo info{};     // copy of the description given at open
+
+    std::vector<uint8_t> workBuffer;  // the bitstream decoder's buffer, grown on demand
+
+    std::mutex lock;  // guards both queues and every plugin read
+    // Units read ahead, oldest first: each a copy of header and payload.
+    std::deque<std::vector<uint8_t>> videoQueue;
+    std::deque<std::vector<uint8_t>> audioQueue;
+
+    int16_t audioHistory[4] = {};  // previous and second-previous sample, left then right
+    void* decoderContext = nullptr;
+};
+
+namespace streamkit {
+
+inline HandleRegistry& streamRegistry()
+{
+    static HandleRegistry registry;
+    return registry;
+}
+
+// The stream when it is open, else null.
+inline StreamState* liveStream(StreamState* stream)
+{
+    return streamRegistry().contains(stream) && stream->tag == STREAM_MAGIC ? stream : nullptr;
+}
+
+inline bool isVideoUnit(const PsrReadRecord& record)
+{
+    return (record.unitKind & UnitVideo) != 0;
+}
+
+} // namespace streamkit
