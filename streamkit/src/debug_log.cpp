@@ -18,14 +18,14 @@ std::string stateFolder()
 {
     std::string folder;
     if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
-        return home;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+        folder = home;
+    else if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
         folder = std::string(state) + "/tamrin";
     else if (const char* user = std::getenv("HOME"); user && *user)
         folder = std::string(user) + "/.local/state/tamrin";
     else
         return ".";
-    for (size_t pos = 1; pos != std::string::npos; pos = folder.find('/', pos + 1))
+    for (size_t pos = folder.find('/', 1); pos != std::string::npos; pos = folder.find('/', pos + 1))
         ::mkdir(folder.substr(0, pos).c_str(), 0755);
     ::mkdir(folder.c_str(), 0755);
     return folder;

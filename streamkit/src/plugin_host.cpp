@@ -220,12 +220,12 @@ LBR_API void LbrIsSupportCDEnd(PluginBinding* binding, void* context)
 
 LBR_API int32_t LbrGetStrFileInfo(PluginBinding* binding, const char* fileName, StrInfo* info)
 {
-    if (!liveBinding(binding) || !binding->PsrGetStrFileInfo || !fileName)
+    // Without a record the plugin would have nothing to fill: refused here rather than in it.
+    if (!liveBinding(binding) || !binding->PsrGetStrFileInfo || !fileName || !info)
         return 0;
     if (!binding->PsrGetStrFileInfo(fileName, info))
         return 0;
-    if (info)
-        streamkit::completeDisplaySize(*info);
+    streamkit::completeDisplaySize(*info);
     return 1;
 }
 
@@ -234,10 +234,9 @@ LBR_API int32_t LbrGetStrDataInfo(PluginBinding* binding, int32_t drive, uint32_
 {
     if (!liveBinding(binding) || !binding->PsrGetStrDataInfo)
         return -1;
-    if (!binding->PsrGetStrDataInfo(drive, startSector, sectorCount, info))
+    if (!info || !binding->PsrGetStrDataInfo(drive, startSector, sectorCount, info))
         return 0;
-    if (info)
-        streamkit::completeDisplaySize(*info);
+    streamkit::completeDisplaySize(*info);
     return 1;
 }
 
