@@ -13,7 +13,7 @@ function(tamrin_plugin)
     LIBRARY_OUTPUT_DIRECTORY "${TAMRIN_PLUGIN_DIR}"
     INSTALL_RPATH "$ORIGIN/..")
   target_link_libraries(${target} PRIVATE streamkit_headers ${P_LIBS})
-  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  target_link_options(${target} PRIVATE ${TAMRIN_NO_UNDEFINED})
   install(TARGETS ${target} LIBRARY DESTINATION "${TAMRIN_INSTALL_DIR}/PsrPlugins")
 endfunction()
 
