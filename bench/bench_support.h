@@ -1,0 +1,15 @@
+// What the benchmarks share: timing an independent tool on the same input in the same run.
+#pragma once
+
+#include <string>
+
+namespace bench {
+
+// Runs the shell command `runs` times (after one warm-up) and returns the median wall time in
+// seconds, or a negative value when the command fails or is not installed.
+double medianSeconds(const std::string& command, int runs = 5);
+
+// Quotes a path for the shell.
+std::string quoted(const std::string& path);
+
+} // namespace bench
