@@ -1,0 +1,36 @@
+// plugins: describe every plugin of the folder, usable or not.
+#include <iostream>
+
+#include "commands.h"
+#include "json_output.h"
+#include "output.h"
+#include "plugin_folder.h"
+
+namespace tamrin::cli {
+
+int runPlugins(const PluginsOptions& options)
+{
+    const auto folder = pluginFolder();
+    std::string error;
+    const auto files = listPluginFiles(folder, error);
+    if (!files) {
+        reportError(folder.string(), "cannot read the plugin folder: " + error);
+        return kExitFailure;
+    }
+
+    Json list = Json::array();
+    for (const std::string& file : *files) {
+        const PluginEntry entry = queryPlugin(file);
+        if (options.json)
+            list.push_back(pluginJson(entry));
+        else
+            printPluginText(std::cout, entry);
+    }
+    if (options.json)
+        writeJson(std::cout, list);
+    else if (files->empty())
+        std::cout << "no plugins in " << folder.string() << '\n';
+    return kExitOk;
+}
+
+} // namespace tamrin::cli

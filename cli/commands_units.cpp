@@ -1,0 +1,177 @@
+// units: read a file's stream from start to end, as the player does, and show every unit with
+// a CRC-32 of its payload. The per-unit checksums are the regression guard of the plugins.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "commands.h"
+#include "input_file.h"
+#include "json_output.h"
+#include "output.h"
+#include "plugin_folder.h"
+#include "progress.h"
+#include "streamkit/lbr.h"
+
+namespace tamrin::cli {
+
+namespace {
+
+// The read contract passes no buffer size: the caller must hold the 20-byte header and the
+// largest payload any plugin produces. The movie plugins' largest unit is one frame of at most
+// 24 sectors (48 KiB) and CD audio gives at most four 2352-byte sectors; 4 MiB is far above
+// both and leaves room for plugins that hand out larger blocks.
+constexpr size_t kPayloadCapacity = size_t(4) << 20;
+constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
+
+struct StreamCloser
+{
+    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
+};
+using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
+
+uint32_t crcOf(uint32_t crc, const uint8_t* bytes, size_t length)
+{
+    // zlib takes lengths as uInt; payloads here are far below its limit.
+    return uint32_t(::crc32(crc, bytes, uInt(length)));
+}
+
+// The checksum of a unit as it would be stored: an owned unit's reference replaced by the
+// block it points to, so that the value does not depend on where the plugin allocated it.
+uint32_t payloadCrc(const PsrReadRecord& record)
+{
+    uint32_t crc = uint32_t(::crc32(0, nullptr, 0));
+    if ((record.unitFlags & UnitOwned) && record.payloadBytes >= PSR_OWNED_REF_BYTES) {
+        const auto* block = static_cast<const uint8_t*>(PsrOwnedBlock(&record));
+        if (block)
+            crc = crcOf(crc, block, PsrOwnedBlockSize(&record));
+        return crcOf(crc, record.payload + PSR_OWNED_REF_BYTES,
+                     record.payloadBytes - PSR_OWNED_REF_BYTES);
+    }
+    return crcOf(crc, record.payload, record.payloadBytes);
+}
+
+// The plugin for the file: the one named with --plugin, or the first in the folder that takes
+// it. Reports the reason and returns nothing when there is none.
+std::optional<Acceptance> choosePlugin(const UnitsOptions& options)
+{
+    if (!options.plugin.empty()) {
+        const PluginEntry entry = queryPlugin(options.plugin);
+        if (entry.state != PluginState::Usable) {
+            reportError(options.plugin, std::string(unusableReason(entry)));
+            return std::nullopt;
+        }
+        if (!(entry.caps & CapFile)) {
+            reportError(options.plugin, "this plugin does not open files");
+            return std::nullopt;
+        }
+        Acceptance accepted;
+        accepted.plugin = options.plugin;
+        if (!pluginAcceptsFile(options.plugin, options.file, accepted.info)) {
+            reportError(options.file, options.plugin + " does not accept this file");
+            return std::nullopt;
+        }
+        return accepted;
+    }
+
+    const auto folder = pluginFolder();
+    std::string error;
+    const auto files = listPluginFiles(folder, error);
+    if (!files) {
+        reportError(folder.string(), "cannot read the plugin folder: " + error);
+        return std::nullopt;
+    }
+    auto accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
+    if (!accepted)
+        reportError(options.file, rejectionMessage(options.file));
+    return accepted;
+}
+
+} // namespace
+
+int runUnits(const UnitsOptions& options)
+{
+    if (const auto problem = inputFileProblem(options.file)) {
+        reportError(options.file, *problem);
+        return kExitFailure;
+    }
+    std::optional<Acceptance> accepted = choosePlugin(options);
+    if (!accepted)
+        return kExitFailure;
+
+    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0,
+                                   &accepted->info, LBR_WANT_VIDEO | LBR_WANT_AUDIO));
+    if (!stream) {
+        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
+        return kExitFailure;
+    }
+
+    auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);
+    auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
+
+    if (!options.json) {
+        std::cout << options.file << ": " << accepted->plugin << '\n';
+        printUnitHeaderText(std::cout);
+    }
+    // In text mode on a terminal the unit lines themselves show the progress; a second line on
+    // the same screen would only tear them.
+    const bool linesOnTerminal = !options.json && ::isatty(STDOUT_FILENO) == 1;
+    ProgressLine progress(!options.noProgress && !linesOnTerminal);
+
+    int status = kExitOk;
+    UnitTotals totals;
+    Json units = Json::array();
+    uint32_t lastFrame = 0;
+    for (uint64_t index = 0; options.limit == 0 || index < options.limit; ++index) {
+        if (LbrReadStream(stream.get(), 0, record) != 1)
+            break;
+        if (record->payloadBytes > kPayloadCapacity) {
+            progress.finish();
+            reportError(options.file, "unit " + std::to_string(index) + " claims " +
+                                          std::to_string(record->payloadBytes) +
+                                          " payload bytes, more than the read buffer holds");
+            status = kExitFailure;
+            break;
+        }
+        const UnitLine unit{index,           record->frameNumber, record->width,
+                            record->height,  record->param,       record->unitKind,
+                            record->unitFlags, record->payloadBytes, payloadCrc(*record)};
+        if (LbrFreeReadBuffer(stream.get(), record) != 1) {
+            progress.finish();
+            reportError(options.file, accepted->plugin + " did not take back unit " +
+                                          std::to_string(index));
+            status = kExitFailure;
+        }
+
+        if (isVideoKind(unit.unitKind)) {
+            ++totals.videoUnits;
+            lastFrame = unit.frameNumber;
+        } else {
+            ++totals.audioUnits;
+        }
+        totals.payloadBytes += unit.payloadBytes;
+        if (options.json)
+            units.push_back(unitJson(unit));
+        else
+            printUnitText(std::cout, unit);
+        progress.update(index + 1, lastFrame, accepted->info.frameCount);
+    }
+    progress.finish();
+
+    if (options.json) {
+        Json document;
+        document["file"] = options.file;
+        document["plugin"] = accepted->plugin;
+        document["info"] = strInfoJson(accepted->info);
+        document["units"] = std::move(units);
+        document["totals"] = unitTotalsJson(totals);
+        writeJson(std::cout, document);
+    } else {
+        printUnitTotalsText(std::cout, totals);
+    }
+    return status;
+}
+
+} // namespace tamrin::cli

@@ -1,0 +1,69 @@
+// The plugins this program can use: the *.psr files of the PsrPlugins folder beside it, which
+// is also where libstreamkit (installed beside the program) binds them from.
+#ifndef TAMRIN_CLI_PLUGIN_FOLDER_H
+#define TAMRIN_CLI_PLUGIN_FOLDER_H
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "streamkit/psr.h"
+
+namespace tamrin::cli {
+
+// The folder holding the running program (from /proc/self/exe); empty when unknown.
+std::filesystem::path programFolder();
+
+// programFolder() / "PsrPlugins".
+std::filesystem::path pluginFolder();
+
+// File names (no folder) of the *.psr files in `folder` ("psr" in any case), sorted by byte
+// order. Null with `error` set when the folder cannot be read.
+std::optional<std::vector<std::string>> listPluginFiles(const std::filesystem::path& folder,
+                                                         std::string& error);
+
+enum class PluginState
+{
+    Usable,
+    NotBound,         // not a loadable plugin, or a required export is missing
+    NoCaps,           // bound, but it opens neither files nor discs
+    NewerInterface,   // built for a newer contract than this host's
+};
+
+struct PluginEntry
+{
+    std::string file;
+    PluginState state = PluginState::NotBound;
+    uint32_t caps = 0;
+    PsrPluginInfo info{}; // as the plugin filled it; meaningless when NotBound
+};
+
+// Describes one plugin through LbrQueryPlugin.
+PluginEntry queryPlugin(const std::string& file);
+
+// Why a plugin cannot be used; empty for usable ones.
+std::string_view unusableReason(const PluginEntry& entry);
+
+// The usable file-capable plugins of the folder, in file name order.
+std::vector<PluginEntry> filePlugins(const std::vector<std::string>& files);
+
+// Asks one plugin whether it takes `file`: the file test, then the description into a cleared
+// `info`. False when the plugin cannot be bound, refuses the file or fails to describe it.
+bool pluginAcceptsFile(const std::string& plugin, const std::string& file, StrInfo& info);
+
+struct Acceptance
+{
+    std::string plugin;
+    StrInfo info{};
+};
+
+// The first of `plugins` that accepts `file`, with its description of the file.
+std::optional<Acceptance> firstAcceptingPlugin(const std::vector<PluginEntry>& plugins,
+                                               const std::string& file);
+
+} // namespace tamrin::cli
+
+#endif

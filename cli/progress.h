@@ -1,0 +1,36 @@
+// A one-line progress report on a terminal's stderr for long reads; silent elsewhere.
+#ifndef TAMRIN_CLI_PROGRESS_H
+#define TAMRIN_CLI_PROGRESS_H
+
+#include <chrono>
+#include <cstdint>
+
+namespace tamrin::cli {
+
+class ProgressLine
+{
+  public:
+    // Shows nothing unless `enabled` and stderr is a terminal.
+    explicit ProgressLine(bool enabled);
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+    ~ProgressLine();
+
+    // Cheap when nothing is due: draws at most every 100 ms, and only once the work has run
+    // for half a second, so that short streams leave no trace.
+    void update(uint64_t units, uint32_t frameNumber, uint32_t frameCount);
+    // Erases the line, if one was drawn.
+    void finish();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    bool m_enabled = false;
+    bool m_drawn = false;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+};
+
+} // namespace tamrin::cli
+
+#endif
