@@ -28,8 +28,8 @@ struct ProbeOptions
 struct UnitsOptions
 {
     std::string file;
-    std::string plugin;  // empty: the first plugin that accepts the file
-    uint64_t limit = 0;  // 0: every unit
+    std::string plugin; // empty: the first plugin that accepts the file
+    uint64_t limit = 0; // 0: every unit
     bool json = false;
     bool noProgress = false;
 };

@@ -47,8 +47,7 @@ uint32_t payloadCrc(const PsrReadRecord& record)
         const auto* block = static_cast<const uint8_t*>(PsrOwnedBlock(&record));
         if (block)
             crc = crcOf(crc, block, PsrOwnedBlockSize(&record));
-        return crcOf(crc, record.payload + PSR_OWNED_REF_BYTES,
-                     record.payloadBytes - PSR_OWNED_REF_BYTES);
+        return crcOf(crc, record.payload + PSR_OWNED_REF_BYTES, record.payloadBytes - PSR_OWNED_REF_BYTES);
     }
     return crcOf(crc, record.payload, record.payloadBytes);
 }
@@ -101,8 +100,8 @@ int runUnits(const UnitsOptions& options)
     if (!accepted)
         return kExitFailure;
 
-    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0,
-                                   &accepted->info, LBR_WANT_VIDEO | LBR_WANT_AUDIO));
+    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &accepted->info,
+                                   LBR_WANT_VIDEO | LBR_WANT_AUDIO));
     if (!stream) {
         reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
         return kExitFailure;
@@ -135,13 +134,18 @@ int runUnits(const UnitsOptions& options)
             status = kExitFailure;
             break;
         }
-        const UnitLine unit{index,           record->frameNumber, record->width,
-                            record->height,  record->param,       record->unitKind,
-                            record->unitFlags, record->payloadBytes, payloadCrc(*record)};
+        const UnitLine unit{index,
+                            record->frameNumber,
+                            record->width,
+                            record->height,
+                            record->param,
+                            record->unitKind,
+                            record->unitFlags,
+                            record->payloadBytes,
+                            payloadCrc(*record)};
         if (LbrFreeReadBuffer(stream.get(), record) != 1) {
             progress.finish();
-            reportError(options.file, accepted->plugin + " did not take back unit " +
-                                          std::to_string(index));
+            reportError(options.file, accepted->plugin + " did not take back unit " + std::to_string(index));
             status = kExitFailure;
         }
 

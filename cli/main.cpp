@@ -27,8 +27,8 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
 
     PluginsOptions pluginsOptions;
-    CLI::App* plugins = app.add_subcommand(
-        "plugins", "List every plugin of the PsrPlugins folder beside this program.");
+    CLI::App* plugins =
+        app.add_subcommand("plugins", "List every plugin of the PsrPlugins folder beside this program.");
     plugins->add_flag("--json", pluginsOptions.json, "Write JSON instead of text.");
 
     ProbeOptions probeOptions;

@@ -50,8 +50,7 @@ constexpr FlagName kMediaNames[] = {
 };
 
 constexpr FlagName kKindNames[] = {
-    {StrVideo, "video"}, {StrAudio, "audio"}, {StrStill, "still"},
-    {StrMusic, "music"}, {StrTimed, "timed"},
+    {StrVideo, "video"}, {StrAudio, "audio"}, {StrStill, "still"}, {StrMusic, "music"}, {StrTimed, "timed"},
 };
 
 constexpr FlagName kUnitFlagNames[] = {
@@ -162,8 +161,7 @@ void printStrInfoText(std::ostream& out, const StrInfo& info)
     field(out, "width", std::to_string(info.width));
     field(out, "height", std::to_string(info.height));
     field(out, "frameRate", std::to_string(info.frameRate) + " (" + frameRateText(info.frameRate) + ")");
-    field(out, "audioFormat",
-          std::to_string(info.audioFormat) + (info.audioFormat == 1 ? " (PCM)" : ""));
+    field(out, "audioFormat", std::to_string(info.audioFormat) + (info.audioFormat == 1 ? " (PCM)" : ""));
     field(out, "channels", std::to_string(info.channels));
     field(out, "bitsPerSample", std::to_string(info.bitsPerSample));
     field(out, "sampleRate", std::to_string(info.sampleRate));
@@ -188,8 +186,8 @@ void printUnitText(std::ostream& out, const UnitLine& unit)
 
 void printUnitTotalsText(std::ostream& out, const UnitTotals& totals)
 {
-    out << "total: " << totals.videoUnits << " video units, " << totals.audioUnits
-        << " audio units, " << totals.payloadBytes << " payload bytes\n";
+    out << "total: " << totals.videoUnits << " video units, " << totals.audioUnits << " audio units, "
+        << totals.payloadBytes << " payload bytes\n";
 }
 
 } // namespace tamrin::cli

@@ -18,9 +18,8 @@ bool hasPluginExtension(const std::string& name)
     if (name.size() <= kExtension.size())
         return false;
     const std::string_view tail = std::string_view(name).substr(name.size() - kExtension.size());
-    return std::equal(tail.begin(), tail.end(), kExtension.begin(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
-    });
+    return std::equal(tail.begin(), tail.end(), kExtension.begin(),
+                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b; });
 }
 
 // LbrQueryPlugin returns 0 both for a plugin it cannot bind (the record is then left alone) and

@@ -23,14 +23,14 @@ std::filesystem::path pluginFolder();
 // File names (no folder) of the *.psr files in `folder` ("psr" in any case), sorted by byte
 // order. Null with `error` set when the folder cannot be read.
 std::optional<std::vector<std::string>> listPluginFiles(const std::filesystem::path& folder,
-                                                         std::string& error);
+                                                        std::string& error);
 
 enum class PluginState
 {
     Usable,
-    NotBound,         // not a loadable plugin, or a required export is missing
-    NoCaps,           // bound, but it opens neither files nor discs
-    NewerInterface,   // built for a newer contract than this host's
+    NotBound,       // not a loadable plugin, or a required export is missing
+    NoCaps,         // bound, but it opens neither files nor discs
+    NewerInterface, // built for a newer contract than this host's
 };
 
 struct PluginEntry

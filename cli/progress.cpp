@@ -31,8 +31,8 @@ void ProgressLine::update(uint64_t units, uint32_t frameNumber, uint32_t frameCo
     if (now - m_start < kFirstDraw || (m_drawn && now - m_lastDraw < kRedraw))
         return;
     if (frameCount != 0)
-        std::fprintf(stderr, "\r\033[Kunits %llu, frame %u of %u",
-                     static_cast<unsigned long long>(units), frameNumber, frameCount);
+        std::fprintf(stderr, "\r\033[Kunits %llu, frame %u of %u", static_cast<unsigned long long>(units),
+                     frameNumber, frameCount);
     else
         std::fprintf(stderr, "\r\033[Kunits %llu", static_cast<unsigned long long>(units));
     std::fflush(stderr);

@@ -1,7 +1,7 @@
 #include "cli_runner.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -86,8 +86,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& args)
     std::vector<char*> envp = pointers(envStrings);
 
     pid_t pid = 0;
-    const int spawnError =
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawnError = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);

@@ -57,15 +57,14 @@ TEST_F(ProbeCommand, JsonNamesEveryStreamField)
     const auto movies = movieFiles();
     ASSERT_FALSE(movies.empty());
     // Parsed keeping the key order: the fields come in record order.
-    const auto list =
-        nlohmann::ordered_json::parse(runCli({"probe", "--json", movies.front().string()}).out);
+    const auto list = nlohmann::ordered_json::parse(runCli({"probe", "--json", movies.front().string()}).out);
     std::vector<std::string> keys;
     for (const auto& item : list[0]["info"].items())
         keys.push_back(item.key());
-    const std::vector<std::string> expected{
-        "kind",        "reserved",      "startSector", "sectorCount", "durationMs", "frameCount",
-        "width",       "height",        "frameRate",   "audioFormat", "channels",   "bitsPerSample",
-        "sampleRate",  "dataBytes",     "outWidth",    "outHeight"};
+    const std::vector<std::string> expected{"kind",       "reserved",    "startSector", "sectorCount",
+                                            "durationMs", "frameCount",  "width",       "height",
+                                            "frameRate",  "audioFormat", "channels",    "bitsPerSample",
+                                            "sampleRate", "dataBytes",   "outWidth",    "outHeight"};
     EXPECT_EQ(keys, expected);
 }
 

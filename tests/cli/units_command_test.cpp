@@ -104,8 +104,7 @@ TEST_F(UnitsCommand, SoundChecksumIsTheCrcOfTheSectorData)
     // the file here and checksummed independently.
     const std::string file = readFile(movie(3));
     ASSERT_GE(file.size(), kRiffHeaderBytes + kRawSectorBytes);
-    const auto* data =
-        reinterpret_cast<const Bytef*>(file.data() + kRiffHeaderBytes + kXaDataOffset);
+    const auto* data = reinterpret_cast<const Bytef*>(file.data() + kRiffHeaderBytes + kXaDataOffset);
     char expected[16];
     std::snprintf(expected, sizeof expected, "%08lx", crc32(0, data, kXaDataBytes));
 
@@ -124,8 +123,8 @@ TEST_F(UnitsCommand, LimitStopsEarlyWithTheSameUnits)
     ASSERT_EQ(some["units"].size(), 5u);
     for (size_t i = 0; i < 5; ++i)
         EXPECT_EQ(some["units"][i], all["units"][i]);
-    const uint64_t total = some["totals"]["videoUnits"].get<uint64_t>() +
-                           some["totals"]["audioUnits"].get<uint64_t>();
+    const uint64_t total =
+        some["totals"]["videoUnits"].get<uint64_t>() + some["totals"]["audioUnits"].get<uint64_t>();
     EXPECT_EQ(total, 5u);
 }
 
