@@ -42,9 +42,11 @@ inline StreamState* liveStream(StreamState* stream)
     return streamRegistry().contains(stream) && stream->tag == STREAM_MAGIC ? stream : nullptr;
 }
 
+// Pictures are the 0x10 family alone; the sound kinds 0x30 to 0x3F and 0x70 to 0x7F also have
+// bit 0x10 set and stay sound.
 inline bool isVideoUnit(const PsrReadRecord& record)
 {
-    return (record.unitKind & UnitVideo) != 0;
+    return (record.unitKind & 0xF0) == UnitVideo;
 }
 
 } // namespace streamkit

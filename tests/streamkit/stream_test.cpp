@@ -56,7 +56,7 @@ protected:
         if (!LbrReadStream(stream, wanted, record.get()))
             return -1;
         const int id = record->payloadBytes ? record->payload[0] : 0;
-        const bool isVideo = record->unitKind & UnitVideo;
+        const bool isVideo = (record->unitKind & 0xF0) == UnitVideo;
         LbrFreeReadBuffer(stream, record.get());
         return isVideo ? 1000 + id : id;
     }
@@ -141,7 +141,8 @@ TEST_F(Streams, BothKindsWantedPrefersQueuedVideo)
 
 TEST_F(Streams, UnitKindZeroIsDecidedByTheFrameNumber)
 {
-    control->units = {video(5, 5), audio(9), {0, 0x2F, 0, 16, 8}, {3, UnitVideoPluginOnly, 0, 16, 3}};
+    control->units = {video(5, 5), audio(9), {0, 0x2F, 0, 16, 8}, {3, UnitVideoPluginOnly, 0, 16, 3},
+                      {0, 0x35, 0, 16, 35}, {0, 0x70, 0, 16, 70}};
     ASSERT_NE(open(), nullptr);
     ASSERT_EQ(LbrReadStream(stream, kBoth, record.get()), 1);
     EXPECT_EQ(record->unitKind, UnitVideo);
@@ -151,6 +152,10 @@ TEST_F(Streams, UnitKindZeroIsDecidedByTheFrameNumber)
     EXPECT_EQ(record->unitKind, 0x2F) << "a plugin's own kind is kept";
     ASSERT_EQ(LbrReadStream(stream, LBR_WANT_VIDEO, record.get()), 1);
     EXPECT_EQ(record->unitKind, UnitVideoPluginOnly);
+    // Interleaved SPU ADPCM and PCM kinds carry bit 0x10 too, and are still sound.
+    EXPECT_EQ(LbrReadStream(stream, LBR_WANT_VIDEO, record.get()), 0);
+    EXPECT_EQ(next(LBR_WANT_AUDIO), 35);
+    EXPECT_EQ(next(LBR_WANT_AUDIO), 70);
 }
 
 TEST_F(Streams, AskingForAKindTheModeExcludesDrainsTheStream)
