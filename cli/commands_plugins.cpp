@@ -10,13 +10,9 @@ namespace tamrin::cli {
 
 int runPlugins(const PluginsOptions& options)
 {
-    const auto folder = pluginFolder();
-    std::string error;
-    const auto files = listPluginFiles(folder, error);
-    if (!files) {
-        reportError(folder.string(), "cannot read the plugin folder: " + error);
+    const auto files = installedPluginFiles();
+    if (!files)
         return kExitFailure;
-    }
 
     Json list = Json::array();
     for (const std::string& file : *files) {
@@ -29,7 +25,7 @@ int runPlugins(const PluginsOptions& options)
     if (options.json)
         writeJson(std::cout, list);
     else if (files->empty())
-        std::cout << "no plugins in " << folder.string() << '\n';
+        std::cout << "no plugins in " << pluginFolder().string() << '\n';
     return kExitOk;
 }
 

@@ -13,13 +13,9 @@ namespace tamrin::cli {
 
 int runProbe(const ProbeOptions& options)
 {
-    const auto folder = pluginFolder();
-    std::string error;
-    const auto files = listPluginFiles(folder, error);
-    if (!files) {
-        reportError(folder.string(), "cannot read the plugin folder: " + error);
+    const auto files = installedPluginFiles();
+    if (!files)
         return kExitFailure;
-    }
     const std::vector<PluginEntry> plugins = filePlugins(*files);
 
     int status = kExitOk;

@@ -75,13 +75,9 @@ std::optional<Acceptance> choosePlugin(const UnitsOptions& options)
         return accepted;
     }
 
-    const auto folder = pluginFolder();
-    std::string error;
-    const auto files = listPluginFiles(folder, error);
-    if (!files) {
-        reportError(folder.string(), "cannot read the plugin folder: " + error);
+    const auto files = installedPluginFiles();
+    if (!files)
         return std::nullopt;
-    }
     auto accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
     if (!accepted)
         reportError(options.file, rejectionMessage(options.file));

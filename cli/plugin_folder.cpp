@@ -1,5 +1,7 @@
 #include "plugin_folder.h"
 
+#include "output.h"
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -150,6 +152,16 @@ std::optional<Acceptance> firstAcceptingPlugin(const std::vector<PluginEntry>& p
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> installedPluginFiles()
+{
+    const auto folder = pluginFolder();
+    std::string error;
+    auto files = listPluginFiles(folder, error);
+    if (!files)
+        reportError(folder.string(), "cannot read the plugin folder: " + error);
+    return files;
 }
 
 } // namespace tamrin::cli

@@ -25,6 +25,9 @@ std::filesystem::path pluginFolder();
 std::optional<std::vector<std::string>> listPluginFiles(const std::filesystem::path& folder,
                                                         std::string& error);
 
+// listPluginFiles(pluginFolder()); when the folder cannot be read, says so on stderr.
+std::optional<std::vector<std::string>> installedPluginFiles();
+
 enum class PluginState
 {
     Usable,
