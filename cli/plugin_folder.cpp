@@ -1,6 +1,6 @@
 #include "plugin_folder.h"
 
-#include "output.h"
+#include "commands.h"
 
 #include <algorithm>
 #include <cstring>
