@@ -18,49 +18,6 @@
 
 #ifdef __cplusplus
 extern "C" {
-/* ---- pictures ---------------------------------------------------------------------------- */
-
-/* Largest picture side the decoders and the picture allocator accept; unit headers that claim
- * more are refused rather than allocated. */
-#define LBR_MAX_PICTURE_SIDE 4096
-
-/* Decodes one video unit into a picture of 16 bits per pixel (bits == 16) or 24. A picture given
- * for reuse is consumed: reused, or freed and replaced, or freed on failure. Null when the unit
- * is not a picture, is only for the plugin's decoder, or cannot be decoded. */
-LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int32_t bits,
-                                 int32_t unused, FrameDib* reuse);
-/* Decodes one video unit into planar 4:2:0 samples before the colour conversion (each sample
- * the clamped transform output + 128): y holds width x height bytes, cb and cr each
- * ((width + 1) / 2) x ((height + 1) / 2). Cb is the blue-difference (second) chroma block, Cr
- * the red-difference (first) one. 1 when decoded, 0 otherwise. */
-LBR_API int32_t LbrDecodeFrameYuv(StreamState* stream, PsrReadRecord* record, uint8_t* y, uint8_t* cb,
-                                  uint8_t* cr);
-/* Rebuilds the colour tables: brightness and offsets added to the samples, gamma x 100. 0. */
-LBR_API int32_t LbrSetColorModify(int32_t brightness, int32_t blue, int32_t red, int32_t gamma);
-/* A zero-filled picture with its header written (bits 16, anything else 24); null on failure.
- * A reuse picture that is too small is freed. */
-LBR_API FrameDib* LbrAllocBitmap(int32_t width, int32_t height, int32_t planes, int32_t bits,
-                                 FrameDib* reuse);
-LBR_API void LbrFreeBitmap(FrameDib* picture);
-/* Scales a picture to target[0] x target[1] (or, with a null target, the display size of the
- * source). Modes: 0 none, 1 nearest neighbour, 2 to 4 two-pass area averaging or linear
- * interpolation, 5 as 4 except an exact 2x enlargement that draws the 2x2 pattern. Returns the
- * result, which may be the source itself; never fails (returns the source when it cannot
- * allocate). freeSource: the source is freed when a new picture is returned. */
-LBR_API FrameDib* LbrStretchFrame(FrameDib* source, FrameDib* reuse, int32_t mode, int32_t freeSource,
-                                  const int32_t* target);
-
-/* Bytes per row of a picture: rows are padded to 4 bytes. */
-static inline uint32_t LbrPictureStride(int32_t width, int32_t bits)
-{
-    return (uint32_t)(((int64_t)width * bits + 31) / 32) * 4u;
-}
-/* First byte of the pixel rows (bottom row first). */
-static inline uint8_t* LbrPicturePixels(FrameDib* picture)
-{
-    return (uint8_t*)picture + sizeof(FrameDib);
-}
-
 #endif
 
 #define PLUGIN_MAGIC 0x75D39012u
@@ -79,49 +36,6 @@ typedef struct StreamState StreamState;
 
 #ifdef __cplusplus
 }
-/* ---- pictures ---------------------------------------------------------------------------- */
-
-/* Largest picture side the decoders and the picture allocator accept; unit headers that claim
- * more are refused rather than allocated. */
-#define LBR_MAX_PICTURE_SIDE 4096
-
-/* Decodes one video unit into a picture of 16 bits per pixel (bits == 16) or 24. A picture given
- * for reuse is consumed: reused, or freed and replaced, or freed on failure. Null when the unit
- * is not a picture, is only for the plugin's decoder, or cannot be decoded. */
-LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int32_t bits,
-                                 int32_t unused, FrameDib* reuse);
-/* Decodes one video unit into planar 4:2:0 samples before the colour conversion (each sample
- * the clamped transform output + 128): y holds width x height bytes, cb and cr each
- * ((width + 1) / 2) x ((height + 1) / 2). Cb is the blue-difference (second) chroma block, Cr
- * the red-difference (first) one. 1 when decoded, 0 otherwise. */
-LBR_API int32_t LbrDecodeFrameYuv(StreamState* stream, PsrReadRecord* record, uint8_t* y, uint8_t* cb,
-                                  uint8_t* cr);
-/* Rebuilds the colour tables: brightness and offsets added to the samples, gamma x 100. 0. */
-LBR_API int32_t LbrSetColorModify(int32_t brightness, int32_t blue, int32_t red, int32_t gamma);
-/* A zero-filled picture with its header written (bits 16, anything else 24); null on failure.
- * A reuse picture that is too small is freed. */
-LBR_API FrameDib* LbrAllocBitmap(int32_t width, int32_t height, int32_t planes, int32_t bits,
-                                 FrameDib* reuse);
-LBR_API void LbrFreeBitmap(FrameDib* picture);
-/* Scales a picture to target[0] x target[1] (or, with a null target, the display size of the
- * source). Modes: 0 none, 1 nearest neighbour, 2 to 4 two-pass area averaging or linear
- * interpolation, 5 as 4 except an exact 2x enlargement that draws the 2x2 pattern. Returns the
- * result, which may be the source itself; never fails (returns the source when it cannot
- * allocate). freeSource: the source is freed when a new picture is returned. */
-LBR_API FrameDib* LbrStretchFrame(FrameDib* source, FrameDib* reuse, int32_t mode, int32_t freeSource,
-                                  const int32_t* target);
-
-/* Bytes per row of a picture: rows are padded to 4 bytes. */
-static inline uint32_t LbrPictureStride(int32_t width, int32_t bits)
-{
-    return (uint32_t)(((int64_t)width * bits + 31) / 32) * 4u;
-}
-/* First byte of the pixel rows (bottom row first). */
-static inline uint8_t* LbrPicturePixels(FrameDib* picture)
-{
-    return (uint8_t*)picture + sizeof(FrameDib);
-}
-
 #endif
 
 /* ---- plugin binding ---------------------------------------------------------------------- */
@@ -231,5 +145,6 @@ static inline uint8_t* LbrPicturePixels(FrameDib* picture)
 {
     return (uint8_t*)picture + sizeof(FrameDib);
 }
+
 
 #endif
