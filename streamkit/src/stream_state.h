@@ -17,7 +17,7 @@ struct StreamState
     uint32_t mode = 0;  // LBR_WANT_VIDEO | LBR_WANT_AUDIO
     StrInfo info{};     // copy of the description given at open
 
-    std::vector<uint8_t> workBuffer;  // the bitstream decoder's buffer, grown on demand
+    std::vector<uint16_t> workBuffer;  // run-level codes of the last frame, grown on demand
 
     std::mutex lock;  // guards both queues and every plugin read
     // Units read ahead, oldest first: each a copy of header and payload.

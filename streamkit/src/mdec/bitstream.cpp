@@ -1,0 +1,243 @@
+#include "bitstream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mdec_tables.h"
+
+namespace streamkit::mdec {
+
+namespace {
+
+// Reads bits from the top of little-endian 16-bit words; past the end it supplies zeros.
+class BitReader
+{
+public:
+    BitReader(const uint8_t* data, size_t bytes) : m_data(data), m_words(bytes / 2) { refill(); }
+
+    // The next n bits (1 to 24) without consuming them.
+    uint32_t peek(int n) const { return uint32_t(m_bits >> (64 - n)); }
+    void skip(int n)
+    {
+        m_bits <<= n;
+        m_count -= n;
+        if (m_count <= 32)
+            refill();
+    }
+    uint32_t take(int n)
+    {
+        const uint32_t v = peek(n);
+        skip(n);
+        return v;
+    }
+
+private:
+    void refill()
+    {
+        while (m_count <= 48) {
+            uint64_t word = 0;
+            if (m_next < m_words)
+                word = uint64_t(m_data[2 * m_next]) | uint64_t(m_data[2 * m_next + 1]) << 8;
+            ++m_next;
+            m_bits |= word << (48 - m_count);
+            m_count += 16;
+        }
+    }
+
+    const uint8_t* m_data;
+    size_t m_words;
+    size_t m_next = 0;
+    uint64_t m_bits = 0;  // left-aligned
+    int m_count = 0;      // valid bits in m_bits
+};
+
+uint16_t readWord(const uint8_t* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+// Leading one bits, at most `limit`.
+int countOnes(BitReader& bits, int limit)
+{
+    int n = 0;
+    while (n < limit && bits.peek(1)) {
+        bits.skip(1);
+        ++n;
+    }
+    return n;
+}
+
+// The size of a differential DC value. Luma: 100 = 0, 00 = 1, 01 = 2, 101 = 3, 110 = 4, 1110 = 5
+// and one more leading 1 for every further size; chroma: 00 = 0, 01 = 1, 10 = 2, 110 = 3, 1110 = 4
+// and so on. Sizes are bounded where the value could no longer matter (the DC keeps 10 bits).
+constexpr int kMaxDcSize = 16;
+
+int readDcSize(BitReader& bits, bool luma)
+{
+    if (bits.peek(1) == 0) {
+        bits.skip(1);
+        return luma ? 1 + int(bits.take(1)) : int(bits.take(1));
+    }
+    if (luma) {
+        if (bits.peek(2) == 0b10) {
+            bits.skip(2);
+            return bits.take(1) ? 3 : 0;
+        }
+        const int ones = countOnes(bits, kMaxDcSize - 2);
+        if (ones < kMaxDcSize - 2)
+            bits.skip(1);  // the closing 0
+        return ones + 2;
+    }
+    const int ones = countOnes(bits, kMaxDcSize - 1);
+    if (ones < kMaxDcSize - 1)
+        bits.skip(1);
+    return ones + 1;
+}
+
+int32_t readDcDifference(BitReader& bits, int size)
+{
+    if (size == 0)
+        return 0;
+    const uint32_t v = size > 12 ? (bits.take(size - 12) << 12) | bits.take(12) : bits.take(size);
+    if (v >> (size - 1))
+        return int32_t(v);
+    return int32_t(v) - int32_t((1u << size) - 1);
+}
+
+struct DcState
+{
+    enum class Form
+    {
+        Plain,
+        Differential,
+        Table,
+    } form = Form::Plain;
+    int32_t predictor[3] = {};  // first chroma block, second chroma block, luma
+    const uint8_t* table = nullptr;
+    size_t tableBlocks = 0;
+    size_t nextBlock = 0;
+};
+
+uint16_t readDc(BitReader& bits, DcState& dc, int blockInMacroblock, uint16_t qscaleTerm)
+{
+    switch (dc.form) {
+    case DcState::Form::Plain:
+        return uint16_t(qscaleTerm | bits.take(10));
+    case DcState::Form::Differential: {
+        const int kind = blockInMacroblock < 2 ? blockInMacroblock : 2;
+        const int size = readDcSize(bits, kind == 2);
+        dc.predictor[kind] += readDcDifference(bits, size) * 4;
+        return uint16_t(qscaleTerm | (dc.predictor[kind] & 0x3FF));
+    }
+    case DcState::Form::Table:
+    default: {
+        const size_t k = dc.nextBlock++;
+        if (k >= dc.tableBlocks)
+            return 0;
+        return uint16_t(dc.table[k] << 8 | dc.table[dc.tableBlocks + k]);
+    }
+    }
+}
+
+} // namespace
+
+void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
+{
+    size_t pos = 0, produced = 0;
+    auto next = [&]() -> uint8_t { return pos < inBytes ? in[pos++] : (pos++, uint8_t(0)); };
+    while (produced < outBytes) {
+        const uint8_t flags = next();
+        for (int bit = 0; bit < 8 && produced < outBytes; ++bit) {
+            if (!((flags >> bit) & 1)) {
+                out[produced++] = next();
+                continue;
+            }
+            const size_t length = size_t(next()) + 3;
+            size_t offset = next();
+            if (offset & 0x80)
+                offset = ((offset & 0x7F) << 8) | next();
+            const size_t distance = offset + 1;
+            for (size_t i = 0; i < length && produced < outBytes; ++i, ++produced)
+                out[produced] = produced >= distance ? out[produced - distance] : 0;
+        }
+        if (pos >= inBytes + 8)
+            break;  // the input is long spent: what is left reads as zero
+    }
+    std::fill(out + produced, out + outBytes, uint8_t(0));
+}
+
+bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer)
+{
+    if (!payload || payloadBytes < 8)
+        return false;
+    const uint16_t codeWords = readWord(payload);
+    const uint16_t magic = readWord(payload + 2);
+    const uint16_t qscale = readWord(payload + 4);
+    const uint16_t version = readWord(payload + 6);
+
+    const size_t codeCount = size_t(codeWords) * 2;
+    const size_t total = kRunLevelHeaderWords + codeCount + kGuardCodes;
+    if (buffer.size() < total)
+        buffer.assign(total, 0);
+    uint16_t* out = buffer.data();
+    out[0] = codeWords;
+    out[1] = magic;
+    uint16_t* codes = out + kRunLevelHeaderWords;
+    std::fill(codes + codeCount, codes + codeCount + kGuardCodes, kEndOfBlock);
+
+    DcState dc;
+    std::vector<uint8_t> dcTable;
+    size_t streamStart = 8;
+    uint16_t qscaleTerm = 0;
+    if (version >= 16) {
+        const size_t blocks = size_t(kBlocksPerMacroblock) * ((qscale + 15u) / 16) * ((version + 15u) / 16);
+        if (blocks == 0)
+            return false;
+        const size_t tableBytes = payloadBytes >= 10 ? readWord(payload + 8) : 0;
+        const size_t tableStart = std::min<size_t>(10, payloadBytes);
+        dcTable.resize(blocks * 2);
+        expandDcTable(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), dcTable.data(),
+                      dcTable.size());
+        dc.form = DcState::Form::Table;
+        dc.table = dcTable.data();
+        dc.tableBlocks = blocks;
+        streamStart = std::min(payloadBytes, 10 + (tableBytes & ~size_t(1)));
+    } else {
+        dc.form = version == 3 ? DcState::Form::Differential : DcState::Form::Plain;
+        qscaleTerm = uint16_t(qscale << 10);
+    }
+
+    const AcTables& ac = acTables();
+    BitReader bits(payload + streamStart, payloadBytes - streamStart);
+    size_t written = 0;
+    int blockInMacroblock = 0;
+    while (written < codeCount) {
+        codes[written++] = readDc(bits, dc, blockInMacroblock, qscaleTerm);
+        int acCodes = 0;
+        for (;;) {
+            if (acCodes == 63 || written >= codeCount) {
+                // No end-of-block code of its own: end the block here and pass over the two
+                // bits where that code would stand.
+                codes[written++] = kEndOfBlock;
+                bits.skip(2);
+                break;
+            }
+            const uint32_t top = bits.peek(17);
+            const AcEntry& e = (top >> 11) != 0 ? ac.shortCodes[top >> 8] : ac.longCodes[top & 0x7FF];
+            bits.skip(e.bits);
+            if (e.kind == AcCode) {
+                codes[written++] = e.code;
+            } else if (e.kind == AcEscape) {
+                codes[written++] = uint16_t(bits.take(16));
+            } else {
+                codes[written++] = kEndOfBlock;  // end of block, or a code that does not exist
+                break;
+            }
+            ++acCodes;
+        }
+        blockInMacroblock = blockInMacroblock == kBlocksPerMacroblock - 1 ? 0 : blockInMacroblock + 1;
+    }
+    return true;
+}
+
+} // namespace streamkit::mdec
