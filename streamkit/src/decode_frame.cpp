@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "mdec/bitstream.h"
+#include "mdec/colour.h"
 #include "mdec/reconstruct.h"
 #include "picture.h"
 #include "stream_state.h"
@@ -103,4 +104,10 @@ LBR_API int32_t LbrDecodeFrameYuv(StreamState* stream, PsrReadRecord* record, ui
         return 0;
     reconstructPlanes(codes, int32_t(record->width), int32_t(record->height), {y, cb, cr});
     return 1;
+}
+
+LBR_API int32_t LbrSetColorModify(int32_t brightness, int32_t blue, int32_t red, int32_t gamma)
+{
+    setColourTables(brightness, blue, red, gamma);
+    return 0;
 }

@@ -171,19 +171,33 @@ PSR_EXPORT int32_t PsrCloseFrameDecoder(void* context)
     return 1;
 }
 
-PSR_EXPORT intptr_t PsrFrameDecoder(void*, PsrReadRecord*, FrameDib*)
+static intptr_t answer(int how, FrameDib* picture)
 {
-    return 0;
+    if (how == 1) {
+        std::memset(reinterpret_cast<uint8_t*>(picture) + sizeof(FrameDib), 0x55, picture->imageSize);
+        return reinterpret_cast<intptr_t>(picture);
+    }
+    return how;
 }
 
-PSR_EXPORT intptr_t PsrDecodeFrame(PsrReadRecord*, FrameDib*)
+PSR_EXPORT intptr_t PsrFrameDecoder(void*, PsrReadRecord*, FrameDib* picture)
 {
-    return 0;
+    ++g_state.frameDecoderCalls;
+    return answer(g_state.frameDecoderAnswer, picture);
+}
+
+PSR_EXPORT intptr_t PsrDecodeFrame(PsrReadRecord*, FrameDib* picture)
+{
+    ++g_state.decodeFrameCalls;
+    return answer(g_state.decodeFrameAnswer, picture);
 }
 
 PSR_EXPORT intptr_t PsrDecodeBs(PsrReadRecord*)
 {
-    return 0;
+    ++g_state.decodeBsCalls;
+    if (g_state.decodeBsCodes)
+        return reinterpret_cast<intptr_t>(g_state.decodeBsCodes);
+    return g_state.decodeBsAnswer;
 }
 
 PSR_EXPORT int32_t PsrDecodeAudio(PsrReadRecord*, uint8_t*, int32_t)

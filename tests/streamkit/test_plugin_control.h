@@ -24,6 +24,13 @@ struct TestPluginControl
     int32_t fileInfoResult = 1;
     int32_t cdResultCount = 1;
     int32_t seekResult = 1;
+    // Answers of the decoding hooks: 0 lets the host decode, -1 fails, 1 means "drew the
+    // picture" (the hook fills it with 0x55 bytes and returns it); decodeBsCodes, when set, is
+    // the run-level buffer PsrDecodeBs returns.
+    int frameDecoderAnswer = 0;
+    int decodeFrameAnswer = 0;
+    int decodeBsAnswer = 0;
+    const uint16_t* decodeBsCodes = nullptr;
 
     // Observations.
     size_t next = 0;  // index of the next unit to deliver
@@ -37,6 +44,9 @@ struct TestPluginControl
     int frameDecoderOpens = 0;
     int frameDecoderCloses = 0;
     int setEnvironmentCalls = 0;
+    int frameDecoderCalls = 0;
+    int decodeFrameCalls = 0;
+    int decodeBsCalls = 0;
     uint16_t mediaFlagsPreset = 0xFFFF;  // mediaFlags as the host preset them
 
     void reset() { *this = TestPluginControl{}; }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <mutex>
 
-#include "streamkit/lbr.h"
 
 namespace streamkit::mdec {
 
@@ -39,6 +38,16 @@ void buildColourTables(ColourTables& t, int32_t brightness, int32_t blue, int32_
         t.clamp[i + ColourTables::kClampOffset] = uint8_t(std::clamp(i, 0, 255));
 }
 
+void setColourTables(int32_t brightness, int32_t blue, int32_t red, int32_t gamma)
+{
+    static std::mutex writers;
+    std::lock_guard lock(writers);
+    colourTables();  // the load-time set exists first
+    const int next = 1 - g_current.load(std::memory_order_acquire);
+    buildColourTables(g_sets[next], brightness, blue, red, gamma);
+    g_current.store(next, std::memory_order_release);
+}
+
 const ColourTables& colourTables()
 {
     int current = g_current.load(std::memory_order_acquire);
@@ -56,15 +65,3 @@ const ColourTables& colourTables()
 }
 
 } // namespace streamkit::mdec
-
-LBR_API int32_t LbrSetColorModify(int32_t brightness, int32_t blue, int32_t red, int32_t gamma)
-{
-    using namespace streamkit::mdec;
-    static std::mutex writers;
-    std::lock_guard lock(writers);
-    colourTables();  // the load-time set exists first
-    const int next = 1 - g_current.load(std::memory_order_acquire);
-    buildColourTables(g_sets[next], brightness, blue, red, gamma);
-    g_current.store(next, std::memory_order_release);
-    return 0;
-}

@@ -30,6 +30,9 @@ struct ColourTables
 // conversion running meanwhile reads one whole set.
 const ColourTables& colourTables();
 
+// Builds and publishes a new set.
+void setColourTables(int32_t brightness, int32_t blue, int32_t red, int32_t gamma);
+
 void buildColourTables(ColourTables& t, int32_t brightness, int32_t blue, int32_t red, int32_t gamma);
 
 } // namespace streamkit::mdec
