@@ -1,5 +1,5 @@
-// tamrin-cli: lists the format plugins, probes files and lists the units of a stream, in text
-// or JSON, through the same library calls the player uses.
+// tamrin-cli: lists the format plugins, probes files, lists the units of a stream and decodes
+// its pictures, in text or JSON, through the same library calls the player uses.
 //
 // Exit status: 0 when everything asked for was done; 1 when an input failed (the other inputs
 // are still handled); 2 when the command line is wrong.
@@ -22,7 +22,8 @@ int main(int argc, char** argv)
 {
     using namespace tamrin::cli;
 
-    CLI::App app{"Lists format plugins, probes movie and sound files, lists a stream's units."};
+    CLI::App app{"Lists format plugins, probes movie and sound files, lists a stream's units, decodes its "
+                 "pictures."};
     app.name("tamrin-cli");
     app.require_subcommand(1);
 
@@ -49,6 +50,47 @@ int main(int argc, char** argv)
     units->add_flag("--no-progress", unitsOptions.noProgress,
                     "Never show the progress line on the terminal.");
 
+    FramesOptions framesOptions;
+    CLI::App* frames = app.add_subcommand(
+        "frames", "Decode a movie's pictures into BMP files (OUT/NAME-0001.bmp, by frame number), into one "
+                  "raw planar 4:2:0 file (--yuv), or only for timing (--null).");
+    frames->add_option("file", framesOptions.file, "The movie to decode.")->required();
+    frames->add_option("--out", framesOptions.out,
+                       "Folder of the BMP files (made if missing); with --yuv, the file to write.");
+    CLI::Option* bits = frames
+                            ->add_option("--bits", framesOptions.bits,
+                                         "Bits per pixel of the pictures: 24 (default) or 16 (5-5-5).")
+                            ->check(CLI::IsMember({16, 24}));
+    frames->add_option("--first", framesOptions.first, "First frame number to decode (frames count from 1).")
+        ->check(CLI::PositiveNumber);
+    frames->add_option("--count", framesOptions.count, "Decode at most this many frames.")
+        ->check(CLI::PositiveNumber);
+    CLI::Option* size =
+        frames->add_option("--size", framesOptions.size,
+                           "Scale every picture to WIDTHxHEIGHT (with --stretch mode 4 unless given).");
+    CLI::Option* stretch =
+        frames
+            ->add_option(
+                "--stretch", framesOptions.stretch,
+                "Scaler: 0 none, 1 nearest neighbour, 2 to 4 area averaging or linear interpolation, 5 as "
+                "4 with the 2x2 pattern for an exact double size. Without --size: to the display size.")
+            ->check(CLI::Range(0, 5));
+    frames
+        ->add_flag("--yuv", framesOptions.yuv,
+                   "Write every frame into the --out file as planar 4:2:0 samples before the colour "
+                   "conversion: Y, then Cb, then Cr.")
+        ->excludes(bits)
+        ->excludes(size)
+        ->excludes(stretch);
+    frames->add_flag("--null", framesOptions.null, "Decode only; write nothing.");
+    frames->add_option("--repeat", framesOptions.repeat, "Decode the stream this many times (for timing).")
+        ->check(CLI::Range(1u, 1000000u));
+    frames->add_flag("--crc", framesOptions.crc,
+                     "Show a CRC-32 per frame of its pixel rows (without padding) or of its planar samples.");
+    frames->add_flag("--json", framesOptions.json, "Write JSON instead of text.");
+    frames->add_flag("--no-progress", framesOptions.noProgress,
+                     "Never show the progress line on the terminal.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -61,5 +103,12 @@ int main(int argc, char** argv)
         return runPlugins(pluginsOptions);
     if (*probe)
         return runProbe(probeOptions);
+    if (*frames) {
+        if (const auto problem = framesUsageProblem(framesOptions)) {
+            reportError("frames", *problem);
+            return kExitUsage;
+        }
+        return runFrames(framesOptions);
+    }
     return runUnits(unitsOptions);
 }

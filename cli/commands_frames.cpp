@@ -1,0 +1,474 @@
+// frames: decode every picture of a movie, as the player does, and write each as a BMP file, or
+// all of them as one raw planar 4:2:0 file, or nothing (for timing); optionally with a CRC-32
+// per frame, the regression guard of the decoder.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "atomic_file.h"
+#include "commands.h"
+#include "input_file.h"
+#include "json_output.h"
+#include "output.h"
+#include "picture_file.h"
+#include "plugin_folder.h"
+#include "progress.h"
+#include "streamkit/lbr.h"
+
+namespace tamrin::cli {
+
+namespace {
+
+// As in the units command: far above the largest unit of any movie plugin (a frame of at most
+// 24 sectors).
+constexpr size_t kPayloadCapacity = size_t(4) << 20;
+constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
+// Scaler used when only a size is given: two-pass area averaging or linear interpolation.
+constexpr int32_t kDefaultStretch = 4;
+
+struct StreamCloser
+{
+    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
+};
+using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
+
+// A picture kept from frame to frame. The library consumes a picture given for reuse and
+// returns the one to keep (or null), so every call replaces the pointer held here.
+struct PictureSlot
+{
+    FrameDib* picture = nullptr;
+    PictureSlot() = default;
+    PictureSlot(const PictureSlot&) = delete;
+    PictureSlot& operator=(const PictureSlot&) = delete;
+    ~PictureSlot() { LbrFreeBitmap(picture); }
+};
+
+struct PictureSize
+{
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+bool sideInRange(int64_t side)
+{
+    return side >= 1 && side <= LBR_MAX_PICTURE_SIDE;
+}
+
+// "WxH" with both sides from 1 to LBR_MAX_PICTURE_SIDE.
+std::optional<PictureSize> parsePictureSize(const std::string& text)
+{
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos)
+        return std::nullopt;
+    int64_t width = 0, height = 0;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    const auto w = std::from_chars(begin, begin + x, width);
+    const auto h = std::from_chars(begin + x + 1, end, height);
+    if (x == 0 || w.ec != std::errc() || w.ptr != begin + x || h.ec != std::errc() || h.ptr != end ||
+        !sideInRange(width) || !sideInRange(height))
+        return std::nullopt;
+    return PictureSize{int32_t(width), int32_t(height)};
+}
+
+enum class Output
+{
+    Bmp,
+    Yuv,
+    None,
+};
+
+enum class Outcome
+{
+    Shown,   // decoded (and written)
+    Skipped, // a unit only for the plugin's own decoder: no picture, and no fault
+    Failed,
+};
+
+// What is shown of one frame.
+struct FrameLine
+{
+    uint32_t pass = 1;
+    uint32_t frameNumber = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t crc32 = 0;
+    std::string path; // the file written; empty for --yuv and --null
+};
+
+// A picture unit meant only for the plugin's own decoder gives no picture, and that is no fault.
+bool unitShowsNothing(const PsrReadRecord& record)
+{
+    return record.unitKind == UnitVideoPluginOnly || (record.unitFlags & UnitNoShow) != 0;
+}
+
+std::string frameSubject(const std::string& file, uint32_t frameNumber)
+{
+    return file + ": frame " + std::to_string(frameNumber);
+}
+
+// 8 lower-case hex digits, as the units command shows its checksums.
+std::string crcText(uint32_t crc)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%08x", crc);
+    return digits;
+}
+
+std::string numbered(uint32_t frameNumber)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04u", frameNumber);
+    return digits;
+}
+
+class FramesRun
+{
+  public:
+    FramesRun(const FramesOptions& options, const Acceptance& accepted, StreamState* stream)
+        : m_options(options), m_accepted(accepted), m_stream(stream),
+          m_output(options.null || options.out.empty() ? Output::None
+                   : options.yuv                       ? Output::Yuv
+                                                       : Output::Bmp),
+          m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
+          m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
+    {
+        if (!options.size.empty())
+            m_target = parsePictureSize(options.size);
+        m_stretch = options.stretch >= 0 ? options.stretch : m_target ? kDefaultStretch : 0;
+    }
+
+    int run()
+    {
+        if (!prepareOutput())
+            return kExitFailure;
+        const bool linesOnTerminal = !m_options.json && m_options.crc && ::isatty(STDOUT_FILENO) == 1;
+        ProgressLine progress(!m_options.noProgress && !linesOnTerminal);
+        const auto start = std::chrono::steady_clock::now();
+        for (uint32_t pass = 1; pass <= m_options.repeat && !m_stopped; ++pass) {
+            if (pass > 1 && LbrSeekStream(m_stream, 0) != 1) {
+                fail(m_options.file, "cannot seek back to the start for pass " + std::to_string(pass));
+                break;
+            }
+            runPass(pass, progress);
+        }
+        m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        progress.finish();
+        if (m_decoded == 0 && !m_failed)
+            fail(m_options.file, "no frame from number " + std::to_string(m_options.first) + " on");
+        finishOutput();
+        printResult();
+        return m_failed ? kExitFailure : kExitOk;
+    }
+
+  private:
+    bool prepareOutput()
+    {
+        if (m_output == Output::Bmp) {
+            std::error_code error;
+            const std::filesystem::path folder(m_options.out);
+            if (!std::filesystem::exists(folder, error))
+                std::filesystem::create_directories(folder, error);
+            if (error || !std::filesystem::is_directory(folder, error)) {
+                reportError(m_options.out, error ? "cannot create the folder: " + error.message()
+                                                 : std::string("not a folder"));
+                return false;
+            }
+        } else if (m_output == Output::Yuv) {
+            std::string error;
+            if (!m_yuvFile.create(m_options.out, error)) {
+                reportError(m_options.out, error);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void runPass(uint32_t pass, ProgressLine& progress)
+    {
+        uint32_t taken = 0;
+        while (!m_stopped && (m_options.count == 0 || taken < m_options.count)) {
+            if (LbrReadStream(m_stream, LBR_WANT_VIDEO, m_record) != 1)
+                break;
+            if (m_record->payloadBytes > kPayloadCapacity) {
+                fail(m_options.file, "a unit claims " + std::to_string(m_record->payloadBytes) +
+                                         " payload bytes, more than the read buffer holds");
+                m_stopped = true;
+                break;
+            }
+            const uint32_t frameNumber = m_record->frameNumber;
+            if (frameNumber >= m_options.first) {
+                if (handleFrame(pass))
+                    ++taken;
+                progress.update(m_decoded, frameNumber, m_accepted.info.frameCount);
+            }
+            if (LbrFreeReadBuffer(m_stream, m_record) != 1)
+                fail(m_options.file, m_accepted.plugin + " did not take back the unit of frame " +
+                                         std::to_string(frameNumber));
+        }
+    }
+
+    // Decodes and hands on the unit in the record. True when it was a frame, decoded or not
+    // (a frame that cannot be decoded still counts as one of --count).
+    bool handleFrame(uint32_t pass)
+    {
+        FrameLine line;
+        line.pass = pass;
+        line.frameNumber = m_record->frameNumber;
+        const Outcome outcome = m_options.yuv ? decodePlanes(line) : decodePicture(line);
+        if (outcome != Outcome::Shown)
+            return outcome == Outcome::Failed;
+        ++m_decoded;
+        if (m_options.json)
+            m_lines.push_back(std::move(line));
+        else if (m_options.crc)
+            printFrameText(line);
+        return true;
+    }
+
+    // The outcome of a unit that gave no picture.
+    Outcome noPicture(const FrameLine& line)
+    {
+        if (unitShowsNothing(*m_record))
+            return Outcome::Skipped;
+        fail(frameSubject(m_options.file, line.frameNumber), "cannot be decoded");
+        return Outcome::Failed;
+    }
+
+    Outcome decodePicture(FrameLine& line)
+    {
+        m_decodedPicture.picture =
+            LbrDecodeFrame(m_stream, m_record, m_options.bits, 0, m_decodedPicture.picture);
+        if (!m_decodedPicture.picture)
+            return noPicture(line);
+        FrameDib* picture = m_decodedPicture.picture;
+        if (m_stretch != 0) {
+            const int32_t target[2] = {m_target ? m_target->width : 0, m_target ? m_target->height : 0};
+            FrameDib* result =
+                LbrStretchFrame(picture, m_scaledPicture.picture, m_stretch, 0, m_target ? target : nullptr);
+            // The picture given for reuse is consumed either way.
+            m_scaledPicture.picture = result == picture ? nullptr : result;
+            if (m_target && result == picture &&
+                (picture->width != m_target->width || picture->height != m_target->height)) {
+                fail(frameSubject(m_options.file, line.frameNumber),
+                     "cannot be scaled to " + m_options.size + " (out of memory)");
+                return Outcome::Failed;
+            }
+            picture = result;
+        }
+        if (const auto problem = pictureHeaderProblem(*picture)) {
+            fail(frameSubject(m_options.file, line.frameNumber),
+                 "the decoder gave a malformed picture (" + *problem + ")");
+            return Outcome::Failed;
+        }
+        line.width = picture->width;
+        line.height = picture->height;
+        if (m_options.crc)
+            line.crc32 = picturePixelCrc(*picture);
+        if (m_output == Output::Bmp) {
+            const std::filesystem::path path = std::filesystem::path(m_options.out) /
+                                               (std::filesystem::path(m_options.file).stem().string() + "-" +
+                                                numbered(line.frameNumber) + ".bmp");
+            std::string error;
+            if (!writeBmpFile(path, *picture, error)) {
+                fail(path.string(), error);
+                m_stopped = true; // a full disc or a lost folder fails every later frame too
+                return Outcome::Failed;
+            }
+            line.path = path.string();
+            ++m_written;
+        }
+        return Outcome::Shown;
+    }
+
+    Outcome decodePlanes(FrameLine& line)
+    {
+        const uint32_t width = m_record->width;
+        const uint32_t height = m_record->height;
+        if (!sideInRange(width) || !sideInRange(height)) {
+            fail(frameSubject(m_options.file, line.frameNumber),
+                 "size " + std::to_string(width) + "x" + std::to_string(height) + " out of range");
+            return Outcome::Failed;
+        }
+        const size_t lumaBytes = size_t(width) * height;
+        const size_t chromaBytes = size_t((width + 1) / 2) * ((height + 1) / 2);
+        m_planes.resize(lumaBytes + 2 * chromaBytes);
+        uint8_t* y = m_planes.data();
+        uint8_t* cb = y + lumaBytes;
+        uint8_t* cr = cb + chromaBytes;
+        if (LbrDecodeFrameYuv(m_stream, m_record, y, cb, cr) != 1)
+            return noPicture(line);
+        line.width = int32_t(width);
+        line.height = int32_t(height);
+        if (m_options.crc)
+            line.crc32 = uint32_t(::crc32(::crc32(0, nullptr, 0), m_planes.data(), uInt(m_planes.size())));
+        if (m_output == Output::Yuv) {
+            if (m_planeSize.width == 0) {
+                m_planeSize = PictureSize{int32_t(width), int32_t(height)};
+            } else if (m_planeSize.width != int32_t(width) || m_planeSize.height != int32_t(height)) {
+                fail(frameSubject(m_options.file, line.frameNumber),
+                     "is " + std::to_string(width) + "x" + std::to_string(height) + ", earlier frames " +
+                         std::to_string(m_planeSize.width) + "x" + std::to_string(m_planeSize.height) +
+                         "; a raw planar file holds one size");
+                m_stopped = true;
+                return Outcome::Failed;
+            }
+            std::string error;
+            if (!m_yuvFile.write(m_planes.data(), m_planes.size(), error)) {
+                fail(m_options.out, error);
+                m_stopped = true;
+                return Outcome::Failed;
+            }
+            ++m_written;
+        }
+        return Outcome::Shown;
+    }
+
+    // The planar file is kept only when it holds every frame asked for: a frame left out would
+    // shift every later one.
+    void finishOutput()
+    {
+        if (m_output != Output::Yuv)
+            return;
+        std::string error;
+        if (m_failed) {
+            m_yuvFile.discard();
+            m_written = 0;
+            reportError(m_options.out, "not written, as not every frame could be decoded");
+        } else if (!m_yuvFile.commit(error)) {
+            m_written = 0;
+            fail(m_options.out, error);
+        }
+    }
+
+    void fail(const std::string& subject, const std::string& message)
+    {
+        reportError(subject, message);
+        m_failed = true;
+    }
+
+    void printFrameText(const FrameLine& line) const
+    {
+        if (m_options.repeat > 1)
+            std::cout << "pass " << line.pass << ' ';
+        std::cout << "frame " << numbered(line.frameNumber) << ' ' << line.width << 'x' << line.height
+                  << " crc32 " << crcText(line.crc32) << '\n';
+    }
+
+    void printResult()
+    {
+        const double rate = m_seconds > 0 ? double(m_decoded) / m_seconds : 0.0;
+        if (m_options.json) {
+            Json frames = Json::array();
+            for (const FrameLine& line : m_lines) {
+                Json object;
+                object["pass"] = line.pass;
+                object["frameNumber"] = line.frameNumber;
+                object["width"] = line.width;
+                object["height"] = line.height;
+                if (m_options.crc)
+                    object["crc32"] = crcText(line.crc32);
+                if (!line.path.empty())
+                    object["path"] = line.path;
+                frames.push_back(std::move(object));
+            }
+            Json document;
+            document["file"] = m_options.file;
+            document["plugin"] = m_accepted.plugin;
+            document["output"] = m_output == Output::Bmp ? "bmp" : m_output == Output::Yuv ? "yuv" : "none";
+            if (!m_options.yuv)
+                document["bits"] = m_options.bits == 16 ? 16 : 24;
+            document["frames"] = std::move(frames);
+            Json totals;
+            totals["passes"] = m_options.repeat;
+            totals["decoded"] = m_decoded;
+            totals["written"] = m_written;
+            totals["failed"] = m_failed;
+            totals["seconds"] = m_seconds;
+            document["totals"] = std::move(totals);
+            writeJson(std::cout, document);
+            return;
+        }
+        char timing[96];
+        std::snprintf(timing, sizeof timing, " in %.3f s (%.1f frames/s)", m_seconds, rate);
+        std::cout << m_options.file << ": " << m_decoded << " frames decoded" << timing << '\n';
+        if (m_output == Output::Bmp)
+            std::cout << m_written << " BMP files written to " << m_options.out << '\n';
+        else if (m_output == Output::Yuv && m_written > 0)
+            std::cout << m_written << " frames written to " << m_options.out << '\n';
+    }
+
+    const FramesOptions& m_options;
+    const Acceptance& m_accepted;
+    StreamState* m_stream;
+    const Output m_output;
+    std::optional<PictureSize> m_target;
+    int32_t m_stretch = 0;
+
+    std::unique_ptr<uint8_t[]> m_buffer;
+    PsrReadRecord* m_record;
+    PictureSlot m_decodedPicture;
+    PictureSlot m_scaledPicture;
+    std::vector<uint8_t> m_planes;
+    PictureSize m_planeSize;
+    AtomicFile m_yuvFile;
+
+    std::vector<FrameLine> m_lines;
+    uint64_t m_decoded = 0;
+    uint64_t m_written = 0;
+    double m_seconds = 0;
+    bool m_failed = false;
+    bool m_stopped = false;
+};
+
+} // namespace
+
+std::optional<std::string> framesUsageProblem(const FramesOptions& options)
+{
+    if (!options.size.empty() && !parsePictureSize(options.size))
+        return "--size must be WIDTHxHEIGHT, each from 1 to " + std::to_string(LBR_MAX_PICTURE_SIDE);
+    if (options.null && !options.out.empty())
+        return "--null writes nothing; leave out --out";
+    if (options.out.empty() && !options.null && !options.crc)
+        return "--out is required (or --null to decode only, or --crc to print checksums only)";
+    if (options.repeat > 1 && !options.out.empty())
+        return "--repeat is for timing and checksums; it cannot be combined with --out";
+    return std::nullopt;
+}
+
+int runFrames(const FramesOptions& options)
+{
+    if (const auto problem = inputFileProblem(options.file)) {
+        reportError(options.file, *problem);
+        return kExitFailure;
+    }
+    const auto files = installedPluginFiles();
+    if (!files)
+        return kExitFailure;
+    const std::optional<Acceptance> accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
+    if (!accepted) {
+        reportError(options.file, rejectionMessage(options.file));
+        return kExitFailure;
+    }
+    if (!(accepted->info.kind & StrVideo)) {
+        reportError(options.file, accepted->plugin + " finds no pictures in this file");
+        return kExitFailure;
+    }
+    // Pictures only: the sound units are never read, so they need not be queued.
+    StrInfo info = accepted->info;
+    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &info, LBR_WANT_VIDEO));
+    if (!stream) {
+        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
+        return kExitFailure;
+    }
+    FramesRun run(options, *accepted, stream.get());
+    return run.run();
+}
+
+} // namespace tamrin::cli
