@@ -62,7 +62,7 @@ LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int
         return nullptr;
     }
     const int32_t width = int32_t(record->width), height = int32_t(record->height);
-    FrameDib* picture = LbrAllocBitmap(width, height, 1, streamkit::pictureBits(bits), reuse);
+    FrameDib* picture = streamkit::pictureForOverwrite(width, height, streamkit::pictureBits(bits), reuse);
     if (!picture)
         return nullptr;
 

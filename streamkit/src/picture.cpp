@@ -33,6 +33,16 @@ void writePictureHeader(FrameDib* picture, int32_t width, int32_t height, int32_
     picture->imageSize = uint32_t(height) * LbrPictureStride(width * planes, bits);
 }
 
+FrameDib* pictureForOverwrite(int32_t width, int32_t height, int32_t bits, FrameDib* reuse)
+{
+    const size_t bytes = pictureBlockBytes(width, height, 1, bits);
+    if (bytes != 0 && reuse && pictureCapacity(reuse) >= bytes) {
+        writePictureHeader(reuse, width, height, 1, bits);
+        return reuse;
+    }
+    return LbrAllocBitmap(width, height, 1, bits, reuse);
+}
+
 } // namespace streamkit
 
 LBR_API FrameDib* LbrAllocBitmap(int32_t width, int32_t height, int32_t planes, int32_t bits, FrameDib* reuse)

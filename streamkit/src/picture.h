@@ -17,6 +17,11 @@ size_t pictureCapacity(const FrameDib* picture);
 
 void writePictureHeader(FrameDib* picture, int32_t width, int32_t height, int32_t planes, int32_t bits);
 
+// A picture for `width` x `height`: the reuse block when it is large enough (its pixels are left
+// as they are, for a caller that overwrites them all), else a new zero-filled one. Null on
+// failure, with the reuse block freed.
+FrameDib* pictureForOverwrite(int32_t width, int32_t height, int32_t bits, FrameDib* reuse);
+
 inline int32_t pictureBits(int32_t asked)
 {
     return asked == 16 ? 16 : 24;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "colour.h"
 #include "idct.h"
 #include "mdec_tables.h"
@@ -24,15 +28,19 @@ struct Macroblock
     int16_t samples[6][64];
 };
 
-void decodeMacroblock(const uint16_t*& code, const uint16_t* end, Macroblock& mb)
+// `block` is all zeros on entry and on return: only the coefficients a block set are cleared
+// again after its transform.
+void decodeMacroblock(const uint16_t*& code, const uint16_t* end, int32_t* block, Macroblock& mb)
 {
     for (int b = 0; b < kBlocksPerMacroblock; ++b) {
-        alignas(32) int32_t block[64] = {};
         const int last = dequantiseBlock(code, end, block);
-        if (last < 0)
+        if (last < 0) {
             std::fill(mb.samples[b], mb.samples[b] + 64, int16_t(0));
-        else
-            inverseTransform(block, activeSize(last), mb.samples[b]);
+            continue;
+        }
+        inverseTransform(block, activeSize(last), mb.samples[b]);
+        for (int p = 0; p <= last; ++p)
+            block[kZigZag[size_t(p)]] = 0;
     }
 }
 
@@ -46,11 +54,12 @@ template <typename Place> void forEachMacroblock(CodeSpan codes, int32_t width, 
     const uint16_t* code = codes.codes;
     const uint16_t* end = codes.codes + codes.count;
     Macroblock mb;
+    alignas(32) int32_t block[64] = {};
     for (int mx = 0; mx < columns; ++mx) {
         const int x0 = mx == 0 ? 0 : firstWidth + (mx - 1) * 16;
         const int w = mx == 0 ? firstWidth : 16;
         for (int my = 0; my < rows; ++my) {
-            decodeMacroblock(code, end, mb);
+            decodeMacroblock(code, end, block, mb);
             place(mb, x0, my * 16, w, my == rows - 1 ? lastHeight : 16);
         }
     }
@@ -95,42 +104,185 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
     return pos;
 }
 
-void reconstructPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
-{
-    const ColourTables& t = colourTables();
-    const int bits = picture->bitCount;
-    const uint32_t stride = LbrPictureStride(width, bits);
-    uint8_t* pixels = LbrPicturePixels(picture);
-    const uint8_t* clamp = t.clamp + ColourTables::kClampOffset;
-    constexpr int o = ColourTables::kOffset;
+namespace {
 
-    forEachMacroblock(codes, width, height, [&](const Macroblock& mb, int x0, int y0, int w, int h) {
+// Writes one converted pixel in 24 or 16 bits.
+template <int Bits> inline void putPixel(uint8_t* p, uint8_t red, uint8_t green, uint8_t blue)
+{
+    if constexpr (Bits == 16) {
+        const uint16_t word = uint16_t(((red & 0xF8) << 7) | ((green & 0xF8) << 2) | (blue >> 3));
+        p[0] = uint8_t(word);
+        p[1] = uint8_t(word >> 8);
+    } else {
+        p[0] = blue;
+        p[1] = green;
+        p[2] = red;
+    }
+}
+
+// Colour conversion of one macroblock into the picture; `top` is the memory row of the
+// macroblock's top line, rows going down in the picture are at lower addresses.
+template <int Bits> class MacroblockWriter
+{
+public:
+    MacroblockWriter(const ColourTables& t) :
+        m_y(t.y + ColourTables::kOffset), m_rr(t.rr + ColourTables::kOffset), m_gr(t.gr + ColourTables::kOffset),
+        m_gb(t.gb + ColourTables::kOffset), m_rb(t.rb + ColourTables::kOffset),
+        m_clamp(t.clamp + ColourTables::kClampOffset)
+    {
+    }
+
+#if defined(__SSE2__)
+    // One line of a whole macroblock in 24 bits, sixteen pixels at once: the table lookups stay
+    // per sample, the additions and the clamping to 0..255 run on all sixteen together.
+    void line24(const int16_t* lumaLeft, const int16_t* lumaRight, const int32_t* red, const int32_t* green,
+                const int32_t* blue, uint8_t* out) const
+    {
+        const int32_t* ty = m_y;
+        const __m128i yLo = _mm_setr_epi16(int16_t(ty[lumaLeft[0]]), int16_t(ty[lumaLeft[1]]), int16_t(ty[lumaLeft[2]]),
+                                           int16_t(ty[lumaLeft[3]]), int16_t(ty[lumaLeft[4]]), int16_t(ty[lumaLeft[5]]),
+                                           int16_t(ty[lumaLeft[6]]), int16_t(ty[lumaLeft[7]]));
+        const __m128i yHi = _mm_setr_epi16(int16_t(ty[lumaRight[0]]), int16_t(ty[lumaRight[1]]),
+                                           int16_t(ty[lumaRight[2]]), int16_t(ty[lumaRight[3]]),
+                                           int16_t(ty[lumaRight[4]]), int16_t(ty[lumaRight[5]]),
+                                           int16_t(ty[lumaRight[6]]), int16_t(ty[lumaRight[7]]));
+        auto channel = [&](const int32_t* offsets) {
+            // Each chroma offset serves two neighbouring pixels.
+            const __m128i lo = _mm_setr_epi16(int16_t(offsets[0]), int16_t(offsets[0]), int16_t(offsets[1]),
+                                              int16_t(offsets[1]), int16_t(offsets[2]), int16_t(offsets[2]),
+                                              int16_t(offsets[3]), int16_t(offsets[3]));
+            const __m128i hi = _mm_setr_epi16(int16_t(offsets[4]), int16_t(offsets[4]), int16_t(offsets[5]),
+                                              int16_t(offsets[5]), int16_t(offsets[6]), int16_t(offsets[6]),
+                                              int16_t(offsets[7]), int16_t(offsets[7]));
+            return _mm_packus_epi16(_mm_add_epi16(yLo, lo), _mm_add_epi16(yHi, hi));
+        };
+        const __m128i r = channel(red), g = channel(green), b = channel(blue);
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+        const __m128i r0Lo = _mm_unpacklo_epi8(r, zero), r0Hi = _mm_unpackhi_epi8(r, zero);
+        __m128i quads[4] = {_mm_unpacklo_epi16(bgLo, r0Lo), _mm_unpackhi_epi16(bgLo, r0Lo),
+                            _mm_unpacklo_epi16(bgHi, r0Hi), _mm_unpackhi_epi16(bgHi, r0Hi)};
+        // Four-byte stores that overlap by one byte; the last pixel is stored in three bytes so
+        // that nothing beyond the line is touched.
+        alignas(16) uint32_t pixels[16];
+        for (int q = 0; q < 4; ++q)
+            _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4 * q), quads[q]);
+        for (int i = 0; i < 15; ++i)
+            std::memcpy(out + 3 * i, pixels + i, 4);
+        std::memcpy(out + 45, pixels + 15, 3);
+    }
+#endif
+
+    // A whole 16 x 16 macroblock, two by two pixels sharing one chroma sample. Everything is
+    // loaded into locals before the bytes are stored (byte stores may alias any memory).
+    void full(const Macroblock& mb, uint8_t* top, ptrdiff_t stride) const
+    {
+#if defined(__SSE2__)
+        if constexpr (Bits == 24) {
+            for (int pair = 0; pair < 8; ++pair) {
+                int32_t red[8], green[8], blue[8];
+                const int16_t* cr = mb.samples[0] + pair * 8;
+                const int16_t* cb = mb.samples[1] + pair * 8;
+                for (int k = 0; k < 8; ++k) {
+                    red[k] = m_rr[cr[k]];
+                    green[k] = m_gr[cr[k]] + m_gb[cb[k]];
+                    blue[k] = m_rb[cb[k]];
+                }
+                for (int half = 0; half < 2; ++half) {
+                    const int ly = pair * 2 + half;
+                    const int block = ly < 8 ? 2 : 4;
+                    const int16_t* left = mb.samples[block] + (ly & 7) * 8;
+                    const int16_t* right = mb.samples[block + 1] + (ly & 7) * 8;
+                    line24(left, right, red, green, blue, top - ly * stride);
+                }
+            }
+            return;
+        }
+#endif
+        constexpr int bpp = Bits / 8;
+        const int32_t *ty = m_y, *trr = m_rr, *tgr = m_gr, *tgb = m_gb, *trb = m_rb;
+        const uint8_t* clamp = m_clamp;
+        for (int quadrant = 0; quadrant < 4; ++quadrant) {
+            const int qy = quadrant >> 1, qx = quadrant & 1;
+            const int16_t* luma = mb.samples[2 + quadrant];
+            for (int r = 0; r < 8; r += 2) {
+                const int chromaRow = (qy * 8 + r) / 2 * 8 + qx * 4;
+                const int16_t* cr = mb.samples[0] + chromaRow;
+                const int16_t* cb = mb.samples[1] + chromaRow;
+                uint8_t* upper = top - (qy * 8 + r) * stride + qx * 8 * bpp;
+                uint8_t* lower = upper - stride;
+                const int16_t* y0 = luma + r * 8;
+                const int16_t* y1 = y0 + 8;
+                for (int c = 0; c < 4; ++c) {
+                    const int crv = cr[c], cbv = cb[c];
+                    const int32_t blue = trb[cbv], green = tgr[crv] + tgb[cbv], red = trr[crv];
+                    const int32_t a = ty[y0[2 * c]], b = ty[y0[2 * c + 1]];
+                    const int32_t d = ty[y1[2 * c]], e = ty[y1[2 * c + 1]];
+                    const uint8_t px[4][3] = {
+                        {clamp[a + red], clamp[a + green], clamp[a + blue]},
+                        {clamp[b + red], clamp[b + green], clamp[b + blue]},
+                        {clamp[d + red], clamp[d + green], clamp[d + blue]},
+                        {clamp[e + red], clamp[e + green], clamp[e + blue]},
+                    };
+                    putPixel<Bits>(upper + (2 * c) * bpp, px[0][0], px[0][1], px[0][2]);
+                    putPixel<Bits>(upper + (2 * c + 1) * bpp, px[1][0], px[1][1], px[1][2]);
+                    putPixel<Bits>(lower + (2 * c) * bpp, px[2][0], px[2][1], px[2][2]);
+                    putPixel<Bits>(lower + (2 * c + 1) * bpp, px[3][0], px[3][1], px[3][2]);
+                }
+            }
+        }
+    }
+
+    // The visible w x h part of a macroblock at the picture's edge.
+    void part(const Macroblock& mb, uint8_t* top, ptrdiff_t stride, int w, int h) const
+    {
+        constexpr int bpp = Bits / 8;
         for (int ly = 0; ly < h; ++ly) {
-            uint8_t* row = pixels + size_t(height - 1 - (y0 + ly)) * stride;
+            uint8_t* row = top - ly * stride;
             const int16_t* cr = mb.samples[0] + (ly >> 1) * 8;
             const int16_t* cb = mb.samples[1] + (ly >> 1) * 8;
             for (int lx = 0; lx < w; ++lx) {
                 int block;
                 const int li = lumaIndex(lx, ly, block);
-                const int32_t y = t.y[mb.samples[block][li] + o];
-                const int c0 = cr[lx >> 1] + o, c1 = cb[lx >> 1] + o;
-                const uint8_t blue = clamp[y + t.rb[c1]];
-                const uint8_t green = clamp[y + t.gr[c0] + t.gb[c1]];
-                const uint8_t red = clamp[y + t.rr[c0]];
-                if (bits == 16) {
-                    const uint16_t word = uint16_t(((red & 0xF8) << 7) | ((green & 0xF8) << 2) | (blue >> 3));
-                    uint8_t* p = row + size_t(x0 + lx) * 2;
-                    p[0] = uint8_t(word);
-                    p[1] = uint8_t(word >> 8);
-                } else {
-                    uint8_t* p = row + size_t(x0 + lx) * 3;
-                    p[0] = blue;
-                    p[1] = green;
-                    p[2] = red;
-                }
+                const int c = lx >> 1;
+                put(row + lx * bpp, m_y[mb.samples[block][li]], m_rr[cr[c]], m_gr[cr[c]] + m_gb[cb[c]],
+                    m_rb[cb[c]]);
             }
         }
+    }
+
+private:
+    void put(uint8_t* p, int32_t y, int32_t red, int32_t green, int32_t blue) const
+    {
+        putPixel<Bits>(p, m_clamp[y + red], m_clamp[y + green], m_clamp[y + blue]);
+    }
+
+    const int32_t *m_y, *m_rr, *m_gr, *m_gb, *m_rb;
+    const uint8_t* m_clamp;
+};
+
+template <int Bits> void convertPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
+{
+    const MacroblockWriter<Bits> writer(colourTables());
+    const ptrdiff_t stride = ptrdiff_t(LbrPictureStride(width, Bits));
+    uint8_t* pixels = LbrPicturePixels(picture);
+    forEachMacroblock(codes, width, height, [&](const Macroblock& mb, int x0, int y0, int w, int h) {
+        uint8_t* top = pixels + size_t(height - 1 - y0) * size_t(stride) + size_t(x0) * (Bits / 8);
+        if (w == 16 && h == 16)
+            writer.full(mb, top, stride);
+        else
+            writer.part(mb, top, stride, w, h);
     });
+}
+
+} // namespace
+
+void reconstructPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
+{
+    if (picture->bitCount == 16)
+        convertPicture<16>(codes, width, height, picture);
+    else
+        convertPicture<24>(codes, width, height, picture);
 }
 
 void reconstructPlanes(CodeSpan codes, int32_t width, int32_t height, const PlanarFrame& out)
