@@ -146,5 +146,46 @@ static inline uint8_t* LbrPicturePixels(FrameDib* picture)
     return (uint8_t*)picture + sizeof(FrameDib);
 }
 
+/* ---- sound ------------------------------------------------------------------------------- */
+
+#pragma pack(push, 1)
+/* A PCM format for LbrConvAudioData (12 bytes). Samples are scaled by target level / source
+ * level when the two differ. */
+typedef struct AudioFormat
+{
+    uint32_t sampleRate;
+    uint16_t channels;      /* 1 or 2 */
+    uint16_t bitsPerSample; /* 8 (unsigned) or 16 (signed) */
+    uint16_t level;
+    uint16_t reserved;
+} AudioFormat;
+
+/* State of one conversion (20 bytes), owned by the caller; cleared by a call with 0 bytes. */
+typedef struct AudioConvState
+{
+    int32_t phase;
+    int32_t previous[2];
+    int32_t current[2];
+} AudioConvState;
+#pragma pack(pop)
+#ifdef __cplusplus
+static_assert(sizeof(AudioFormat) == 12, "AudioFormat is 12 bytes");
+static_assert(sizeof(AudioConvState) == 20, "AudioConvState is 20 bytes");
+#endif
+
+/* Decodes one sound unit into 16-bit little-endian PCM (interleaved when the stream has two
+ * channels). Bytes written; 0 when the unit is not sound, the stream is not open, the format is
+ * not supported or the result does not fit. A music stream's units are copied unchanged, and
+ * their length is returned even when they do not fit (nothing is copied then). */
+LBR_API int32_t LbrDecodeAudio(StreamState* stream, PsrReadRecord* record, uint8_t* output, int32_t capacity);
+
+/* Converts `bytes` of PCM from `source` to `target` format (rate, channels, bits, level) by
+ * linear interpolation; input and output may be the same buffer. Returns the bytes written;
+ * bytes == 0 resets the state. The output must hold LbrConvAudioOutputBytes(...) bytes. */
+LBR_API int32_t LbrConvAudioData(AudioConvState* state, int32_t bytes, const AudioFormat* source,
+                                 const uint8_t* input, const AudioFormat* target, uint8_t* output);
+/* The most bytes the next LbrConvAudioData call with these arguments can write. */
+LBR_API int32_t LbrConvAudioOutputBytes(const AudioConvState* state, int32_t bytes, const AudioFormat* source,
+                                        const AudioFormat* target);
 
 #endif
