@@ -38,7 +38,8 @@ void takeQueues(StreamState& stream, Queue& video, Queue& audio)
     std::lock_guard guard(stream.lock);
     video.swap(stream.videoQueue);
     audio.swap(stream.audioQueue);
-    std::memset(stream.audioHistory, 0, sizeof stream.audioHistory);
+    stream.audioHistory[0] = stream.audioHistory[1] = streamkit::audio::ChannelHistory{};
+    stream.adx = streamkit::audio::AdxState{};
 }
 
 bool popInto(Queue& queue, PsrReadRecord* record)

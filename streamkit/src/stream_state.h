@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "audio/adpcm.h"
 #include "plugin_binding.h"
 
 struct StreamState
@@ -24,7 +25,10 @@ struct StreamState
     std::deque<std::vector<uint8_t>> videoQueue;
     std::deque<std::vector<uint8_t>> audioQueue;
 
-    int16_t audioHistory[4] = {};  // previous and second-previous sample, left then right
+    // Sound decoder state, cleared at open and at every seek: the ADPCM predictor history of the
+    // left and right channels, and the ADX coefficients and history of this stream.
+    streamkit::audio::ChannelHistory audioHistory[2];
+    streamkit::audio::AdxState adx;
     void* decoderContext = nullptr;
 };
 
