@@ -135,8 +135,8 @@ public:
 #if defined(__SSE2__)
     // One line of a whole macroblock in 24 bits, sixteen pixels at once: the table lookups stay
     // per sample, the additions and the clamping to 0..255 run on all sixteen together.
-    void line24(const int16_t* lumaLeft, const int16_t* lumaRight, const int32_t* red, const int32_t* green,
-                const int32_t* blue, uint8_t* out) const
+    void line24(const int16_t* lumaLeft, const int16_t* lumaRight, const int16_t* red, const int16_t* green,
+                const int16_t* blue, uint8_t* out) const
     {
         const int32_t* ty = m_y;
         const __m128i yLo = _mm_setr_epi16(int16_t(ty[lumaLeft[0]]), int16_t(ty[lumaLeft[1]]), int16_t(ty[lumaLeft[2]]),
@@ -146,14 +146,10 @@ public:
                                            int16_t(ty[lumaRight[2]]), int16_t(ty[lumaRight[3]]),
                                            int16_t(ty[lumaRight[4]]), int16_t(ty[lumaRight[5]]),
                                            int16_t(ty[lumaRight[6]]), int16_t(ty[lumaRight[7]]));
-        auto channel = [&](const int32_t* offsets) {
+        auto channel = [&](const int16_t* offsets) {
             // Each chroma offset serves two neighbouring pixels.
-            const __m128i lo = _mm_setr_epi16(int16_t(offsets[0]), int16_t(offsets[0]), int16_t(offsets[1]),
-                                              int16_t(offsets[1]), int16_t(offsets[2]), int16_t(offsets[2]),
-                                              int16_t(offsets[3]), int16_t(offsets[3]));
-            const __m128i hi = _mm_setr_epi16(int16_t(offsets[4]), int16_t(offsets[4]), int16_t(offsets[5]),
-                                              int16_t(offsets[5]), int16_t(offsets[6]), int16_t(offsets[6]),
-                                              int16_t(offsets[7]), int16_t(offsets[7]));
+            const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(offsets));
+            const __m128i lo = _mm_unpacklo_epi16(o, o), hi = _mm_unpackhi_epi16(o, o);
             return _mm_packus_epi16(_mm_add_epi16(yLo, lo), _mm_add_epi16(yHi, hi));
         };
         const __m128i r = channel(red), g = channel(green), b = channel(blue);
@@ -180,13 +176,13 @@ public:
 #if defined(__SSE2__)
         if constexpr (Bits == 24) {
             for (int pair = 0; pair < 8; ++pair) {
-                int32_t red[8], green[8], blue[8];
+                int16_t red[8], green[8], blue[8];
                 const int16_t* cr = mb.samples[0] + pair * 8;
                 const int16_t* cb = mb.samples[1] + pair * 8;
                 for (int k = 0; k < 8; ++k) {
-                    red[k] = m_rr[cr[k]];
-                    green[k] = m_gr[cr[k]] + m_gb[cb[k]];
-                    blue[k] = m_rb[cb[k]];
+                    red[k] = int16_t(m_rr[cr[k]]);
+                    green[k] = int16_t(m_gr[cr[k]] + m_gb[cb[k]]);
+                    blue[k] = int16_t(m_rb[cb[k]]);
                 }
                 for (int half = 0; half < 2; ++half) {
                     const int ly = pair * 2 + half;
