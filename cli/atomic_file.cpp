@@ -33,7 +33,9 @@ bool AtomicFile::create(const std::filesystem::path& target, std::string& error)
     discard();
     static unsigned counter = 0;
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    const std::string base = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-";
+    std::string base = ".";
+    base += target.filename().string();
+    base += ".tmp-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::filesystem::path temporary = folder / (base + std::to_string(counter++));
         // 0666 as any new file: the umask decides, as it would for the target itself.

@@ -1,0 +1,186 @@
+// Picture decoding speed: 320x240 frames of bitstream version 2 (mv1) and version 3 (mv2)
+// decoded again and again into one reused 24-bit picture, in frames per second; and, measured
+// in the same run, ffmpeg's single-threaded decoder on the same pictures as a whole process.
+//
+// ffmpeg cannot loop an STR file (-stream_loop fails on it with "Operation not permitted" and
+// stops after one pass), so its input is the movie repeated 20 times into one file, frame
+// numbers carried on: the same 20 passes that `tamrin-cli frames --null --repeat 20` makes.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "streamkit/lbr.h"
+
+namespace {
+
+constexpr size_t kHeader = 44, kSector = 2352;
+constexpr int kPasses = 20;
+constexpr const char* kMovies[] = {
+    "mv1_v2_320x240_15fps_xa37800s.str",
+    "mv2_v3_320x240_15fps_xa37800s_ch1.str",
+};
+
+std::string moviePath(int index)
+{
+    return std::string(TAMRIN_TEST_DATA "/movies/") + kMovies[index];
+}
+
+// The movie's sectors kPasses times over, with the frame numbers of the video sectors carried
+// on, so that readers see one long movie. Empty when the movie cannot be read.
+std::string makeLongMovie(int index)
+{
+    std::ifstream in(moviePath(index), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < kHeader + kSector)
+        return {};
+    const size_t sectors = (bytes.size() - kHeader) / kSector;
+    auto isSound = [](const char* sector) { return (sector[18] & 0x7F) == 0x64; };
+    uint32_t lastFrame = 0;
+    for (size_t s = 0; s < sectors; ++s) {
+        const char* sector = &bytes[kHeader + s * kSector];
+        uint32_t frame;
+        std::memcpy(&frame, sector + 32, 4);
+        if (!isSound(sector))
+            lastFrame = std::max(lastFrame, frame);
+    }
+    const std::string path = "/tmp/tamrin_bench_long_" + std::string(kMovies[index]);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), kHeader);
+    for (int pass = 0; pass < kPasses; ++pass) {
+        for (size_t s = 0; s < sectors; ++s) {
+            char sector[kSector];
+            std::memcpy(sector, &bytes[kHeader + s * kSector], kSector);
+            if (!isSound(sector)) {
+                uint32_t frame;
+                std::memcpy(&frame, sector + 32, 4);
+                frame += uint32_t(pass) * lastFrame;
+                std::memcpy(sector + 32, &frame, 4);
+            }
+            out.write(sector, kSector);
+        }
+    }
+    return out.good() ? path : std::string();
+}
+
+const std::string& longMovie(int index)
+{
+    static const std::string paths[] = {makeLongMovie(0), makeLongMovie(1)};
+    return paths[index];
+}
+
+// Whole-process seconds of ffmpeg's single-threaded decode of the long movie (kPasses passes).
+double ffmpegSeconds(int index)
+{
+    static double seconds[2] = {0, 0};
+    if (seconds[index] == 0)
+        seconds[index] = bench::medianSeconds("ffmpeg -nostdin -v error -threads 1 -i " +
+                                              bench::quoted(longMovie(index)) + " -an -f null -");
+    return seconds[index];
+}
+
+// The video units of a movie, each a complete record, and the stream they came from (the
+// decoder needs an open stream).
+struct MovieUnits
+{
+    StreamState* stream = nullptr;
+    std::vector<std::vector<uint8_t>> records;
+
+    ~MovieUnits() { LbrCloseStream(stream); }
+};
+
+bool loadUnits(int index, MovieUnits& units)
+{
+    const std::string path = moviePath(index);
+    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
+    StrInfo info{};
+    const bool described = binding && LbrGetStrFileInfo(binding, path.c_str(), &info);
+    LbrClosePSR(binding);
+    if (!described)
+        return false;
+    units.stream = LbrOpenStream("Filmfile.psr", path.c_str(), 0, &info, LBR_WANT_VIDEO);
+    if (!units.stream)
+        return false;
+    std::vector<uint8_t> buffer(PSR_READ_HEADER_BYTES + (1 << 20));
+    auto* record = reinterpret_cast<PsrReadRecord*>(buffer.data());
+    while (LbrReadStream(units.stream, LBR_WANT_VIDEO, record) == 1) {
+        units.records.emplace_back(buffer.begin(),
+                                   buffer.begin() + PSR_READ_HEADER_BYTES + record->payloadBytes);
+        LbrFreeReadBuffer(units.stream, record);
+    }
+    return !units.records.empty();
+}
+
+void BM_DecodeFrame(benchmark::State& state)
+{
+    const int index = int(state.range(0));
+    MovieUnits units;
+    if (!loadUnits(index, units)) {
+        state.SkipWithError("test movie missing or not readable");
+        return;
+    }
+    FrameDib* picture = nullptr;
+    size_t next = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        auto* record = reinterpret_cast<PsrReadRecord*>(units.records[next].data());
+        picture = LbrDecodeFrame(units.stream, record, 24, 0, picture);
+        if (!picture) {
+            state.SkipWithError("a frame could not be decoded");
+            break;
+        }
+        benchmark::DoNotOptimize(LbrPicturePixels(picture)[0]);
+        next = (next + 1) % units.records.size();
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    LbrFreeBitmap(picture);
+    state.SetLabel(kMovies[index]);
+    const double fps = seconds > 0 ? double(state.iterations()) / seconds : 0;
+    state.counters["fps"] = fps;
+    const double ffmpeg = ffmpegSeconds(index);
+    if (ffmpeg > 0) {
+        const double ffmpegFps = double(kPasses) * double(units.records.size()) / ffmpeg;
+        state.counters["ffmpeg_fps"] = ffmpegFps;
+        // Decoding alone here against ffmpeg's whole process (start-up, demuxing, decoding).
+        state.counters["fps_vs_ffmpeg"] = fps / ffmpegFps;
+    }
+}
+BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// Whole processes side by side: `tamrin-cli frames --null --repeat 20 MOVIE` (and one pass over
+// the long movie, the very file ffmpeg reads) against ffmpeg's single-threaded decode of it.
+void BM_WholeProcess(benchmark::State& state)
+{
+    const int index = int(state.range(0));
+    const std::string cli = bench::quoted(TAMRIN_OUT_DIR "/tamrin-cli");
+    const std::string repeated = cli + " frames --no-progress --null --repeat " + std::to_string(kPasses) +
+                                 " " + bench::quoted(moviePath(index));
+    const std::string single = cli + " frames --no-progress --null " + bench::quoted(longMovie(index));
+    double tamrin = 0, tamrinLong = 0;
+    for (auto _ : state) {
+        tamrin = bench::medianSeconds(repeated);
+        tamrinLong = bench::medianSeconds(single);
+        state.SetIterationTime(tamrin > 0 ? tamrin : 0);
+    }
+    const double ffmpeg = ffmpegSeconds(index);
+    if (tamrin <= 0 || tamrinLong <= 0 || ffmpeg <= 0) {
+        state.SkipWithError("tamrin-cli or ffmpeg did not run");
+        return;
+    }
+    state.SetLabel(kMovies[index]);
+    state.counters["tamrin_repeat_s"] = tamrin;
+    state.counters["tamrin_long_s"] = tamrinLong;
+    state.counters["ffmpeg_s"] = ffmpeg;
+    state.counters["speed_vs_ffmpeg"] = ffmpeg / tamrin;
+    state.counters["speed_vs_ffmpeg_long"] = ffmpeg / tamrinLong;
+}
+BENCHMARK(BM_WholeProcess)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
