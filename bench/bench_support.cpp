@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace bench {
@@ -20,6 +23,41 @@ double medianSeconds(const std::string& command, int runs)
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+std::string repeatMovie(const std::string& source, int copies, const std::string& target)
+{
+    constexpr size_t kHeader = 44, kSector = 2352;
+    std::ifstream in(source, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < kHeader + kSector)
+        return {};
+    const size_t sectors = (bytes.size() - kHeader) / kSector;
+    auto isSound = [](const char* sector) { return (sector[18] & 0x7F) == 0x64; };
+    uint32_t lastFrame = 0;
+    for (size_t s = 0; s < sectors; ++s) {
+        const char* sector = &bytes[kHeader + s * kSector];
+        uint32_t frame;
+        std::memcpy(&frame, sector + 32, 4);
+        if (!isSound(sector))
+            lastFrame = std::max(lastFrame, frame);
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), kHeader);
+    for (int copy = 0; copy < copies; ++copy) {
+        for (size_t s = 0; s < sectors; ++s) {
+            char sector[kSector];
+            std::memcpy(sector, &bytes[kHeader + s * kSector], kSector);
+            if (!isSound(sector)) {
+                uint32_t frame;
+                std::memcpy(&frame, sector + 32, 4);
+                frame += uint32_t(copy) * lastFrame;
+                std::memcpy(sector + 32, &frame, 4);
+            }
+            out.write(sector, kSector);
+        }
+    }
+    return out.good() ? target : std::string();
 }
 
 std::string quoted(const std::string& path)

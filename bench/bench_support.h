@@ -9,6 +9,11 @@ namespace bench {
 // seconds, or a negative value when the command fails or is not installed.
 double medianSeconds(const std::string& command, int runs = 5);
 
+// Writes `copies` passes of a movie file (44-byte header + raw sectors) to `target`, with the
+// frame numbers of the video sectors carried on, so that readers see one long movie. The target
+// path, or empty when the movie cannot be read or written.
+std::string repeatMovie(const std::string& source, int copies, const std::string& target);
+
 // Quotes a path for the shell.
 std::string quoted(const std::string& path);
 

@@ -31,41 +31,9 @@ std::string moviePath(int index)
     return std::string(TAMRIN_TEST_DATA "/movies/") + kMovies[index];
 }
 
-// The movie's sectors kPasses times over, with the frame numbers of the video sectors carried
-// on, so that readers see one long movie. Empty when the movie cannot be read.
 std::string makeLongMovie(int index)
 {
-    std::ifstream in(moviePath(index), std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < kHeader + kSector)
-        return {};
-    const size_t sectors = (bytes.size() - kHeader) / kSector;
-    auto isSound = [](const char* sector) { return (sector[18] & 0x7F) == 0x64; };
-    uint32_t lastFrame = 0;
-    for (size_t s = 0; s < sectors; ++s) {
-        const char* sector = &bytes[kHeader + s * kSector];
-        uint32_t frame;
-        std::memcpy(&frame, sector + 32, 4);
-        if (!isSound(sector))
-            lastFrame = std::max(lastFrame, frame);
-    }
-    const std::string path = "/tmp/tamrin_bench_long_" + std::string(kMovies[index]);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), kHeader);
-    for (int pass = 0; pass < kPasses; ++pass) {
-        for (size_t s = 0; s < sectors; ++s) {
-            char sector[kSector];
-            std::memcpy(sector, &bytes[kHeader + s * kSector], kSector);
-            if (!isSound(sector)) {
-                uint32_t frame;
-                std::memcpy(&frame, sector + 32, 4);
-                frame += uint32_t(pass) * lastFrame;
-                std::memcpy(sector + 32, &frame, 4);
-            }
-            out.write(sector, kSector);
-        }
-    }
-    return out.good() ? path : std::string();
+    return bench::repeatMovie(moviePath(index), kPasses, "/tmp/tamrin_bench_long_" + std::string(kMovies[index]));
 }
 
 const std::string& longMovie(int index)

@@ -21,36 +21,8 @@ constexpr int kCopies = 20;
 // A longer movie: the sample's sectors repeated, with the frame numbers carried on.
 std::string makeLongMovie()
 {
-    const std::string source = TAMRIN_TEST_DATA "/movies/mv1_v2_320x240_15fps_xa37800s.str";
-    std::ifstream in(source, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < kHeader + kSector)
-        return {};
-    const size_t sectors = (bytes.size() - kHeader) / kSector;
-    uint32_t lastFrame = 0;
-    for (size_t s = 0; s < sectors; ++s) {
-        uint32_t frame;
-        std::memcpy(&frame, &bytes[kHeader + s * kSector + 32], 4);
-        if ((bytes[kHeader + s * kSector + 18] & 0x7F) != 0x64)
-            lastFrame = std::max(lastFrame, frame);
-    }
-    const std::string path = "/tmp/tamrin_bench_movie.str";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), kHeader);
-    for (int copy = 0; copy < kCopies; ++copy) {
-        for (size_t s = 0; s < sectors; ++s) {
-            char sector[kSector];
-            std::memcpy(sector, &bytes[kHeader + s * kSector], kSector);
-            if ((sector[18] & 0x7F) != 0x64) {
-                uint32_t frame;
-                std::memcpy(&frame, sector + 32, 4);
-                frame += uint32_t(copy) * lastFrame;
-                std::memcpy(sector + 32, &frame, 4);
-            }
-            out.write(sector, kSector);
-        }
-    }
-    return path;
+    return bench::repeatMovie(TAMRIN_TEST_DATA "/movies/mv1_v2_320x240_15fps_xa37800s.str", kCopies,
+                              "/tmp/tamrin_bench_movie.str");
 }
 
 const std::string& longMovie()
