@@ -52,12 +52,57 @@ struct FramesOptions
     bool noProgress = false;
 };
 
+struct AudioOptions
+{
+    std::string file;
+    std::string out;       // the WAVE file; empty only with crc
+    uint32_t rate = 0;     // 0: the stream's rate
+    uint16_t channels = 0; // 0: the stream's channels
+    uint16_t bits = 0;     // 0: 16
+    bool crc = false;      // a checksum per sound unit of its decoded PCM
+    bool json = false;
+    bool noProgress = false;
+};
+
+struct DrivesOptions
+{
+    std::vector<std::string> images; // mounted for the run and listed after the devices
+    bool json = false;
+};
+
+// toc and volume: one drive index or disc image.
+struct DiscOptions
+{
+    std::string drive;
+    bool json = false;
+};
+
+struct ReadOptions
+{
+    std::string drive;
+    uint32_t lba = 0;
+    uint32_t count = 0;
+    bool user = false; // 2048-byte user data instead of raw 2352-byte sectors
+    std::string out;
+    bool json = false;
+    bool noProgress = false;
+};
+
 int runPlugins(const PluginsOptions& options);
 int runProbe(const ProbeOptions& options);
 int runUnits(const UnitsOptions& options);
 // Why the frames options cannot go together, or are out of range; nothing when they are fine.
 std::optional<std::string> framesUsageProblem(const FramesOptions& options);
 int runFrames(const FramesOptions& options);
+int runDrives(const DrivesOptions& options);
+int runToc(const DiscOptions& options);
+int runVolume(const DiscOptions& options);
+// Why the read options cannot be used; nothing when they are fine.
+std::optional<std::string> readUsageProblem(const ReadOptions& options);
+int runRead(const ReadOptions& options);
+// Why the audio options cannot go together; nothing when they are fine.
+std::optional<std::string> audioUsageProblem(const AudioOptions& options);
+int runAudio(const AudioOptions& options);
 
 // Writes "tamrin-cli: <subject>: <message>" to stderr.
 void reportError(const std::string& subject, const std::string& message);

@@ -1,5 +1,5 @@
 // tamrin-cli: lists the format plugins, probes files, lists the units of a stream and decodes
-// its pictures, in text or JSON, through the same library calls the player uses.
+// its pictures and its sound, in text or JSON, through the same library calls the player uses.
 //
 // Exit status: 0 when everything asked for was done; 1 when an input failed (the other inputs
 // are still handled); 2 when the command line is wrong.
@@ -23,7 +23,7 @@ int main(int argc, char** argv)
     using namespace tamrin::cli;
 
     CLI::App app{"Lists format plugins, probes movie and sound files, lists a stream's units, decodes its "
-                 "pictures."};
+                 "pictures and its sound."};
     app.name("tamrin-cli");
     app.require_subcommand(1);
 
@@ -91,6 +91,27 @@ int main(int argc, char** argv)
     frames->add_flag("--no-progress", framesOptions.noProgress,
                      "Never show the progress line on the terminal.");
 
+    AudioOptions audioOptions;
+    CLI::App* audio = app.add_subcommand(
+        "audio", "Decode the sound of a file's stream into a RIFF/WAVE file, optionally converted.");
+    audio->add_option("file", audioOptions.file, "The file to decode.")->required();
+    audio->add_option("--out", audioOptions.out, "The WAVE file to write.");
+    audio
+        ->add_option("--rate", audioOptions.rate,
+                     "Convert to this sample rate in Hz (default: the stream's).")
+        ->check(CLI::Range(1000u, 384000u));
+    audio
+        ->add_option("--channels", audioOptions.channels,
+                     "Convert to 1 or 2 channels (default: the stream's).")
+        ->check(CLI::IsMember({1, 2}));
+    audio->add_option("--bits", audioOptions.bits, "Bits per sample of the file: 16 (default) or 8.")
+        ->check(CLI::IsMember({8, 16}));
+    audio->add_flag("--crc", audioOptions.crc,
+                    "Show a CRC-32 per sound unit of its decoded PCM (before any conversion).");
+    audio->add_flag("--json", audioOptions.json, "Write JSON instead of text.");
+    audio->add_flag("--no-progress", audioOptions.noProgress,
+                    "Never show the progress line on the terminal.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -109,6 +130,13 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
         return runFrames(framesOptions);
+    }
+    if (*audio) {
+        if (const auto problem = audioUsageProblem(audioOptions)) {
+            reportError("audio", *problem);
+            return kExitUsage;
+        }
+        return runAudio(audioOptions);
     }
     return runUnits(unitsOptions);
 }

@@ -1,0 +1,365 @@
+// audio: decode the sound of a stream, as the player does, into a RIFF/WAVE file, optionally
+// converted to another rate, channel count or sample size; optionally with a CRC-32 per sound
+// unit of its decoded PCM, the regression guard of the sound decoders.
+//
+// audio --json: one object, written when the stream could be opened:
+//   {"file", "plugin", "info": StrInfo (as probe shows it),
+//    "source": {"sampleRate", "channels", "bitsPerSample"}, the decoders' PCM
+//    "target": {"sampleRate", "channels", "bitsPerSample"}, the file's
+//    "units": [{"index", "unitKind", "payloadBytes", "pcmBytes", "crc32"}, ...]   with --crc
+//    "totals": {"units", "pcmBytes", "frames", "dataBytes", "failedUnits", "seconds"},
+//    "out": the file written, when one was}
+//   "index" counts sound units from 0; "crc32" (8 lower-case hex digits) is the zlib CRC-32 of
+//   the unit's PCM before any conversion; "frames" and "dataBytes" are those of the target.
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "commands.h"
+#include "input_file.h"
+#include "json_output.h"
+#include "plugin_folder.h"
+#include "progress.h"
+#include "streamkit/lbr.h"
+#include "wave_file.h"
+
+namespace tamrin::cli {
+
+namespace {
+
+// As in the units command: far above the largest unit of any plugin.
+constexpr size_t kPayloadCapacity = size_t(4) << 20;
+constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
+// Room for a unit's PCM: the decoders write at most 3.6 times the payload (ADX: 36 bytes to
+// 128); a plugin's own decoder gets as much again and a fixed reserve.
+constexpr size_t kPcmReserve = size_t(64) << 10;
+constexpr size_t kPcmPerPayloadByte = 4;
+// The level of both formats: no gain change.
+constexpr uint16_t kLevel = 100;
+// Units that cannot be decoded are each named up to this many times.
+constexpr uint64_t kShownFailures = 10;
+
+struct StreamCloser
+{
+    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
+};
+using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
+
+std::string crcText(uint32_t crc)
+{
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%08x", crc);
+    return digits;
+}
+
+std::string hexByte(uint8_t value)
+{
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "0x%02x", value);
+    return digits;
+}
+
+// Why the stream's description gives no PCM this command can write; nothing when it does.
+std::optional<std::string> soundProblem(const StrInfo& info)
+{
+    if (!(info.kind & StrAudio) || info.channels == 0)
+        return std::string("finds no sound in this file");
+    if (info.kind & StrMusic)
+        return std::string("finds music sequence data in this file, not sound samples");
+    if (info.audioFormat != 1 || info.bitsPerSample != 16)
+        return "describes sound as format " + std::to_string(info.audioFormat) + " with " +
+               std::to_string(info.bitsPerSample) + " bits, which is not decoded to PCM";
+    if (info.channels > 2)
+        return "gives " + std::to_string(info.channels) + " sound channels; only mono and stereo are decoded";
+    if (info.sampleRate == 0)
+        return std::string("gives no sample rate for the sound");
+    return std::nullopt;
+}
+
+Json formatJson(const AudioFormat& format)
+{
+    Json object;
+    object["sampleRate"] = format.sampleRate;
+    object["channels"] = format.channels;
+    object["bitsPerSample"] = format.bitsPerSample;
+    return object;
+}
+
+struct UnitLine
+{
+    uint64_t index = 0;
+    uint8_t unitKind = 0;
+    uint32_t payloadBytes = 0;
+    uint32_t pcmBytes = 0;
+    uint32_t crc32 = 0;
+};
+
+class AudioRun
+{
+  public:
+    AudioRun(const AudioOptions& options, const Acceptance& accepted, StreamState* stream)
+        : m_options(options), m_accepted(accepted), m_stream(stream),
+          m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
+          m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
+    {
+        const StrInfo& info = accepted.info;
+        m_source = AudioFormat{info.sampleRate, info.channels, 16, kLevel, 0};
+        m_target = AudioFormat{options.rate ? options.rate : info.sampleRate,
+                               options.channels ? options.channels : info.channels,
+                               options.bits ? options.bits : uint16_t(16), kLevel, 0};
+        m_convert = m_target.sampleRate != m_source.sampleRate || m_target.channels != m_source.channels ||
+                    m_target.bitsPerSample != m_source.bitsPerSample;
+    }
+
+    int run()
+    {
+        if (!m_options.out.empty()) {
+            std::string error;
+            const WaveFormat format{m_target.sampleRate, m_target.channels, m_target.bitsPerSample};
+            if (!m_wave.create(m_options.out, format, error)) {
+                reportError(m_options.out, error);
+                return kExitFailure;
+            }
+        }
+        if (m_convert)
+            LbrConvAudioData(&m_state, 0, &m_source, nullptr, &m_target, nullptr);
+
+        const bool linesOnTerminal = !m_options.json && m_options.crc && ::isatty(STDOUT_FILENO) == 1;
+        ProgressLine progress(!m_options.noProgress && !linesOnTerminal);
+        const auto start = std::chrono::steady_clock::now();
+        while (!m_stopped && LbrReadStream(m_stream, LBR_WANT_AUDIO, m_record) == 1) {
+            handleUnit();
+            if (LbrFreeReadBuffer(m_stream, m_record) != 1)
+                fail(m_options.file,
+                     m_accepted.plugin + " did not take back sound unit " + std::to_string(m_units));
+            ++m_units;
+            progress.update(m_units, 0, 0);
+        }
+        m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        progress.finish();
+        if (m_units == 0 && !m_failed)
+            fail(m_options.file, "the stream holds no sound units");
+        finishOutput();
+        printResult();
+        return m_failed ? kExitFailure : kExitOk;
+    }
+
+  private:
+    void handleUnit()
+    {
+        const uint32_t payloadBytes = m_record->payloadBytes;
+        if (payloadBytes > kPayloadCapacity) {
+            fail(m_options.file, "a unit claims " + std::to_string(payloadBytes) +
+                                     " payload bytes, more than the read buffer holds");
+            m_stopped = true;
+            return;
+        }
+        const size_t capacity = kPcmReserve + size_t(payloadBytes) * kPcmPerPayloadByte;
+        if (m_pcm.size() < capacity)
+            m_pcm.resize(capacity);
+        const int32_t decoded = LbrDecodeAudio(m_stream, m_record, m_pcm.data(), int32_t(capacity));
+        if (decoded <= 0 || size_t(decoded) > capacity) {
+            unitFailed("(kind " + hexByte(m_record->unitKind) + ", " + std::to_string(payloadBytes) +
+                       " bytes) cannot be decoded");
+            return;
+        }
+        const uint32_t frameBytes = uint32_t(m_source.channels) * 2;
+        if (uint32_t(decoded) % frameBytes != 0) {
+            unitFailed("decoded to " + std::to_string(decoded) + " bytes, not a whole number of " +
+                       std::to_string(frameBytes) + "-byte frames");
+            return;
+        }
+        m_pcmBytes += uint64_t(decoded);
+        if (m_options.crc) {
+            const UnitLine line{m_units, m_record->unitKind, payloadBytes, uint32_t(decoded),
+                                uint32_t(::crc32(::crc32(0, nullptr, 0), m_pcm.data(), uInt(decoded)))};
+            if (m_options.json)
+                m_lines.push_back(line);
+            else
+                printUnitText(line);
+        }
+        const uint8_t* samples = m_pcm.data();
+        size_t length = size_t(decoded);
+        if (m_convert) {
+            const auto room =
+                size_t(std::max(LbrConvAudioOutputBytes(&m_state, decoded, &m_source, &m_target), 0));
+            if (m_converted.size() < room + 4)
+                m_converted.resize(room + 4); // and the spare sample the converter may touch
+            const int32_t written =
+                LbrConvAudioData(&m_state, decoded, &m_source, m_pcm.data(), &m_target, m_converted.data());
+            samples = m_converted.data();
+            length = size_t(std::max(written, 0));
+        }
+        m_dataBytes += length;
+        std::string error;
+        if (!m_options.out.empty() && length > 0 && !m_wave.write(samples, length, error)) {
+            fail(m_options.out, error);
+            m_stopped = true; // a full disc fails every later unit too
+        }
+    }
+
+    // The file is kept only when it holds all the sound: a unit left out would shift the rest.
+    void finishOutput()
+    {
+        if (m_options.out.empty())
+            return;
+        std::string error;
+        if (m_failed) {
+            if (!m_stopped)
+                reportError(m_options.out, "not written, as not every sound unit could be decoded");
+            m_wave.discard();
+        } else if (!m_wave.commit(error)) {
+            fail(m_options.out, error);
+        } else {
+            m_written = true;
+        }
+    }
+
+    // Every sound unit is tried; the first few failures are shown.
+    void unitFailed(const std::string& message)
+    {
+        ++m_failedUnits;
+        m_failed = true;
+        if (m_failedUnits <= kShownFailures)
+            reportError(m_options.file + ": sound unit " + std::to_string(m_units), message);
+        else if (m_failedUnits == kShownFailures + 1)
+            reportError(m_options.file, "more sound units cannot be decoded; not shown");
+    }
+
+    void fail(const std::string& subject, const std::string& message)
+    {
+        reportError(subject, message);
+        m_failed = true;
+    }
+
+    void printUnitText(const UnitLine& line) const
+    {
+        char text[128];
+        std::snprintf(text, sizeof text, "unit %6llu kind 0x%02x payload %7u pcm %7u crc32 %s",
+                      static_cast<unsigned long long>(line.index), line.unitKind, line.payloadBytes,
+                      line.pcmBytes, crcText(line.crc32).c_str());
+        std::cout << text << '\n';
+    }
+
+    uint64_t targetFrames() const
+    {
+        return m_dataBytes / (uint64_t(m_target.channels) * m_target.bitsPerSample / 8);
+    }
+
+    void printResult()
+    {
+        if (m_options.json) {
+            Json document;
+            document["file"] = m_options.file;
+            document["plugin"] = m_accepted.plugin;
+            document["info"] = strInfoJson(m_accepted.info);
+            document["source"] = formatJson(m_source);
+            document["target"] = formatJson(m_target);
+            if (m_options.crc) {
+                Json units = Json::array();
+                for (const UnitLine& line : m_lines) {
+                    Json object;
+                    object["index"] = line.index;
+                    object["unitKind"] = line.unitKind;
+                    object["payloadBytes"] = line.payloadBytes;
+                    object["pcmBytes"] = line.pcmBytes;
+                    object["crc32"] = crcText(line.crc32);
+                    units.push_back(std::move(object));
+                }
+                document["units"] = std::move(units);
+            }
+            Json totals;
+            totals["units"] = m_units;
+            totals["pcmBytes"] = m_pcmBytes;
+            totals["frames"] = targetFrames();
+            totals["dataBytes"] = m_dataBytes;
+            totals["failedUnits"] = m_failedUnits;
+            totals["seconds"] = m_seconds;
+            document["totals"] = std::move(totals);
+            if (m_written)
+                document["out"] = m_options.out;
+            writeJson(std::cout, document);
+            return;
+        }
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "%s: %llu sound units, %llu frames at %u Hz, %u ch, %u bits (%.3f s) in %.3f s",
+                      m_options.file.c_str(), static_cast<unsigned long long>(m_units),
+                      static_cast<unsigned long long>(targetFrames()), m_target.sampleRate,
+                      unsigned(m_target.channels), unsigned(m_target.bitsPerSample),
+                      double(targetFrames()) / m_target.sampleRate, m_seconds);
+        std::cout << line << '\n';
+        if (m_written)
+            std::cout << m_wave.dataBytes() << " bytes of sound written to " << m_options.out << '\n';
+    }
+
+    const AudioOptions& m_options;
+    const Acceptance& m_accepted;
+    StreamState* m_stream;
+    AudioFormat m_source{};
+    AudioFormat m_target{};
+    bool m_convert = false;
+    AudioConvState m_state{};
+
+    std::unique_ptr<uint8_t[]> m_buffer;
+    PsrReadRecord* m_record;
+    std::vector<uint8_t> m_pcm;
+    std::vector<uint8_t> m_converted;
+    WaveFile m_wave;
+
+    std::vector<UnitLine> m_lines;
+    uint64_t m_units = 0;
+    uint64_t m_failedUnits = 0;
+    uint64_t m_pcmBytes = 0;
+    uint64_t m_dataBytes = 0;
+    double m_seconds = 0;
+    bool m_failed = false;
+    bool m_stopped = false;
+    bool m_written = false;
+};
+
+} // namespace
+
+std::optional<std::string> audioUsageProblem(const AudioOptions& options)
+{
+    if (options.out.empty() && !options.crc)
+        return "--out is required (or --crc to print checksums only)";
+    return std::nullopt;
+}
+
+int runAudio(const AudioOptions& options)
+{
+    if (const auto problem = inputFileProblem(options.file)) {
+        reportError(options.file, *problem);
+        return kExitFailure;
+    }
+    const auto files = installedPluginFiles();
+    if (!files)
+        return kExitFailure;
+    const std::optional<Acceptance> accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
+    if (!accepted) {
+        reportError(options.file, rejectionMessage(options.file));
+        return kExitFailure;
+    }
+    if (const auto problem = soundProblem(accepted->info)) {
+        reportError(options.file, accepted->plugin + " " + *problem);
+        return kExitFailure;
+    }
+    // Sound only: the pictures are never read, so they need not be queued.
+    StrInfo info = accepted->info;
+    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &info, LBR_WANT_AUDIO));
+    if (!stream) {
+        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
+        return kExitFailure;
+    }
+    AudioRun run(options, *accepted, stream.get());
+    return run.run();
+}
+
+} // namespace tamrin::cli
