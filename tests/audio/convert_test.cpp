@@ -265,5 +265,23 @@ TEST(Convert, ResetForgetsThePhaseAndTheLastSamples)
     EXPECT_EQ(convert(input, from, to, &state), fresh);
 }
 
+// The state is a packed record that the caller keeps where it likes, as a member of a larger
+// record for one: at an odd address the conversion gives the same result.
+TEST(Convert, StateAtAnOddAddressWorksAsAnyOther)
+{
+    const std::vector<uint8_t> input = bytesOf(stereoSound(2000));
+    const AudioFormat from = format(37800, 2), to = format(44100, 1, 8);
+    const std::vector<uint8_t> aligned = convert(input, from, to);
+
+    alignas(8) uint8_t storage[1 + sizeof(AudioConvState)] = {};
+    auto* state = reinterpret_cast<AudioConvState*>(storage + 1);
+    const std::vector<uint8_t> first(input.begin(), input.begin() + 4000);
+    const std::vector<uint8_t> rest(input.begin() + 4000, input.end());
+    std::vector<uint8_t> joined = convert(first, from, to, state);
+    const std::vector<uint8_t> more = convert(rest, from, to, state);
+    joined.insert(joined.end(), more.begin(), more.end());
+    EXPECT_TRUE(joined == aligned);
+}
+
 } // namespace
 } // namespace soundtest
