@@ -157,9 +157,8 @@ std::unique_ptr<DiscImage> openCueImage(const std::string& path, std::string& er
         error = "cannot read " + path;
         return nullptr;
     }
-    std::string folder = fs::path(path).parent_path().string();
-    if (folder.empty())
-        folder = ".";
+    const fs::path parent = fs::path(path).parent_path();
+    const std::string folder = parent.empty() ? std::string(".") : parent.string();
     std::string reason;
     auto image = openCueImageText(text.str(), folder, reason);
     if (!image)
