@@ -25,7 +25,7 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes)
 
 class Folder
 {
-public:
+  public:
     Folder()
     {
         std::string pattern = (fs::temp_directory_path() / "tamrin-cue-fuzz-XXXXXX").string();
@@ -54,7 +54,7 @@ public:
     }
     const fs::path& path() const { return m_path; }
 
-private:
+  private:
     fs::path m_path;
 };
 
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string error;
     const bool parsed = image::parseCueSheet(text, sheet, error);
     if (!parsed && error.empty())
-        std::abort();  // a refusal always has a reason
+        std::abort(); // a refusal always has a reason
     if (!parsed)
         return 0;
 
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     send(*transport, {0x43, 0, 0, 0, 0, 0, 0xAA, 0, 12, 0}, toc);
     const ScsiResult all = send(*transport, {0x43, 0, 0, 0, 0, 0, 0, 0x03, 0x30, 0}, toc);
     if (!all.good() || all.transferred < 4)
-        std::abort();  // every image that opens has a TOC
+        std::abort(); // every image that opens has a TOC
     const uint32_t sectors = transport->sectorCount();
     const size_t descriptors = (all.transferred - 4) / 8;
     for (size_t i = 0; i < descriptors; ++i) {
@@ -114,20 +114,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (lba > sectors)
             std::abort();
         for (const uint32_t at : {lba, lba ? lba - 1 : 0u}) {
-            send(*transport, {0xBE, 0x08, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 1, 0xF8, 0, 0},
+            send(*transport,
+                 {0xBE, 0x08, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 1, 0xF8, 0, 0},
                  buffer);
-            send(*transport, {0xBE, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 10, 0xF8, 0, 0},
+            send(*transport,
+                 {0xBE, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 10, 0xF8, 0, 0},
                  buffer);
-            send(*transport, {0xBE, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 3, 0x58, 0, 0},
+            send(*transport,
+                 {0xBE, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 3, 0x58, 0, 0},
                  buffer);
-            send(*transport, {0x28, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 10, 0}, buffer);
+            send(*transport, {0x28, 0, byte(at, 24), byte(at, 16), byte(at, 8), byte(at, 0), 0, 0, 10, 0},
+                 buffer);
         }
     }
     const uint32_t last = sectors - 1;
-    const ScsiResult lastRead =
-        send(*transport, {0xBE, 0, byte(last, 24), byte(last, 16), byte(last, 8), byte(last, 0), 0, 0, 1, 0xF8, 0, 0},
-             buffer);
+    const ScsiResult lastRead = send(
+        *transport,
+        {0xBE, 0, byte(last, 24), byte(last, 16), byte(last, 8), byte(last, 0), 0, 0, 1, 0xF8, 0, 0}, buffer);
     if (!lastRead.good())
-        std::abort();  // the files were checked to hold every stored sector
+        std::abort(); // the files were checked to hold every stored sector
     return 0;
 }

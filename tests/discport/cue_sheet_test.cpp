@@ -40,7 +40,7 @@ TEST(CueSheet, TimesAreMinutesSecondsFrames)
     EXPECT_EQ(sectors, 1888u);
     ASSERT_TRUE(parseCueTime("79:59:74", sectors));
     EXPECT_EQ(sectors, (79u * 60 + 59) * 75 + 74);
-    ASSERT_TRUE(parseCueTime("100:00:00", sectors));  // long discs
+    ASSERT_TRUE(parseCueTime("100:00:00", sectors)); // long discs
     EXPECT_EQ(sectors, 100u * 60 * 75);
     ASSERT_TRUE(parseCueTime("1:2:3", sectors));
     EXPECT_EQ(sectors, 2u * 75 + 3 + 60 * 75);
@@ -114,10 +114,10 @@ TEST(CueSheet, SeveralFilesNamesFlagsGapsAndComments)
     EXPECT_EQ(sheet.tracks[0].file, 0u);
     EXPECT_EQ(sheet.tracks[1].pregap, 150u);
     EXPECT_EQ(sheet.tracks[1].index1, 0u);
-    EXPECT_EQ(sheet.tracks[1].control, 0x03);  // DCP 2 + PRE 1
+    EXPECT_EQ(sheet.tracks[1].control, 0x03); // DCP 2 + PRE 1
     EXPECT_EQ(sheet.tracks[1].file, 1u);
     EXPECT_EQ(sheet.tracks[2].mode, TrackMode::Mode2_2336);
-    EXPECT_EQ(sheet.tracks[2].control, 0x08);  // 4CH; SCMS has no control bit
+    EXPECT_EQ(sheet.tracks[2].control, 0x08); // 4CH; SCMS has no control bit
     EXPECT_EQ(*sheet.tracks[2].index0, 0u);
     EXPECT_EQ(sheet.tracks[2].index1, 150u);
     EXPECT_EQ(sheet.tracks[3].mode, TrackMode::Mode1_2352);
@@ -132,7 +132,8 @@ TEST(CueSheet, SeveralFilesNamesFlagsGapsAndComments)
 
 TEST(CueSheet, OldMacLineEndsAndNoFinalNewline)
 {
-    const CueSheet sheet = parseOk("FILE a.bin BINARY\rTRACK 05 AUDIO\rINDEX 01 00:00:00\rTRACK 06 AUDIO\rINDEX 01 00:00:10");
+    const CueSheet sheet =
+        parseOk("FILE a.bin BINARY\rTRACK 05 AUDIO\rINDEX 01 00:00:00\rTRACK 06 AUDIO\rINDEX 01 00:00:10");
     ASSERT_EQ(sheet.tracks.size(), 2u);
     EXPECT_EQ(sheet.tracks[0].number, 5);
     EXPECT_EQ(sheet.tracks[1].index1, 10u);
@@ -156,7 +157,7 @@ TEST(CueSheet, NinetyNineTracksAreTheMost)
 struct BadSheet
 {
     const char* text;
-    const char* reason;  // part of the message
+    const char* reason; // part of the message
 };
 
 TEST(CueSheet, MalformedSheetsAreRefusedWithAReason)
@@ -187,21 +188,28 @@ TEST(CueSheet, MalformedSheetsAreRefusedWithAReason)
         {"FILE BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "needs a name and a type"},
         {"FILE \"\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", "empty name"},
         // Indexes out of order, within a track and across tracks of one file.
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nINDEX 01 00:03:00\n", "does not follow INDEX 1"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nINDEX 00 00:01:00\n", "does not follow INDEX 1"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:01:00\n", "comes before the previous"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nINDEX 02 00:00:10\n", "comes before the previous"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nINDEX 01 00:03:00\n",
+         "does not follow INDEX 1"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:02:00\nINDEX 00 00:01:00\n",
+         "does not follow INDEX 1"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:01:00\n",
+         "comes before the previous"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nINDEX 02 00:00:10\n",
+         "comes before the previous"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 02 00:01:00\n", "before INDEX 01"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:10:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n",
          "does not lie after INDEX 01 of the track before"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:10:00\nTRACK 02 AUDIO\nINDEX 00 00:10:00\nINDEX 01 00:12:00\n",
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:10:00\nTRACK 02 AUDIO\nINDEX 00 00:10:00\nINDEX 01 "
+         "00:12:00\n",
          "does not lie after INDEX 01 of the track before"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 100 00:01:00\n", "bad index number"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nPREGAP 00:02:00\n", "PREGAP must come once"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 00:02:00\nPREGAP 00:02:00\nINDEX 01 00:00:00\n",
          "PREGAP must come once"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPOSTGAP 00:02:00\nINDEX 01 00:00:00\n", "POSTGAP must come once"},
-        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\nPOSTGAP 00:01:00\nINDEX 02 00:03:00\n",
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPOSTGAP 00:02:00\nINDEX 01 00:00:00\n",
+         "POSTGAP must come once"},
+        {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\nPOSTGAP 00:01:00\nINDEX "
+         "02 00:03:00\n",
          "INDEX after POSTGAP"},
         {"FILE a.bin BINARY\nINDEX 01 00:00:00\n", "INDEX outside a track"},
         {"FILE a.bin BINARY\nPREGAP 00:02:00\n", "PREGAP outside a track"},
@@ -213,7 +221,9 @@ TEST(CueSheet, MalformedSheetsAreRefusedWithAReason)
         {"FILE a.bin BINARY\nTRACK 01 AUDIO extra\nINDEX 01 00:00:00\n", "TRACK takes 2 arguments"},
         {"FILE a.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nJUMP 00:00:00\n", "unknown command JUMP"},
         {"\"FILE\" a.bin BINARY\n", "starts with a quoted word"},
-        {"\x7F" "ELF\x02\x01\x01\x00\x00\x00\x00", "unknown command"},
+        {"\x7F"
+         "ELF\x02\x01\x01\x00\x00\x00\x00",
+         "unknown command"},
     };
     for (const BadSheet& bad : cases) {
         const std::string text(bad.text);

@@ -24,7 +24,7 @@ constexpr size_t kUser = 2048;
 
 class TempDir
 {
-public:
+  public:
     TempDir()
     {
         std::string pattern = (fs::temp_directory_path() / "tamrin-image-XXXXXX").string();
@@ -43,7 +43,7 @@ public:
     const fs::path& path() const { return m_path; }
     std::string file(const std::string& name) const { return (m_path / name).string(); }
 
-private:
+  private:
     fs::path m_path;
 };
 
@@ -157,7 +157,7 @@ inline const char* kTwoTrackCue = "FILE \"disc.bin\" BINARY\n"
 struct Reply
 {
     ScsiResult result;
-    std::vector<uint8_t> data;  // the dataLength bytes of the buffer
+    std::vector<uint8_t> data; // the dataLength bytes of the buffer
 };
 
 inline Reply run(ScsiTransport& transport, std::initializer_list<uint8_t> cdb, uint32_t dataLength)
@@ -180,16 +180,29 @@ inline Reply run(ScsiTransport& transport, std::initializer_list<uint8_t> cdb, u
     return reply;
 }
 
-inline uint8_t b0(uint32_t v) { return uint8_t(v >> 24); }
-inline uint8_t b1(uint32_t v) { return uint8_t(v >> 16); }
-inline uint8_t b2(uint32_t v) { return uint8_t(v >> 8); }
-inline uint8_t b3(uint32_t v) { return uint8_t(v); }
+inline uint8_t b0(uint32_t v)
+{
+    return uint8_t(v >> 24);
+}
+inline uint8_t b1(uint32_t v)
+{
+    return uint8_t(v >> 16);
+}
+inline uint8_t b2(uint32_t v)
+{
+    return uint8_t(v >> 8);
+}
+inline uint8_t b3(uint32_t v)
+{
+    return uint8_t(v);
+}
 
 inline Reply readCd(ScsiTransport& t, uint32_t lba, uint32_t count, uint8_t byte1 = 0, uint8_t byte9 = 0xF8,
                     int64_t dataLength = -1)
 {
-    return run(t, {0xBE, byte1, b0(lba), b1(lba), b2(lba), b3(lba), b1(count), b2(count), b3(count), byte9, 0, 0},
-               uint32_t(dataLength >= 0 ? dataLength : int64_t(count) * int64_t(kRaw)));
+    return run(
+        t, {0xBE, byte1, b0(lba), b1(lba), b2(lba), b3(lba), b1(count), b2(count), b3(count), byte9, 0, 0},
+        uint32_t(dataLength >= 0 ? dataLength : int64_t(count) * int64_t(kRaw)));
 }
 
 inline Reply read10(ScsiTransport& t, uint32_t lba, uint16_t count, int64_t dataLength = -1)
@@ -201,8 +214,9 @@ inline Reply read10(ScsiTransport& t, uint32_t lba, uint16_t count, int64_t data
 inline Reply readToc(ScsiTransport& t, uint8_t startTrack, uint16_t allocation, bool msf = false,
                      uint8_t format = 0)
 {
-    return run(t, {0x43, uint8_t(msf ? 0x02 : 0), format, 0, 0, 0, startTrack, b2(allocation), b3(allocation), 0},
-               allocation);
+    return run(
+        t, {0x43, uint8_t(msf ? 0x02 : 0), format, 0, 0, 0, startTrack, b2(allocation), b3(allocation), 0},
+        allocation);
 }
 
 struct SenseData

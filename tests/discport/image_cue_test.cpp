@@ -29,7 +29,7 @@ std::string openError(const std::string& path)
 
 class TwoTrackImage : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         bin = twoTrackBin();
@@ -52,7 +52,7 @@ TEST_F(TwoTrackImage, LeadOutReplyOfTheFirstTocCommand)
     ASSERT_TRUE(reply.result.good());
     EXPECT_EQ(reply.result.senseLength, 0);
     EXPECT_EQ(reply.result.transferred, 12u);
-    const std::vector<uint8_t> expected = {0x00, 0x0A, 0x01, 0x02,  //
+    const std::vector<uint8_t> expected = {0x00, 0x0A, 0x01, 0x02, //
                                            0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x00, 0xD7};
     EXPECT_EQ(reply.data, expected);
     EXPECT_EQ(transport->sectorCount(), kTwoTrackSectors);
@@ -64,10 +64,10 @@ TEST_F(TwoTrackImage, AllTracksReplyOfTheSecondTocCommand)
     ASSERT_TRUE(reply.result.good());
     ASSERT_EQ(reply.result.transferred, 28u);
     const std::vector<uint8_t> expected = {
-        0x00, 0x1A, 0x01, 0x02,                          // length 26, tracks 1 to 2
-        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // track 1, data, LBA 0
-        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00, 0xBE,  // track 2, audio, LBA 190 (INDEX 01)
-        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x00, 0xD7,  // lead-out, LBA 215
+        0x00, 0x1A, 0x01, 0x02,                         // length 26, tracks 1 to 2
+        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, // track 1, data, LBA 0
+        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00, 0xBE, // track 2, audio, LBA 190 (INDEX 01)
+        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x00, 0xD7, // lead-out, LBA 215
     };
     EXPECT_EQ(slice(reply.data, 0, 28), expected);
 }
@@ -77,9 +77,9 @@ TEST_F(TwoTrackImage, TocFromALaterTrackInMsfAndTheSessionFormat)
     Reply reply = readToc(*transport, 2, 816, true);
     ASSERT_TRUE(reply.result.good());
     const std::vector<uint8_t> fromTrack2 = {
-        0x00, 0x12, 0x01, 0x02,                          //
-        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x04, 0x28,  // 190 + 150 = 340 = 00:04:40
-        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x04, 0x41,  // 215 + 150 = 365 = 00:04:65
+        0x00, 0x12, 0x01, 0x02,                         //
+        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x04, 0x28, // 190 + 150 = 340 = 00:04:40
+        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x04, 0x41, // 215 + 150 = 365 = 00:04:65
     };
     EXPECT_EQ(slice(reply.data, 0, reply.result.transferred), fromTrack2);
 
@@ -88,8 +88,8 @@ TEST_F(TwoTrackImage, TocFromALaterTrackInMsfAndTheSessionFormat)
     const std::vector<uint8_t> sessions = {0x00, 0x0A, 0x01, 0x01, 0x00, 0x14, 0x01, 0x00, 0, 0, 0, 0};
     EXPECT_EQ(reply.data, sessions);
 
-    expectCheckCondition(*transport, readToc(*transport, 3, 816), 0x05, 0x24);       // no track 3
-    expectCheckCondition(*transport, readToc(*transport, 0, 816, false, 5), 0x05, 0x24);  // format 5
+    expectCheckCondition(*transport, readToc(*transport, 3, 816), 0x05, 0x24);           // no track 3
+    expectCheckCondition(*transport, readToc(*transport, 0, 816, false, 5), 0x05, 0x24); // format 5
 }
 
 TEST_F(TwoTrackImage, ShortAllocationAndShortBufferCutTheReply)
@@ -97,7 +97,7 @@ TEST_F(TwoTrackImage, ShortAllocationAndShortBufferCutTheReply)
     Reply reply = readToc(*transport, 0, 8);
     ASSERT_TRUE(reply.result.good());
     EXPECT_EQ(reply.result.transferred, 8u);
-    EXPECT_EQ(reply.data[1], 0x1A);  // the length field still tells the whole size
+    EXPECT_EQ(reply.data[1], 0x1A); // the length field still tells the whole size
 
     // Allocation 816 into a 10-byte buffer: ten bytes and no more (run() checks the guard area).
     reply = run(*transport, {0x43, 0, 0, 0, 0, 0, 0, 0x03, 0x30, 0}, 10);
@@ -134,16 +134,17 @@ TEST_F(TwoTrackImage, Mode1TestFailsOnMode2AndOnAudio)
     // The command of the track type test: expected sector type Mode 1, one sector, both field choices.
     for (uint8_t fields : {uint8_t(0xF8), uint8_t(0x00)}) {
         expectCheckCondition(*transport, readCd(*transport, 0, 1, 0x08, fields, kRaw), 0x05, 0x64);
-        expectCheckCondition(*transport, readCd(*transport, kTwoTrackAudioStart, 1, 0x08, fields, kRaw), 0x05, 0x64);
+        expectCheckCondition(*transport, readCd(*transport, kTwoTrackAudioStart, 1, 0x08, fields, kRaw), 0x05,
+                             0x64);
     }
     // The other expected types on the same sectors.
-    EXPECT_TRUE(readCd(*transport, 0, 1, 4 << 2).result.good());              // Mode 2 Form 1
-    EXPECT_FALSE(readCd(*transport, 0, 1, 5 << 2).result.good());             // Mode 2 Form 2
-    EXPECT_TRUE(readCd(*transport, 4, 1, 5 << 2).result.good());              // sector 4 is Form 2
-    EXPECT_TRUE(readCd(*transport, 4, 1, 3 << 2).result.good());              // Mode 2 formless
-    EXPECT_TRUE(readCd(*transport, kTwoTrackAudioStart, 1, 1 << 2).result.good());  // CD-DA
+    EXPECT_TRUE(readCd(*transport, 0, 1, 4 << 2).result.good());                   // Mode 2 Form 1
+    EXPECT_FALSE(readCd(*transport, 0, 1, 5 << 2).result.good());                  // Mode 2 Form 2
+    EXPECT_TRUE(readCd(*transport, 4, 1, 5 << 2).result.good());                   // sector 4 is Form 2
+    EXPECT_TRUE(readCd(*transport, 4, 1, 3 << 2).result.good());                   // Mode 2 formless
+    EXPECT_TRUE(readCd(*transport, kTwoTrackAudioStart, 1, 1 << 2).result.good()); // CD-DA
     EXPECT_FALSE(readCd(*transport, 0, 1, 1 << 2).result.good());
-    expectCheckCondition(*transport, readCd(*transport, 0, 1, 6 << 2), 0x05, 0x24);  // reserved type
+    expectCheckCondition(*transport, readCd(*transport, 0, 1, 6 << 2), 0x05, 0x24); // reserved type
 }
 
 TEST_F(TwoTrackImage, ReadCdFieldSelections)
@@ -198,7 +199,7 @@ TEST_F(TwoTrackImage, ReadsBeyondTheDiscFailCleanly)
 {
     expectCheckCondition(*transport, readCd(*transport, kTwoTrackSectors, 1), 0x05, 0x21);
     expectCheckCondition(*transport, readCd(*transport, kTwoTrackSectors - 2, 3), 0x05, 0x21);
-    expectCheckCondition(*transport, readCd(*transport, 0xFFFFFFFF, 2), 0x05, 0x21);  // wraps around
+    expectCheckCondition(*transport, readCd(*transport, 0xFFFFFFFF, 2), 0x05, 0x21); // wraps around
     expectCheckCondition(*transport, read10(*transport, kTwoTrackSectors, 1), 0x05, 0x21);
     expectCheckCondition(*transport, read10(*transport, 0xFFFFFFF0, 0x20), 0x05, 0x21);
     // The last sector still reads.
@@ -224,7 +225,7 @@ TEST(CueImage, SeveralFilesPregapsAndPostgaps)
                                      "  TRACK 01 MODE1/2048\n"
                                      "    INDEX 01 00:00:00\n"
                                      "    POSTGAP 00:00:10\n"
-                                     "FILE audio.bin MOTOROLA\n"  // other letter case than on disk
+                                     "FILE audio.bin MOTOROLA\n" // other letter case than on disk
                                      "  TRACK 02 AUDIO\n"
                                      "    PREGAP 00:02:00\n"
                                      "    INDEX 01 00:00:00\n"
@@ -239,11 +240,11 @@ TEST(CueImage, SeveralFilesPregapsAndPostgaps)
     const Reply toc = readToc(*transport, 0, 816);
     ASSERT_TRUE(toc.result.good());
     const std::vector<uint8_t> expected = {
-        0x00, 0x22, 0x01, 0x03,                          //
-        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  //
-        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00, 0xBE,  //
-        0x00, 0x10, 0x03, 0x00, 0x00, 0x00, 0x00, 0xD7,  //
-        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x00, 0xE3,  //
+        0x00, 0x22, 0x01, 0x03,                         //
+        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, //
+        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x00, 0xBE, //
+        0x00, 0x10, 0x03, 0x00, 0x00, 0x00, 0x00, 0xD7, //
+        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x00, 0xE3, //
     };
     EXPECT_EQ(slice(toc.data, 0, toc.result.transferred), expected);
     EXPECT_EQ(transport->sectorCount(), 227u);
@@ -255,7 +256,7 @@ TEST(CueImage, SeveralFilesPregapsAndPostgaps)
     reply = read10(*transport, 30, 10);
     ASSERT_TRUE(reply.result.good());
     EXPECT_EQ(reply.data, std::vector<uint8_t>(10 * kUser, 0));
-    reply = readCd(*transport, 35, 1, 0x08);  // still a Mode 1 sector
+    reply = readCd(*transport, 35, 1, 0x08); // still a Mode 1 sector
     ASSERT_TRUE(reply.result.good());
     EXPECT_EQ(reply.data[15], 1);
 
@@ -283,7 +284,8 @@ TEST(CueImage, TrackOnePregapIsTheLeadInAndStoredPregapBelongsBeforeIndex1)
     writeBytes(dir.file("a.bin"), bin);
 
     // PREGAP 00:02:00 on track 1 takes no address: the track starts at 0.
-    writeText(dir.file("a.cue"), "FILE a.bin BINARY\nTRACK 01 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 00:00:00\n");
+    writeText(dir.file("a.cue"),
+              "FILE a.bin BINARY\nTRACK 01 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 00:00:00\n");
     auto transport = openOk(dir.file("a.cue"));
     ASSERT_TRUE(transport);
     Reply toc = readToc(*transport, 0, 816);
@@ -354,7 +356,8 @@ TEST(CueImage, UnusableSheetsFailWithAReason)
     TempDir dir;
     writeBytes(dir.file("disc.bin"), twoTrackBin());
 
-    writeText(dir.file("missing.cue"), "FILE \"nothere.bin\" BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n");
+    writeText(dir.file("missing.cue"),
+              "FILE \"nothere.bin\" BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n");
     std::string error = openError(dir.file("missing.cue"));
     EXPECT_NE(error.find("nothere.bin"), std::string::npos) << error;
 

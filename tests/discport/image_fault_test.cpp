@@ -15,7 +15,7 @@ namespace {
 
 class FaultImage : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         bin = twoTrackBin(3);
@@ -43,8 +43,8 @@ TEST_F(FaultImage, ASectorFailsTheGivenNumberOfTimesThenReads)
     EXPECT_TRUE(readCd(*transport, 13, 5).result.good());
     EXPECT_TRUE(read10(*transport, 11, 1).result.good());
 
-    expectCheckCondition(*transport, readCd(*transport, 10, 10), 0x03, 0x11);  // block that holds it
-    expectCheckCondition(*transport, read10(*transport, 12, 1), 0x03, 0x11);   // READ(10) counts too
+    expectCheckCondition(*transport, readCd(*transport, 10, 10), 0x03, 0x11); // block that holds it
+    expectCheckCondition(*transport, read10(*transport, 12, 1), 0x03, 0x11);  // READ(10) counts too
     const Reply third = readCd(*transport, 12, 1);
     ASSERT_TRUE(third.result.good());
     EXPECT_EQ(third.data, sector(12));
@@ -55,10 +55,10 @@ TEST_F(FaultImage, SeveralFailingSectorsAndClearing)
 {
     transport->failSector(5, 1);
     transport->failSector(7, 3);
-    EXPECT_FALSE(readCd(*transport, 0, 10).result.good());  // uses one of each
+    EXPECT_FALSE(readCd(*transport, 0, 10).result.good()); // uses one of each
     EXPECT_FALSE(readCd(*transport, 7, 1).result.good());
     EXPECT_TRUE(readCd(*transport, 5, 1).result.good());
-    transport->failSector(7, 0);  // cleared
+    transport->failSector(7, 0); // cleared
     EXPECT_TRUE(readCd(*transport, 0, 10).result.good());
 
     // Setting again replaces the count.
@@ -112,14 +112,16 @@ TEST_F(FaultImage, SeveralThreadsReadOneImage)
             for (int pass = 0; pass < 3; ++pass) {
                 for (uint32_t lba = uint32_t(t); lba + 10 <= kTwoTrackSectors; lba += 7) {
                     ScsiCommand command;
-                    const uint8_t cdb[12] = {0xBE, 0, 0, 0, uint8_t(lba >> 8), uint8_t(lba), 0, 0, 10, 0xF8, 0, 0};
+                    const uint8_t cdb[12] = {0xBE, 0,    0, 0, uint8_t(lba >> 8), uint8_t(lba), 0, 0,
+                                             10,   0xF8, 0, 0};
                     std::copy(cdb, cdb + 12, command.cdb);
                     command.cdbLength = 12;
                     std::vector<uint8_t> data(10 * kRaw);
                     command.data = data.data();
                     command.dataLength = uint32_t(data.size());
                     const ScsiResult result = transport->execute(command);
-                    if (!result.good() || !std::equal(data.begin(), data.end(), bin.begin() + long(lba * kRaw)))
+                    if (!result.good() ||
+                        !std::equal(data.begin(), data.end(), bin.begin() + long(lba * kRaw)))
                         ++mismatches;
                 }
             }

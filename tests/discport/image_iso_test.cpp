@@ -94,12 +94,12 @@ int failingCodeWords(std::vector<uint8_t> sector, bool zeroHeader)
 
 class IsoImage : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         iso.resize(24 * kUser);
         fillPattern(iso.data(), iso.size(), 0, 42);
-        std::fill(iso.begin() + 5 * kUser, iso.begin() + 6 * kUser, 0);  // an empty sector too
+        std::fill(iso.begin() + 5 * kUser, iso.begin() + 6 * kUser, 0); // an empty sector too
         writeBytes(dir.file("plain.iso"), iso);
         std::string error;
         transport = openImageTransport(dir.file("plain.iso"), error);
@@ -137,8 +137,9 @@ TEST(EdcEcc, HeaderAddressIsMsfOfLbaPlus150InBcd)
     {
         uint32_t lba;
         uint8_t m, s, f;
-    } cases[] = {{0, 0x00, 0x02, 0x00}, {16, 0x00, 0x02, 0x16}, {74, 0x00, 0x02, 0x74}, {75, 0x00, 0x03, 0x00},
-                 {4350, 0x01, 0x00, 0x00}, {100000, 0x22, 0x15, 0x25}, {449849, 0x99, 0x59, 0x74}};
+    } cases[] = {{0, 0x00, 0x02, 0x00},     {16, 0x00, 0x02, 0x16},   {74, 0x00, 0x02, 0x74},
+                 {75, 0x00, 0x03, 0x00},    {4350, 0x01, 0x00, 0x00}, {100000, 0x22, 0x15, 0x25},
+                 {449849, 0x99, 0x59, 0x74}};
     for (const auto& c : cases) {
         discport::image::writeSyncAndHeader(sector, c.lba, 2);
         EXPECT_EQ(sector[12], c.m) << c.lba;
@@ -175,11 +176,12 @@ TEST_F(IsoImage, Read10AnswersWithTheStoredBytes)
     // The track type test finds Mode 1; the TOC has one data track.
     EXPECT_TRUE(readCd(*transport, 0, 1, 0x08).result.good());
     EXPECT_TRUE(readCd(*transport, 0, 1, 0x08, 0x00, kRaw).result.good());
-    EXPECT_FALSE(readCd(*transport, 0, 1, 4 << 2).result.good());  // not Mode 2 Form 1
+    EXPECT_FALSE(readCd(*transport, 0, 1, 4 << 2).result.good()); // not Mode 2 Form 1
     const Reply toc = readToc(*transport, 0, 816);
     ASSERT_TRUE(toc.result.good());
-    EXPECT_EQ(slice(toc.data, 0, toc.result.transferred),
-              (std::vector<uint8_t>{0, 0x12, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, 0, 0, 0x14, 0xAA, 0, 0, 0, 0, 24}));
+    EXPECT_EQ(
+        slice(toc.data, 0, toc.result.transferred),
+        (std::vector<uint8_t>{0, 0x12, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, 0, 0, 0x14, 0xAA, 0, 0, 0, 0, 24}));
 }
 
 TEST(EdcEcc, Mode2SectorsOfBothForms)
@@ -191,7 +193,7 @@ TEST(EdcEcc, Mode2SectorsOfBothForms)
     completeMode2Sector(form1.data(), 1234);
     EXPECT_EQ(littleEndian(&form1[2072]), edcBitwise(&form1[16], 2056));
     EXPECT_EQ(failingCodeWords(form1, true), 0);
-    EXPECT_GT(failingCodeWords(form1, false), 0);  // the header is really left out
+    EXPECT_GT(failingCodeWords(form1, false), 0); // the header is really left out
     EXPECT_EQ(form1[12], bcd((1234 + 150) / 4500));
     EXPECT_EQ(form1[15], 2);
 
@@ -212,13 +214,14 @@ TEST(EdcEcc, EmptyDataSectorsOfAPregapAreValid)
     writeBytes(dir.file("a.bin"), bin);
     writeBytes(dir.file("b.bin"), bin);
     // Track 2, Mode 2, with a PREGAP of 30 sectors not in the file.
-    writeText(dir.file("g.cue"), "FILE a.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n"
-                                 "FILE b.bin BINARY\nTRACK 02 MODE2/2352\nPREGAP 00:00:30\nINDEX 01 00:00:00\n");
+    writeText(dir.file("g.cue"),
+              "FILE a.bin BINARY\nTRACK 01 MODE2/2352\nINDEX 01 00:00:00\n"
+              "FILE b.bin BINARY\nTRACK 02 MODE2/2352\nPREGAP 00:00:30\nINDEX 01 00:00:00\n");
     std::string error;
     auto transport = openImageTransport(dir.file("g.cue"), error);
     ASSERT_TRUE(transport) << error;
     for (uint32_t lba : {10u, 25u, 39u}) {
-        const Reply reply = readCd(*transport, lba, 1, 4 << 2);  // Mode 2 Form 1
+        const Reply reply = readCd(*transport, lba, 1, 4 << 2); // Mode 2 Form 1
         ASSERT_TRUE(reply.result.good()) << lba;
         std::vector<uint8_t> header(16);
         syncAndHeader(header.data(), lba, 2);

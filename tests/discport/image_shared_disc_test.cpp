@@ -17,8 +17,9 @@ namespace {
 // tests/data when the disc was copied there, else the shared corpus beside the repository.
 std::string sharedDiscCue()
 {
-    for (const std::string& candidate : {std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue",
-                                        std::string(TAMRIN_TEST_DATA) + "/../../../shared/testdata/disc/psxdisc_a.cue"}) {
+    for (const std::string& candidate :
+         {std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue",
+          std::string(TAMRIN_TEST_DATA) + "/../../../shared/testdata/disc/psxdisc_a.cue"}) {
         std::error_code ignored;
         if (fs::is_regular_file(candidate, ignored))
             return candidate;
@@ -28,7 +29,7 @@ std::string sharedDiscCue()
 
 class SharedDisc : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         cue = sharedDiscCue();
@@ -53,14 +54,15 @@ TEST_F(SharedDisc, TocMatchesTheCueSheet)
     EXPECT_EQ(transport->sectorCount(), 2263u);
     const Reply leadOut = readToc(*transport, 0xAA, 12);
     ASSERT_TRUE(leadOut.result.good());
-    EXPECT_EQ(leadOut.data, (std::vector<uint8_t>{0x00, 0x0A, 0x01, 0x02, 0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x08, 0xD7}));
+    EXPECT_EQ(leadOut.data,
+              (std::vector<uint8_t>{0x00, 0x0A, 0x01, 0x02, 0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x08, 0xD7}));
     const Reply toc = readToc(*transport, 0, 816);
     ASSERT_TRUE(toc.result.good());
     const std::vector<uint8_t> expected = {
-        0x00, 0x1A, 0x01, 0x02,                          //
-        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // track 1 at 0
-        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x07, 0xF6,  // track 2 at 2038 (INDEX 01 00:27:13)
-        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x08, 0xD7,  // lead-out 2263
+        0x00, 0x1A, 0x01, 0x02,                         //
+        0x00, 0x14, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, // track 1 at 0
+        0x00, 0x10, 0x02, 0x00, 0x00, 0x00, 0x07, 0xF6, // track 2 at 2038 (INDEX 01 00:27:13)
+        0x00, 0x10, 0xAA, 0x00, 0x00, 0x00, 0x08, 0xD7, // lead-out 2263
     };
     EXPECT_EQ(slice(toc.data, 0, toc.result.transferred), expected);
 }

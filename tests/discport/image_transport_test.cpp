@@ -12,7 +12,7 @@ namespace {
 
 class ImageDrive : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         writeBytes(dir.file("disc.bin"), twoTrackBin());
@@ -38,9 +38,9 @@ TEST_F(ImageDrive, InquiryNamesTheImageDrive)
     const Reply reply = run(*transport, {0x12, 0, 0, 0, 0x80, 0}, 128);
     ASSERT_TRUE(reply.result.good());
     EXPECT_EQ(reply.result.transferred, 128u);
-    EXPECT_EQ(reply.data[0], 0x05);  // CD/DVD device
+    EXPECT_EQ(reply.data[0], 0x05); // CD/DVD device
     EXPECT_EQ(reply.data[1] & 0x80, 0x80);
-    EXPECT_EQ(reply.data[4], 123);  // additional length: 128 bytes in all
+    EXPECT_EQ(reply.data[4], 123); // additional length: 128 bytes in all
     EXPECT_EQ(std::string(reply.data.begin() + 8, reply.data.begin() + 16), "TAMRIN  ");
     EXPECT_EQ(std::string(reply.data.begin() + 16, reply.data.begin() + 32), "DISC IMAGE      ");
     EXPECT_EQ(std::string(reply.data.begin() + 32, reply.data.begin() + 36), "1.00");
@@ -67,18 +67,19 @@ TEST_F(ImageDrive, CapabilitiesPageReadsMode2FormsAndSpeeds)
     ASSERT_TRUE(reply.result.good());
     const uint8_t d = reply.data[3];
     ASSERT_LE(4u + d + 22u, reply.result.transferred);
-    EXPECT_EQ(reply.data[0], reply.result.transferred - 1);  // mode data length
+    EXPECT_EQ(reply.data[0], reply.result.transferred - 1); // mode data length
     const uint8_t* pg = reply.data.data() + 4 + d;
     EXPECT_EQ(pg[0] & 0x3F, 0x2A);
-    EXPECT_GE(pg[1], 20);  // reaches bytes 18-19
-    EXPECT_EQ(pg[4] & 0x10, 0x10);  // Mode 2 Form 1
-    EXPECT_EQ(pg[4] & 0x20, 0x20);  // Mode 2 Form 2
+    EXPECT_GE(pg[1], 20);          // reaches bytes 18-19
+    EXPECT_EQ(pg[4] & 0x10, 0x10); // Mode 2 Form 1
+    EXPECT_EQ(pg[4] & 0x20, 0x20); // Mode 2 Form 2
     const int maxRead = pg[8] << 8 | pg[9];
     EXPECT_GE(maxRead, 176);
     EXPECT_LE(maxRead, 0xFFFF - 1);
-    EXPECT_EQ(pg[18] << 8 | pg[19], 0);  // writes nothing
+    EXPECT_EQ(pg[18] << 8 | pg[19], 0); // writes nothing
     // The capability word as the command layer forms it: bits 20 and 21 set.
-    const uint32_t word = uint32_t(uint8_t(pg[2] * 16 | pg[3])) << 24 | uint32_t(pg[4]) << 16 | pg[5] << 8 | pg[6];
+    const uint32_t word =
+        uint32_t(uint8_t(pg[2] * 16 | pg[3])) << 24 | uint32_t(pg[4]) << 16 | pg[5] << 8 | pg[6];
     EXPECT_EQ(word & (3u << 20), 3u << 20);
 
     // Without the block descriptor the page follows the header directly.
@@ -91,15 +92,15 @@ TEST_F(ImageDrive, CapabilitiesPageReadsMode2FormsAndSpeeds)
 
 TEST_F(ImageDrive, ChangeableValuesAreNoneAndSavedValuesAreRefused)
 {
-    const Reply changeable = modeSense(0, 1);  // byte 2 = 0x6A
+    const Reply changeable = modeSense(0, 1); // byte 2 = 0x6A
     ASSERT_TRUE(changeable.result.good());
     const uint8_t* pg = changeable.data.data() + 4 + changeable.data[3];
     EXPECT_EQ(pg[0] & 0x3F, 0x2A);
     for (int i = 2; i < 22; ++i)
         EXPECT_EQ(pg[i], 0) << i;
     expectCheckCondition(*transport, modeSense(0, 3), 0x05, 0x39);
-    expectCheckCondition(*transport, modeSense(0, 0, 0x01), 0x05, 0x24);  // another page
-    EXPECT_TRUE(modeSense(0, 0, 0x3F).result.good());                     // all pages
+    expectCheckCondition(*transport, modeSense(0, 0, 0x01), 0x05, 0x24); // another page
+    EXPECT_TRUE(modeSense(0, 0, 0x3F).result.good());                    // all pages
 }
 
 TEST_F(ImageDrive, SetCdSpeedShowsInTheCurrentSpeed)
@@ -109,13 +110,13 @@ TEST_F(ImageDrive, SetCdSpeedShowsInTheCurrentSpeed)
         const uint8_t* pg = reply.data.data() + 4 + reply.data[3];
         return pg[14] << 8 | pg[15];
     };
-    const Reply set = run(*transport, {0xBB, 0, 0x02, 0xC0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, 0);  // 704 kB/s
+    const Reply set = run(*transport, {0xBB, 0, 0x02, 0xC0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, 0); // 704 kB/s
     ASSERT_TRUE(set.result.good());
     EXPECT_EQ(currentSpeed(), 704);
     ASSERT_TRUE(run(*transport, {0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}, 0).result.good());
     const Reply reply = modeSense(0, 0);
     const uint8_t* pg = reply.data.data() + 4 + reply.data[3];
-    EXPECT_EQ(currentSpeed(), pg[8] << 8 | pg[9]);  // highest
+    EXPECT_EQ(currentSpeed(), pg[8] << 8 | pg[9]); // highest
 }
 
 TEST_F(ImageDrive, CatalogueNumberIsNotValidWithoutOne)
@@ -129,12 +130,13 @@ TEST_F(ImageDrive, CatalogueNumberIsNotValidWithoutOne)
     const Reply position = run(*transport, {0x42, 0, 0x40, 0x01, 0, 0, 0, 0, 48, 0}, 48);
     ASSERT_TRUE(position.result.good());
     EXPECT_EQ(position.data[4], 0x01);
-    EXPECT_EQ(position.data[6], 1);  // track 1
+    EXPECT_EQ(position.data[6], 1); // track 1
 
     const Reply isrc = run(*transport, {0x42, 0, 0x40, 0x03, 0, 0, 2, 0, 48, 0}, 48);
     ASSERT_TRUE(isrc.result.good());
     EXPECT_EQ(isrc.data[8] & 0x80, 0);
-    expectCheckCondition(*transport, run(*transport, {0x42, 0, 0x40, 0x03, 0, 0, 9, 0, 48, 0}, 48), 0x05, 0x24);
+    expectCheckCondition(*transport, run(*transport, {0x42, 0, 0x40, 0x03, 0, 0, 9, 0, 48, 0}, 48), 0x05,
+                         0x24);
 
     // Without the sub-channel Q bit only the header comes back.
     EXPECT_EQ(run(*transport, {0x42, 0, 0, 0x02, 0, 0, 0, 0, 48, 0}, 48).result.transferred, 4u);
@@ -149,7 +151,8 @@ TEST_F(ImageDrive, ReadCapacityGivesTheLastSector)
 
 TEST_F(ImageDrive, BadCommandBlocksEndWithCheckCondition)
 {
-    expectCheckCondition(*transport, run(*transport, {0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, 2048), 0x05, 0x20);
+    expectCheckCondition(*transport, run(*transport, {0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}, 2048), 0x05,
+                         0x20);
     expectCheckCondition(*transport, run(*transport, {0x4A, 0, 0, 0, 0, 0, 0, 0, 8, 0}, 8), 0x05, 0x20);
     // READ CD given as a 10-byte block, INQUIRY as a 10-byte block, an empty block.
     expectCheckCondition(*transport, run(*transport, {0xBE, 0, 0, 0, 0, 0, 0, 0, 1, 0xF8}, kRaw), 0x05, 0x20);
@@ -194,7 +197,7 @@ TEST(ImageOpen, FormatsAreToldByNameAndContent)
     std::vector<uint8_t> raw;
     for (uint32_t lba = 0; lba < 20; ++lba)
         append(raw, mode2Sector(lba, false, 2));
-    for (const char* name : {"raw.bin", "raw.img", "raw.iso"}) {  // the sync pattern wins over the name
+    for (const char* name : {"raw.bin", "raw.img", "raw.iso"}) { // the sync pattern wins over the name
         writeBytes(dir.file(name), raw);
         std::string error;
         auto transport = openImageTransport(dir.file(name), error);
@@ -202,8 +205,9 @@ TEST(ImageOpen, FormatsAreToldByNameAndContent)
         EXPECT_EQ(transport->sectorCount(), 20u);
         const Reply toc = readToc(*transport, 0, 816);
         ASSERT_TRUE(toc.result.good());
-        EXPECT_EQ(slice(toc.data, 0, toc.result.transferred),
-                  (std::vector<uint8_t>{0, 0x12, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, 0, 0, 0x14, 0xAA, 0, 0, 0, 0, 20}));
+        EXPECT_EQ(
+            slice(toc.data, 0, toc.result.transferred),
+            (std::vector<uint8_t>{0, 0x12, 1, 1, 0, 0x14, 1, 0, 0, 0, 0, 0, 0, 0x14, 0xAA, 0, 0, 0, 0, 20}));
         const Reply sector = readCd(*transport, 7, 1);
         ASSERT_TRUE(sector.result.good());
         EXPECT_EQ(sector.data, slice(raw, 7 * kRaw, kRaw));

@@ -30,7 +30,8 @@ constexpr uint64_t kMaxDiscSectors = 0x7FFFFFFF;
 bool sameIgnoringCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -44,13 +45,14 @@ std::string resolveName(const std::string& folder, const std::string& name)
     if (fs::exists(path, ignored))
         return path.string();
     std::replace(candidate.begin(), candidate.end(), '\\', '/');
-    fs::path converted = fs::path(candidate).is_absolute() ? fs::path(candidate) : fs::path(folder) / candidate;
+    fs::path converted =
+        fs::path(candidate).is_absolute() ? fs::path(candidate) : fs::path(folder) / candidate;
     if (fs::exists(converted, ignored))
         return converted.string();
     const fs::path parent = converted.parent_path();
     const std::string wanted = converted.filename().string();
-    for (fs::directory_iterator it(parent.empty() ? fs::path(".") : parent, ignored), end; !ignored && it != end;
-         it.increment(ignored)) {
+    for (fs::directory_iterator it(parent.empty() ? fs::path(".") : parent, ignored), end;
+         !ignored && it != end; it.increment(ignored)) {
         if (sameIgnoringCase(it->path().filename().string(), wanted))
             return it->path().string();
     }
@@ -59,7 +61,8 @@ std::string resolveName(const std::string& folder, const std::string& name)
 
 } // namespace
 
-std::unique_ptr<DiscImage> openCueImageText(std::string_view text, const std::string& folder, std::string& error)
+std::unique_ptr<DiscImage> openCueImageText(std::string_view text, const std::string& folder,
+                                            std::string& error)
 {
     CueSheet sheet;
     if (!parseCueSheet(text, sheet, error))
@@ -77,8 +80,8 @@ std::unique_ptr<DiscImage> openCueImageText(std::string_view text, const std::st
     std::vector<ImageArea> areas;
     std::vector<ImageTrack> tracks;
     uint64_t position = 0;
-    uint32_t begin = 0;    // file sector where the stored part of the track begins
-    uint64_t offset = 0;   // its byte offset
+    uint32_t begin = 0;  // file sector where the stored part of the track begins
+    uint64_t offset = 0; // its byte offset
     for (size_t i = 0; i < sheet.tracks.size(); ++i) {
         const CueTrack& track = sheet.tracks[i];
         const uint32_t size = storedSectorSize(track.mode);
@@ -92,7 +95,7 @@ std::unique_ptr<DiscImage> openCueImageText(std::string_view text, const std::st
             offset += uint64_t(next - begin) * storedSectorSize(sheet.tracks[i - 1].mode);
             begin = next;
         }
-        const uint32_t beforeStart = track.index1 - begin;  // stored pregap sectors
+        const uint32_t beforeStart = track.index1 - begin; // stored pregap sectors
         uint64_t stored;
         if (lastInFile) {
             const uint64_t fileSize = fileSizes[track.file];

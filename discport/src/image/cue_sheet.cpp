@@ -15,7 +15,8 @@ struct Token
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
            });
 }
 
@@ -93,13 +94,13 @@ bool parseTrackMode(std::string_view text, TrackMode& mode)
 
 class Parser
 {
-public:
+  public:
     explicit Parser(CueSheet& sheet) : m_sheet(sheet) {}
 
     bool line(std::vector<Token>& tokens, std::string& error);
     bool finish(std::string& error);
 
-private:
+  private:
     bool closeTrack(std::string& error);
     bool closeFile(std::string& error);
     bool command(std::string_view name, std::vector<Token>& tokens, std::string& error);
@@ -108,8 +109,8 @@ private:
     bool m_inFile = false;
     bool m_fileHasTrack = false;
     bool m_inTrack = false;
-    int m_lastIndex = -1;          // index number last given in the current track
-    uint32_t m_lastIndexTime = 0;  // its time
+    int m_lastIndex = -1;         // index number last given in the current track
+    uint32_t m_lastIndexTime = 0; // its time
     bool m_hasPregap = false;
     bool m_hasPostgap = false;
 };
@@ -335,9 +336,8 @@ bool Parser::command(std::string_view name, std::vector<Token>& tokens, std::str
         if (!wantArguments(1))
             return false;
         const std::string& digits = tokens[1].text;
-        if (digits.size() != 13 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-                return c >= '0' && c <= '9';
-            })) {
+        if (digits.size() != 13 ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             error = "CATALOG needs 13 digits";
             return false;
         }
@@ -349,8 +349,8 @@ bool Parser::command(std::string_view name, std::vector<Token>& tokens, std::str
         return true;
     }
 
-    static constexpr std::string_view kIgnored[] = {"REM", "TITLE", "PERFORMER", "SONGWRITER", "ISRC",
-                                                    "CDTEXTFILE"};
+    static constexpr std::string_view kIgnored[] = {"REM",        "TITLE", "PERFORMER",
+                                                    "SONGWRITER", "ISRC",  "CDTEXTFILE"};
     for (std::string_view ignored : kIgnored)
         if (equalsIgnoringCase(name, ignored))
             return true;

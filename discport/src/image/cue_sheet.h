@@ -36,7 +36,7 @@ uint32_t storedSectorSize(TrackMode mode);
 struct CueFile
 {
     std::string name;
-    bool bigEndianAudio = false;  // MOTOROLA
+    bool bigEndianAudio = false; // MOTOROLA
 };
 
 struct CueTrack
@@ -55,7 +55,7 @@ struct CueSheet
 {
     std::vector<CueFile> files;
     std::vector<CueTrack> tracks;
-    std::string catalog;  // 13 digits, or empty
+    std::string catalog; // 13 digits, or empty
 };
 
 constexpr int kMaxTracks = 99;

@@ -22,7 +22,7 @@ bool readFully(int descriptor, uint8_t* out, size_t size, uint64_t offset)
             return false;
         }
         if (got == 0)
-            return false;  // the file became shorter than when it was opened
+            return false; // the file became shorter than when it was opened
         out += got;
         size -= size_t(got);
         offset += uint64_t(got);
@@ -97,9 +97,10 @@ bool ImageFiles::open(const std::string& path, uint64_t& size, std::string& erro
     return true;
 }
 
-DiscImage::DiscImage(std::unique_ptr<ImageFiles> files, std::vector<ImageArea> areas, std::vector<ImageTrack> tracks,
-                     std::string catalog)
-    : m_files(std::move(files)), m_areas(std::move(areas)), m_tracks(std::move(tracks)), m_catalog(std::move(catalog))
+DiscImage::DiscImage(std::unique_ptr<ImageFiles> files, std::vector<ImageArea> areas,
+                     std::vector<ImageTrack> tracks, std::string catalog)
+    : m_files(std::move(files)), m_areas(std::move(areas)), m_tracks(std::move(tracks)),
+      m_catalog(std::move(catalog))
 {
     if (!m_areas.empty())
         m_sectorCount = m_areas.back().start + m_areas.back().count;
@@ -107,8 +108,9 @@ DiscImage::DiscImage(std::unique_ptr<ImageFiles> files, std::vector<ImageArea> a
 
 const ImageTrack* DiscImage::trackAt(uint32_t lba) const
 {
-    auto after = std::upper_bound(m_tracks.begin(), m_tracks.end(), lba,
-                                  [](uint32_t value, const ImageTrack& track) { return value < track.pregapStart; });
+    auto after =
+        std::upper_bound(m_tracks.begin(), m_tracks.end(), lba,
+                         [](uint32_t value, const ImageTrack& track) { return value < track.pregapStart; });
     if (after == m_tracks.begin())
         return nullptr;
     const ImageTrack& track = *(after - 1);
@@ -191,7 +193,7 @@ ReadResult DiscImage::readUserData(uint32_t lba, uint32_t count, uint8_t* out) c
         if (area->mode == TrackMode::Audio)
             return ReadResult::WrongKind;
         if (area->file < 0) {
-            std::memset(out, 0, size_t(n) * kUserDataSize);  // empty Mode 1 or Mode 2 Form 1 sectors
+            std::memset(out, 0, size_t(n) * kUserDataSize); // empty Mode 1 or Mode 2 Form 1 sectors
         } else if (area->mode == TrackMode::Mode1_2048) {
             if (!readStored(*area, lba, n, kUserDataSize, 0, out))
                 return ReadResult::Failed;

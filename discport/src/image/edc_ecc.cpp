@@ -56,10 +56,9 @@ constexpr uint8_t kAlphaSquared = 4;
 
 // Two parity bytes p0, p1 that follow `count` data bytes so that the code word c satisfies
 // sum(c[i]) = 0 and sum(c[i] * alpha^(n-1-i)) = 0 with n = count + 2. `at(k)` gives the k-th data byte.
-template <typename At>
-void parityPair(int count, At at, uint8_t& p0, uint8_t& p1)
+template <typename At> void parityPair(int count, At at, uint8_t& p0, uint8_t& p1)
 {
-    uint8_t weighted = 0;  // Horner: sum d[i] * alpha^(count-1-i)
+    uint8_t weighted = 0; // Horner: sum d[i] * alpha^(count-1-i)
     uint8_t sum = 0;
     for (int k = 0; k < count; ++k) {
         const uint8_t d = at(k);
@@ -117,7 +116,8 @@ void computeEccPQ(uint8_t* sector, bool zeroHeader)
     uint8_t* const base = sector + 12;
     for (int column = 0; column < 86; ++column) {
         uint8_t p0, p1;
-        parityPair(24, [&](int row) { return base[86 * row + column]; }, p0, p1);
+        parityPair(
+            24, [&](int row) { return base[86 * row + column]; }, p0, p1);
         base[86 * 24 + column] = p0;
         base[86 * 25 + column] = p1;
     }
@@ -125,7 +125,8 @@ void computeEccPQ(uint8_t* sector, bool zeroHeader)
     for (int diagonal = 0; diagonal < 52; ++diagonal) {
         const int start = (diagonal >> 1) * 86 + (diagonal & 1);
         uint8_t q0, q1;
-        parityPair(43, [&](int k) { return base[(start + 88 * k) % kQArea]; }, q0, q1);
+        parityPair(
+            43, [&](int k) { return base[(start + 88 * k) % kQArea]; }, q0, q1);
         base[kQArea + diagonal] = q0;
         base[kQArea + 52 + diagonal] = q1;
     }

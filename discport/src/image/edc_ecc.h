@@ -16,7 +16,7 @@ namespace discport::image {
 
 constexpr size_t kRawSectorSize = 2352;
 constexpr size_t kUserDataSize = 2048;
-constexpr uint32_t kLeadInSectors = 150;  // MSF 00:02:00 is address 0
+constexpr uint32_t kLeadInSectors = 150; // MSF 00:02:00 is address 0
 
 // CRC-32 of the EDC field: polynomial 0xD8018001 (reflected form), initial value 0, no final
 // inversion; `crc` continues an earlier computation.

@@ -42,8 +42,8 @@ constexpr Sense kIllegalModeForTrack{0x05, 0x64, 0x00};
 constexpr Sense kUnrecoveredReadError{0x03, 0x11, 0x00};
 constexpr Sense kInternalFailure{0x04, 0x44, 0x00};
 
-constexpr uint16_t kMaxReadSpeed = 7056;  // kB/s, 40x
-constexpr uint16_t kMinReadSpeed = 176;   // 1x
+constexpr uint16_t kMaxReadSpeed = 7056; // kB/s, 40x
+constexpr uint16_t kMinReadSpeed = 176;  // 1x
 
 // Opcodes answered.
 constexpr uint8_t kTestUnitReady = 0x00;
@@ -135,7 +135,7 @@ SectorFields fieldsOf(SectorKind kind, bool formless)
 
 class DiscImageTransport final : public ImageTransport
 {
-public:
+  public:
     explicit DiscImageTransport(std::unique_ptr<DiscImage> image) : m_image(std::move(image)) {}
 
     ScsiResult execute(const ScsiCommand& command) override;
@@ -143,7 +143,7 @@ public:
     void shiftAudioReads(int32_t sectors) override { m_audioShift.store(sectors); }
     uint32_t sectorCount() const override { return m_image->sectorCount(); }
 
-private:
+  private:
     // Buffer of the caller: data to host, at most dataLength bytes.
     struct Output
     {
@@ -194,7 +194,7 @@ private:
     bool readRawShifted(uint32_t lba, uint32_t count, uint8_t* out) const;
 
     std::unique_ptr<DiscImage> m_image;
-    std::mutex m_mutex;  // guards m_failures and m_sense
+    std::mutex m_mutex; // guards m_failures and m_sense
     std::map<uint32_t, int> m_failures;
     uint8_t m_sense[kSenseSize] = {0x70, 0, 0, 0, 0, 0, 0, 10};
     std::atomic<int32_t> m_audioShift{0};
@@ -259,7 +259,7 @@ ScsiResult DiscImageTransport::check(Sense sense)
     {
         std::lock_guard lock(m_mutex);
         std::memset(m_sense, 0, sizeof m_sense);
-        m_sense[0] = 0x70;  // current error, fixed format
+        m_sense[0] = 0x70; // current error, fixed format
         m_sense[2] = sense.key;
         m_sense[7] = kSenseSize - 8;
         m_sense[12] = sense.asc;
@@ -327,7 +327,7 @@ ScsiResult DiscImageTransport::dispatch(const ScsiCommand& command, Output& out)
 // 03 response format 2, 04 additional length, 08 vendor (8), 10 product (16), 20 revision (4).
 ScsiResult DiscImageTransport::inquiry(const uint8_t* cdb, Output& out)
 {
-    if ((cdb[1] & 0x01) || cdb[2] != 0)  // vital product data pages are not offered
+    if ((cdb[1] & 0x01) || cdb[2] != 0) // vital product data pages are not offered
         return check(kInvalidField);
     uint8_t data[128] = {};
     data[0] = 0x05;
@@ -370,7 +370,7 @@ ScsiResult DiscImageTransport::readToc(const uint8_t* cdb, Output& out)
     const bool msf = cdb[1] & 0x02;
     uint8_t format = cdb[2] & 0x0F;
     if (format == 0)
-        format = cdb[9] >> 6;  // the older place of the format
+        format = cdb[9] >> 6; // the older place of the format
     const uint8_t startTrack = cdb[6];
     const uint16_t allocation = be16(cdb + 7);
     const std::vector<ImageTrack>& tracks = m_image->tracks();
@@ -482,9 +482,9 @@ ScsiResult DiscImageTransport::readCd(const uint8_t* cdb, Output& out)
                     out.append(sector + at.userEnd, kRawSectorSize - at.userEnd);
             }
             if (errorField == 1)
-                out.appendZeros(294);  // C2 error pointers: no errors
+                out.appendZeros(294); // C2 error pointers: no errors
             else if (errorField == 2)
-                out.appendZeros(296);  // block error byte, pad byte and the pointers
+                out.appendZeros(296); // block error byte, pad byte and the pointers
         }
         done += n;
     }
@@ -544,7 +544,7 @@ ScsiResult DiscImageTransport::modeSense(const uint8_t* cdb, Output& out)
 
     uint8_t data[4 + 8 + 22] = {};
     size_t at = 4;
-    data[1] = 0x01;  // 120 mm CD-ROM
+    data[1] = 0x01; // 120 mm CD-ROM
     if (!noBlockDescriptor) {
         data[3] = 8;
         data[4 + 5] = uint8_t(kUserDataSize >> 16);
@@ -555,9 +555,9 @@ ScsiResult DiscImageTransport::modeSense(const uint8_t* cdb, Output& out)
     uint8_t* pg = data + at;
     pg[0] = 0x2A;
     pg[1] = 22 - 2;
-    if (pageControl != 1) {  // changeable values: none
+    if (pageControl != 1) { // changeable values: none
         const uint16_t current = pageControl == 2 ? kMaxReadSpeed : m_readSpeed.load();
-        pg[2] = 0x03;  // reads CD-R and CD-RW
+        pg[2] = 0x03; // reads CD-R and CD-RW
         pg[4] = 0x01 | 0x10 | 0x20 | 0x40;
         pg[5] = 0x01 | 0x02 | 0x40;
         pg[6] = 0x01 | 0x08 | 0x20;
@@ -627,7 +627,7 @@ ScsiResult DiscImageTransport::readSubChannel(const uint8_t* cdb, Output& out)
             return check(kInvalidField);
         q[1] = uint8_t(0x10 | track->control);
         q[2] = number;
-        length = 20;  // no ISRC: valid bit clear
+        length = 20; // no ISRC: valid bit clear
         break;
     }
     default:
@@ -647,7 +647,8 @@ bool startsWithSync(const std::string& path)
     uint8_t head[12];
     if (::pread(files.descriptor(0), head, sizeof head, 0) != ssize_t(sizeof head))
         return false;
-    static constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    static constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     return std::memcmp(head, kSync, sizeof kSync) == 0;
 }
 

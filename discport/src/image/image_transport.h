@@ -20,12 +20,12 @@ namespace discport {
 
 class ImageTransport : public ScsiTransport
 {
-public:
+  public:
     // For tests: the next `times` reads that include `lba` fail; reads of audio sectors return data
     // shifted by `sectors` (positive: later) so the reader's audio check is exercised.
     virtual void failSector(uint32_t lba, int times) = 0;
     virtual void shiftAudioReads(int32_t sectors) = 0;
-    virtual uint32_t sectorCount() const = 0;  // sectors of the whole disc, lead-out position
+    virtual uint32_t sectorCount() const = 0; // sectors of the whole disc, lead-out position
 };
 
 // Opens a disc image: a .cue sheet; otherwise a raw image when the file starts with the sync

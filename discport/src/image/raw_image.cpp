@@ -11,7 +11,7 @@ std::unique_ptr<DiscImage> openRawImage(const std::string& path, std::string& er
     uint64_t size = 0;
     if (!files->open(path, size, error))
         return nullptr;
-    const uint64_t sectors = size / kRawSectorSize;  // a trailing partial sector is ignored
+    const uint64_t sectors = size / kRawSectorSize; // a trailing partial sector is ignored
     if (sectors == 0 || sectors > 0x7FFFFFFF) {
         error = path + ": " + (sectors == 0 ? "shorter than one 2352-byte sector" : "too large");
         return nullptr;
