@@ -112,6 +112,45 @@ int main(int argc, char** argv)
     audio->add_flag("--no-progress", audioOptions.noProgress,
                     "Never show the progress line on the terminal.");
 
+    DrivesOptions drivesOptions;
+    CLI::App* drives = app.add_subcommand(
+        "drives",
+        "List the CD-ROM drives: index, interface, address, vendor, product, revision, capabilities.");
+    drives->add_option("images", drivesOptions.images,
+                       "Disc images to mount for the run and list as drives too.");
+    drives->add_flag("--json", drivesOptions.json, "Write JSON instead of text.");
+
+    DiscOptions tocOptions;
+    CLI::App* toc =
+        app.add_subcommand("toc", "Show the table of contents of the disc in a drive or of a disc image.");
+    toc->add_option("drive", tocOptions.drive, "A drive index (see drives) or a disc image (CUE, ISO, raw).")
+        ->required();
+    toc->add_flag("--json", tocOptions.json, "Write JSON instead of text.");
+
+    DiscOptions volumeOptions;
+    CLI::App* volume =
+        app.add_subcommand("volume", "Show the volume identity of the disc in a drive or of a disc image.");
+    volume
+        ->add_option("drive", volumeOptions.drive,
+                     "A drive index (see drives) or a disc image (CUE, ISO, raw).")
+        ->required();
+    volume->add_flag("--json", volumeOptions.json, "Write JSON instead of text.");
+
+    ReadOptions readOptions;
+    CLI::App* read = app.add_subcommand(
+        "read", "Read sectors of a drive or a disc image through the sector reader into a file; sectors that "
+                "cannot be read are reported and written as zeros.");
+    read->add_option("drive", readOptions.drive,
+                     "A drive index (see drives) or a disc image (CUE, ISO, raw).")
+        ->required();
+    read->add_option("--lba", readOptions.lba, "First sector (logical block address).")->required();
+    read->add_option("--count", readOptions.count, "Number of sectors.")->required();
+    read->add_flag("--user", readOptions.user,
+                   "Read 2048 bytes of user data per sector instead of raw 2352.");
+    read->add_option("--out", readOptions.out, "The file to write.")->required();
+    read->add_flag("--json", readOptions.json, "Write JSON instead of text.");
+    read->add_flag("--no-progress", readOptions.noProgress, "Never show the progress line on the terminal.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -137,6 +176,19 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
         return runAudio(audioOptions);
+    }
+    if (*drives)
+        return runDrives(drivesOptions);
+    if (*toc)
+        return runToc(tocOptions);
+    if (*volume)
+        return runVolume(volumeOptions);
+    if (*read) {
+        if (const auto problem = readUsageProblem(readOptions)) {
+            reportError("read", *problem);
+            return kExitUsage;
+        }
+        return runRead(readOptions);
     }
     return runUnits(unitsOptions);
 }

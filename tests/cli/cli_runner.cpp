@@ -182,6 +182,7 @@ fs::path makeInstallation(const fs::path& folder, bool withPluginFolder)
     // links to the original output folder.
     fs::copy_file(cliProgram(), folder / "tamrin-cli");
     fs::copy_file(outDir() / "libstreamkit.so", folder / "libstreamkit.so");
+    fs::copy_file(outDir() / "libdiscport.so", folder / "libdiscport.so");
     if (withPluginFolder)
         fs::create_directory(folder / "PsrPlugins");
     return folder / "tamrin-cli";

@@ -57,9 +57,9 @@ class TempFolder
     fs::path m_path;
 };
 
-// Copies tamrin-cli and libstreamkit.so into `folder`, with an empty PsrPlugins folder unless
-// `withPluginFolder` is false: an installation whose plugin set a test chooses. Returns the
-// program's path.
+// Copies tamrin-cli, libstreamkit.so and libdiscport.so into `folder`, with an empty PsrPlugins
+// folder unless `withPluginFolder` is false: an installation whose plugin set a test chooses.
+// Returns the program's path.
 fs::path makeInstallation(const fs::path& folder, bool withPluginFolder = true);
 
 void writeFile(const fs::path& path, const std::string& bytes);
