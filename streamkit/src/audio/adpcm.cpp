@@ -29,7 +29,7 @@ void spuBlock(const uint8_t* block, ChannelHistory& h, uint8_t* out, size_t step
     for (size_t i = 0; i < kSpuSamplesPerBlock; ++i) {
         const uint8_t byte = block[2 + i / 2];
         const int32_t n = signedNibble(i & 1 ? uint8_t(byte >> 4) : byte);
-        putSample(out + i * step * 2, adpcmSample(n, range, filter, h));
+        putSample(out + i * step * 2, adpcmSample<Rounding::TowardZero>(n, range, filter, h));
     }
 }
 
@@ -46,8 +46,8 @@ void prepareAdx(AdxState& state, uint32_t sampleRate)
     const double a = std::sqrt(2.0) - std::cos(2.0 * pi * 500.0 / sampleRate);
     const double b = std::sqrt(2.0) - 1.0;
     const double c = (a - std::sqrt((a + b) * (a - b))) / b;
-    state.coef1 = saturateToInt(2.0 * c * 4096.0);
-    state.coef2 = saturateToInt(-c * c * 4096.0);
+    state.coef1 = saturateToInt(std::round(2.0 * c * 4096.0));
+    state.coef2 = saturateToInt(std::round(-c * c * 4096.0));
     state.history[0] = state.history[1] = ChannelHistory{};
     state.ready = true;
 }
@@ -57,11 +57,12 @@ bool adxBlock(const uint8_t* block, const AdxState& state, ChannelHistory& h, in
 {
     if (block[0] & 0x80)
         return false;
-    const int64_t scale = int64_t((block[0] << 8 | block[1]) & 0x1FFF) + 1;
+    // The block's scale is the 13-bit value as stored (the encoder writes the step itself).
+    const int64_t scale = int64_t((block[0] << 8 | block[1]) & 0x1FFF);
     for (size_t i = 0; i < kAdxSamplesPerBlock; ++i) {
         const uint8_t byte = block[2 + i / 2];
         const int32_t n = signedNibble(i & 1 ? byte : uint8_t(byte >> 4));
-        const int64_t prediction = (int64_t(state.coef1) * h.s1 + int64_t(state.coef2) * h.s2) / 4096;
+        const int64_t prediction = (int64_t(state.coef1) * h.s1 + int64_t(state.coef2) * h.s2) >> 12;
         const int64_t s = std::clamp<int64_t>(n * scale + prediction, -32768, 32767);
         h.s2 = h.s1;
         h.s1 = int32_t(s);
@@ -87,8 +88,8 @@ size_t decodeXa(const uint8_t* in, size_t bytes, int channels, ChannelHistory hi
                 const int left = 2 * pair, right = left + 1;
                 const uint8_t pl = group[4 + left], pr = group[4 + right];
                 for (size_t row = 0; row < kXaSamplesPerUnit; ++row) {
-                    putSample(o, adpcmSample(xaNibble(group, left, row), pl & 0x0F, pl >> 4, history[0]));
-                    putSample(o + 2, adpcmSample(xaNibble(group, right, row), pr & 0x0F, pr >> 4, history[1]));
+                    putSample(o, adpcmSample<Rounding::Nearest>(xaNibble(group, left, row), pl & 0x0F, pl >> 4, history[0]));
+                    putSample(o + 2, adpcmSample<Rounding::Nearest>(xaNibble(group, right, row), pr & 0x0F, pr >> 4, history[1]));
                     o += 4;
                 }
             }
@@ -96,7 +97,7 @@ size_t decodeXa(const uint8_t* in, size_t bytes, int channels, ChannelHistory hi
             for (int unit = 0; unit < 8; ++unit) {
                 const uint8_t p = group[4 + unit];
                 for (size_t row = 0; row < kXaSamplesPerUnit; ++row) {
-                    putSample(o, adpcmSample(xaNibble(group, unit, row), p & 0x0F, p >> 4, history[0]));
+                    putSample(o, adpcmSample<Rounding::Nearest>(xaNibble(group, unit, row), p & 0x0F, p >> 4, history[0]));
                     o += 2;
                 }
             }

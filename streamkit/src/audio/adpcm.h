@@ -24,16 +24,24 @@ size_t decodeXa(const uint8_t* in, size_t bytes, int channels, ChannelHistory hi
 size_t decodeSpu(const uint8_t* in, size_t bytes, int channels, size_t run, ChannelHistory history[2],
                  uint8_t* out, size_t capacity);
 
+// How the filter's prediction is brought back from 8 fractional bits.
+enum class Rounding
+{
+    Nearest,     // XA sound groups: +128 before the shift, as the console's XA decoder does
+    TowardZero,  // SPU blocks: a plain division by 256
+};
+
 // The prediction of one ADPCM sample with the shared filter table (filters above 4 use 4).
-inline int32_t adpcmSample(int32_t nibble, int range, int filter, ChannelHistory& h)
+template <Rounding R> inline int32_t adpcmSample(int32_t nibble, int range, int filter, ChannelHistory& h)
 {
     static constexpr int32_t k0[5] = {0, 240, 460, 392, 488};
     static constexpr int32_t k1[5] = {0, 0, -208, -220, -240};
     const int f = filter > 4 ? 4 : filter;
     // (n << 12) >> range is n << (12 - range) for every valid range and stays defined above 12.
-    // The prediction is rounded to nearest (+128 before the shift), as the console's decoder
-    // does; without it the error feeds back through the filter and grows.
-    int32_t s = ((nibble * 4096) >> range) + ((h.s1 * k0[f] + h.s2 * k1[f] + 128) >> 8);
+    // Without the right rounding the error feeds back through the filter and grows.
+    const int32_t weighted = h.s1 * k0[f] + h.s2 * k1[f];
+    const int32_t prediction = R == Rounding::Nearest ? (weighted + 128) >> 8 : weighted / 256;
+    int32_t s = ((nibble * 4096) >> range) + prediction;
     s = s < -32768 ? -32768 : (s > 32767 ? 32767 : s);
     h.s2 = h.s1;
     h.s1 = s;

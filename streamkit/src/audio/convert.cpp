@@ -20,9 +20,11 @@ int32_t convertedBytes(const AudioConvState& state, int32_t bytes, const AudioFo
     if (bytes <= 0 || in == 0 || out == 0)
         return 0;
     const uint64_t frames = uint64_t(bytes) / in;
-    const uint64_t phase = uint64_t(std::max(state.phase, 0));
+    const int32_t statePhase = state.phase;  // a copy: the packed state may lie at any address
+    const uint64_t phase = statePhase > 0 ? uint64_t(statePhase) : 0;
     const uint64_t produced = (phase + frames * target.sampleRate) / source.sampleRate;
-    return int32_t(std::min<uint64_t>(produced * out, INT32_MAX));
+    // A conversion whose output would not fit a 32-bit count is refused (0) rather than cut.
+    return produced * out > uint64_t(INT32_MAX) ? 0 : int32_t(produced * out);
 }
 
 int32_t convert(AudioConvState& state, int32_t bytes, const AudioFormat& source, const uint8_t* input,
@@ -39,9 +41,12 @@ int32_t convert(AudioConvState& state, int32_t bytes, const AudioFormat& source,
     if (state.phase < 0 || uint32_t(state.phase) >= source.sampleRate + target.sampleRate)
         state.phase = 0;
     const size_t frames = size_t(bytes) / inFrame;
+    const int32_t outputBytes = convertedBytes(state, bytes, source, target);
+    if (outputBytes == 0 && frames != 0 && uint64_t(frames) * target.sampleRate >= source.sampleRate)
+        return 0;  // the output would not fit a 32-bit count
     // The input is set aside first, so that output may overwrite it.
     std::vector<uint8_t> copy;
-    if (output < input + frames * inFrame && input < output + size_t(convertedBytes(state, bytes, source, target))) {
+    if (output < input + frames * inFrame && input < output + size_t(outputBytes)) {
         copy.assign(input, input + frames * inFrame);
         input = copy.data();
     }
