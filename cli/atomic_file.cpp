@@ -1,6 +1,7 @@
 #include "atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,6 +32,13 @@ AtomicFile::~AtomicFile()
 bool AtomicFile::create(const std::filesystem::path& target, std::string& error)
 {
     discard();
+    // The finished file replaces the target by renaming: a device or a folder of that name would
+    // be replaced, not written to.
+    struct stat existing = {};
+    if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        error = target.string() + " exists and is not a regular file";
+        return false;
+    }
     static unsigned counter = 0;
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     std::string base = ".";

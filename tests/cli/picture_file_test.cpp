@@ -269,3 +269,18 @@ TEST(PictureMeasures, BmpReaderRefusesDamagedFiles)
 
 } // namespace
 } // namespace clitest
+
+namespace {
+
+TEST(AtomicFileTarget, RefusesToReplaceSomethingThatIsNotAFile)
+{
+    tamrin::cli::AtomicFile file;
+    std::string error;
+    EXPECT_FALSE(file.create("/dev/null", error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    struct stat st = {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device is still a device";
+}
+
+} // namespace
