@@ -483,6 +483,41 @@ TEST_F(ReaderAlgorithm, LockedSectorsKeepTheirBytesWhileReadingGoesOn)
     ASSERT_EQ(CdReadClose(reader), 1);
 }
 
+TEST_F(ReaderAlgorithm, LockedReadAheadSurvivesAJumpBack)
+{
+    CdReadHandle* reader = open(TrackKind::Data, 0, 5000);
+    CdSetReadPointer(reader, 1000, 0);
+    const uint8_t* held = CdReadSector(reader, nullptr);
+    ASSERT_NE(held, nullptr);
+    // The worker fills all 30 slots with blocks 1000 to 1290.
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (m_drive->readsCovering(1290) == 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(m_drive->readsCovering(1290), 1u);
+    // Back to the start: the read-ahead beyond 1000 is given up, except the slot still held.
+    CdSetReadPointer(reader, 0, 0);
+    for (uint32_t i = 0; i < 400; ++i)
+        expectNext(reader, i);
+    EXPECT_TRUE(sectorIs(held, 1000, kRawSectorSize)) << "the held slot was reused";
+    EXPECT_EQ(CdUnlockReadBuffer(reader, held), 1);
+    ASSERT_EQ(CdReadClose(reader), 1);
+}
+
+TEST_F(ReaderAlgorithm, TheOldestBlocksAreReusedFirst)
+{
+    // 40 blocks through 30 slots: each block read after the 30th takes the slot of the oldest
+    // one, so the last 30 blocks stay and can be read again without the drive.
+    CdReadHandle* reader = open(TrackKind::Data, 0, 400);
+    for (uint32_t i = 0; i < 400; ++i)
+        expectNext(reader, i);
+    EXPECT_EQ(CdSetReadPointer(reader, 100, 0), 100);
+    for (uint32_t i = 100; i < 400; ++i)
+        expectNext(reader, i);
+    ASSERT_EQ(CdReadClose(reader), 1);
+    for (uint32_t lba = 0; lba < 400; lba += 10)
+        EXPECT_EQ(m_drive->readsOf({lba, 10, 2352}), 1u) << lba;
+}
+
 TEST_F(ReaderAlgorithm, UnlockingFindsSectorsByAddress)
 {
     CdReadHandle* reader = open(TrackKind::Data, 0, 20);
