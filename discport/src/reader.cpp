@@ -60,6 +60,37 @@ int64_t nowMs()
 
 } // namespace
 
+// The reader's lock. Its holders keep it for a few hundred nanoseconds; the consumer takes it
+// twice per sector and the worker twice per block, so a thread that finds it taken tries again
+// for a moment before it sleeps: a sleep and a wake-up cost far more than the wait.
+class ReaderLock
+{
+  public:
+    void lock()
+    {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (m_mutex.try_lock())
+                return;
+            relax();
+        }
+        m_mutex.lock();
+    }
+    bool try_lock() { return m_mutex.try_lock(); }
+    void unlock() { m_mutex.unlock(); }
+
+  private:
+    static constexpr int kSpins = 200;
+    static void relax()
+    {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#else
+        std::this_thread::yield();
+#endif
+    }
+    std::mutex m_mutex;
+};
+
 // Values of CdReadHandle::idleSince besides a read position.
 constexpr uint64_t kWorking = ~uint64_t(0);
 constexpr uint64_t kIdleAtEnd = ~uint64_t(0) - 1;
@@ -75,7 +106,7 @@ struct CdReadHandle
     AutoResetEvent dataReady;
     AutoResetEvent wake;
     AutoResetEvent finished; // set by the worker as its last act
-    std::mutex lock;
+    ReaderLock lock;
 
     int32_t drive = -1;
     TrackKind kind = TrackKind::Data;
@@ -328,7 +359,7 @@ class Worker
     // With no reference at all, two reads that agree make one; with a reference of some other
     // sector, the first good read replaces its bytes (and the comparison of the block is skipped).
     // Called and returning with the lock held; the reads run without it.
-    void sampleReference(std::unique_lock<std::mutex>& lock, const Slot& slot)
+    void sampleReference(std::unique_lock<ReaderLock>& lock, const Slot& slot)
     {
         const bool none = m_r.referenceSector == -1;
         uint8_t samples[kReferenceTries][discport::kReferenceBytes];
