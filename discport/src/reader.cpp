@@ -58,8 +58,6 @@ int64_t nowMs()
         .count();
 }
 
-} // namespace
-
 // The reader's lock. Its holders keep it for a few hundred nanoseconds; the consumer takes it
 // twice per sector and the worker twice per block, so a thread that finds it taken tries again
 // for a moment before it sleeps: a sleep and a wake-up cost far more than the wait.
@@ -96,6 +94,8 @@ constexpr uint64_t kWorking = ~uint64_t(0);
 constexpr uint64_t kIdleAtEnd = ~uint64_t(0) - 1;
 // Blocks the caller uses up before it wakes a worker that found no slot (see wakeOnProgress).
 constexpr uint32_t kRefillBlocks = 4;
+
+} // namespace
 
 struct CdReadHandle
 {

@@ -20,6 +20,12 @@
 // is reported bad (null, the read position advances), and so is every further sector asked for
 // while that command still runs. CdReadClose still waits for the worker to end.
 //
+// Waking the worker: an idle worker that found no slot is woken once the caller has used up four
+// blocks since (at once when the caller needs a sector that is not in the buffer, moves the read
+// position, or closes the reader), so that it refills several slots per wake-up; waking it for
+// every released slot costs a thread switch every ten sectors. Repositioning frees the blocks
+// with bad sectors from the new block on, except those whose sectors the caller still holds.
+//
 // Linux notes: the worker is raised to a higher scheduling priority where the process may do so
 // (a lower nice value); without that privilege it runs at normal priority.
 #pragma once
