@@ -174,37 +174,7 @@ constexpr int kCopies = 20;
 
 std::string makeLongMovie()
 {
-    std::ifstream in(kMovie, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < kHeader + kSector)
-        return {};
-    const size_t sectors = (bytes.size() - kHeader) / kSector;
-    auto isSound = [](const char* sector) { return (uint8_t(sector[18]) & 0x7F) == 0x64; };
-    uint32_t lastFrame = 0;
-    for (size_t s = 0; s < sectors; ++s) {
-        const char* sector = &bytes[kHeader + s * kSector];
-        uint32_t frame;
-        std::memcpy(&frame, sector + 32, 4);
-        if (!isSound(sector))
-            lastFrame = std::max(lastFrame, frame);
-    }
-    const std::string path = "/tmp/tamrin_bench_sound_movie.str";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), kHeader);
-    for (int copy = 0; copy < kCopies; ++copy) {
-        for (size_t s = 0; s < sectors; ++s) {
-            char sector[kSector];
-            std::memcpy(sector, &bytes[kHeader + s * kSector], kSector);
-            if (!isSound(sector)) {
-                uint32_t frame;
-                std::memcpy(&frame, sector + 32, 4);
-                frame += uint32_t(copy) * lastFrame;
-                std::memcpy(sector + 32, &frame, 4);
-            }
-            out.write(sector, kSector);
-        }
-    }
-    return out ? path : std::string();
+    return bench::repeatMovie(kMovie, kCopies, "/tmp/tamrin_bench_sound_movie.str");
 }
 
 double cpuSecondsOfChildren()

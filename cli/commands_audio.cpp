@@ -335,18 +335,9 @@ std::optional<std::string> audioUsageProblem(const AudioOptions& options)
 
 int runAudio(const AudioOptions& options)
 {
-    if (const auto problem = inputFileProblem(options.file)) {
-        reportError(options.file, *problem);
+    const std::optional<Acceptance> accepted = acceptInputFile(options.file);
+    if (!accepted)
         return kExitFailure;
-    }
-    const auto files = installedPluginFiles();
-    if (!files)
-        return kExitFailure;
-    const std::optional<Acceptance> accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
-    if (!accepted) {
-        reportError(options.file, rejectionMessage(options.file));
-        return kExitFailure;
-    }
     if (const auto problem = soundProblem(accepted->info)) {
         reportError(options.file, accepted->plugin + " " + *problem);
         return kExitFailure;

@@ -444,18 +444,9 @@ std::optional<std::string> framesUsageProblem(const FramesOptions& options)
 
 int runFrames(const FramesOptions& options)
 {
-    if (const auto problem = inputFileProblem(options.file)) {
-        reportError(options.file, *problem);
+    const std::optional<Acceptance> accepted = acceptInputFile(options.file);
+    if (!accepted)
         return kExitFailure;
-    }
-    const auto files = installedPluginFiles();
-    if (!files)
-        return kExitFailure;
-    const std::optional<Acceptance> accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
-    if (!accepted) {
-        reportError(options.file, rejectionMessage(options.file));
-        return kExitFailure;
-    }
     if (!(accepted->info.kind & StrVideo)) {
         reportError(options.file, accepted->plugin + " finds no pictures in this file");
         return kExitFailure;

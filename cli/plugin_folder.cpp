@@ -1,6 +1,7 @@
 #include "plugin_folder.h"
 
 #include "commands.h"
+#include "input_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -162,6 +163,21 @@ std::optional<std::vector<std::string>> installedPluginFiles()
     if (!files)
         reportError(folder.string(), "cannot read the plugin folder: " + error);
     return files;
+}
+
+std::optional<Acceptance> acceptInputFile(const std::string& file)
+{
+    if (const auto problem = inputFileProblem(file)) {
+        reportError(file, *problem);
+        return std::nullopt;
+    }
+    const auto files = installedPluginFiles();
+    if (!files)
+        return std::nullopt;
+    auto accepted = firstAcceptingPlugin(filePlugins(*files), file);
+    if (!accepted)
+        reportError(file, rejectionMessage(file));
+    return accepted;
 }
 
 } // namespace tamrin::cli

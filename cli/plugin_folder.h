@@ -64,6 +64,10 @@ struct Acceptance
 };
 
 // The first of `plugins` that accepts `file`, with its description of the file.
+// The plugin that takes an input file of a stream command: the file checked first, then the
+// installed plugins asked in order. Every failure is reported on stderr (null then).
+std::optional<Acceptance> acceptInputFile(const std::string& file);
+
 std::optional<Acceptance> firstAcceptingPlugin(const std::vector<PluginEntry>& plugins,
                                                const std::string& file);
 
