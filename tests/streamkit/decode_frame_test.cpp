@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -231,6 +232,52 @@ TEST_F(DecodeFrame, PluginRunLevelCodesReplaceTheHostBitstreamDecoder)
     control->decodeBsCodes = nullptr;
     control->decodeBsAnswer = -1;
     EXPECT_EQ(LbrDecodeFrame(stream, unit.get(), 24, 0, picture), nullptr);
+}
+
+TEST_F(DecodeFrame, ShiftedColoursMatchTheTableFormulaExactly)
+{
+    // Brightness and colour offsets without gamma are converted without tables; with a gamma
+    // through them. Both must give exactly what the formula gives.
+    // 128 macroblocks (256 x 128): the chroma samples take every value from -128 to 127 (a DC
+    // of 4 k gives the sample k), the luma ones a spread of values.
+    constexpr int W = 256, H = 128;
+    std::vector<int> dcs;
+    for (int mb = 0; mb < 128; ++mb) {
+        dcs.push_back(4 * (2 * mb - 128));
+        dcs.push_back(4 * (2 * mb + 1 - 128));
+        for (int b = 0; b < 4; ++b)
+            dcs.push_back(((mb * 4 + b) * 37) % 1000 - 500);
+    }
+    Unit unit = videoUnit(dcOnlyFrame(128, dcs), W, H);
+    std::vector<uint8_t> y(W * H), cb(W * H / 4), cr(W * H / 4);
+    ASSERT_EQ(LbrDecodeFrameYuv(stream, unit.get(), y.data(), cb.data(), cr.data()), 1);
+    struct Setting
+    {
+        int brightness, blue, red, gamma;
+    };
+    for (const Setting& set : {Setting{20, 5, -7, 100}, Setting{-40, -90, 60, 100}, Setting{0, 0, 0, 100},
+                               Setting{10, 3, -3, 180}}) {
+        LbrSetColorModify(set.brightness, set.blue, set.red, set.gamma);
+        FrameDib* picture = LbrDecodeFrame(stream, unit.get(), 24, 0, nullptr);
+        ASSERT_NE(picture, nullptr);
+        auto clamp = [](double v, double lo, double hi) { return std::min(std::max(v, lo), hi); };
+        for (int py = 0; py < H; ++py) {
+            for (int px = 0; px < W; ++px) {
+                const int s = y[size_t(py * W + px)] - 128;
+                const double base = (set.brightness + s + 128) / 255.0;
+                const double power = std::pow(base, 100.0 / set.gamma);
+                const int luma = int(clamp(std::isfinite(power) && power >= 0 ? std::trunc(255 * power + 0.5) : 0, 0, 255));
+                const int c0 = int(clamp(cr[size_t(py / 2 * (W / 2) + px / 2)] - 128 + set.red, -128, 127));
+                const int c1 = int(clamp(cb[size_t(py / 2 * (W / 2) + px / 2)] - 128 + set.blue, -128, 127));
+                const Bgr expected{int(clamp(luma + ((c1 * 1814) >> 10), 0, 255)),
+                                   int(clamp(luma + ((c0 * -731) >> 10) + ((c1 * -352) >> 10), 0, 255)),
+                                   int(clamp(luma + ((c0 * 1435) >> 10), 0, 255))};
+                ASSERT_EQ(pixel(picture, px, py), expected)
+                    << px << "," << py << " with brightness " << set.brightness << " gamma " << set.gamma;
+            }
+        }
+        LbrFreeBitmap(picture);
+    }
 }
 
 } // namespace

@@ -36,6 +36,19 @@ void buildColourTables(ColourTables& t, int32_t brightness, int32_t blue, int32_
     }
     for (int i = -256; i < 512; ++i)
         t.clamp[i + ColourTables::kClampOffset] = uint8_t(std::clamp(i, 0, 255));
+
+    // The shortcut is taken only when it reproduces every entry exactly.
+    t.lumaShift = int16_t(std::clamp(brightness + 128, -2048, 2048));
+    t.redOffset = int16_t(std::clamp(red, -1024, 1024));
+    t.blueOffset = int16_t(std::clamp(blue, -1024, 1024));
+    bool linear = true;
+    for (int i = -512; i < 512 && linear; ++i) {
+        const int k = i + ColourTables::kOffset;
+        const int32_t cr = std::clamp(t.redOffset + i, -128, 127), cb = std::clamp(t.blueOffset + i, -128, 127);
+        linear = t.y[k] == std::clamp(i + t.lumaShift, 0, 255) && t.rr[k] == (cr * 1435) >> 10 &&
+                 t.gr[k] == (cr * -731) >> 10 && t.gb[k] == (cb * -352) >> 10 && t.rb[k] == (cb * 1814) >> 10;
+    }
+    t.linear = linear;
 }
 
 void setColourTables(int32_t brightness, int32_t blue, int32_t red, int32_t gamma)

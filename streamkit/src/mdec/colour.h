@@ -22,6 +22,14 @@ struct ColourTables
     int32_t rb[1024];  // second chroma block, blue
     uint8_t clamp[768];  // -256 .. 511 to 0 .. 255
 
+    // When the Y table is a plain shift (no gamma), every table is a clamp and a multiplication
+    // the converter can do on many samples at once: Y[i] = clamp(i + lumaShift, 0, 255), and the
+    // chroma tables use the offsets below (limited to where they still make a difference).
+    bool linear = false;
+    int16_t lumaShift = 0;
+    int16_t redOffset = 0;
+    int16_t blueOffset = 0;
+
     static constexpr int kOffset = 512;
     static constexpr int kClampOffset = 256;
 };

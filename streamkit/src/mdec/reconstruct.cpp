@@ -128,7 +128,7 @@ public:
     MacroblockWriter(const ColourTables& t) :
         m_y(t.y + ColourTables::kOffset), m_rr(t.rr + ColourTables::kOffset), m_gr(t.gr + ColourTables::kOffset),
         m_gb(t.gb + ColourTables::kOffset), m_rb(t.rb + ColourTables::kOffset),
-        m_clamp(t.clamp + ColourTables::kClampOffset)
+        m_clamp(t.clamp + ColourTables::kClampOffset), m_linear(t)
     {
     }
 
@@ -152,17 +152,64 @@ public:
             const __m128i lo = _mm_unpacklo_epi16(o, o), hi = _mm_unpackhi_epi16(o, o);
             return _mm_packus_epi16(_mm_add_epi16(yLo, lo), _mm_add_epi16(yHi, hi));
         };
-        const __m128i r = channel(red), g = channel(green), b = channel(blue);
+        store24(channel(red), channel(green), channel(blue), out);
+    }
+
+    // Two lines of a whole macroblock in 24 bits without any table: the colour settings have no
+    // gamma, so luma is a clamped shift and each chroma weight a multiplication, done on eight
+    // samples at once (mulhi of (c << 6) by the 10-bit weight is (c x weight) >> 10 exactly).
+    void linePair24(const int16_t* luma[2][2], const int16_t* cr, const int16_t* cb, uint8_t* out[2]) const
+    {
+        const __m128i chromaLow = _mm_set1_epi16(-128), chromaHigh = _mm_set1_epi16(127);
+        const __m128i c0 = _mm_slli_epi16(
+            _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr)),
+                                                       _mm_set1_epi16(m_linear.redOffset)),
+                                        chromaLow),
+                          chromaHigh),
+            6);
+        const __m128i c1 = _mm_slli_epi16(
+            _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cb)),
+                                                       _mm_set1_epi16(m_linear.blueOffset)),
+                                        chromaLow),
+                          chromaHigh),
+            6);
+        const __m128i red = _mm_mulhi_epi16(c0, _mm_set1_epi16(1435));
+        const __m128i green =
+            _mm_add_epi16(_mm_mulhi_epi16(c0, _mm_set1_epi16(-731)), _mm_mulhi_epi16(c1, _mm_set1_epi16(-352)));
+        const __m128i blue = _mm_mulhi_epi16(c1, _mm_set1_epi16(1814));
+        const __m128i offsets[3][2] = {
+            {_mm_unpacklo_epi16(red, red), _mm_unpackhi_epi16(red, red)},
+            {_mm_unpacklo_epi16(green, green), _mm_unpackhi_epi16(green, green)},
+            {_mm_unpacklo_epi16(blue, blue), _mm_unpackhi_epi16(blue, blue)},
+        };
+        const __m128i shift = _mm_set1_epi16(m_linear.lumaShift);
+        const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(255);
+        for (int line = 0; line < 2; ++line) {
+            __m128i y[2];
+            for (int half = 0; half < 2; ++half) {
+                const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma[line][half]));
+                y[half] = _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(l, shift), zero), full);
+            }
+            auto channel = [&](int c) {
+                return _mm_packus_epi16(_mm_add_epi16(y[0], offsets[c][0]), _mm_add_epi16(y[1], offsets[c][1]));
+            };
+            store24(channel(0), channel(1), channel(2), out[line]);
+        }
+    }
+
+    // Sixteen pixels from their red, green and blue bytes, stored as blue, green, red.
+    static void store24(__m128i r, __m128i g, __m128i b, uint8_t* out)
+    {
         const __m128i zero = _mm_setzero_si128();
         const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
         const __m128i r0Lo = _mm_unpacklo_epi8(r, zero), r0Hi = _mm_unpackhi_epi8(r, zero);
-        __m128i quads[4] = {_mm_unpacklo_epi16(bgLo, r0Lo), _mm_unpackhi_epi16(bgLo, r0Lo),
-                            _mm_unpacklo_epi16(bgHi, r0Hi), _mm_unpackhi_epi16(bgHi, r0Hi)};
+        alignas(16) uint32_t pixels[16];
+        _mm_store_si128(reinterpret_cast<__m128i*>(pixels), _mm_unpacklo_epi16(bgLo, r0Lo));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4), _mm_unpackhi_epi16(bgLo, r0Lo));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 8), _mm_unpacklo_epi16(bgHi, r0Hi));
+        _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 12), _mm_unpackhi_epi16(bgHi, r0Hi));
         // Four-byte stores that overlap by one byte; the last pixel is stored in three bytes so
         // that nothing beyond the line is touched.
-        alignas(16) uint32_t pixels[16];
-        for (int q = 0; q < 4; ++q)
-            _mm_store_si128(reinterpret_cast<__m128i*>(pixels + 4 * q), quads[q]);
         for (int i = 0; i < 15; ++i)
             std::memcpy(out + 3 * i, pixels + i, 4);
         std::memcpy(out + 45, pixels + 15, 3);
@@ -175,6 +222,19 @@ public:
     {
 #if defined(__SSE2__)
         if constexpr (Bits == 24) {
+            if (m_linear.linear) {
+                for (int pair = 0; pair < 8; ++pair) {
+                    const int block = pair < 4 ? 2 : 4;
+                    const int row = (pair * 2) & 7;
+                    const int16_t* luma[2][2] = {
+                        {mb.samples[block] + row * 8, mb.samples[block + 1] + row * 8},
+                        {mb.samples[block] + row * 8 + 8, mb.samples[block + 1] + row * 8 + 8},
+                    };
+                    uint8_t* lines[2] = {top - (2 * pair) * stride, top - (2 * pair + 1) * stride};
+                    linePair24(luma, mb.samples[0] + pair * 8, mb.samples[1] + pair * 8, lines);
+                }
+                return;
+            }
             for (int pair = 0; pair < 8; ++pair) {
                 int16_t red[8], green[8], blue[8];
                 const int16_t* cr = mb.samples[0] + pair * 8;
@@ -255,6 +315,7 @@ private:
 
     const int32_t *m_y, *m_rr, *m_gr, *m_gb, *m_rb;
     const uint8_t* m_clamp;
+    const ColourTables& m_linear;  // the shortcut's values
 };
 
 template <int Bits> void convertPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
