@@ -274,6 +274,26 @@ TEST(Transform, ReducedVariantsMatchTheFullTransform)
     EXPECT_EQ(activeSize(63), 8);
 }
 
+TEST(Transform, FastFullTransformEqualsTheReference)
+{
+    uint32_t seed = 777;
+    auto random = [&seed](int32_t range) {
+        seed = seed * 1664525 + 1013904223;
+        return int32_t((seed >> 8) % uint32_t(2 * range + 1)) - range;
+    };
+    for (int trial = 0; trial < 2000; ++trial) {
+        int32_t block[64];
+        const int32_t range = trial % 4 == 0 ? kMaxCoefficient : (trial % 4 == 1 ? 4000 : 300);
+        for (int32_t& c : block)
+            c = trial % 3 == 0 && random(3) != 0 ? 0 : random(range);
+        int16_t fast[64], reference[64];
+        inverseTransform(block, 8, fast);
+        inverseTransformReference(block, reference);
+        for (int i = 0; i < 64; ++i)
+            ASSERT_EQ(fast[i], reference[i]) << "trial " << trial << " sample " << i;
+    }
+}
+
 TEST(Transform, DcOnlyBlockIsFlatAndExtremeInputStaysInRange)
 {
     int32_t block[64] = {};

@@ -19,6 +19,9 @@ constexpr int32_t kMaxCoefficient = 30000;
 // stands at zig-zag position `last` (0 to 63).
 int activeSize(int last);
 
+// The full transform one value at a time, as the reference the faster forms are checked against.
+void inverseTransformReference(const int32_t* block, int16_t* samples);
+
 // Transforms `block` (64 coefficients, raster order) into 64 samples clamped to -512..511.
 void inverseTransform(const int32_t* block, int active, int16_t* samples);
 
