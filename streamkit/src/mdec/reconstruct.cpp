@@ -5,6 +5,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 #include "colour.h"
@@ -38,9 +39,14 @@ void decodeMacroblock(const uint16_t*& code, const uint16_t* end, int32_t* block
             std::fill(mb.samples[b], mb.samples[b] + 64, int16_t(0));
             continue;
         }
-        inverseTransform(block, activeSize(last), mb.samples[b]);
-        for (int p = 0; p <= last; ++p)
-            block[kZigZag[size_t(p)]] = 0;
+        const int active = activeSize(last);
+        inverseTransform(block, active, mb.samples[b]);
+        if (active == 8) {
+            std::memset(block, 0, 64 * sizeof *block);
+        } else {
+            for (int p = 0; p <= last; ++p)
+                block[kZigZag[size_t(p)]] = 0;
+        }
     }
 }
 
@@ -103,6 +109,43 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
     }
     return pos;
 }
+
+#if defined(__SSE2__)
+namespace {
+
+// Byte shuffles that lay sixteen blue, green and red bytes out as 48 bytes of pixels: for each of
+// the three 16-byte outputs and each colour, the source byte of every output byte (0x80: none).
+struct PixelShuffles
+{
+    alignas(16) uint8_t mask[3][3][16];
+    constexpr PixelShuffles() : mask{}
+    {
+        for (int out = 0; out < 3; ++out)
+            for (int colour = 0; colour < 3; ++colour)
+                for (int i = 0; i < 16; ++i) {
+                    const int j = out * 16 + i;
+                    mask[out][colour][i] = uint8_t(j % 3 == colour ? j / 3 : 0x80);
+                }
+    }
+};
+constexpr PixelShuffles kPixelShuffles;
+
+__attribute__((target("ssse3"))) void storePixelsSsse3(__m128i r, __m128i g, __m128i b, uint8_t* out)
+{
+    const __m128i channels[3] = {b, g, r};
+    for (int k = 0; k < 3; ++k) {
+        __m128i v = _mm_setzero_si128();
+        for (int colour = 0; colour < 3; ++colour)
+            v = _mm_or_si128(v, _mm_shuffle_epi8(channels[colour], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                                       kPixelShuffles.mask[k][colour]))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), v);
+    }
+}
+
+const bool kHasSsse3 = __builtin_cpu_supports("ssse3");
+
+} // namespace
+#endif
 
 namespace {
 
@@ -200,6 +243,10 @@ public:
     // Sixteen pixels from their red, green and blue bytes, stored as blue, green, red.
     static void store24(__m128i r, __m128i g, __m128i b, uint8_t* out)
     {
+        if (kHasSsse3) {
+            storePixelsSsse3(r, g, b, out);
+            return;
+        }
         const __m128i zero = _mm_setzero_si128();
         const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
         const __m128i r0Lo = _mm_unpacklo_epi8(r, zero), r0Hi = _mm_unpackhi_epi8(r, zero);
