@@ -213,27 +213,28 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     int blockInMacroblock = 0;
     while (written < codeCount) {
         codes[written++] = readDc(bits, dc, blockInMacroblock, qscaleTerm);
-        int acCodes = 0;
-        for (;;) {
-            if (acCodes == 63 || written >= codeCount) {
-                // No end-of-block code of its own: end the block here and pass over the two
-                // bits where that code would stand.
-                codes[written++] = kEndOfBlock;
-                bits.skip(2);
-                break;
-            }
+        // At most 63 codes follow the DC code, and none beyond the code area.
+        const size_t limit = std::min(written + 63, codeCount);
+        bool ended = false;
+        while (written < limit) {
             const uint32_t top = bits.peek(17);
             const AcEntry& e = (top >> 11) != 0 ? ac.shortCodes[top >> 8] : ac.longCodes[top & 0x7FF];
             bits.skip(e.bits);
-            if (e.kind == AcCode) {
+            if (e.kind == AcCode) [[likely]] {
                 codes[written++] = e.code;
             } else if (e.kind == AcEscape) {
                 codes[written++] = uint16_t(bits.take(16));
             } else {
                 codes[written++] = kEndOfBlock;  // end of block, or a code that does not exist
+                ended = true;
                 break;
             }
-            ++acCodes;
+        }
+        if (!ended) {
+            // No end-of-block code of its own: end the block here and pass over the two bits
+            // where that code would stand.
+            codes[written++] = kEndOfBlock;
+            bits.skip(2);
         }
         blockInMacroblock = blockInMacroblock == kBlocksPerMacroblock - 1 ? 0 : blockInMacroblock + 1;
     }
