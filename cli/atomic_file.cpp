@@ -85,6 +85,29 @@ bool AtomicFile::write(const void* bytes, size_t length, std::string& error)
     return true;
 }
 
+bool AtomicFile::writeAt(uint64_t offset, const void* bytes, size_t length, std::string& error)
+{
+    if (m_fd < 0) {
+        error = "no file is open";
+        return false;
+    }
+    const auto* cursor = static_cast<const uint8_t*>(bytes);
+    while (length > 0) {
+        const ssize_t wrote = ::pwrite(m_fd, cursor, length, off_t(offset));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            error = "cannot write " + m_target.string() + ": " + errnoText(wrote < 0 ? errno : EIO);
+            discard();
+            return false;
+        }
+        cursor += wrote;
+        offset += uint64_t(wrote);
+        length -= size_t(wrote);
+    }
+    return true;
+}
+
 bool AtomicFile::commit(std::string& error)
 {
     if (m_fd < 0) {

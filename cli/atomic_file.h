@@ -4,6 +4,7 @@
 #define TAMRIN_CLI_ATOMIC_FILE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -24,6 +25,8 @@ class AtomicFile
     bool create(const std::filesystem::path& target, std::string& error);
     // Appends bytes. False with `error` set on a write failure (the file is then discarded).
     bool write(const void* bytes, size_t length, std::string& error);
+    // Writes bytes at `offset` (for headers completed at the end). As write on failure.
+    bool writeAt(uint64_t offset, const void* bytes, size_t length, std::string& error);
     // Closes the temporary file and renames it to the target, replacing any file there.
     // False with `error` set when that fails (the temporary file is then removed).
     bool commit(std::string& error);

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <string>
 
+#include "atomic_file.h"
+
 namespace tamrin::cli {
 
 constexpr size_t kWaveHeaderBytes = 44;
@@ -61,11 +63,7 @@ class WaveFile
     uint64_t dataBytes() const { return m_dataBytes; }
 
   private:
-    bool writeAll(const void* bytes, size_t length, std::string& error);
-
-    int m_fd = -1;
-    std::filesystem::path m_target;
-    std::filesystem::path m_temporary;
+    AtomicFile m_file;
     WaveFormat m_format;
     uint64_t m_dataBytes = 0;
 };
