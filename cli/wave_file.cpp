@@ -1,6 +1,5 @@
 #include "wave_file.h"
 
-
 #include <cstring>
 
 namespace tamrin::cli {
