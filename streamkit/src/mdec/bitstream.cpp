@@ -34,6 +34,14 @@ public:
 private:
     void refill()
     {
+        // Two words at once while the data lasts; the space is there, as at most 32 bits are left.
+        if (m_count <= 32 && m_next + 2 <= m_words) {
+            const uint8_t* p = m_data + 2 * m_next;
+            const uint64_t pair = uint64_t(p[0]) << 16 | uint64_t(p[1]) << 24 | uint64_t(p[2]) | uint64_t(p[3]) << 8;
+            m_bits |= pair << (32 - m_count);
+            m_count += 32;
+            m_next += 2;
+        }
         while (m_count <= 48) {
             uint64_t word = 0;
             if (m_next < m_words)
