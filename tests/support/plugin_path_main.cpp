@@ -1,5 +1,6 @@
-// The test plugins are found through the loader's search path, which is read when a process
-// starts: put their folder on it and start again.
+// Main of the test programs whose test plugins are found through the loader's search path
+// (TEST_PLUGIN_DIR): that path is read when a process starts, so put the folder on it and start
+// again.
 #include <unistd.h>
 
 #include <cstdlib>
