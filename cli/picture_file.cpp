@@ -5,23 +5,12 @@
 #include <cstring>
 
 #include "atomic_file.h"
+#include "little_endian.h"
 #include "streamkit/lbr.h"
 
 namespace tamrin::cli {
 
 namespace {
-
-void putU16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-}
-
-void putU32(uint8_t* at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = uint8_t(value >> (8 * i));
-}
 
 size_t imageBytes(const FrameDib& picture)
 {
@@ -66,10 +55,10 @@ std::array<uint8_t, kBmpFileHeaderBytes> bmpFileHeader(const FrameDib& picture)
     header[0] = 'B';
     header[1] = 'M';
     const size_t pixelOffset = kBmpFileHeaderBytes + sizeof(FrameDib);
-    putU32(&header[2], uint32_t(pixelOffset + imageBytes(picture)));
-    putU16(&header[6], 0);
-    putU16(&header[8], 0);
-    putU32(&header[10], uint32_t(pixelOffset));
+    putLe32(&header[2], uint32_t(pixelOffset + imageBytes(picture)));
+    putLe16(&header[6], 0);
+    putLe16(&header[8], 0);
+    putLe32(&header[10], uint32_t(pixelOffset));
     return header;
 }
 

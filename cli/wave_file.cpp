@@ -2,23 +2,9 @@
 
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace tamrin::cli {
-
-namespace {
-
-void put16(uint8_t* at, uint16_t value)
-{
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-}
-
-void put32(uint8_t* at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = uint8_t(value >> (8 * i));
-}
-
-} // namespace
 
 std::array<uint8_t, kWaveHeaderBytes> waveHeader(const WaveFormat& format, uint32_t dataBytes)
 {
@@ -26,18 +12,18 @@ std::array<uint8_t, kWaveHeaderBytes> waveHeader(const WaveFormat& format, uint3
     uint8_t* h = header.data();
     const uint32_t pad = dataBytes & 1;
     std::memcpy(h + 0x00, "RIFF", 4);
-    put32(h + 0x04, 36 + dataBytes + pad);
+    putLe32(h + 0x04, 36 + dataBytes + pad);
     std::memcpy(h + 0x08, "WAVE", 4);
     std::memcpy(h + 0x0C, "fmt ", 4);
-    put32(h + 0x10, 16);
-    put16(h + 0x14, 1);
-    put16(h + 0x16, format.channels);
-    put32(h + 0x18, format.sampleRate);
-    put32(h + 0x1C, format.sampleRate * format.frameBytes());
-    put16(h + 0x20, uint16_t(format.frameBytes()));
-    put16(h + 0x22, format.bitsPerSample);
+    putLe32(h + 0x10, 16);
+    putLe16(h + 0x14, 1);
+    putLe16(h + 0x16, format.channels);
+    putLe32(h + 0x18, format.sampleRate);
+    putLe32(h + 0x1C, format.sampleRate * format.frameBytes());
+    putLe16(h + 0x20, uint16_t(format.frameBytes()));
+    putLe16(h + 0x22, format.bitsPerSample);
     std::memcpy(h + 0x24, "data", 4);
-    put32(h + 0x28, dataBytes);
+    putLe32(h + 0x28, dataBytes);
     return header;
 }
 
