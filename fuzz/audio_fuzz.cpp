@@ -25,31 +25,16 @@
 #include <cstring>
 #include <vector>
 
+#include "movie_stream.h"
 #include "streamkit/lbr.h"
 
 namespace {
 
 constexpr size_t kHeaderBytes = 0x1C;
-constexpr const char* kMovie = TAMRIN_TEST_DATA "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str";
 constexpr uint8_t kFill = 0xA5;
 // Conversions to rates thousands of times higher than the source would write gigabytes; those
 // are measured (LbrConvAudioOutputBytes) but not run.
 constexpr int32_t kMaxRoom = 1 << 20;
-
-StreamState* openStream()
-{
-    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    if (!binding)
-        std::abort();
-    StrInfo info{};
-    if (!LbrGetStrFileInfo(binding, kMovie, &info))
-        std::abort();
-    LbrClosePSR(binding);
-    StreamState* stream = LbrOpenStream("Filmfile.psr", kMovie, 0, &info, LBR_WANT_AUDIO);
-    if (!stream)
-        std::abort();
-    return stream;
-}
 
 uint32_t le32(const uint8_t* p)
 {
@@ -130,7 +115,7 @@ void convert(const uint8_t* input, size_t bytes, size_t split, const AudioFormat
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static StreamState* stream = openStream();
+    static StreamState* stream = fuzzing::openMovieStream(LBR_WANT_AUDIO);
     if (size < kHeaderBytes)
         return 0;
     const uint8_t kind = data[0];

@@ -17,28 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "movie_stream.h"
 #include "streamkit/lbr.h"
 
 namespace {
 
 constexpr size_t kHeaderBytes = 5;
 constexpr uint8_t kKinds[4] = {UnitVideo, 0x11, UnitVideoPluginOnly, UnitAudio};
-constexpr const char* kMovie = TAMRIN_TEST_DATA "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str";
-
-StreamState* openStream()
-{
-    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    if (!binding)
-        std::abort();
-    StrInfo info{};
-    if (!LbrGetStrFileInfo(binding, kMovie, &info))
-        std::abort();
-    LbrClosePSR(binding);
-    StreamState* stream = LbrOpenStream("Filmfile.psr", kMovie, 0, &info, LBR_WANT_VIDEO);
-    if (!stream)
-        std::abort();
-    return stream;
-}
 
 // A unit that is no picture, or only for a plugin's decoder, gives none. The header of a
 // returned picture describes the unit's size and the asked depth, and its last pixel row is
@@ -63,7 +48,7 @@ void checkPicture(const FrameDib* picture, const PsrReadRecord& record, int32_t 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static StreamState* stream = openStream();
+    static StreamState* stream = fuzzing::openMovieStream(LBR_WANT_VIDEO);
     if (size < kHeaderBytes)
         return 0;
     const uint32_t width = uint32_t(data[0] | (data[1] << 8));
