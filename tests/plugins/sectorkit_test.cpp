@@ -170,6 +170,19 @@ TEST(SectorkitRate, FromFrameBytes)
     EXPECT_EQ(rateFromFrameBytes(0), 600);
 }
 
+TEST(SectorkitRate, FromSizeAndSectors)
+{
+    // 320x240 gives 300 by size; frames of 8 and 10 sectors (18144 bytes) give 150.
+    EXPECT_EQ(rateFromSizeAndSectors(320, 240, 8, 10), 150);
+    // Small pictures in small frames: the size guess (600) against 3 + 3 sectors (6048: 300).
+    EXPECT_EQ(rateFromSizeAndSectors(160, 112, 3, 3), 300);
+    EXPECT_EQ(rateFromSizeAndSectors(160, 112, 2, 3), 600);
+    // Large pictures keep the size guess even in small frames.
+    EXPECT_EQ(rateFromSizeAndSectors(640, 480, 1, 1), 75);
+    // The 16-bit "no frame seen" marker cannot overflow the sum.
+    EXPECT_EQ(rateFromSizeAndSectors(320, 240, 0xFFFF, 0xFFFF), 75);
+}
+
 TEST(SectorkitRate, SoundTime)
 {
     EXPECT_EQ(xaAudioMs(57, 37800, 2), 3040u);

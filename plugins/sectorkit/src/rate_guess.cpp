@@ -30,6 +30,13 @@ uint16_t rateFromFrameBytes(uint64_t bytesPerFrame)
     return 600;
 }
 
+uint16_t rateFromSizeAndSectors(uint32_t width, uint32_t height, uint32_t s1, uint32_t s2)
+{
+    const uint16_t bySize = rateFromPictureSize(width, height);
+    const uint16_t byBytes = rateFromFrameBytes((uint64_t(s1) + s2) * 1008);
+    return bySize < byBytes ? bySize : byBytes;
+}
+
 uint32_t xaAudioMs(uint32_t sectors, uint32_t sampleRate, uint16_t channels)
 {
     // One sector holds 4032 samples; 40320 = 4032 x 1000 ms / 100, matching sampleRate / 100.

@@ -15,6 +15,11 @@ uint16_t rateFromPictureSize(uint32_t width, uint32_t height);
 // per second at a given disc speed. 75 above 20480, 150 above 10240, 300 above 5120, else 600.
 uint16_t rateFromFrameBytes(uint64_t bytesPerFrame);
 
+// The guess for a disc movie from its picture size and the sectors of its frames: the smaller of
+// the picture-size guess and the guess for frames of (s1 + s2) x 1008 bytes, the mean of two
+// frames of s1 and s2 sectors of 2016 bytes.
+uint16_t rateFromSizeAndSectors(uint32_t width, uint32_t height, uint32_t s1, uint32_t s2);
+
 // Play time in ms of a number of XA sound sectors (4032 samples each, shared by the channels);
 // 0 when the format is unknown.
 uint32_t xaAudioMs(uint32_t sectors, uint32_t sampleRate, uint16_t channels);
