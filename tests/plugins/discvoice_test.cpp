@@ -19,6 +19,7 @@
 
 #include "disc_builder.h"
 #include "discport/discport.h"
+#include "sectorkit/xa_sound.h"
 #include "streamkit/lbr.h"
 
 namespace fs = std::filesystem;
@@ -536,6 +537,33 @@ TEST_F(Discvoice, ProbeGuards)
     EXPECT_EQ(sectorCall(context, kDataTrack, 0, nullptr), 0);
     EXPECT_EQ(resultCall(context, 0, nullptr), 1);
     LbrIsSupportCDEnd(m_binding, context);
+}
+
+// The silence rule of the probe: quiet or zero parameter words, zero samples, in all 18 groups.
+TEST(XaSilence, EveryGroupMustBeQuiet)
+{
+    Sector s = quietSound(1, 0, kStereo37800);
+    EXPECT_TRUE(sectorkit::isSilentXaSound(s.data(), s.size()));
+    // Zero and quiet parameter words may be mixed.
+    std::memset(s.data() + 24 + 5 * 128 + 4, 0, 8);
+    EXPECT_TRUE(sectorkit::isSilentXaSound(s.data(), s.size()));
+    // The 20 bytes after the groups are not looked at.
+    s[24 + 2304 + 3] = 0x55;
+    EXPECT_TRUE(sectorkit::isSilentXaSound(s.data(), s.size()));
+    // Too short to hold the groups.
+    EXPECT_FALSE(sectorkit::isSilentXaSound(s.data(), 24 + 2303));
+    EXPECT_FALSE(sectorkit::isSilentXaSound(nullptr, s.size()));
+    // One other parameter word, or one sample byte, in the last group.
+    Sector word = s;
+    word[24 + 17 * 128 + 12] = 0x0D;
+    EXPECT_FALSE(sectorkit::isSilentXaSound(word.data(), word.size()));
+    Sector sample = s;
+    sample[24 + 17 * 128 + 127] = 1;
+    EXPECT_FALSE(sectorkit::isSilentXaSound(sample.data(), sample.size()));
+    // Real sound.
+    const auto xa = discbuild::loadXa("xa1_37800_stereo.xa");
+    ASSERT_FALSE(xa.empty());
+    EXPECT_FALSE(sectorkit::isSilentXaSound(xa[10].data(), xa[10].size()));
 }
 
 // ---- area description -------------------------------------------------------------------------
