@@ -19,13 +19,8 @@
 //     "copyrightFileId", "abstractFileId", "bibliographicFileId"}}   (the CdVolumeInfo fields)
 //   read --json: {"source", "drive", "lba", "count", "sectorSize", "out", "badSectors": [lba...]}
 //     A sector that could not be read is written as zeros and listed in badSectors.
-#include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <optional>
@@ -33,9 +28,11 @@
 
 #include "atomic_file.h"
 #include "commands.h"
+#include "disc_source.h"
 #include "discport/discport.h"
 #include "json_output.h"
 #include "output.h"
+#include "progress.h"
 
 namespace tamrin::cli {
 
@@ -46,57 +43,6 @@ constexpr uint32_t kMode2Form1Bit = 1u << 20;
 constexpr uint32_t kMode2Form2Bit = 1u << 21;
 // Sectors gathered before one write to the output file.
 constexpr size_t kWriteChunk = size_t(1) << 20;
-
-// The drive a DRIVE argument names; an image mounted for it is unmounted with this object.
-class DiscSource
-{
-  public:
-    DiscSource() = default;
-    DiscSource(const DiscSource&) = delete;
-    DiscSource& operator=(const DiscSource&) = delete;
-    ~DiscSource()
-    {
-        if (m_mounted)
-            CdUnmountImage(m_drive);
-    }
-
-    // False with `error` set when the argument names neither a mountable file nor a drive.
-    bool open(const std::string& argument, std::string& error)
-    {
-        const int32_t drives = CdGetDriveNum();
-        std::error_code code;
-        if (std::filesystem::exists(argument, code)) {
-            m_drive = CdMountImage(argument.c_str());
-            if (m_drive < 0) {
-                const char* reason = CdImageError();
-                error = reason && *reason ? reason : "cannot be mounted as a disc image";
-                return false;
-            }
-            m_mounted = true;
-            return true;
-        }
-        uint32_t index = 0;
-        const char* end = argument.data() + argument.size();
-        const auto [rest, problem] = std::from_chars(argument.data(), end, index);
-        if (argument.empty() || problem != std::errc() || rest != end) {
-            error = "no such file, and not a drive number";
-            return false;
-        }
-        if (index >= uint32_t(drives)) {
-            error = drives == 0 ? "no such drive: no CD-ROM drive was found"
-                                : "no such drive: drives are numbered 0 to " + std::to_string(drives - 1);
-            return false;
-        }
-        m_drive = int32_t(index);
-        return true;
-    }
-
-    int32_t drive() const { return m_drive; }
-
-  private:
-    int32_t m_drive = -1;
-    bool m_mounted = false;
-};
 
 std::string interfaceName(int32_t interface)
 {
@@ -199,42 +145,6 @@ Json volumeJson(const CdVolumeInfo& v)
     object["bibliographicFileId"] = recordText(v.bibliographicFileId);
     return object;
 }
-
-// "sector N of M" on a terminal's stderr during a long read.
-class SectorProgress
-{
-  public:
-    explicit SectorProgress(bool enabled) : m_enabled(enabled && ::isatty(STDERR_FILENO) == 1) {}
-    ~SectorProgress() { finish(); }
-    void update(uint32_t done, uint32_t count)
-    {
-        if (!m_enabled || (done & 0xFF) != 0)
-            return;
-        const auto now = Clock::now();
-        if (now - m_start < std::chrono::milliseconds(500) ||
-            (m_drawn && now - m_last < std::chrono::milliseconds(100)))
-            return;
-        std::fprintf(stderr, "\r\033[Ksector %u of %u", done, count);
-        std::fflush(stderr);
-        m_drawn = true;
-        m_last = now;
-    }
-    void finish()
-    {
-        if (m_drawn) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            m_drawn = false;
-        }
-    }
-
-  private:
-    using Clock = std::chrono::steady_clock;
-    bool m_enabled;
-    bool m_drawn = false;
-    Clock::time_point m_start = Clock::now();
-    Clock::time_point m_last = m_start;
-};
 
 // Why CdReadOpen refused the range, for the user.
 std::string openFailure(int32_t drive, uint32_t lba)
@@ -399,7 +309,7 @@ int runRead(const ReadOptions& options)
     std::vector<uint32_t> bad;
     std::vector<uint8_t> chunk;
     chunk.reserve(kWriteChunk + size);
-    SectorProgress progress(!options.noProgress);
+    SectorProgressLine progress(!options.noProgress);
     bool written = true;
     for (uint32_t i = 0; i < options.count && written; ++i) {
         const uint8_t* sector = CdReadSector(reader, nullptr);

@@ -59,6 +59,13 @@ constexpr FlagName kUnitFlagNames[] = {
     {UnitKey, "key"},
 };
 
+void field(std::ostream& out, std::string_view name, const std::string& value)
+{
+    out << "  " << name << std::string(name.size() < 17 ? 17 - name.size() : 1, ' ') << value << '\n';
+}
+
+} // namespace
+
 // Frames per second from a frameRate field: x 10 up to 800, x 100 above.
 std::string frameRateText(uint16_t frameRate)
 {
@@ -69,13 +76,6 @@ std::string frameRateText(uint16_t frameRate)
         std::snprintf(text, sizeof text, "%u.%u fps", frameRate / 10u, frameRate % 10u);
     return text;
 }
-
-void field(std::ostream& out, std::string_view name, const std::string& value)
-{
-    out << "  " << name << std::string(name.size() < 17 ? 17 - name.size() : 1, ' ') << value << '\n';
-}
-
-} // namespace
 
 std::string versionText(uint16_t version)
 {

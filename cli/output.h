@@ -32,6 +32,9 @@ template <size_t N> std::string recordText(const char (&text)[N])
     return recordText(text, N);
 }
 
+// Frames per second from a frameRate field (x 10 up to 800, x 100 above): "15.0 fps".
+std::string frameRateText(uint16_t frameRate);
+
 // "0x" and `digits` hex digits.
 std::string hexText(uint32_t value, int digits);
 

@@ -31,6 +31,35 @@ class ProgressLine
     Clock::time_point m_lastDraw;
 };
 
+// "sector N of M" (and the percentage) on a terminal's stderr during a long sector read.
+class SectorProgressLine
+{
+  public:
+    explicit SectorProgressLine(bool enabled);
+    SectorProgressLine(const SectorProgressLine&) = delete;
+    SectorProgressLine& operator=(const SectorProgressLine&) = delete;
+    ~SectorProgressLine();
+
+    // Cheap enough to call for every sector: looks at the clock once every 256 calls.
+    void update(uint64_t done, uint64_t total)
+    {
+        if (m_enabled && (++m_calls & 0xFF) == 0)
+            draw(done, total);
+    }
+    void finish();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void draw(uint64_t done, uint64_t total);
+
+    bool m_enabled = false;
+    bool m_drawn = false;
+    uint32_t m_calls = 0;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+};
+
 } // namespace tamrin::cli
 
 #endif
