@@ -15,6 +15,34 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// A stream on a disc (an image or a drive) instead of a file: the area that one plugin
+// describes (--plugin, --start, --sectors), or the stream the scan lists as number `stream`.
+struct DiscStreamChoice
+{
+    bool hasStart = false;
+    uint32_t start = 0;   // first sector of the area (logical block address)
+    uint32_t sectors = 0; // sectors of the area; 0: not given
+    uint32_t stream = 0;  // from 1; 0: not given
+};
+
+// How the scan answers a sector that cannot be read.
+enum class ReadErrorPolicy
+{
+    Abort,
+    Retry, // up to `retries` times, then ignore
+    Ignore,
+};
+
+struct ScanOptions
+{
+    std::string drive;
+    std::vector<std::string> plugins; // empty: every installed CD plugin, in file name order
+    ReadErrorPolicy onError = ReadErrorPolicy::Ignore;
+    uint32_t retries = 3;
+    bool json = false;
+    bool noProgress = false;
+};
+
 struct PluginsOptions
 {
     bool json = false;
@@ -30,6 +58,7 @@ struct UnitsOptions
 {
     std::string file;
     std::string plugin; // empty: the first plugin that accepts the file
+    DiscStreamChoice disc;
     uint64_t limit = 0; // 0: every unit
     bool json = false;
     bool noProgress = false;
@@ -38,6 +67,8 @@ struct UnitsOptions
 struct FramesOptions
 {
     std::string file;
+    std::string plugin; // empty: the first plugin that accepts the file
+    DiscStreamChoice disc;
     std::string out;      // BMP files: their folder; --yuv: the file
     int32_t bits = 24;    // 24 or 16
     uint32_t first = 1;   // the first frame number decoded
@@ -55,6 +86,8 @@ struct FramesOptions
 struct AudioOptions
 {
     std::string file;
+    std::string plugin; // empty: the first plugin that accepts the file
+    DiscStreamChoice disc;
     std::string out;       // the WAVE file; empty only with crc
     uint32_t rate = 0;     // 0: the stream's rate
     uint16_t channels = 0; // 0: the stream's channels
@@ -89,7 +122,14 @@ struct ReadOptions
 };
 
 int runPlugins(const PluginsOptions& options);
+// Why the scan options cannot be used; nothing when they are fine.
+std::optional<std::string> scanUsageProblem(const ScanOptions& options);
+int runScan(const ScanOptions& options);
+// Why a file or disc argument and its stream choice cannot go together; nothing when fine.
+std::optional<std::string> streamChoiceProblem(const std::string& argument, const std::string& plugin,
+                                               const DiscStreamChoice& choice);
 int runProbe(const ProbeOptions& options);
+std::optional<std::string> unitsUsageProblem(const UnitsOptions& options);
 int runUnits(const UnitsOptions& options);
 // Why the frames options cannot go together, or are out of range; nothing when they are fine.
 std::optional<std::string> framesUsageProblem(const FramesOptions& options);

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "commands.h"
-#include "input_file.h"
 #include "json_output.h"
 #include "plugin_folder.h"
 #include "progress.h"
+#include "stream_input.h"
 #include "streamkit/lbr.h"
 #include "wave_file.h"
 
@@ -44,12 +44,6 @@ constexpr size_t kPcmPerPayloadByte = 4;
 constexpr uint16_t kLevel = 100;
 // Units that cannot be decoded are each named up to this many times.
 constexpr uint64_t kShownFailures = 10;
-
-struct StreamCloser
-{
-    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
-};
-using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 
 std::string crcText(uint32_t crc)
 {
@@ -103,8 +97,9 @@ struct UnitLine
 class AudioRun
 {
   public:
-    AudioRun(const AudioOptions& options, const Acceptance& accepted, StreamState* stream)
-        : m_options(options), m_accepted(accepted), m_stream(stream),
+    AudioRun(const AudioOptions& options, const std::string& subject, const Acceptance& accepted,
+             StreamState* stream)
+        : m_options(options), m_subject(subject), m_accepted(accepted), m_stream(stream),
           m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
           m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
     {
@@ -136,7 +131,7 @@ class AudioRun
         while (!m_stopped && LbrReadStream(m_stream, LBR_WANT_AUDIO, m_record) == 1) {
             handleUnit();
             if (LbrFreeReadBuffer(m_stream, m_record) != 1)
-                fail(m_options.file,
+                fail(m_subject,
                      m_accepted.plugin + " did not take back sound unit " + std::to_string(m_units));
             ++m_units;
             progress.update(m_units, 0, 0);
@@ -144,7 +139,7 @@ class AudioRun
         m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         progress.finish();
         if (m_units == 0 && !m_failed)
-            fail(m_options.file, "the stream holds no sound units");
+            fail(m_subject, "the stream holds no sound units");
         finishOutput();
         printResult();
         return m_failed ? kExitFailure : kExitOk;
@@ -155,8 +150,8 @@ class AudioRun
     {
         const uint32_t payloadBytes = m_record->payloadBytes;
         if (payloadBytes > kPayloadCapacity) {
-            fail(m_options.file, "a unit claims " + std::to_string(payloadBytes) +
-                                     " payload bytes, more than the read buffer holds");
+            fail(m_subject, "a unit claims " + std::to_string(payloadBytes) +
+                                " payload bytes, more than the read buffer holds");
             m_stopped = true;
             return;
         }
@@ -227,9 +222,9 @@ class AudioRun
         ++m_failedUnits;
         m_failed = true;
         if (m_failedUnits <= kShownFailures)
-            reportError(m_options.file + ": sound unit " + std::to_string(m_units), message);
+            reportError(m_subject + ": sound unit " + std::to_string(m_units), message);
         else if (m_failedUnits == kShownFailures + 1)
-            reportError(m_options.file, "more sound units cannot be decoded; not shown");
+            reportError(m_subject, "more sound units cannot be decoded; not shown");
     }
 
     void fail(const std::string& subject, const std::string& message)
@@ -290,7 +285,7 @@ class AudioRun
         char line[256];
         std::snprintf(line, sizeof line,
                       "%s: %llu sound units, %llu frames at %u Hz, %u ch, %u bits (%.3f s) in %.3f s",
-                      m_options.file.c_str(), static_cast<unsigned long long>(m_units),
+                      m_subject.c_str(), static_cast<unsigned long long>(m_units),
                       static_cast<unsigned long long>(targetFrames()), m_target.sampleRate,
                       unsigned(m_target.channels), unsigned(m_target.bitsPerSample),
                       double(targetFrames()) / m_target.sampleRate, m_seconds);
@@ -300,6 +295,7 @@ class AudioRun
     }
 
     const AudioOptions& m_options;
+    const std::string& m_subject; // the file, or the disc stream, in messages
     const Acceptance& m_accepted;
     StreamState* m_stream;
     AudioFormat m_source{};
@@ -328,6 +324,8 @@ class AudioRun
 
 std::optional<std::string> audioUsageProblem(const AudioOptions& options)
 {
+    if (const auto problem = streamChoiceProblem(options.file, options.plugin, options.disc))
+        return problem;
     if (options.out.empty() && !options.crc)
         return "--out is required (or --crc to print checksums only)";
     return std::nullopt;
@@ -335,21 +333,17 @@ std::optional<std::string> audioUsageProblem(const AudioOptions& options)
 
 int runAudio(const AudioOptions& options)
 {
-    const std::optional<Acceptance> accepted = acceptInputFile(options.file);
-    if (!accepted)
+    StreamInput input;
+    if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
-    if (const auto problem = soundProblem(accepted->info)) {
-        reportError(options.file, accepted->plugin + " " + *problem);
+    if (const auto problem = soundProblem(input.accepted().info)) {
+        reportError(input.subject(), input.accepted().plugin + " " + *problem);
         return kExitFailure;
     }
     // Sound only: the pictures are never read, so they need not be queued.
-    StrInfo info = accepted->info;
-    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &info, LBR_WANT_AUDIO));
-    if (!stream) {
-        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
+    if (!input.open(LBR_WANT_AUDIO))
         return kExitFailure;
-    }
-    AudioRun run(options, *accepted, stream.get());
+    AudioRun run(options, input.subject(), input.accepted(), input.stream());
     return run.run();
 }
 

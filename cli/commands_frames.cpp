@@ -13,12 +13,12 @@
 
 #include "atomic_file.h"
 #include "commands.h"
-#include "input_file.h"
 #include "json_output.h"
 #include "output.h"
 #include "picture_file.h"
 #include "plugin_folder.h"
 #include "progress.h"
+#include "stream_input.h"
 #include "streamkit/lbr.h"
 
 namespace tamrin::cli {
@@ -31,12 +31,6 @@ constexpr size_t kPayloadCapacity = size_t(4) << 20;
 constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
 // Scaler used when only a size is given: two-pass area averaging or linear interpolation.
 constexpr int32_t kDefaultStretch = 4;
-
-struct StreamCloser
-{
-    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
-};
-using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 
 // A picture kept from frame to frame. The library consumes a picture given for reuse and
 // returns the one to keep (or null), so every call replaces the pointer held here.
@@ -131,8 +125,9 @@ std::string numbered(uint32_t frameNumber)
 class FramesRun
 {
   public:
-    FramesRun(const FramesOptions& options, const Acceptance& accepted, StreamState* stream)
-        : m_options(options), m_accepted(accepted), m_stream(stream),
+    FramesRun(const FramesOptions& options, const std::string& subject, const Acceptance& accepted,
+              StreamState* stream)
+        : m_options(options), m_subject(subject), m_accepted(accepted), m_stream(stream),
           m_output(options.null || options.out.empty() ? Output::None
                    : options.yuv                       ? Output::Yuv
                                                        : Output::Bmp),
@@ -153,7 +148,7 @@ class FramesRun
         const auto start = std::chrono::steady_clock::now();
         for (uint32_t pass = 1; pass <= m_options.repeat && !m_stopped; ++pass) {
             if (pass > 1 && LbrSeekStream(m_stream, 0) != 1) {
-                fail(m_options.file, "cannot seek back to the start for pass " + std::to_string(pass));
+                fail(m_subject, "cannot seek back to the start for pass " + std::to_string(pass));
                 break;
             }
             runPass(pass, progress);
@@ -161,7 +156,7 @@ class FramesRun
         m_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         progress.finish();
         if (m_decoded == 0 && !m_failed)
-            fail(m_options.file, "no frame from number " + std::to_string(m_options.first) + " on");
+            fail(m_subject, "no frame from number " + std::to_string(m_options.first) + " on");
         finishOutput();
         printResult();
         return m_failed ? kExitFailure : kExitOk;
@@ -197,8 +192,8 @@ class FramesRun
             if (LbrReadStream(m_stream, LBR_WANT_VIDEO, m_record) != 1)
                 break;
             if (m_record->payloadBytes > kPayloadCapacity) {
-                fail(m_options.file, "a unit claims " + std::to_string(m_record->payloadBytes) +
-                                         " payload bytes, more than the read buffer holds");
+                fail(m_subject, "a unit claims " + std::to_string(m_record->payloadBytes) +
+                                    " payload bytes, more than the read buffer holds");
                 m_stopped = true;
                 break;
             }
@@ -209,8 +204,8 @@ class FramesRun
                 progress.update(m_decoded, frameNumber, m_accepted.info.frameCount);
             }
             if (LbrFreeReadBuffer(m_stream, m_record) != 1)
-                fail(m_options.file, m_accepted.plugin + " did not take back the unit of frame " +
-                                         std::to_string(frameNumber));
+                fail(m_subject, m_accepted.plugin + " did not take back the unit of frame " +
+                                    std::to_string(frameNumber));
         }
     }
 
@@ -237,7 +232,7 @@ class FramesRun
     {
         if (unitShowsNothing(*m_record))
             return Outcome::Skipped;
-        fail(frameSubject(m_options.file, line.frameNumber), "cannot be decoded");
+        fail(frameSubject(m_subject, line.frameNumber), "cannot be decoded");
         return Outcome::Failed;
     }
 
@@ -256,14 +251,14 @@ class FramesRun
             m_scaledPicture.picture = result == picture ? nullptr : result;
             if (m_target && result == picture &&
                 (picture->width != m_target->width || picture->height != m_target->height)) {
-                fail(frameSubject(m_options.file, line.frameNumber),
+                fail(frameSubject(m_subject, line.frameNumber),
                      "cannot be scaled to " + m_options.size + " (out of memory)");
                 return Outcome::Failed;
             }
             picture = result;
         }
         if (const auto problem = pictureHeaderProblem(*picture)) {
-            fail(frameSubject(m_options.file, line.frameNumber),
+            fail(frameSubject(m_subject, line.frameNumber),
                  "the decoder gave a malformed picture (" + *problem + ")");
             return Outcome::Failed;
         }
@@ -292,7 +287,7 @@ class FramesRun
         const uint32_t width = m_record->width;
         const uint32_t height = m_record->height;
         if (!sideInRange(width) || !sideInRange(height)) {
-            fail(frameSubject(m_options.file, line.frameNumber),
+            fail(frameSubject(m_subject, line.frameNumber),
                  "size " + std::to_string(width) + "x" + std::to_string(height) + " out of range");
             return Outcome::Failed;
         }
@@ -312,7 +307,7 @@ class FramesRun
             if (m_planeSize.width == 0) {
                 m_planeSize = PictureSize{int32_t(width), int32_t(height)};
             } else if (m_planeSize.width != int32_t(width) || m_planeSize.height != int32_t(height)) {
-                fail(frameSubject(m_options.file, line.frameNumber),
+                fail(frameSubject(m_subject, line.frameNumber),
                      "is " + std::to_string(width) + "x" + std::to_string(height) + ", earlier frames " +
                          std::to_string(m_planeSize.width) + "x" + std::to_string(m_planeSize.height) +
                          "; a raw planar file holds one size");
@@ -397,7 +392,7 @@ class FramesRun
         }
         char timing[96];
         std::snprintf(timing, sizeof timing, " in %.3f s (%.1f frames/s)", m_seconds, rate);
-        std::cout << m_options.file << ": " << m_decoded << " frames decoded" << timing << '\n';
+        std::cout << m_subject << ": " << m_decoded << " frames decoded" << timing << '\n';
         if (m_output == Output::Bmp)
             std::cout << m_written << " BMP files written to " << m_options.out << '\n';
         else if (m_output == Output::Yuv && m_written > 0)
@@ -405,6 +400,7 @@ class FramesRun
     }
 
     const FramesOptions& m_options;
+    const std::string& m_subject; // the file, or the disc stream, in messages
     const Acceptance& m_accepted;
     StreamState* m_stream;
     const Output m_output;
@@ -431,6 +427,8 @@ class FramesRun
 
 std::optional<std::string> framesUsageProblem(const FramesOptions& options)
 {
+    if (const auto problem = streamChoiceProblem(options.file, options.plugin, options.disc))
+        return problem;
     if (!options.size.empty() && !parsePictureSize(options.size))
         return "--size must be WIDTHxHEIGHT, each from 1 to " + std::to_string(LBR_MAX_PICTURE_SIDE);
     if (options.null && !options.out.empty())
@@ -444,21 +442,18 @@ std::optional<std::string> framesUsageProblem(const FramesOptions& options)
 
 int runFrames(const FramesOptions& options)
 {
-    const std::optional<Acceptance> accepted = acceptInputFile(options.file);
-    if (!accepted)
+    StreamInput input;
+    if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
-    if (!(accepted->info.kind & StrVideo)) {
-        reportError(options.file, accepted->plugin + " finds no pictures in this file");
+    if (!(input.accepted().info.kind & StrVideo)) {
+        reportError(input.subject(), input.accepted().plugin + " finds no pictures in this " +
+                                         (input.isDisc() ? "stream" : "file"));
         return kExitFailure;
     }
     // Pictures only: the sound units are never read, so they need not be queued.
-    StrInfo info = accepted->info;
-    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &info, LBR_WANT_VIDEO));
-    if (!stream) {
-        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
+    if (!input.open(LBR_WANT_VIDEO))
         return kExitFailure;
-    }
-    FramesRun run(options, *accepted, stream.get());
+    FramesRun run(options, input.subject(), input.accepted(), input.stream());
     return run.run();
 }
 

@@ -8,11 +8,11 @@
 #include <optional>
 
 #include "commands.h"
-#include "input_file.h"
 #include "json_output.h"
 #include "output.h"
 #include "plugin_folder.h"
 #include "progress.h"
+#include "stream_input.h"
 #include "streamkit/lbr.h"
 
 namespace tamrin::cli {
@@ -25,12 +25,6 @@ namespace {
 // both and leaves room for plugins that hand out larger blocks.
 constexpr size_t kPayloadCapacity = size_t(4) << 20;
 constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
-
-struct StreamCloser
-{
-    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
-};
-using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 
 uint32_t crcOf(uint32_t crc, const uint8_t* bytes, size_t length)
 {
@@ -52,62 +46,28 @@ uint32_t payloadCrc(const PsrReadRecord& record)
     return crcOf(crc, record.payload, record.payloadBytes);
 }
 
-// The plugin for the file: the one named with --plugin, or the first in the folder that takes
-// it. Reports the reason and returns nothing when there is none.
-std::optional<Acceptance> choosePlugin(const UnitsOptions& options)
-{
-    if (!options.plugin.empty()) {
-        const PluginEntry entry = queryPlugin(options.plugin);
-        if (entry.state != PluginState::Usable) {
-            reportError(options.plugin, std::string(unusableReason(entry)));
-            return std::nullopt;
-        }
-        if (!(entry.caps & CapFile)) {
-            reportError(options.plugin, "this plugin does not open files");
-            return std::nullopt;
-        }
-        Acceptance accepted;
-        accepted.plugin = options.plugin;
-        if (!pluginAcceptsFile(options.plugin, options.file, accepted.info)) {
-            reportError(options.file, options.plugin + " does not accept this file");
-            return std::nullopt;
-        }
-        return accepted;
-    }
-
-    const auto files = installedPluginFiles();
-    if (!files)
-        return std::nullopt;
-    auto accepted = firstAcceptingPlugin(filePlugins(*files), options.file);
-    if (!accepted)
-        reportError(options.file, rejectionMessage(options.file));
-    return accepted;
-}
-
 } // namespace
+
+std::optional<std::string> unitsUsageProblem(const UnitsOptions& options)
+{
+    return streamChoiceProblem(options.file, options.plugin, options.disc);
+}
 
 int runUnits(const UnitsOptions& options)
 {
-    if (const auto problem = inputFileProblem(options.file)) {
-        reportError(options.file, *problem);
+    StreamInput input;
+    if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}) ||
+        !input.open(LBR_WANT_VIDEO | LBR_WANT_AUDIO))
         return kExitFailure;
-    }
-    std::optional<Acceptance> accepted = choosePlugin(options);
-    if (!accepted)
-        return kExitFailure;
-
-    StreamPtr stream(LbrOpenStream(accepted->plugin.c_str(), options.file.c_str(), 0, &accepted->info,
-                                   LBR_WANT_VIDEO | LBR_WANT_AUDIO));
-    if (!stream) {
-        reportError(options.file, accepted->plugin + " accepted the file but could not open its stream");
-        return kExitFailure;
-    }
+    const Acceptance* accepted = &input.accepted();
+    StreamState* const stream = input.stream();
+    const std::string& subject = input.subject();
 
     auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);
     auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
 
     if (!options.json) {
-        std::cout << options.file << ": " << accepted->plugin << '\n';
+        std::cout << subject << ": " << accepted->plugin << '\n';
         printUnitHeaderText(std::cout);
     }
     // In text mode on a terminal the unit lines themselves show the progress; a second line on
@@ -120,13 +80,13 @@ int runUnits(const UnitsOptions& options)
     Json units = Json::array();
     uint32_t lastFrame = 0;
     for (uint64_t index = 0; options.limit == 0 || index < options.limit; ++index) {
-        if (LbrReadStream(stream.get(), 0, record) != 1)
+        if (LbrReadStream(stream, 0, record) != 1)
             break;
         if (record->payloadBytes > kPayloadCapacity) {
             progress.finish();
-            reportError(options.file, "unit " + std::to_string(index) + " claims " +
-                                          std::to_string(record->payloadBytes) +
-                                          " payload bytes, more than the read buffer holds");
+            reportError(subject, "unit " + std::to_string(index) + " claims " +
+                                     std::to_string(record->payloadBytes) +
+                                     " payload bytes, more than the read buffer holds");
             status = kExitFailure;
             break;
         }
@@ -139,9 +99,9 @@ int runUnits(const UnitsOptions& options)
                             record->unitFlags,
                             record->payloadBytes,
                             payloadCrc(*record)};
-        if (LbrFreeReadBuffer(stream.get(), record) != 1) {
+        if (LbrFreeReadBuffer(stream, record) != 1) {
             progress.finish();
-            reportError(options.file, accepted->plugin + " did not take back unit " + std::to_string(index));
+            reportError(subject, accepted->plugin + " did not take back unit " + std::to_string(index));
             status = kExitFailure;
         }
 

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <map>
 
 #include "commands.h"
 
@@ -15,6 +16,36 @@ void reportError(const std::string& subject, const std::string& message)
 {
     std::cerr << "tamrin-cli: " << subject << ": " << message << '\n';
 }
+
+namespace {
+
+// --plugin, --start, --sectors and --stream: a stream on a disc image or in a drive. The
+// returned option tells afterwards whether --start was given.
+CLI::Option* addDiscStreamOptions(CLI::App* command, std::string* plugin, DiscStreamChoice& choice)
+{
+    if (plugin)
+        command->add_option("--plugin", *plugin,
+                            "Plugin file name (e.g. Discmovie.psr): for a file, instead of the first that "
+                            "accepts it; for a disc, the plugin that describes the area of --start.");
+    CLI::Option* start = command->add_option(
+        "--start", choice.start,
+        "On a disc: the first sector of the stream's area (with --plugin and --sectors).");
+    command
+        ->add_option("--sectors", choice.sectors,
+                     "On a disc: the number of sectors of the area from --start.")
+        ->check(CLI::PositiveNumber);
+    command
+        ->add_option("--stream", choice.stream,
+                     "On a disc: scan it and take the stream the scan command lists with this number.")
+        ->check(CLI::PositiveNumber);
+    return start;
+}
+
+const std::map<std::string, ReadErrorPolicy> kPolicies{{"abort", ReadErrorPolicy::Abort},
+                                                       {"retry", ReadErrorPolicy::Retry},
+                                                       {"ignore", ReadErrorPolicy::Ignore}};
+
+} // namespace
 
 } // namespace tamrin::cli
 
@@ -41,9 +72,9 @@ int main(int argc, char** argv)
     UnitsOptions unitsOptions;
     CLI::App* units = app.add_subcommand(
         "units", "Read a file's stream unit by unit; show each unit and a checksum of its payload.");
-    units->add_option("file", unitsOptions.file, "The file to read.")->required();
-    units->add_option("--plugin", unitsOptions.plugin,
-                      "Plugin file name (e.g. Filmfile.psr); default: the first that accepts the file.");
+    units->add_option("file", unitsOptions.file, "The file to read, or a disc image or drive index.")
+        ->required();
+    CLI::Option* unitsStart = addDiscStreamOptions(units, &unitsOptions.plugin, unitsOptions.disc);
     units->add_option("--limit", unitsOptions.limit, "Stop after this many units.")
         ->check(CLI::PositiveNumber);
     units->add_flag("--json", unitsOptions.json, "Write JSON instead of text.");
@@ -54,7 +85,9 @@ int main(int argc, char** argv)
     CLI::App* frames = app.add_subcommand(
         "frames", "Decode a movie's pictures into BMP files (OUT/NAME-0001.bmp, by frame number), into one "
                   "raw planar 4:2:0 file (--yuv), or only for timing (--null).");
-    frames->add_option("file", framesOptions.file, "The movie to decode.")->required();
+    frames->add_option("file", framesOptions.file, "The movie to decode, or a disc image or drive index.")
+        ->required();
+    CLI::Option* framesStart = addDiscStreamOptions(frames, &framesOptions.plugin, framesOptions.disc);
     frames->add_option("--out", framesOptions.out,
                        "Folder of the BMP files (made if missing); with --yuv, the file to write.");
     CLI::Option* bits = frames
@@ -94,7 +127,9 @@ int main(int argc, char** argv)
     AudioOptions audioOptions;
     CLI::App* audio = app.add_subcommand(
         "audio", "Decode the sound of a file's stream into a RIFF/WAVE file, optionally converted.");
-    audio->add_option("file", audioOptions.file, "The file to decode.")->required();
+    audio->add_option("file", audioOptions.file, "The file to decode, or a disc image or drive index.")
+        ->required();
+    CLI::Option* audioStart = addDiscStreamOptions(audio, &audioOptions.plugin, audioOptions.disc);
     audio->add_option("--out", audioOptions.out, "The WAVE file to write.");
     audio
         ->add_option("--rate", audioOptions.rate,
@@ -151,6 +186,28 @@ int main(int argc, char** argv)
     read->add_flag("--json", readOptions.json, "Write JSON instead of text.");
     read->add_flag("--no-progress", readOptions.noProgress, "Never show the progress line on the terminal.");
 
+    ScanOptions scanOptions;
+    CLI::App* scan = app.add_subcommand(
+        "scan",
+        "Offer every sector of the data tracks of a disc (image or drive) to the CD plugins and list the "
+        "streams they find; frames, audio and units take a stream by its number (--stream).");
+    scan->add_option("drive", scanOptions.drive,
+                     "A drive index (see drives) or a disc image (CUE, ISO, raw).")
+        ->required();
+    scan->add_option("--plugins", scanOptions.plugins,
+                     "Plugin file names, comma-separated, in the order they are asked and listed "
+                     "(default: every installed plugin that reads discs).")
+        ->delimiter(',');
+    scan->add_option(
+            "--on-error", scanOptions.onError,
+            "A sector that cannot be read: abort (stop the scan), retry (up to --retries times, then "
+            "skip it) or ignore (skip it; the default).")
+        ->transform(CLI::CheckedTransformer(kPolicies, CLI::ignore_case));
+    scan->add_option("--retries", scanOptions.retries, "Reads of an unreadable sector with --on-error retry.")
+        ->check(CLI::Range(1u, 100u));
+    scan->add_flag("--json", scanOptions.json, "Write JSON instead of text.");
+    scan->add_flag("--no-progress", scanOptions.noProgress, "Never show the progress line on the terminal.");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -159,8 +216,19 @@ int main(int argc, char** argv)
         return status == 0 ? kExitOk : kExitUsage;
     }
 
+    unitsOptions.disc.hasStart = unitsStart->count() > 0;
+    framesOptions.disc.hasStart = framesStart->count() > 0;
+    audioOptions.disc.hasStart = audioStart->count() > 0;
+
     if (*plugins)
         return runPlugins(pluginsOptions);
+    if (*scan) {
+        if (const auto problem = scanUsageProblem(scanOptions)) {
+            reportError("scan", *problem);
+            return kExitUsage;
+        }
+        return runScan(scanOptions);
+    }
     if (*probe)
         return runProbe(probeOptions);
     if (*frames) {
@@ -189,6 +257,10 @@ int main(int argc, char** argv)
             return kExitUsage;
         }
         return runRead(readOptions);
+    }
+    if (const auto problem = unitsUsageProblem(unitsOptions)) {
+        reportError("units", *problem);
+        return kExitUsage;
     }
     return runUnits(unitsOptions);
 }

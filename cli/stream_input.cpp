@@ -1,0 +1,182 @@
+#include "stream_input.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+
+#include "input_file.h"
+#include "scan_run.h"
+
+namespace tamrin::cli {
+
+namespace {
+
+bool endsWithCue(const std::string& argument)
+{
+    constexpr std::string_view kCue = ".cue";
+    if (argument.size() < kCue.size())
+        return false;
+    const std::string_view tail = std::string_view(argument).substr(argument.size() - kCue.size());
+    return std::equal(tail.begin(), tail.end(), kCue.begin(),
+                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b; });
+}
+
+std::string areaText(uint32_t start, uint32_t sectors)
+{
+    return "sectors " + std::to_string(start) + " to " + std::to_string(uint64_t(start) + sectors - 1);
+}
+
+// The named plugin, checked: bound, usable and reading `what` (CapFile or CapCd).
+bool checkPlugin(const std::string& plugin, uint32_t capability)
+{
+    const PluginEntry entry = queryPlugin(plugin);
+    if (entry.state != PluginState::Usable) {
+        reportError(plugin, std::string(unusableReason(entry)));
+        return false;
+    }
+    if (!(entry.caps & capability)) {
+        reportError(plugin, capability == CapCd ? "this plugin does not read discs"
+                                                : "this plugin does not open files");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice)
+{
+    if (choice.hasStart || choice.stream != 0 || endsWithCue(argument))
+        return true;
+    std::error_code ignored;
+    return looksLikeDriveIndex(argument) && !std::filesystem::exists(argument, ignored);
+}
+
+std::optional<std::string> streamChoiceProblem(const std::string& argument, const std::string& plugin,
+                                               const DiscStreamChoice& choice)
+{
+    if (choice.stream != 0 && (choice.hasStart || choice.sectors != 0 || !plugin.empty()))
+        return "--stream takes the plugin and the area from the scan; leave out --plugin, --start and "
+               "--sectors";
+    if (choice.sectors != 0 && !choice.hasStart)
+        return "--sectors goes with --start";
+    if (choice.hasStart && (plugin.empty() || choice.sectors == 0))
+        return "--start needs --plugin NAME and --sectors N";
+    if (choice.hasStart && uint64_t(choice.start) + choice.sectors > uint64_t(UINT32_MAX) + 1)
+        return "--start and --sectors reach beyond the last sector address";
+    if (choice.stream == 0 && !choice.hasStart && isDiscInput(argument, choice))
+        return argument +
+               " is a disc: choose a stream with --stream K (see scan) or an area with --plugin NAME "
+               "--start LBA --sectors N";
+    return std::nullopt;
+}
+
+bool StreamInput::accept(const StreamRequest& request)
+{
+    m_subject = request.argument;
+    m_disc = isDiscInput(request.argument, request.disc);
+    if (!m_disc)
+        return acceptFile(request);
+    std::string error;
+    if (!m_source.open(request.argument, error)) {
+        reportError(request.argument, error);
+        return false;
+    }
+    return request.disc.stream != 0 ? acceptListed(request) : acceptArea(request);
+}
+
+bool StreamInput::acceptFile(const StreamRequest& request)
+{
+    const std::string& file = request.argument;
+    if (request.plugin.empty()) {
+        auto accepted = acceptInputFile(file);
+        if (!accepted)
+            return false;
+        m_accepted = std::move(*accepted);
+        return true;
+    }
+    if (const auto problem = inputFileProblem(file)) {
+        reportError(file, *problem);
+        return false;
+    }
+    if (!checkPlugin(request.plugin, CapFile))
+        return false;
+    m_accepted.plugin = request.plugin;
+    if (!pluginAcceptsFile(request.plugin, file, m_accepted.info)) {
+        reportError(file, request.plugin + " does not accept this file");
+        return false;
+    }
+    return true;
+}
+
+bool StreamInput::acceptArea(const StreamRequest& request)
+{
+    const DiscStreamChoice& area = request.disc;
+    if (!checkPlugin(request.plugin, CapCd))
+        return false;
+    PluginBinding* binding = LbrOpenPSR(request.plugin.c_str());
+    if (!binding) {
+        reportError(request.plugin, "cannot be bound");
+        return false;
+    }
+    m_accepted.plugin = request.plugin;
+    m_accepted.info = StrInfo{};
+    const int32_t described =
+        LbrGetStrDataInfo(binding, m_source.drive(), area.start, area.sectors, &m_accepted.info);
+    LbrClosePSR(binding);
+    if (described != 1) {
+        reportError(m_subject, described < 0 ? request.plugin + " cannot describe an area of a disc"
+                                             : request.plugin + " finds no stream in " +
+                                                   areaText(area.start, area.sectors));
+        return false;
+    }
+    m_subject = request.argument + " " + areaText(area.start, area.sectors);
+    return true;
+}
+
+bool StreamInput::acceptListed(const StreamRequest& request)
+{
+    const auto plugins = chooseScanPlugins({});
+    if (!plugins)
+        return false;
+    ScanSettings settings;
+    settings.progress = request.progress;
+    const std::atomic<bool> never{false};
+    const scan::ScanResult result =
+        runDiscScan(m_source.drive(), request.argument, *plugins, settings, never);
+    if (!result.tocRead) {
+        reportError(request.argument,
+                    "cannot read the table of contents (no disc in the drive, or it does not answer)");
+        return false;
+    }
+    const std::vector<ListedStream> streams = listStreams(result);
+    const uint32_t number = request.disc.stream;
+    if (number > streams.size()) {
+        reportScanProblems(request.argument, result);
+        reportError(request.argument, "the scan lists " + std::to_string(streams.size()) +
+                                          (streams.size() == 1 ? " stream" : " streams") +
+                                          "; there is no stream " + std::to_string(number));
+        return false;
+    }
+    const ListedStream& chosen = streams[number - 1];
+    m_accepted.plugin = chosen.pluginFile;
+    m_accepted.info = chosen.info;
+    m_subject = request.argument + " stream " + std::to_string(number);
+    return true;
+}
+
+bool StreamInput::open(uint32_t mode)
+{
+    StrInfo info = m_accepted.info;
+    m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, m_source.drive(), &info, mode)
+                          : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
+    if (!m_stream) {
+        reportError(m_subject,
+                    m_accepted.plugin + (m_disc ? " described the stream but could not open it"
+                                                : " accepted the file but could not open its stream"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace tamrin::cli

@@ -1,0 +1,67 @@
+// The input of the stream commands (units, frames, audio): a file, or a stream on a disc image
+// or in a drive. Finds the plugin and the stream's description, then opens the stream; the
+// commands read it the same way whatever it came from.
+#ifndef TAMRIN_CLI_STREAM_INPUT_H
+#define TAMRIN_CLI_STREAM_INPUT_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "commands.h"
+#include "disc_source.h"
+#include "plugin_folder.h"
+#include "streamkit/lbr.h"
+
+namespace tamrin::cli {
+
+struct StreamCloser
+{
+    void operator()(StreamState* stream) const { LbrCloseStream(stream); }
+};
+using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
+
+// True when the argument names a disc rather than a file: a CUE sheet (".cue" in any case), a
+// drive index that names no file, or any argument given with --start or --stream.
+bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice);
+
+struct StreamRequest
+{
+    std::string argument; // file, disc image or drive index
+    std::string plugin;   // empty: files go to the first plugin that accepts them
+    DiscStreamChoice disc;
+    bool progress = true; // a progress line while a disc is scanned for --stream
+};
+
+class StreamInput
+{
+  public:
+    StreamInput() = default;
+    StreamInput(const StreamInput&) = delete;
+    StreamInput& operator=(const StreamInput&) = delete;
+
+    // Finds the plugin and its description of the stream; every failure is reported on stderr.
+    bool accept(const StreamRequest& request);
+    // Opens the accepted stream for `mode` (LBR_WANT_VIDEO | LBR_WANT_AUDIO); reports failures.
+    bool open(uint32_t mode);
+
+    const Acceptance& accepted() const { return m_accepted; }
+    StreamState* stream() const { return m_stream.get(); }
+    const std::string& subject() const { return m_subject; }
+    bool isDisc() const { return m_disc; }
+
+  private:
+    bool acceptFile(const StreamRequest& request);
+    bool acceptArea(const StreamRequest& request);
+    bool acceptListed(const StreamRequest& request);
+
+    std::string m_subject;
+    bool m_disc = false;
+    DiscSource m_source; // keeps a mounted image until the stream is closed
+    Acceptance m_accepted;
+    StreamPtr m_stream;
+};
+
+} // namespace tamrin::cli
+
+#endif
