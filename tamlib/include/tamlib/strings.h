@@ -1,0 +1,100 @@
+/*
+ * libtamlib string tables and small text helpers.
+ *
+ * The tables are compiled in, in English and Japanese (UTF-8); the language follows the locale
+ * (PlbGetLanguage, tamlib/environment.h). Texts are single-byte strings ending in a zero.
+ */
+#ifndef TAMLIB_STRINGS_H
+#define TAMLIB_STRINGS_H
+
+#include "tamlib/plb.h"
+
+/* Longest string of the tables and of a formatted message, terminator included. */
+#define PLB_STRING_MAX 1024
+
+/* String ids of the library's table. */
+#define PLB_IDS_AVI_NO_COMPRESSION 22 /* "All frames are un-compressed." */
+#define PLB_IDS_AVI_VIDEO 23          /* "Video" */
+#define PLB_IDS_ERROR 31              /* message captions */
+#define PLB_IDS_WARNING 32
+#define PLB_IDS_INFORMATION 33
+#define PLB_IDS_QUESTION 34
+#define PLB_IDS_SOUND_NONE 105 /* status bar sound icons, by their picture ids */
+#define PLB_IDS_SOUND_MONO 106
+#define PLB_IDS_SOUND_STEREO 107
+#define PLB_IDS_SOUND_MUSIC 116
+#define PLB_IDS_CD_STATUS_1 201 /* CD layer status 1 to 3 (each text ends in a line break) */
+#define PLB_IDS_CD_STATUS_2 202
+#define PLB_IDS_CD_STATUS_3 203
+#define PLB_IDS_CD_UNUSABLE 204    /* "CD-ROM cannot be used." */
+#define PLB_IDS_CHOOSE_DRIVE 205   /* caption of the first-start drive choice */
+#define PLB_IDS_SETTINGS_TITLE 206 /* "Set options (Tamlib)" */
+#define PLB_IDS_PAGE_DRIVE 207     /* settings page titles */
+#define PLB_IDS_PAGE_PLUGINS 208
+#define PLB_IDS_PAGE_COLOR 209
+#define PLB_IDS_PAGE_ANALYSIS 210
+#define PLB_IDS_BUTTON_OK 221 /* answer names of the console and the message boxes */
+#define PLB_IDS_BUTTON_CANCEL 222
+#define PLB_IDS_BUTTON_ABORT 223
+#define PLB_IDS_BUTTON_RETRY 224
+#define PLB_IDS_BUTTON_IGNORE 225
+#define PLB_IDS_BUTTON_YES 226
+#define PLB_IDS_BUTTON_NO 227
+#define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
+#define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
+#define PLB_IDS_FRAME_COUNTER 10016
+#define PLB_IDS_PLAY_TIME 10017
+#define PLB_IDS_TO_AVI 20011 /* conversion type names */
+#define PLB_IDS_TO_WAVE 20012
+#define PLB_IDS_TO_MIDI 20013
+#define PLB_IDS_TO_BMP 20014
+#define PLB_IDS_NO_CONVERSION 20019
+#define PLB_IDS_TO_CSTR 20065
+#define PLB_IDS_TO_MP3 20067
+#define PLB_IDS_MP3_ERROR 21002 /* MP3 encoder errors 10 to 24: 20992 + error (21002 to 21016) */
+
+/* The string `id` of the library's table in the current language, or "" when the table has no
+ * such id. module: null (or the handle of libtamlib itself); other modules have no table here and
+ * give "". buffer: null for a shared buffer (overwritten by the next such call, not thread safe),
+ * else at least PLB_STRING_MAX bytes. Returns the buffer used. */
+PLB_API const char* PlbLoadString(void* module, char* buffer, uint32_t id);
+
+/* Splits a command or settings line in place: the text from the first "//" on is dropped; tokens
+ * are separated by blanks, tabs, CR, LF and the ideographic space U+3000 (UTF-8 E3 80 80); double
+ * quotes keep blanks inside a token and are removed ("" is an empty token). The tokens are written
+ * back into `line`, each ending in a zero, and at most `capacity` addresses are stored in `args`.
+ * Returns the number stored. */
+PLB_API int32_t PlbGetParam(char* line, int32_t capacity, char** args);
+
+/* A byte count as a short text: above 0xFFFFF bytes "%d.%dMB", else with a non-zero KB part
+ * "%d.%dKB", else "%dByte"; the tenths are the remainder's (x 10) >> 10, truncated. Writes at most
+ * `capacity` bytes with the terminator; returns the text length, or -1 when nothing fits. */
+PLB_API int32_t PlbFormatSizeText(uint32_t bytes, char* text, int32_t capacity);
+
+/* Sets a dialog item's text through the user-interface port (tamlib/ui_port.h). */
+PLB_API int32_t PlbSetItemText(void* dialog, int32_t item, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+PLB_API int32_t PlbSetItemSizeText(void* dialog, int32_t item, uint32_t bytes);
+
+/* Turns a menu text into a tooltip in place: the first '&' is removed, then the first part in
+ * parentheses, and the first tab becomes " (" with ")" added at the end. Returns `text`. The
+ * text never grows by more than two bytes; the buffer must have room for them. */
+PLB_API char* PlbTooltipText(char* text);
+
+/* ---- remaining-time estimator ------------------------------------------------------------ */
+
+#define PLB_PROGRESS_MAGIC 0x75D39017u
+
+typedef struct PlbProgress PlbProgress;
+
+/* An estimator for `total` units of work, updated at least every `step` units. Null when out of
+ * memory. */
+PLB_API PlbProgress* PlbBeginProgress(uint32_t total, uint32_t step);
+/* Records progress `value`; returns the elapsed seconds and, with estimateSeconds, the estimated
+ * total seconds (0 until an estimate exists; the remaining time is estimate - elapsed). 0 with
+ * an estimate of 0 for a null or ended estimator. */
+PLB_API uint32_t PlbSetProgress(PlbProgress* progress, uint32_t value, uint32_t* estimateSeconds);
+/* Frees the estimator; 1, or 0 for a null or ended one. */
+PLB_API int32_t PlbEndProgress(PlbProgress* progress);
+
+#endif

@@ -1,0 +1,196 @@
+/*
+ * libtamlib user-interface port: whatever the library must tell or ask the user goes through
+ * one small interface that each front end implements (the Qt layer, the command-line tool, the
+ * tests). Until a program installs its own, a console port is used: messages go to stderr and
+ * questions take their default answer unless a terminal can answer them.
+ *
+ * The message functions follow the classic message-box conventions: a box type made of the
+ * buttons (low nibble), an icon (0x10 to 0x40) and the default button (0x000, 0x100, 0x200), and
+ * an answer naming the button chosen.
+ */
+#ifndef TAMLIB_UI_PORT_H
+#define TAMLIB_UI_PORT_H
+
+#include "tamlib/plb.h"
+
+/* Buttons. */
+#define PLB_MB_OK 0x0
+#define PLB_MB_OKCANCEL 0x1
+#define PLB_MB_ABORTRETRYIGNORE 0x2
+#define PLB_MB_YESNOCANCEL 0x3
+#define PLB_MB_YESNO 0x4
+#define PLB_MB_RETRYCANCEL 0x5
+#define PLB_MB_BUTTONS 0xF
+/* Icons. */
+#define PLB_MB_ICONERROR 0x10
+#define PLB_MB_ICONQUESTION 0x20
+#define PLB_MB_ICONWARNING 0x30
+#define PLB_MB_ICONINFORMATION 0x40
+#define PLB_MB_ICONS 0xF0
+/* Default button: the first unless one of these is given. */
+#define PLB_MB_DEFBUTTON2 0x100
+#define PLB_MB_DEFBUTTON3 0x200
+#define PLB_MB_DEFBUTTONS 0xF00
+
+/* Answers. */
+#define PLB_IDOK 1
+#define PLB_IDCANCEL 2
+#define PLB_IDABORT 3
+#define PLB_IDRETRY 4
+#define PLB_IDIGNORE 5
+#define PLB_IDYES 6
+#define PLB_IDNO 7
+
+/* A message of the formatted text (at most 1023 bytes) with the given caption; the answer. */
+PLB_API int32_t PlbMessage(void* window, uint32_t type, const char* caption, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+/* The same with the caption of string 31 "ERROR" and the error icon, 32 "WARNING" and the warning
+ * icon, 34 "QUESTION" and the question icon, 33 "INFORMATION" and the information icon. The icon
+ * replaces any icon given in `type`. */
+PLB_API int32_t PlbError(void* window, uint32_t type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+PLB_API int32_t PlbWarning(void* window, uint32_t type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+PLB_API int32_t PlbQuestion(void* window, uint32_t type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+PLB_API int32_t PlbInformation(void* window, uint32_t type, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+#ifdef __cplusplus
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tamlib {
+
+struct MessageRequest
+{
+    void* window = nullptr;
+    uint32_t type = 0; // PLB_MB_* buttons | icon | default button
+    std::string caption;
+    std::string text;
+};
+
+// A choice among items, for example the drive at the first start.
+struct ChoiceRequest
+{
+    void* window = nullptr;
+    std::string caption;
+    std::vector<std::string> items;
+    int32_t current = -1; // the item chosen so far; -1 none
+};
+
+class UiPort
+{
+  public:
+    virtual ~UiPort() = default;
+    // Shows a message; returns the answer (PLB_ID*), which must be one of the box's buttons.
+    virtual int32_t message(const MessageRequest& request) = 0;
+    // Asks for one of the items; returns its index, or -1 when the user declines.
+    virtual int32_t choose(const ChoiceRequest& request) = 0;
+    // Shows a text in a dialog item; front ends without dialogs may ignore it.
+    virtual void setItemText(void* dialog, int32_t item, const std::string& text) = 0;
+};
+
+// Installs the port the library talks through and returns the one it replaces (null: the
+// built-in console port). The caller keeps ownership and must keep the port alive while it is
+// installed; null goes back to the console port.
+UiPort* setUiPort(UiPort* port);
+// The installed port.
+UiPort& uiPort();
+
+// The answers a box type offers, in button order, and its default answer.
+std::vector<int32_t> answersOf(uint32_t type);
+int32_t defaultAnswer(uint32_t type);
+// The answer's button name in the current language ("Yes", "No", ...).
+std::string answerName(int32_t answer);
+
+// Messages on a stream (stderr), answers from a preset answer, or from the terminal, or the
+// default answer. It never waits for input that is not a terminal.
+class ConsolePort : public UiPort
+{
+  public:
+    struct Options
+    {
+        // The answer every question takes when the box offers it (0: none). With it nothing is
+        // asked on the terminal.
+        int32_t presetAnswer = 0;
+        // The choice every ChoiceRequest takes (-2: none preset).
+        int32_t presetChoice = -2;
+        FILE* output = nullptr; // null: stderr
+        FILE* input = nullptr;  // null: stdin
+        // Whether the input is a terminal a person answers; -1: asked of the input itself.
+        int interactive = -1;
+    };
+
+    ConsolePort();
+    explicit ConsolePort(const Options& options);
+
+    int32_t message(const MessageRequest& request) override;
+    int32_t choose(const ChoiceRequest& request) override;
+    void setItemText(void* dialog, int32_t item, const std::string& text) override;
+
+  private:
+    bool interactive() const;
+    FILE* output() const;
+    FILE* input() const;
+    bool readLine(std::string& line) const;
+
+    Options m_options;
+};
+
+// For tests: records every request and answers from queues; an empty queue gives the default
+// answer (messages) or the current item (choices).
+class ScriptedPort : public UiPort
+{
+  public:
+    struct ItemText
+    {
+        void* dialog;
+        int32_t item;
+        std::string text;
+    };
+
+    void queueAnswer(int32_t answer);
+    void queueChoice(int32_t index);
+
+    int32_t message(const MessageRequest& request) override;
+    int32_t choose(const ChoiceRequest& request) override;
+    void setItemText(void* dialog, int32_t item, const std::string& text) override;
+
+    std::vector<MessageRequest> messages() const;
+    std::vector<ChoiceRequest> choices() const;
+    std::vector<ItemText> itemTexts() const;
+    void clear();
+
+  private:
+    mutable std::mutex m_mutex;
+    std::deque<int32_t> m_answers;
+    std::deque<int32_t> m_choices;
+    std::vector<MessageRequest> m_messages;
+    std::vector<ChoiceRequest> m_choiceRequests;
+    std::vector<ItemText> m_itemTexts;
+};
+
+// Installs a port for the lifetime of a scope.
+class ScopedUiPort
+{
+  public:
+    explicit ScopedUiPort(UiPort& port) : m_previous(setUiPort(&port)) {}
+    ~ScopedUiPort() { setUiPort(m_previous); }
+    ScopedUiPort(const ScopedUiPort&) = delete;
+    ScopedUiPort& operator=(const ScopedUiPort&) = delete;
+
+  private:
+    UiPort* m_previous;
+};
+
+} // namespace tamlib
+
+#endif
+
+#endif

@@ -1,0 +1,55 @@
+// The library's debug log, "DEBUG.TXT" in the state folder.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "tamlib/environment.h"
+
+namespace {
+
+std::atomic<int32_t> g_debug{0};
+
+// $TAMRIN_HOME, else $XDG_STATE_HOME/tamrin, else ~/.local/state/tamrin.
+std::filesystem::path stateFolder()
+{
+    if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
+        return home;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::filesystem::path(state) / "tamrin";
+    if (const char* user = std::getenv("HOME"); user && *user)
+        return std::filesystem::path(user) / ".local/state/tamrin";
+    return ".";
+}
+
+} // namespace
+
+PLB_API int32_t PlbSETDEBUG(int32_t flag)
+{
+    g_debug = flag;
+    return flag;
+}
+
+PLB_API int32_t PlbDEBUG(const char* format, ...)
+{
+    if (g_debug == 0 || !format)
+        return 0;
+    try {
+        char message[1024];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+        const std::filesystem::path folder = stateFolder();
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        if (FILE* file = std::fopen((folder / "DEBUG.TXT").c_str(), "a")) {
+            std::fputs(message, file);
+            std::fclose(file);
+        }
+    } catch (...) {
+    }
+    return 0;
+}
