@@ -1,0 +1,189 @@
+// tamrin-cli scan of a large disc image against a plain sequential read of the same file
+// (cat IMAGE.bin > /dev/null), both as whole processes on a warm cache, in the same run.
+//
+// The image is one Mode 2 data track made of the test movie and XA sectors, repeated, with
+// foreign sectors between them, so that every installed CD plugin follows streams all the way.
+// It is written as BIN + CUE into the temporary folder for the run and removed after. Two sizes
+// (the argument, in MB of the BIN file) show that the scan's memory does not grow with the disc.
+//
+// Counters: cat_MBps and scan_MBps (MB = 10^6 bytes of the BIN file, median wall times of five
+// runs after a warm-up), scan_vs_cat (the goal is at least 0.5), scan_peak_rss_MB (the largest
+// resident size the scan process reached in those runs) and streams (listed by the scan).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../tests/plugins/disc_builder.h"
+#include "bench_support.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRuns = 5;
+
+// The test data sectors the image repeats: a movie, foreign data, XA sound on one channel and
+// on four interleaved channels, more foreign data.
+std::vector<discbuild::Sector> pattern()
+{
+    std::vector<discbuild::Sector> sectors = discbuild::loadMovie("mv1_v2_320x240_15fps_xa37800s.str");
+    for (uint32_t i = 0; i < 40; ++i)
+        sectors.push_back(discbuild::foreignSector(5, i));
+    for (const auto* name : {"xa1_37800_stereo.xa", "xa_multi_4ch_37800_stereo.xa"})
+        for (const discbuild::Sector& s : discbuild::loadXa(name))
+            sectors.push_back(s);
+    for (uint32_t i = 0; i < 40; ++i)
+        sectors.push_back(discbuild::foreignSector(6, i));
+    return sectors;
+}
+
+// A BIN + CUE pair in a folder of its own, removed with this object.
+struct BenchImage
+{
+    fs::path folder;
+    std::string cue;
+    std::string bin;
+    uint64_t bytes = 0;
+
+    BenchImage() = default;
+    BenchImage(const BenchImage&) = delete;
+    BenchImage& operator=(const BenchImage&) = delete;
+    ~BenchImage()
+    {
+        std::error_code ignored;
+        if (!folder.empty())
+            fs::remove_all(folder, ignored);
+    }
+
+    bool write(uint64_t megabytes)
+    {
+        const std::vector<discbuild::Sector> sectors = pattern();
+        if (sectors.size() < 500)
+            return false;
+        std::string name = (fs::temp_directory_path() / "tamrin-scan-bench-XXXXXX").string();
+        if (!::mkdtemp(name.data()))
+            return false;
+        folder = name;
+        bin = (folder / "image.bin").string();
+        cue = (folder / "image.cue").string();
+        const auto count = uint32_t(megabytes * 1000000 / discbuild::kRaw);
+        std::ofstream out(bin, std::ios::binary | std::ios::trunc);
+        std::vector<uint8_t> chunk;
+        chunk.reserve(size_t(1024) * discbuild::kRaw);
+        for (uint32_t lba = 0; lba < count && out; ++lba) {
+            discbuild::Sector s = sectors[lba % sectors.size()];
+            discbuild::putSyncAndHeader(s.data(), lba);
+            chunk.insert(chunk.end(), s.begin(), s.end());
+            if (chunk.size() >= size_t(1024) * discbuild::kRaw || lba + 1 == count) {
+                out.write(reinterpret_cast<const char*>(chunk.data()), std::streamsize(chunk.size()));
+                chunk.clear();
+            }
+        }
+        out.close();
+        std::ofstream sheet(cue, std::ios::trunc);
+        sheet << "FILE \"image.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
+        sheet.close();
+        bytes = uint64_t(count) * discbuild::kRaw;
+        return out.good() && sheet.good();
+    }
+};
+
+struct ChildRun
+{
+    double seconds = -1;
+    long peakKiB = 0; // the child's largest resident size
+    std::string out;
+};
+
+// Runs the program with its output into a file; the wall time and the child's peak RSS.
+ChildRun runChild(const std::vector<std::string>& args, const std::string& outFile)
+{
+    ChildRun run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return run;
+    int status = 0;
+    struct rusage usage = {};
+    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
+void BM_ScanAgainstCat(benchmark::State& state)
+{
+    BenchImage image;
+    if (!image.write(uint64_t(state.range(0)))) {
+        state.SkipWithError("cannot write the image");
+        return;
+    }
+    const std::string listing = (image.folder / "scan.json").string();
+    const std::vector<std::string> scan{TAMRIN_CLI, "scan", "--no-progress", "--json", image.cue};
+    for (auto _ : state) {
+        const double cat = bench::medianSeconds("cat " + bench::quoted(image.bin) + " > /dev/null", kRuns);
+        std::vector<double> times;
+        long peakKiB = 0;
+        runChild(scan, listing); // warm-up
+        for (int i = 0; i < kRuns; ++i) {
+            const ChildRun run = runChild(scan, listing);
+            if (run.seconds < 0) {
+                state.SkipWithError("tamrin-cli scan failed");
+                return;
+            }
+            times.push_back(run.seconds);
+            peakKiB = std::max(peakKiB, run.peakKiB);
+        }
+        std::sort(times.begin(), times.end());
+        const double seconds = times[times.size() / 2];
+        state.SetIterationTime(seconds);
+        const double megabytes = double(image.bytes) / 1e6;
+        state.counters["image_MB"] = megabytes;
+        state.counters["cat_MBps"] = cat > 0 ? megabytes / cat : 0;
+        state.counters["scan_MBps"] = megabytes / seconds;
+        state.counters["scan_vs_cat"] = cat > 0 ? cat / seconds : 0;
+        state.counters["scan_peak_rss_MB"] = double(peakKiB) / 1024;
+        std::ifstream in(listing);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t streams = 0;
+        for (size_t at = 0; (at = text.find("\"number\"", at)) != std::string::npos; ++at)
+            ++streams;
+        state.counters["streams"] = double(streams);
+    }
+}
+
+BENCHMARK(BM_ScanAgainstCat)
+    ->Arg(150)
+    ->Arg(600)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
