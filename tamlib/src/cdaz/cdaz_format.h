@@ -1,0 +1,34 @@
+// The CDAZ file: format version 5 written and read in memory, and version 4 read and turned into
+// a record. The store (cdaz_store.cpp) puts these on disc.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "cdaz/cdaz_record.h"
+
+namespace tamlib {
+
+constexpr size_t kCdazHeaderBytes = 48;
+constexpr size_t kCdazRecordBits = 480; // coded stream record, 60 bytes
+constexpr uint32_t kRankEnd = 511;
+
+// The version-5 file of a record as it is (the caller normalises first). Throws std::bad_alloc
+// when memory runs out.
+std::vector<uint8_t> cdazWriteV5(const CdazRecord& record);
+
+// Parses a version-5 file: the record as stored (no post-load check), or null when the bytes
+// are short or corrupt or memory runs out.
+CdazRecord* cdazReadV5(std::span<const uint8_t> bytes);
+
+// Reads a version-4 file and converts it to the version-5 record (analyzeVersion 0, display
+// sizes filled in); null when the file ends before its plugin records or is otherwise unusable.
+CdazRecord* cdazReadV4(std::span<const uint8_t> bytes);
+
+// Parses a version-5 file and runs the post-load check: the record with its loadStatus set
+// (status bits | extraStatus), or null with *status = the failure value.
+CdazRecord* cdazLoadV5(std::span<const uint8_t> bytes, std::span<const InstalledPlugin> installed,
+                       uint32_t extraStatus, uint32_t* status);
+
+} // namespace tamlib
