@@ -91,8 +91,8 @@ typedef struct PlbProgress PlbProgress;
  * memory. */
 PLB_API PlbProgress* PlbBeginProgress(uint32_t total, uint32_t step);
 /* Records progress `value`; returns the elapsed seconds and, with estimateSeconds, the estimated
- * total seconds (0 until an estimate exists; the remaining time is estimate - elapsed). 0 with
- * an estimate of 0 for a null or ended estimator. */
+ * total seconds as it stood before this update (0 until an estimate exists; the remaining time
+ * is estimate - elapsed). 0 with an estimate of 0 for a null or ended estimator. */
 PLB_API uint32_t PlbSetProgress(PlbProgress* progress, uint32_t value, uint32_t* estimateSeconds);
 /* Frees the estimator; 1, or 0 for a null or ended one. */
 PLB_API int32_t PlbEndProgress(PlbProgress* progress);

@@ -30,21 +30,20 @@ uint32_t ProgressEstimator::steadyClock(void*)
 
 uint32_t ProgressEstimator::update(uint32_t value, uint32_t* estimateMs)
 {
+    // The estimate reported is the one held before this update: a caller polling with the same
+    // value sees it settle one call later.
+    if (estimateMs)
+        *estimateMs = m_estimate;
     const uint32_t elapsed = now() - m_start;
-    const auto report = [&] {
-        if (estimateMs)
-            *estimateMs = m_estimate;
-        return elapsed;
-    };
     if (elapsed == 0 || value < m_last || value - m_last < m_step || value == m_last)
-        return report();
+        return elapsed;
 
     const uint32_t sinceLast = elapsed - m_lastElapsed;
     if (sinceLast < 100 && m_step < 0x8000) {
         // Updates come too often to time: take bigger steps.
         m_step *= 4;
         m_timePerStep = uint32_t(std::min<uint64_t>(uint64_t(m_timePerStep) * 4, UINT32_MAX));
-        return report();
+        return elapsed;
     }
 
     const uint32_t progress = value - m_last;
@@ -76,7 +75,7 @@ uint32_t ProgressEstimator::update(uint32_t value, uint32_t* estimateMs)
         const uint32_t change =
             m_timePerStep > previous ? m_timePerStep - previous : previous - m_timePerStep;
         if (!hadTimePerStep || uint64_t(change) * 100 > previous)
-            return report();
+            return elapsed;
     }
     const uint64_t remaining = std::min<uint64_t>(
         uint64_t(m_total > value ? m_total - value : 0) * m_timePerStep / m_step, UINT32_MAX);
@@ -84,7 +83,7 @@ uint32_t ProgressEstimator::update(uint32_t value, uint32_t* estimateMs)
     const uint64_t difference = candidate > m_estimate ? candidate - m_estimate : m_estimate - candidate;
     if (difference > remaining / 20 || elapsed >= m_estimate)
         m_estimate = uint32_t(candidate);
-    return report();
+    return elapsed;
 }
 
 } // namespace tamlib

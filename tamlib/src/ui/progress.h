@@ -15,7 +15,7 @@ class ProgressEstimator
     ProgressEstimator(uint32_t total, uint32_t step, Clock clock = nullptr, void* context = nullptr);
 
     // Records `value`; returns the elapsed milliseconds. estimateMs receives the estimated total
-    // (0 until an estimate exists).
+    // as it stood before this update (0 until an estimate exists).
     uint32_t update(uint32_t value, uint32_t* estimateMs);
 
     uint32_t step() const { return m_step; }
