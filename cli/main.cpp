@@ -1,5 +1,6 @@
-// tamrin-cli: lists the format plugins, probes files, lists the units of a stream and decodes
-// its pictures and its sound, in text or JSON, through the same library calls the player uses.
+// tamrin-cli: lists the format plugins, probes files, scans discs for streams, lists the units
+// of a stream (of a file or on a disc) and decodes its pictures and its sound, in text or JSON,
+// through the same library calls the player uses.
 //
 // Exit status: 0 when everything asked for was done; 1 when an input failed (the other inputs
 // are still handled); 2 when the command line is wrong.
@@ -53,8 +54,8 @@ int main(int argc, char** argv)
 {
     using namespace tamrin::cli;
 
-    CLI::App app{"Lists format plugins, probes movie and sound files, lists a stream's units, decodes its "
-                 "pictures and its sound."};
+    CLI::App app{"Lists format plugins, probes movie and sound files, scans discs for streams, lists a "
+                 "stream's units, decodes its pictures and its sound."};
     app.name("tamrin-cli");
     app.require_subcommand(1);
 
