@@ -58,7 +58,8 @@ PLB_API const char* PlbLoadString(void* module, char* buffer, uint32_t id)
         return out;
     const std::string_view text = lookupString(currentLanguage(), id);
     const size_t length = std::min(text.size(), size_t(PLB_STRING_MAX - 1));
-    std::memcpy(out, text.data(), length);
+    if (length > 0)
+        std::memcpy(out, text.data(), length);
     out[length] = '\0';
     return out;
 }
