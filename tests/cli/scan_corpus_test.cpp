@@ -14,7 +14,20 @@ namespace {
 
 using nlohmann::json;
 
-const fs::path kCorpusCue = "/work/shared/testdata/disc/psxdisc_a.cue";
+// The corpus disc: beside the test data, or in the shared test data beside the repository.
+fs::path corpusCue()
+{
+    for (const fs::path& candidate :
+         {dataDir() / "disc" / "psxdisc_a.cue",
+          dataDir() / ".." / ".." / ".." / "shared" / "testdata" / "disc" / "psxdisc_a.cue"}) {
+        std::error_code ignored;
+        if (fs::exists(candidate, ignored))
+            return candidate.lexically_normal();
+    }
+    return {};
+}
+
+const fs::path kCorpusCue = corpusCue();
 
 struct MovieOnDisc
 {
@@ -85,7 +98,7 @@ class CorpusScan : public ::testing::Test
   protected:
     static void SetUpTestSuite()
     {
-        if (!fs::exists(kCorpusCue))
+        if (kCorpusCue.empty())
             return;
         const RunResult result = runCli({"scan", "--json", "--no-progress", kCorpusCue.string()});
         ASSERT_EQ(result.status, kExitOk) << result.err;
@@ -99,8 +112,8 @@ class CorpusScan : public ::testing::Test
 
     void SetUp() override
     {
-        if (!fs::exists(kCorpusCue))
-            GTEST_SKIP() << kCorpusCue << " is not at hand";
+        if (kCorpusCue.empty())
+            GTEST_SKIP() << "psxdisc_a.cue is not at hand";
         ASSERT_NE(s_scan, nullptr);
     }
 
