@@ -353,86 +353,9 @@ TEST(CdazDamagedFiles, StreamOfAPluginThatIsNotInTheFileIsRefused)
 
 namespace {
 
-// Version-4 files, put together field by field.
-struct V4File
+cdaztest::V4File sampleV4()
 {
-    std::vector<uint8_t> bytes;
-
-    void u8(uint32_t v) { bytes.push_back(uint8_t(v)); }
-    void u16(uint32_t v)
-    {
-        u8(v);
-        u8(v >> 8);
-    }
-    void u32(uint32_t v)
-    {
-        u16(v);
-        u16(v >> 16);
-    }
-    void text(const std::string& t)
-    {
-        bytes.insert(bytes.end(), t.begin(), t.end());
-        u8(0);
-    }
-    void header(uint8_t flags, int32_t anaSector, const std::string& name, const std::string& title,
-                const std::string& prefix, uint16_t plugins, uint16_t streams)
-    {
-        u8(4);
-        u8(flags);
-        u16(0);
-        u32(uint32_t(anaSector));
-        u16(uint32_t(name.size() + 1));
-        u16(uint32_t(title.size() + 1));
-        u16(uint32_t(prefix.size() + 1));
-        u16(plugins);
-        u16(streams);
-        u16(0);
-        text(name);
-        text(title);
-        text(prefix);
-    }
-    void plugin(uint16_t version, uint8_t flags, const std::string& file, const std::string& author,
-                const std::string& address)
-    {
-        u16(version);
-        u8(flags);
-        u8(0);
-        u16(uint32_t(file.size() + 1));
-        u16(uint32_t(author.size() + 1));
-        u16(uint32_t(address.size() + 1));
-        text(file);
-        text(author);
-        text(address);
-    }
-    void stream(uint16_t kind, uint32_t start, uint32_t sectors, uint32_t width, uint32_t height,
-                uint8_t flags, uint16_t pluginIndex, const std::string& name)
-    {
-        u16(kind);
-        u16(0);
-        u32(start);
-        u32(sectors);
-        u32(2000); // durationMs
-        u32(30);   // frames
-        u32(width);
-        u32(height);
-        u16(150);    // frame rate
-        u16(1);      // audio format
-        u16(2);      // channels
-        u16(4);      // bits
-        u32(37800);  // sample rate
-        u32(123456); // data bytes
-        u8(flags);
-        u8(0);
-        u16(pluginIndex);
-        u16(uint32_t(name.size() + 1));
-        u16(0);
-        text(name);
-    }
-};
-
-V4File sampleV4()
-{
-    V4File f;
+    cdaztest::V4File f;
     f.header(0, -1, "SLUS4002150.cdaz", "Old disc", "STR", 2, 5);
     f.plugin(142, 0, "DISCMOVIE.PSR", "maker", "http://maker.invalid/");
     f.plugin(113, 1, "DISCVOICE.PSR", "", "");
@@ -448,7 +371,7 @@ V4File sampleV4()
 
 TEST(CdazVersion4, ConvertedRecordKeepsTheFieldsAndFillsTheDisplaySize)
 {
-    const V4File file = sampleV4();
+    const cdaztest::V4File file = sampleV4();
     RecordPtr record = own(cdazReadV4(file.bytes));
     ASSERT_TRUE(record);
     EXPECT_EQ(5, record->version);
@@ -498,7 +421,7 @@ TEST(CdazVersion4, ConvertedRecordKeepsTheFieldsAndFillsTheDisplaySize)
 
 TEST(CdazVersion4, ShortFiles)
 {
-    const V4File file = sampleV4();
+    const cdaztest::V4File file = sampleV4();
     // Cut inside the plugin records: refused. Cut inside the streams: the whole ones are kept.
     size_t streamsStart = 20 + 17 + 9 + 4 + 10 + 14 + 6 + 22 + 10 + 14 + 1 + 1;
     for (size_t size = 0; size < streamsStart; ++size)
@@ -518,13 +441,13 @@ TEST(CdazVersion4, ShortFiles)
 
 TEST(CdazVersion4, StreamOfAMissingPluginEntryIsRefused)
 {
-    V4File f;
+    cdaztest::V4File f;
     f.header(0, -1, "N.cdaz", "", "STR", 1, 1);
     f.plugin(100, 0, "A.PSR", "", "");
     f.stream(StrVideo, 0, 10, 0, 0, 0, 1, "");
     EXPECT_FALSE(own(cdazReadV4(f.bytes)));
     // Many streams announced, few present: no room is made for the missing ones.
-    V4File g;
+    cdaztest::V4File g;
     g.header(0, -1, "N.cdaz", "", "STR", 1, 65535);
     g.plugin(100, 0, "A.PSR", "", "");
     RecordPtr record = own(cdazReadV4(g.bytes));

@@ -434,21 +434,11 @@ TEST_F(CdazStore, LoadFailures)
 
 TEST_F(CdazStore, VersionFourFileIsReplacedByVersionFiveBeforeItIsRead)
 {
-    // Header, texts, one plugin record with its texts, one stream record (640 x 240) with a name.
-    std::vector<uint8_t> v4 = {4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 7, 0, 4, 0, 4, 0, 1, 0, 1, 0, 0, 0};
-    for (char c : std::string("a.cdaz\0Old\0STR\0", 15))
-        v4.push_back(uint8_t(c));
-    const uint8_t plugin[10] = {142, 0, 0, 0, 6, 0, 1, 0, 1, 0};
-    v4.insert(v4.end(), plugin, plugin + 10);
-    for (char c : std::string("A.PSR\0\0\0", 8))
-        v4.push_back(uint8_t(c));
-    StrInfo info = streamInfo(StrVideo, 1000, 500, 9000, 640, 240);
-    const auto* raw = reinterpret_cast<const uint8_t*>(&info);
-    v4.insert(v4.end(), raw, raw + 44);
-    const uint8_t tail[8] = {0x02, 0, 0, 0, 5, 0, 0, 0};
-    v4.insert(v4.end(), tail, tail + 8);
-    for (char c : std::string("Song\0", 5))
-        v4.push_back(uint8_t(c));
+    cdaztest::V4File file;
+    file.header(0, -1, "a.cdaz", "Old", "STR", 1, 1);
+    file.plugin(142, 0, "A.PSR", "", "");
+    file.stream(StrVideo, 1000, 500, 640, 240, 0x02, 0, "Song");
+    const std::vector<uint8_t> v4 = file.bytes;
     writeFile(m_analyze / "a.cdaz", v4);
 
     PlbCdazLoad loaded = PlbLoadCDAZ(nullptr, "a.cdaz", nullptr);

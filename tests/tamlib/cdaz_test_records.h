@@ -103,6 +103,83 @@ inline void expectSameRecord(const CdazRecord& a, const CdazRecord& b)
     }
 }
 
+// Version-4 files, put together field by field.
+struct V4File
+{
+    std::vector<uint8_t> bytes;
+
+    void u8(uint32_t v) { bytes.push_back(uint8_t(v)); }
+    void u16(uint32_t v)
+    {
+        u8(v);
+        u8(v >> 8);
+    }
+    void u32(uint32_t v)
+    {
+        u16(v);
+        u16(v >> 16);
+    }
+    void text(const std::string& t)
+    {
+        bytes.insert(bytes.end(), t.begin(), t.end());
+        u8(0);
+    }
+    void header(uint8_t flags, int32_t anaSector, const std::string& name, const std::string& title,
+                const std::string& prefix, uint16_t plugins, uint16_t streams)
+    {
+        u8(4);
+        u8(flags);
+        u16(0);
+        u32(uint32_t(anaSector));
+        u16(uint32_t(name.size() + 1));
+        u16(uint32_t(title.size() + 1));
+        u16(uint32_t(prefix.size() + 1));
+        u16(plugins);
+        u16(streams);
+        u16(0);
+        text(name);
+        text(title);
+        text(prefix);
+    }
+    void plugin(uint16_t version, uint8_t flags, const std::string& file, const std::string& author,
+                const std::string& address)
+    {
+        u16(version);
+        u8(flags);
+        u8(0);
+        u16(uint32_t(file.size() + 1));
+        u16(uint32_t(author.size() + 1));
+        u16(uint32_t(address.size() + 1));
+        text(file);
+        text(author);
+        text(address);
+    }
+    void stream(uint16_t kind, uint32_t start, uint32_t sectors, uint32_t width, uint32_t height,
+                uint8_t flags, uint16_t pluginIndex, const std::string& name)
+    {
+        u16(kind);
+        u16(0);
+        u32(start);
+        u32(sectors);
+        u32(2000); // durationMs
+        u32(30);   // frames
+        u32(width);
+        u32(height);
+        u16(150);    // frame rate
+        u16(1);      // audio format
+        u16(2);      // channels
+        u16(4);      // bits
+        u32(37800);  // sample rate
+        u32(123456); // data bytes
+        u8(flags);
+        u8(0);
+        u16(pluginIndex);
+        u16(uint32_t(name.size() + 1));
+        u16(0);
+        text(name);
+    }
+};
+
 // A text with one number in it ("P%d.PSR").
 inline std::string numbered(const char* format, int number)
 {
