@@ -455,3 +455,30 @@ TEST(CdazVersion4, StreamOfAMissingPluginEntryIsRefused)
     EXPECT_EQ(0, record->streamCount);
     EXPECT_LE(record->streamCapacity, 2u);
 }
+
+TEST(CdazDamagedFiles, ALongNameRepeatedByManyStreamsCannotMultiplyTheMemory)
+{
+    // Every stream names the same 20 000-character text: a file of some 30 kB that would need
+    // 400 MB of names. The streams share one text here, so they are let go of before the free.
+    std::string longName(20000, 'n');
+    auto make = [&](int streams) {
+        RecordPtr record = makeRecord({"A.PSR"});
+        for (int i = 0; i < streams; ++i)
+            addStream(*record, streamInfo(StrAudio, uint32_t(i * 10), 10), 0);
+        for (int i = 0; i < streams; ++i) {
+            std::free(record->streams[i].streamName);
+            record->streams[i].streamName = longName.data();
+        }
+        std::vector<uint8_t> bytes = cdazWriteV5(*record);
+        for (int i = 0; i < streams; ++i)
+            record->streams[i].streamName = nullptr;
+        return bytes;
+    };
+    const std::vector<uint8_t> many = make(20000);
+    EXPECT_LT(many.size(), 40000u);
+    EXPECT_FALSE(own(cdazReadV5(many)));
+    // A few repeats are ordinary.
+    RecordPtr few = own(cdazReadV5(make(40)));
+    ASSERT_TRUE(few);
+    EXPECT_EQ(longName, few->streams[39].streamName);
+}

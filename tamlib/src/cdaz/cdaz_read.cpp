@@ -22,6 +22,11 @@ constexpr uint64_t kMinStreamBits = 3;  // the group and a one-bit end code
 constexpr int kRunSkip30 = 30;
 constexpr int kRunEnd = 31;
 
+// Streams repeat a name at no cost (an unchanged string index is a zero delta), and each stream
+// owns a copy: the copies may take this many bytes per byte of the file, plus a fixed allowance.
+constexpr uint64_t kNameBytesPerFileByte = 256;
+constexpr uint64_t kNameBytesAllowance = uint64_t(1) << 20;
+
 // The strings of the area: index 0 is the empty text, index k the k-th zero-ended piece.
 class StringArea
 {
@@ -163,7 +168,7 @@ bool readTables(BitReader& in, StreamTables& tables)
 }
 
 bool readStreams(BitReader& in, CdazRecord& record, uint32_t count, const StreamTables& tables,
-                 const StringArea& strings)
+                 const StringArea& strings, uint64_t nameBudget)
 {
     Record60 previous[4] = {};
     uint32_t previousStart = 0;
@@ -223,6 +228,10 @@ bool readStreams(BitReader& in, CdazRecord& record, uint32_t count, const Stream
         if (!name)
             return false;
         if (*name) {
+            const size_t length = std::strlen(name) + 1;
+            if (length > nameBudget)
+                return false;
+            nameBudget -= length;
             entry.streamName = strdup(name);
             if (!entry.streamName)
                 return false;
@@ -274,7 +283,8 @@ CdazRecord* cdazReadV5(std::span<const uint8_t> bytes)
                         copyIndexed(record->volumeId, strings, le32(h + 24)) &&
                         copyIndexed(record->publisherId, strings, le32(h + 28)) &&
                         readPlugins(in, *record, pluginCount, strings) && readTables(in, tables) &&
-                        readStreams(in, *record, streamCount, tables, strings);
+                        readStreams(in, *record, streamCount, tables, strings,
+                                    kNameBytesAllowance + kNameBytesPerFileByte * bytes.size());
         return ok ? owned.release() : nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;
