@@ -65,6 +65,9 @@ PLB_API int32_t PlbInformation(void* window, uint32_t type, const char* format, 
 #include <string>
 #include <vector>
 
+/* The C++ part of the port is exported from the shared library too. */
+#define PLB_CXX_API __attribute__((visibility("default")))
+
 namespace tamlib {
 
 struct MessageRequest
@@ -84,7 +87,7 @@ struct ChoiceRequest
     int32_t current = -1; // the item chosen so far; -1 none
 };
 
-class UiPort
+class PLB_CXX_API UiPort
 {
   public:
     virtual ~UiPort() = default;
@@ -99,19 +102,19 @@ class UiPort
 // Installs the port the library talks through and returns the one it replaces (null: the
 // built-in console port). The caller keeps ownership and must keep the port alive while it is
 // installed; null goes back to the console port.
-UiPort* setUiPort(UiPort* port);
+PLB_CXX_API UiPort* setUiPort(UiPort* port);
 // The installed port.
-UiPort& uiPort();
+PLB_CXX_API UiPort& uiPort();
 
 // The answers a box type offers, in button order, and its default answer.
-std::vector<int32_t> answersOf(uint32_t type);
-int32_t defaultAnswer(uint32_t type);
+PLB_CXX_API std::vector<int32_t> answersOf(uint32_t type);
+PLB_CXX_API int32_t defaultAnswer(uint32_t type);
 // The answer's button name in the current language ("Yes", "No", ...).
-std::string answerName(int32_t answer);
+PLB_CXX_API std::string answerName(int32_t answer);
 
 // Messages on a stream (stderr), answers from a preset answer, or from the terminal, or the
 // default answer. It never waits for input that is not a terminal.
-class ConsolePort : public UiPort
+class PLB_CXX_API ConsolePort : public UiPort
 {
   public:
     struct Options
@@ -145,7 +148,7 @@ class ConsolePort : public UiPort
 
 // For tests: records every request and answers from queues; an empty queue gives the default
 // answer (messages) or the current item (choices).
-class ScriptedPort : public UiPort
+class PLB_CXX_API ScriptedPort : public UiPort
 {
   public:
     struct ItemText
