@@ -22,7 +22,8 @@ void checkRanges(const tamlib::Settings& s)
 {
     using namespace tamlib;
     check(s.drive >= -1);
-    check(s.vendor.size() <= kDriveTextMax && s.product.size() <= kDriveTextMax && s.revision.size() <= kDriveTextMax);
+    check(s.vendor.size() <= kDriveTextMax && s.product.size() <= kDriveTextMax &&
+          s.revision.size() <= kDriveTextMax);
     for (int32_t colour : {s.luminosity, s.blue, s.red})
         check(colour >= kColorMin && colour <= kColorMax);
     check(s.gamma >= kGammaMin && s.gamma <= kGammaMax);
