@@ -9,6 +9,7 @@
 #include "env/drive_choice.h"
 #include "env/environment_state.h"
 #include "env/folders.h"
+#include "env/installed.h"
 #include "env/settings.h"
 #include "installed_plugins.h"
 #include "streamkit/lbr.h"

@@ -1,5 +1,5 @@
 // The environment's start with chosen plugin folders and plugin query (tests list their own
-// folders), and the plugin file names binding needs.
+// folders).
 #pragma once
 
 #include <filesystem>
@@ -21,9 +21,5 @@ EnvironmentOptions defaultEnvironmentOptions();
 
 // PlbInitialize with these options (the options count only for the first, building call).
 bool startEnvironment(const EnvironmentOptions& options);
-
-// The name under which the plugin known as `fileName` (upper case) is bound: the file's own name
-// on disk; `fileName` itself when the plugin was not found.
-std::string pluginBindName(const std::string& fileName);
 
 } // namespace tamlib
