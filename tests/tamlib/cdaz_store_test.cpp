@@ -86,6 +86,18 @@ std::string nameOf(int32_t tracks, const CdTocEntry* toc, const CdVolumeInfo* vo
     return name;
 }
 
+// Plugins A to D with one stream each, in that order on the disc.
+RecordPtr fourPlugins()
+{
+    RecordPtr record = own(PlbAllocCDAZ("N.cdaz", "", "S", nullptr, 0, 0));
+    for (int p = 0; p < 4; ++p) {
+        const StrInfo info = streamInfo(StrAudio, uint32_t(p * 100), 10);
+        const std::string file = cdaztest::numbered("%c.PSR", 'A' + p);
+        PlbSetStreamCDAZ(record.get(), nullptr, &info, file.c_str(), 100, nullptr, nullptr);
+    }
+    return record;
+}
+
 CdTocEntry track(uint8_t number, uint8_t control, uint32_t start, uint32_t length)
 {
     CdTocEntry entry{};
@@ -298,12 +310,7 @@ TEST_F(CdazStore, PluginEntriesAndTheirFlags)
 
 TEST_F(CdazStore, MovingOnePluginCarriesTheStreamIndices)
 {
-    RecordPtr record = own(PlbAllocCDAZ("N.cdaz", "", "S", nullptr, 0, 0));
-    const char* files[4] = {"A.PSR", "B.PSR", "C.PSR", "D.PSR"};
-    for (int p = 0; p < 4; ++p) {
-        const StrInfo info = streamInfo(StrAudio, uint32_t(p * 100), 10);
-        PlbSetStreamCDAZ(record.get(), nullptr, &info, files[p], 100, nullptr, nullptr);
-    }
+    RecordPtr record = fourPlugins();
     auto order = [&] {
         std::string text;
         for (int i = 0; i < 4; ++i) {
@@ -335,12 +342,7 @@ TEST_F(CdazStore, MovingOnePluginCarriesTheStreamIndices)
 
 TEST_F(CdazStore, ReorderingAllPlugins)
 {
-    RecordPtr record = own(PlbAllocCDAZ("N.cdaz", "", "S", nullptr, 0, 0));
-    const char* files[4] = {"A.PSR", "B.PSR", "C.PSR", "D.PSR"};
-    for (int p = 0; p < 4; ++p) {
-        const StrInfo info = streamInfo(StrAudio, uint32_t(p * 100), 10);
-        PlbSetStreamCDAZ(record.get(), nullptr, &info, files[p], 100, nullptr, nullptr);
-    }
+    RecordPtr record = fourPlugins();
     auto plugins = [&] {
         std::string text;
         for (int p = 0; p < 4; ++p)
