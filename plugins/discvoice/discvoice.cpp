@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "discport/discport.h"
 #include "sectorkit/str_sector.h"
@@ -61,6 +62,8 @@ struct ProbeContext
     Record* records = nullptr;
     // There is at most one open record per file-and-channel word: its index, or kNoOpenRecord.
     uint32_t* openIndex = nullptr;
+    // Table places of the open records, so that the stale test passes over closed ones.
+    std::set<uint32_t> openPlaces;
 };
 
 // The four sub-header bytes of a stream, end-of-file bit cleared.
@@ -104,10 +107,19 @@ void describeAudio(StrInfo* info, uint8_t coding)
 void removeRecord(ProbeContext& probe, uint32_t i)
 {
     const uint32_t last = probe.count - 1;
+    probe.openPlaces.erase(i);
     if (i != last) {
         probe.records[i] = probe.records[last];
-        if (!probe.records[i].closed)
+        if (!probe.records[i].closed) {
             probe.openIndex[probe.records[i].fileChannel] = i;
+            probe.openPlaces.erase(last);
+            try {
+                probe.openPlaces.insert(i);
+            } catch (const std::bad_alloc&) {
+                // Out of memory: the record is no longer tested for staleness and is dropped at
+                // the end of the scan like any stream left open.
+            }
+        }
     }
     --probe.count;
 }
@@ -119,6 +131,7 @@ bool closeRecord(ProbeContext& probe, uint32_t i)
     Record& r = probe.records[i];
     r.closed = 1;
     probe.openIndex[r.fileChannel] = kNoOpenRecord;
+    probe.openPlaces.erase(i);
     --probe.open;
     if (r.lastSound != 0)
         return false;
@@ -129,14 +142,17 @@ bool closeRecord(ProbeContext& probe, uint32_t i)
 // A sector that is not sound ends every open stream that has gone a whole stride without one.
 void closeStale(ProbeContext& probe, uint32_t lba)
 {
-    if (probe.open == 0)
-        return;
-    uint32_t i = 0;
-    while (i < probe.count) {
+    // The open records in table order; a removal moves the table's last record into the freed
+    // place, where it is examined next.
+    auto next = probe.openPlaces.begin();
+    while (next != probe.openPlaces.end()) {
+        const uint32_t i = *next;
         const Record& r = probe.records[i];
-        if (!r.closed && r.count != 1 && uint16_t(lba - r.lastSector) >= r.stride && closeRecord(probe, i))
-            continue; // the moved record is examined in its new place
-        ++i;
+        if (r.count != 1 && uint16_t(lba - r.lastSector) >= r.stride && closeRecord(probe, i)) {
+            next = probe.openPlaces.lower_bound(i);
+            continue;
+        }
+        next = probe.openPlaces.upper_bound(i);
     }
 }
 
@@ -150,6 +166,11 @@ bool appendRecord(ProbeContext& probe, uint32_t lba, uint16_t fileChannel, uint8
             return false;
         probe.records = records;
         probe.capacity = uint32_t(grown);
+    }
+    try {
+        probe.openPlaces.insert(probe.count);
+    } catch (const std::bad_alloc&) {
+        return false;
     }
     Record& r = probe.records[probe.count];
     r = Record{};
@@ -211,6 +232,7 @@ void dropOpen(ProbeContext& probe)
         ++i;
     }
     probe.open = 0;
+    probe.openPlaces.clear();
 }
 
 void freeProbe(ProbeContext* probe)
