@@ -11,10 +11,11 @@ namespace tamlib {
 
 struct InstalledPlugin
 {
-    std::string file;      // file name in PsrPlugins, e.g. "Discmovie.psr"
-    std::string name;      // the plugin's own name ("STR CD-ROM")
-    uint16_t version = 0;  // PsrPluginInfo.version
-    uint32_t caps = 0;     // capability word of the host (CapFile, CapCd, ...)
+    std::string file;        // upper-case file name, as settings and CDAZ files store it ("DISCMOVIE.PSR")
+    std::string name;        // the plugin's own name ("STR CD-ROM")
+    uint16_t version = 0;    // PsrPluginInfo.version
+    uint16_t subVersion = 0; // PsrPluginInfo.subVersion: CDAZ entries older than it are analysed again
+    uint32_t caps = 0;       // capability word of the host (CapFile, CapCd, ...)
     uint16_t mediaFlags = 0;
     std::string author;
     std::string address;

@@ -222,29 +222,15 @@ TEST(CdazAdoptable, NeedsACompleteAnalysisAndAValidStream)
     EXPECT_FALSE(cdazAdoptable(record.get()));
 }
 
-// The second version number reaches the CDAZ logic only when the environment's list carries it.
-template <class Plugin> constexpr bool kHasSubVersion = requires(Plugin plugin)
-{
-    plugin.subVersion;
-};
-
-template <class Plugin> void setSubVersion(Plugin& plugin, uint16_t value)
-{
-    if constexpr (kHasSubVersion<Plugin>)
-        plugin.subVersion = value;
-}
-
 TEST(CdazPostLoadCheck, EntriesOlderThanTheInstalledSecondVersionAreAnalysedAgain)
 {
-    if (!kHasSubVersion<InstalledPlugin>)
-        GTEST_SKIP() << "the installed-plugin list carries no second version number";
     auto record = makeRecord({"OLD.PSR", "NEW.PSR"}); // versions 100 and 101
     addStream(*record, streamInfo(StrVideo, 100, 10), 0);
     addStream(*record, streamInfo(StrVideo, 200, 10), 1);
     std::vector<InstalledPlugin> installed = {installedPlugin("OLD.PSR", 150),
                                               installedPlugin("NEW.PSR", 150)};
-    setSubVersion(installed[0], 101);
-    setSubVersion(installed[1], 101);
+    installed[0].subVersion = 101;
+    installed[1].subVersion = 101;
     EXPECT_EQ(PLB_CDAZ_LOAD_REANALYZE, cdazPostLoadCheck(*record, installed));
     EXPECT_EQ(PLB_CDAZ_STREAM_REANALYZE, record->streams[0].streamFlags);
     EXPECT_EQ(0, record->streams[1].streamFlags);

@@ -181,8 +181,14 @@ TEST_F(Startup, SettersAreWrittenAtTheEndAndReadAtTheNextStart)
     EXPECT_EQ((std::vector<int32_t>{lum, blue, red, gamma}), (std::vector<int32_t>{-10, 20, -128, 150}));
     PlbGetAnalyzeMode(&local, &server, &upload);
     EXPECT_EQ((std::vector<int32_t>{local, server, upload}), (std::vector<int32_t>{2, 1, 0}));
-    for (const InstalledPlugin& plugin : installedPlugins())
+    for (const InstalledPlugin& plugin : installedPlugins()) {
         EXPECT_EQ(plugin.noUse, plugin.file == "DISCVOICE.PSR") << plugin.file;
+        // The CDAZ store compares entries with both version numbers the plugin gives.
+        PsrPluginInfo info{};
+        ASSERT_NE(LbrQueryPlugin(pluginBindName(plugin.file).c_str(), &info), 0u) << plugin.file;
+        EXPECT_EQ(plugin.version, info.version) << plugin.file;
+        EXPECT_EQ(plugin.subVersion, info.subVersion) << plugin.file;
+    }
     // Nothing changed this time: the file stays as it is.
     const auto time = fs::last_write_time(m_home.settingsFile());
     EXPECT_EQ(PlbTerminate(), 1);

@@ -11,14 +11,6 @@ namespace {
 
 constexpr uint8_t kKindMask = 0x0F;
 
-// The installed plugin's second version number, when the environment keeps it.
-template <class Plugin> uint16_t subVersionOf(const Plugin& plugin)
-{
-    if constexpr (requires { plugin.subVersion; })
-        return uint16_t(plugin.subVersion);
-    else
-        return 0;
-}
 
 bool takesPart(const CdazStreamEntry& stream)
 {
@@ -165,7 +157,7 @@ uint32_t cdazPostLoadCheck(CdazRecord& record, std::span<const InstalledPlugin> 
         char fileName[sizeof entry.fileName];
         cdazCopyText(fileName, entry.fileName);
         if (const InstalledPlugin* plugin = cdazFindInstalled(installed, fileName)) {
-            if (entry.version < subVersionOf(*plugin)) {
+            if (entry.version < plugin->subVersion) {
                 marks[p] = PLB_CDAZ_STREAM_REANALYZE;
                 status |= PLB_CDAZ_LOAD_REANALYZE;
             }

@@ -166,6 +166,7 @@ std::vector<InstalledPlugin> installedView(const std::vector<PluginEntry>& list)
         plugin.file = entry.fileName;
         plugin.name = entry.name;
         plugin.version = entry.version;
+        plugin.subVersion = entry.subVersion;
         plugin.caps = entry.caps & 0xFFFFu;
         plugin.mediaFlags = entry.mediaFlags;
         plugin.author = entry.author;
