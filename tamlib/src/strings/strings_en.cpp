@@ -53,6 +53,7 @@ constexpr StringEntry kEnglish[] = {
     {PLB_IDS_PLAY_MODE + 2, "All streams in order"},
     {PLB_IDS_FRAME_COUNTER, "Frame / frames"},
     {PLB_IDS_PLAY_TIME, "Time / length"},
+    {10037, "ENG"}, // language code sent to the CDAZ exchange
     {PLB_IDS_TO_AVI, "to AVI"},
     {PLB_IDS_TO_WAVE, "to WAVE"},
     {PLB_IDS_TO_MIDI, "to MIDI"},

@@ -53,6 +53,7 @@ constexpr StringEntry kJapanese[] = {
     {PLB_IDS_PLAY_MODE + 2, "全ストリームを順に"},
     {PLB_IDS_FRAME_COUNTER, "フレーム / 総フレーム数"},
     {PLB_IDS_PLAY_TIME, "時間 / 長さ"},
+    {10037, "JPN"}, // language code sent to the CDAZ exchange
     {PLB_IDS_TO_AVI, "AVI へ"},
     {PLB_IDS_TO_WAVE, "WAVE へ"},
     {PLB_IDS_TO_MIDI, "MIDI へ"},
