@@ -121,7 +121,39 @@ struct ReadOptions
     bool noProgress = false;
 };
 
+// settings: the library's stored settings, shown, or changed by KEY=VALUE assignments.
+struct SettingsOptions
+{
+    std::vector<std::string> assignments; // --set, in command-line order
+    bool json = false;
+};
+
+// cdaz list, show, edit, copy and delete; `file` is a path (with a '/' or existing) or a CDAZ
+// name of the analyze folder.
+struct CdazOptions
+{
+    std::string file;
+    std::string dest; // copy: a folder or a file path
+    bool force = false;
+    bool json = false;
+    // edit
+    std::optional<std::string> title, prefix;
+    std::vector<uint32_t> nameStreams; // --stream, paired in order with --name
+    std::vector<std::string> names;
+    std::vector<uint32_t> hide, show; // stream numbers from 1
+    std::vector<std::string> pluginsOff, pluginsOn;
+    std::optional<std::string> pluginOrder; // comma-separated plugin file names or numbers
+};
+
 int runPlugins(const PluginsOptions& options);
+int runSettings(const SettingsOptions& options);
+int runCdazList(const CdazOptions& options);
+int runCdazShow(const CdazOptions& options);
+// Why the edit options cannot be used; nothing when they are fine.
+std::optional<std::string> cdazEditUsageProblem(const CdazOptions& options);
+int runCdazEdit(const CdazOptions& options);
+int runCdazCopy(const CdazOptions& options);
+int runCdazDelete(const CdazOptions& options);
 // Why the scan options cannot be used; nothing when they are fine.
 std::optional<std::string> scanUsageProblem(const ScanOptions& options);
 int runScan(const ScanOptions& options);

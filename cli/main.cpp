@@ -1,6 +1,7 @@
 // tamrin-cli: lists the format plugins, probes files, scans discs for streams, lists the units
-// of a stream (of a file or on a disc) and decodes its pictures and its sound, in text or JSON,
-// through the same library calls the player uses.
+// of a stream (of a file or on a disc) and decodes its pictures and its sound, shows and changes
+// the settings and the CDAZ files (disc analyses), in text or JSON, through the same library calls
+// the player uses.
 //
 // Exit status: 0 when everything asked for was done; 1 when an input failed (the other inputs
 // are still handled); 2 when the command line is wrong.
@@ -10,6 +11,8 @@
 #include <map>
 
 #include "commands.h"
+#include "library_commands.h"
+#include "library_session.h"
 
 namespace tamrin::cli {
 
@@ -209,6 +212,8 @@ int main(int argc, char** argv)
     scan->add_flag("--json", scanOptions.json, "Write JSON instead of text.");
     scan->add_flag("--no-progress", scanOptions.noProgress, "Never show the progress line on the terminal.");
 
+    const LibraryCommands libraryCommands(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -216,6 +221,12 @@ int main(int argc, char** argv)
         const int status = app.exit(error);
         return status == 0 ? kExitOk : kExitUsage;
     }
+
+    // Every command runs in the library's environment, as the player does: its settings (the
+    // colour correction among them) and its list of installed plugins.
+    const LibrarySession session;
+    if (const auto status = libraryCommands.run())
+        return *status;
 
     unitsOptions.disc.hasStart = unitsStart->count() > 0;
     framesOptions.disc.hasStart = framesStart->count() > 0;

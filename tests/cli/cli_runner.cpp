@@ -22,16 +22,25 @@ namespace clitest {
 
 namespace {
 
-// The child's environment: ours, with sanitizer reports turned into a status of their own.
-std::vector<std::string> childEnvironment()
+// The child's environment: ours with the `extra` variables, and sanitizer reports turned into a
+// status of their own.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& extra)
 {
+    const auto replaced = [&](std::string_view text) {
+        return std::any_of(extra.begin(), extra.end(), [&](const std::string& entry) {
+            const size_t equals = entry.find('=');
+            return equals != std::string::npos &&
+                   text.starts_with(std::string_view(entry).substr(0, equals + 1));
+        });
+    };
     std::vector<std::string> env;
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view text(*entry);
-        if (text.starts_with("ASAN_OPTIONS=") || text.starts_with("UBSAN_OPTIONS="))
+        if (text.starts_with("ASAN_OPTIONS=") || text.starts_with("UBSAN_OPTIONS=") || replaced(text))
             continue;
         env.emplace_back(text);
     }
+    env.insert(env.end(), extra.begin(), extra.end());
     const std::string status = std::to_string(kSanitizerStatus);
     env.push_back("ASAN_OPTIONS=exitcode=" + status);
     env.push_back("UBSAN_OPTIONS=exitcode=" + status + ":halt_on_error=1:print_stacktrace=1");
@@ -64,7 +73,8 @@ fs::path dataDir()
     return TAMRIN_TEST_DATA;
 }
 
-RunResult run(const fs::path& program, const std::vector<std::string>& args)
+RunResult run(const fs::path& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& environment)
 {
     RunResult result;
     int outPipe[2];
@@ -82,7 +92,7 @@ RunResult run(const fs::path& program, const std::vector<std::string>& args)
     std::vector<std::string> argStrings{program.string()};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv = pointers(argStrings);
-    std::vector<std::string> envStrings = childEnvironment();
+    std::vector<std::string> envStrings = childEnvironment(environment);
     std::vector<char*> envp = pointers(envStrings);
 
     pid_t pid = 0;
@@ -128,9 +138,9 @@ RunResult run(const fs::path& program, const std::vector<std::string>& args)
     return result;
 }
 
-RunResult runCli(const std::vector<std::string>& args)
+RunResult runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment)
 {
-    return run(cliProgram(), args);
+    return run(cliProgram(), args, environment);
 }
 
 nlohmann::json parseJson(const RunResult& result)
@@ -181,6 +191,7 @@ fs::path makeInstallation(const fs::path& folder, bool withPluginFolder)
     // Copies, not links: the program finds its folder through /proc/self/exe, which resolves
     // links to the original output folder.
     fs::copy_file(cliProgram(), folder / "tamrin-cli");
+    fs::copy_file(outDir() / "libtamlib.so", folder / "libtamlib.so");
     fs::copy_file(outDir() / "libstreamkit.so", folder / "libstreamkit.so");
     fs::copy_file(outDir() / "libdiscport.so", folder / "libdiscport.so");
     if (withPluginFolder)

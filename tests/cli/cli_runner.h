@@ -30,9 +30,11 @@ fs::path outDir();
 fs::path cliProgram();
 fs::path dataDir();
 
-// Runs `program` with `args`; stdout and stderr are collected separately.
-RunResult run(const fs::path& program, const std::vector<std::string>& args);
-RunResult runCli(const std::vector<std::string>& args);
+// Runs `program` with `args`; stdout and stderr are collected separately. `environment` holds
+// NAME=VALUE entries that the child gets on top of (or instead of) this process's variables.
+RunResult run(const fs::path& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& environment = {});
+RunResult runCli(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
 
 // Parses stdout as one JSON document; a parse failure fails the calling test.
 nlohmann::json parseJson(const RunResult& result);
@@ -57,7 +59,7 @@ class TempFolder
     fs::path m_path;
 };
 
-// Copies tamrin-cli, libstreamkit.so and libdiscport.so into `folder`, with an empty PsrPlugins
+// Copies tamrin-cli, libtamlib.so, libstreamkit.so and libdiscport.so into `folder`, with an empty PsrPlugins
 // folder unless `withPluginFolder` is false: an installation whose plugin set a test chooses.
 // Returns the program's path.
 fs::path makeInstallation(const fs::path& folder, bool withPluginFolder = true);
