@@ -223,6 +223,32 @@ TEST_F(SettingsCommandTest, BadAssignmentsAreUsageErrorsThatStoreNothing)
     EXPECT_EQ(unchanged.at("analysis").at("local").at("mode"), 0);
 }
 
+// The other commands run in the same environment: the stored colour correction reaches the
+// pictures that frames decodes, as it reaches the player's.
+TEST_F(SettingsCommandTest, FramesFollowTheStoredColourCorrection)
+{
+    const std::vector<fs::path> movies = movieFiles();
+    if (movies.empty())
+        GTEST_SKIP() << "no test movies";
+    const auto crcs = [&] {
+        const RunResult result = run(
+            m_program,
+            {"frames", movies.front().string(), "--null", "--crc", "--count", "2", "--json", "--no-progress"},
+            {"TAMRIN_HOME=" + m_home.path().string()});
+        EXPECT_EQ(result.status, kExitOk) << result.err;
+        return result.status == kExitOk ? parseJson(result).at("frames") : json();
+    };
+    const json neutral = crcs();
+    ASSERT_EQ(neutral.size(), 2u) << neutral;
+    settingsJson({"--set", "color=40,0,0,100"});
+    const json brighter = crcs();
+    ASSERT_EQ(brighter.size(), 2u);
+    for (size_t i = 0; i < neutral.size(); ++i)
+        EXPECT_NE(brighter[i].at("crc32"), neutral[i].at("crc32")) << i;
+    settingsJson({"--set", "color=0,0,0,100"});
+    EXPECT_EQ(crcs(), neutral);
+}
+
 TEST_F(SettingsCommandTest, ASettingsFolderThatCannotBeWrittenIsAFailure)
 {
     // The home is a file, so no settings file can be made below it.
