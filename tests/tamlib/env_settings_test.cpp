@@ -167,6 +167,29 @@ TEST(SettingsWrite, WrittenSettingsReadBackTheSame)
     EXPECT_EQ(storableText("a//b///c", 63), "a/b/c");
 }
 
+TEST(SettingsServer, ExchangeAddressReadWrittenAndChecked)
+{
+    // Off by default, and then no line is written.
+    EXPECT_EQ(Settings{}.server, "");
+    EXPECT_EQ(formatSettings(Settings{}).find("SERVER"), std::string::npos);
+    EXPECT_EQ(parseSettings("SERVER \"cdaz.example.org:8080\"\n").server, "cdaz.example.org:8080");
+    EXPECT_EQ(parseSettings("SERVER 127.0.0.1\n").server, "127.0.0.1");
+    // Addresses that are no host name with an optional port leave the exchange off.
+    for (const char* bad : {"SERVER \"host:0\"", "SERVER \"host:65536\"", "SERVER \"host:\"",
+                            "SERVER \":80\"", "SERVER \"ho st:80\"", "SERVER \"http:/x\"", "SERVER \"-x\"",
+                            "SERVER \"a:8x\"", "SERVER \"a:123456\"", "SERVER"})
+        EXPECT_EQ(parseSettings(bad).server, "") << bad;
+    EXPECT_TRUE(validServerAddress(std::string(kServerMax, 'a')));
+    EXPECT_FALSE(validServerAddress(std::string(kServerMax + 1, 'a')));
+    EXPECT_TRUE(validServerAddress("h_1.example-x:65535"));
+    // Written after the other lines and read back the same.
+    Settings s = sample();
+    s.server = "localhost:8123";
+    const std::string text = formatSettings(s);
+    EXPECT_NE(text.find("CDAZANALYZE 2 1 2\nSERVER \"localhost:8123\"\n"), std::string::npos);
+    EXPECT_EQ(parseSettings(text), s);
+}
+
 TEST(SettingsFile, WrittenThroughATemporaryFileAndRead)
 {
     TempHome home;

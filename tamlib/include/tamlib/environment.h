@@ -74,6 +74,15 @@ PLB_API void PlbGetColor(int32_t* luminosity, int32_t* blue, int32_t* red, int32
 PLB_API int32_t PlbSetAnalyzeMode(int32_t localMode, int32_t serverMode, int32_t uploadMode);
 PLB_API void PlbGetAnalyzeMode(int32_t* localMode, int32_t* serverMode, int32_t* uploadMode);
 
+/* The CDAZ exchange server, "host" or "host:port" (port 80 when none is given); the empty text
+ * switches the exchange off, which is the default. PlbSetServer: 1, or 0 when the library is not
+ * started or the address is not a host name or IPv4 address (letters, digits, '.', '-', '_') with
+ * an optional port 1 to 65535, at most 255 characters (null counts as empty). Marks the settings
+ * changed. PlbGetServer copies the address into `address` (`capacity` bytes, cut to fit, always
+ * ended by a zero; may be null) and returns its full length, 0 when the exchange is off. */
+PLB_API int32_t PlbSetServer(const char* address);
+PLB_API int32_t PlbGetServer(char* address, int32_t capacity);
+
 /* Writes the settings file now; 1 when written. */
 PLB_API int32_t PlbSaveEnviron(void);
 

@@ -378,6 +378,25 @@ PLB_API void PlbGetAnalyzeMode(int32_t* localMode, int32_t* serverMode, int32_t*
         *uploadMode = g_env.settings.uploadMode;
 }
 
+PLB_API int32_t PlbSetServer(const char* address)
+{
+    std::lock_guard lock(g_mutex);
+    const std::string_view text = address ? std::string_view(address) : std::string_view();
+    if (g_env.starts == 0 || !validServerAddress(text))
+        return 0;
+    g_env.settings.server = text;
+    g_env.changed = true;
+    return 1;
+}
+
+PLB_API int32_t PlbGetServer(char* address, int32_t capacity)
+{
+    std::lock_guard lock(g_mutex);
+    if (address && capacity > 0)
+        copyText(address, size_t(capacity), g_env.settings.server);
+    return int32_t(g_env.settings.server.size());
+}
+
 PLB_API int32_t PlbSaveEnviron(void)
 {
     std::lock_guard lock(g_mutex);

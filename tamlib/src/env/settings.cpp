@@ -87,11 +87,45 @@ bool applyLine(Settings& settings, std::string line)
         setInRange(settings.localMode, tokens, count, 1, 0, kModeMax);
         setInRange(settings.serverMode, tokens, count, 2, 0, kModeMax);
         setInRange(settings.uploadMode, tokens, count, 3, 0, kModeMax);
+    } else if (keyword == "SERVER") {
+        const std::string_view address = count > 1 ? std::string_view(tokens[1]) : std::string_view();
+        if (validServerAddress(address))
+            settings.server = address;
     }
     return true;
 }
 
 } // namespace
+
+bool validServerAddress(std::string_view address)
+{
+    if (address.size() > kServerMax)
+        return false;
+    if (address.empty())
+        return true;
+    const size_t colon = address.find(':');
+    const std::string_view host = address.substr(0, colon);
+    if (host.empty() || host.front() == '-' || host.front() == '.')
+        return false;
+    for (char c : host) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                        c == '.' || c == '-' || c == '_';
+        if (!ok)
+            return false;
+    }
+    if (colon == std::string_view::npos)
+        return true;
+    const std::string_view port = address.substr(colon + 1);
+    if (port.empty() || port.size() > 5)
+        return false;
+    uint32_t value = 0;
+    for (char c : port) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + uint32_t(c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
 
 std::string storableText(std::string_view text, size_t limit)
 {
@@ -152,6 +186,10 @@ std::string formatSettings(const Settings& settings)
     std::snprintf(line, sizeof line, "CDAZANALYZE %d %d %d\n", settings.localMode, settings.serverMode,
                   settings.uploadMode);
     text += line;
+    if (!settings.server.empty() && validServerAddress(settings.server)) {
+        std::snprintf(line, sizeof line, "SERVER \"%s\"\n", settings.server.c_str());
+        text += line;
+    }
     return text;
 }
 

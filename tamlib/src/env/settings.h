@@ -6,6 +6,7 @@
 //   PLUGIN "FILE.PSR" USE|NOUSE          (one line per plugin, in priority order)
 //   COLOR luminosity blue red gamma
 //   CDAZANALYZE local server upload
+//   SERVER "host:port"                   (the CDAZ exchange; written only when set)
 //
 // Reading stops at a VERSION line whose value is missing or not 1; unknown keywords are skipped.
 // Values out of their range leave the setting at its default.
@@ -35,6 +36,7 @@ struct Settings
     int32_t luminosity = 0, blue = 0, red = 0;             // -128 to 127
     int32_t gamma = 100;                                   // 0 to 800
     uint8_t localMode = 0, serverMode = 0, uploadMode = 0; // 0 to 2
+    std::string server; // CDAZ exchange "host" or "host:port"; empty: the exchange is off
     std::vector<StoredPlugin> plugins;
 
     bool operator==(const Settings&) const = default;
@@ -47,6 +49,12 @@ constexpr size_t kMaxLine = 511;
 constexpr size_t kMaxTokens = 8;
 constexpr size_t kDriveTextMax = 63;
 constexpr size_t kPluginFileMax = 16;
+constexpr size_t kServerMax = 255;
+
+// True for an exchange server address the settings accept: a host name or IPv4 address (letters,
+// digits, '.', '-', '_'), optionally followed by ':' and a port 1 to 65535; at most kServerMax
+// characters. The empty text (exchange off) is valid too.
+bool validServerAddress(std::string_view address);
 
 // The settings a file's bytes give (defaults for everything they do not set).
 Settings parseSettings(std::string_view bytes);
