@@ -1,0 +1,349 @@
+// Search, download and upload against the exchange server.
+#include "exchange/exchange_client.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+
+#include "cdaz/cdaz_record.h"
+#include "exchange/exchange_protocol.h"
+#include "exchange/http_post.h"
+#include "installed_plugins.h"
+#include "tamlib/environment.h"
+#include "tamlib/strings.h"
+
+namespace tamlib::exchange {
+
+namespace {
+
+constexpr uint32_t kLanguageStringId = 10037;
+constexpr size_t kDownloadPiece = 1024;
+constexpr size_t kUploadPiece = 2048;
+constexpr const char* kAccept = "Accept: text/*; q=0.2, text/plain";
+constexpr const char* kFormType = "Content-Type: application/x-www-form-urlencoded";
+
+std::span<const uint8_t> bytesOf(const std::string& text)
+{
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+std::filesystem::path temporaryFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? std::filesystem::path(folder) : std::filesystem::path("/tmp");
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t size)
+{
+    while (size) {
+        const ssize_t wrote = ::write(fd, data, size);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        data += wrote;
+        size -= size_t(wrote);
+    }
+    return true;
+}
+
+// The temporary file of one download: made when the first bytes of a 200 answer arrive, removed
+// when the download ends, whatever the outcome.
+class TemporaryFile
+{
+  public:
+    TemporaryFile() = default;
+    ~TemporaryFile()
+    {
+        close();
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    bool create()
+    {
+        const std::filesystem::path folder = temporaryFolder();
+        // Two downloads in the same millisecond take the next free name.
+        const uint32_t tick = tickCount();
+        for (uint32_t attempt = 0; attempt < 64; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "Temp%08x.cdaz", tick + attempt);
+            const std::filesystem::path path = folder / name;
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                m_fd = fd;
+                m_path = path;
+                m_name = name;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+    bool write(const uint8_t* data, size_t size)
+    {
+        for (size_t done = 0; done < size; done += kDownloadPiece)
+            if (!writeAll(m_fd, data + done, std::min(kDownloadPiece, size - done)))
+                return false;
+        return true;
+    }
+    bool close()
+    {
+        if (m_fd < 0)
+            return true;
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+    bool open() const { return m_fd >= 0; }
+    const std::filesystem::path& path() const { return m_path; }
+    const std::string& name() const { return m_name; }
+
+  private:
+    int m_fd = -1;
+    std::filesystem::path m_path;
+    std::string m_name;
+};
+
+uint32_t pluginVersionSum(const CdazRecord& record)
+{
+    uint32_t sum = 0;
+    for (uint16_t i = 0; i < record.pluginCount; ++i)
+        sum += record.plugins[i].version;
+    return sum;
+}
+
+// Reads the whole file when it is a regular file of at most kMaxCdazBytes.
+bool readUploadFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info
+    {
+    };
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+              uint64_t(info.st_size) <= kMaxCdazBytes;
+    if (ok) {
+        bytes.resize(size_t(info.st_size));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += size_t(got);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    return ok;
+}
+
+void appendText(std::vector<uint8_t>& out, std::string_view text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+void appendField(std::vector<uint8_t>& out, const std::string& boundary, const char* field,
+                 std::string_view value)
+{
+    appendText(out, "--" + boundary + "\r\n");
+    appendText(out, std::string("Content-Disposition: form-data; name=\"") + field + "\"\r\n\r\n");
+    appendText(out, value);
+    appendText(out, "\r\n");
+}
+
+} // namespace
+
+uint32_t tickCount()
+{
+    using namespace std::chrono;
+    return uint32_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+Endpoint configuredEndpoint()
+{
+    Endpoint endpoint;
+    const int32_t length = PlbGetServer(nullptr, 0);
+    if (length > 0) {
+        std::string address(size_t(length) + 1, '\0');
+        PlbGetServer(address.data(), int32_t(address.size()));
+        address.resize(std::strlen(address.c_str()));
+        endpoint.address = address;
+    }
+    return endpoint;
+}
+
+std::string languageCode()
+{
+    char text[PLB_STRING_MAX];
+    return PlbLoadString(nullptr, text, kLanguageStringId);
+}
+
+std::string searchBody(const char* name, const char* language)
+{
+    return std::string("CDAZ_NAME=") + name + "&LANGUAGE=" + language +
+           "&TAMRIN_VERSION=" + std::to_string(kClientVersion) +
+           "&CDAZ_VERSION=" + std::to_string(kCdazFormat);
+}
+
+std::string downloadBody(const char* name, const char* language, int32_t revision)
+{
+    return std::string("CDAZ_NAME=") + name + "&LANGUAGE=" + language +
+           "&CDAZ_VERSION=" + std::to_string(revision);
+}
+
+int32_t search(const Endpoint& endpoint, const char* name, const char* language, CdazSearchRecord* records)
+{
+    if (endpoint.address.empty() || !name || !language || !records)
+        return 0;
+    try {
+        const std::string body = searchBody(name, language);
+        std::vector<uint8_t> reply;
+        PostRequest request;
+        request.path = kSearchPath;
+        request.headers = {kAccept, kFormType};
+        request.body = bytesOf(body);
+        request.replyLimit = kMaxSearchReplyBytes;
+        request.sink = [&reply](long, const uint8_t* data, size_t size) {
+            reply.insert(reply.end(), data, data + size);
+            return true;
+        };
+        if (!httpPost(endpoint, request).complete)
+            return 0;
+        return int32_t(parseSearchReply(reply, records, kMaxRecords));
+    } catch (...) {
+        return 0;
+    }
+}
+
+CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* language, const char* name)
+{
+    if (endpoint.address.empty() || !name || !language)
+        return nullptr;
+    try {
+        const std::string body = downloadBody(name, language, revision);
+        TemporaryFile file;
+        bool failed = false;
+        PostRequest request;
+        request.path = kDownloadPath;
+        request.headers = {kFormType};
+        request.body = bytesOf(body);
+        request.replyLimit = kMaxCdazBytes;
+        request.sink = [&](long status, const uint8_t* data, size_t size) {
+            if (status != 200)
+                return false;
+            if (!file.open() && (failed || !file.create())) {
+                failed = true;
+                return false;
+            }
+            return file.write(data, size);
+        };
+        const PostResult result = httpPost(endpoint, request);
+        if (!result.complete || result.status != 200)
+            return nullptr;
+        if (!file.open() && !file.create()) // an empty body
+            return nullptr;
+        if (!file.close())
+            return nullptr;
+        const std::string folder = file.path().parent_path().string();
+        int32_t status = 0;
+        return PlbLoadCDAZ(folder.c_str(), file.name().c_str(), &status).record;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+UploadRequest buildUpload(const CdazRecord& record, const char* language, std::span<const uint8_t> file,
+                          uint32_t tick, uint32_t unique)
+{
+    UploadRequest upload;
+    for (;; ++unique) {
+        char boundary[48];
+        std::snprintf(boundary, sizeof boundary, "---------------------------%06x%08x", tick & 0xFFFFFFu,
+                      unique);
+        upload.boundary = boundary;
+        const std::string_view content(reinterpret_cast<const char*>(file.data()), file.size());
+        if (content.find(upload.boundary) == std::string_view::npos)
+            break;
+    }
+    const uint32_t sum = pluginVersionSum(record);
+    const uint32_t streams = record.streamCount > 0 ? uint32_t(record.streamCount) : 0;
+    const uint32_t effective = record.effectiveStreams > 0 ? uint32_t(record.effectiveStreams) : 0;
+    const CheckNumbers check =
+        checkNumbers(sum, std::strlen(record.name), record.analyzeVersion, streams, effective);
+
+    std::vector<uint8_t>& out = upload.bytes;
+    const std::string& b = upload.boundary;
+    appendField(out, b, "CDAZ_NAME", record.name);
+    appendField(out, b, "LANGUAGE", language);
+    appendField(out, b, "TAMRIN_VERSION", std::to_string(kClientVersion));
+    appendField(out, b, "CDAZ_VERSION", std::to_string(kCdazFormat));
+    appendField(out, b, "CD_TITLE", record.title);
+    appendField(out, b, "NUM_PLUGIN", std::to_string(record.pluginCount));
+    appendField(out, b, "NUM_STREAM", std::to_string(record.streamCount));
+    appendField(out, b, "EFF_NUM_STREAM", std::to_string(record.effectiveStreams));
+    appendField(out, b, "ANALYZE_VERSION", std::to_string(record.analyzeVersion));
+    appendField(out, b, "SUM_PLUGIN_VERSION", std::to_string(sum));
+    appendField(out, b, "PUBLISHER", record.publisherId);
+    const char* codes[4] = {"SEC_CODE1", "SEC_CODE2", "SEC_CODE3", "SEC_CODE4"};
+    for (size_t i = 0; i < 4; ++i)
+        appendField(out, b, codes[i], std::to_string(check.code[i]));
+    appendText(out, "--" + b + "\r\n");
+    appendText(out, std::string("Content-Disposition: form-data; name=\"CDAZ_FILE\"; filename=\"") +
+                        record.name + "\"\r\n");
+    appendText(out, "Content-Type: application/octet-stream\r\n\r\n");
+    upload.headBytes = out.size();
+    out.insert(out.end(), file.begin(), file.end());
+    const std::string tail = "\r\n--" + b + "--\r\n";
+    appendText(out, tail);
+    upload.tailBytes = tail.size();
+    return upload;
+}
+
+bool upload(const Endpoint& endpoint, const char* folder, const char* fileName, CdazRecord* record,
+            const char* language)
+{
+    if (endpoint.address.empty() || !record || !language)
+        return false;
+    try {
+        cdazNormalizeIfDirty(*record);
+        const char* name = fileName && *fileName ? fileName : record->name;
+        if (!*name)
+            return false;
+        const std::filesystem::path base = folder ? std::filesystem::path(folder) : analyzeFolder();
+        std::vector<uint8_t> file;
+        if (!readUploadFile(base / name, file))
+            return false;
+        static std::atomic<uint32_t> calls{0};
+        const uint32_t unique = (uint32_t(::getpid()) << 16) ^ calls.fetch_add(1);
+        const UploadRequest built = buildUpload(*record, language, file, tickCount(), unique);
+        PostRequest request;
+        request.path = kUploadPath;
+        request.headers = {kAccept, "Accept-Language: ja", "Accept-Encoding: gzip, deflate",
+                           "Content-Type: multipart/form-data; boundary=" + built.boundary, "Expect:"};
+        request.body = built.bytes;
+        request.piece = kUploadPiece;
+        request.replyLimit = kMaxSearchReplyBytes;
+        return httpPost(endpoint, request).status != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace tamlib::exchange
