@@ -1,0 +1,16 @@
+// The three pages of the exchange: search, download and upload.
+#pragma once
+
+#include <httplib.h>
+
+#include "exchange_store.h"
+
+namespace cdaz_exchange {
+
+// Form bodies of search and download, and text parts of an upload, are at most this long.
+constexpr size_t kMaxFormBytes = 4096;
+
+// Adds the pages to `server`; `store` must outlive it.
+void installRoutes(httplib::Server& server, Store& store);
+
+} // namespace cdaz_exchange
