@@ -1,0 +1,100 @@
+// What the exchange tests share: the reference server started as a program, a raw socket server
+// that answers with whatever bytes a test gives (or stalls, or hangs up), CDAZ records built for
+// upload, and a scratch folder.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cdaz/cdaz_record.h"
+#include "exchange/exchange_client.h"
+
+namespace exchangetest {
+
+using RecordPtr = std::unique_ptr<CdazRecord, void (*)(CdazRecord*)>;
+
+// A new empty folder below the system's temporary folder, removed at the end.
+class ScratchFolder
+{
+  public:
+    explicit ScratchFolder(const char* tag);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+    // The names of the files in the folder.
+    std::vector<std::string> files() const;
+
+  private:
+    std::filesystem::path m_path;
+};
+
+// The cdaz-exchange program of the build, started on a free loopback port with its own data
+// folder, stopped with SIGTERM at the end.
+class ServerProcess
+{
+  public:
+    explicit ServerProcess(const std::filesystem::path& data);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool running() const { return m_port > 0; }
+    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // Sends SIGTERM and waits (at most 10 s); the exit status, or -1 when it had to be killed.
+    int stop();
+
+  private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+};
+
+// A loopback server on a thread that reads one request and runs `reply` on the connection's
+// socket (which may write anything, wait, or do nothing); each connection is closed afterwards.
+class RawServer
+{
+  public:
+    using Reply = std::function<void(int socket, const std::string& request)>;
+    explicit RawServer(Reply reply);
+    ~RawServer();
+    RawServer(const RawServer&) = delete;
+    RawServer& operator=(const RawServer&) = delete;
+
+    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // The last request received (head and whatever of the body arrived with it).
+    std::string lastRequest() const;
+    // Stops a reply that is waiting (see waitForStop).
+    void release();
+    // For replies that stall: waits until release() or the end of the server.
+    void waitForStop() const;
+
+  private:
+    void run();
+
+    int m_listener = -1;
+    int m_port = 0;
+    Reply m_reply;
+    std::atomic<bool> m_stop{false};
+    mutable std::string m_request;
+    mutable std::atomic<bool> m_busy{false};
+    std::thread m_thread;
+};
+
+// Writes all of `text` to the socket, ignoring a peer that left.
+void sendAll(int socket, const std::string& text);
+
+// A record of `streams` streams of two plugins (versions 105 and 210), named `name`.
+RecordPtr makeRecord(const char* name, uint32_t streams, const char* title = "A Disc");
+
+// An endpoint with short time-outs for the fault tests.
+tamlib::exchange::Endpoint quickEndpoint(const std::string& address);
+
+} // namespace exchangetest
