@@ -1,5 +1,20 @@
 // cdaz list, show, copy and delete: the CDAZ files of the analyze folder and any other, through
 // the library's store operations.
+//
+// cdaz list --json: an array in file name order, one object per file:
+//   {"file", "title", "streamCount", "effectiveStreams", "validStreams", "pluginCount", "anaSector"}
+//   or {"file", "error"} for a file that cannot be loaded (the exit status is then 1).
+//
+// cdaz show --json:
+//   {"file", "name", "title", "prefix", "systemId", "volumeId", "publisherId", "cdazFlags",
+//    "cdazFlagWords", "anaSector", "complete", "version", "analyzeVersion", "loadStatus",
+//    "loadStatusWords", "streamCount", "effectiveStreams", "validStreams", "pluginCount",
+//    "plugins": [{"number" (from 1, the priority), "fileName", "name" (of the installed plugin,
+//                 "" when not installed), "installed", "version", "pluginFlags",
+//                 "pluginFlagWords", "author", "address"}, ...],
+//    "streams": [{"number" (from 1), "kind", "kindWords", "startSector", "sectorCount",
+//                 "durationMs", "dataBytes", "streamFlags", "streamFlagWords", "plugin" (its
+//                 number), "pluginFile", "name", "defaultTitle", "info": StrInfo}, ...]}
 #include <algorithm>
 #include <cstdio>
 #include <iostream>

@@ -1,5 +1,13 @@
 // settings: what the library keeps in its settings file, shown, or changed by KEY=VALUE
 // assignments that are all checked before any is made, then stored.
+//
+// settings --json (also after --set, with the stored values):
+//   {"settingsFile",
+//    "drive": {"index" (-1 none), "vendor", "product", "revision"},
+//    "color": {"luminosity", "blue", "red", "gamma"},
+//    "analysis": {"local", "search", "upload": {"mode" (0 to 2), "meaning"}},
+//    "plugins": [{"priority" (from 1), "file" (upper case), "use", "name", "version",
+//                 "subVersion", "caps", "capsWords"}, ...]}        in priority order
 #include <algorithm>
 #include <array>
 #include <cctype>
