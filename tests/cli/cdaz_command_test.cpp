@@ -424,6 +424,31 @@ TEST_F(CdazCommandTest, DeleteRemovesOnlyCdazFiles)
     EXPECT_FALSE(fs::exists(m_other.path() / "kept.cdaz"));
 }
 
+TEST_F(CdazCommandTest, WrongCommandLinesAreUsageErrors)
+{
+    save(makeRecord(), analyze());
+    const std::string before = readFile(analyze() / kName);
+    const std::vector<std::vector<std::string>> wrong{
+        {},
+        {"bogus"},
+        {"show"},
+        {"show", kName, "extra"},
+        {"list", "--bogus"},
+        {"edit"},
+        {"edit", kName, "--hide"},
+        {"edit", kName, "--stream", "x", "--name", "y"},
+        {"copy", kName},
+        {"delete"},
+        {"delete", kName, "--force"},
+    };
+    for (const auto& args : wrong) {
+        const RunResult result = cdaz(args);
+        EXPECT_EQ(result.status, kExitUsage) << testing::PrintToString(args) << "\n" << result.err;
+        EXPECT_FALSE(result.err.empty()) << testing::PrintToString(args);
+    }
+    EXPECT_EQ(readFile(analyze() / kName), before);
+}
+
 TEST_F(CdazCommandTest, DamagedFilesAreReportedAndLeftAlone)
 {
     save(makeRecord(), analyze());

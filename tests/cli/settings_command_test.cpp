@@ -218,6 +218,12 @@ TEST_F(SettingsCommandTest, BadAssignmentsAreUsageErrorsThatStoreNothing)
         EXPECT_TRUE(result.out.empty()) << result.out;
         EXPECT_EQ(readFile(iniPath()), stored) << assignments.back();
     }
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--set"}, {"extra"}, {"--bogus"}, {"--set", "local=1", "--unknown"}}) {
+        const RunResult result = settings(args);
+        EXPECT_EQ(result.status, kExitUsage) << testing::PrintToString(args) << "\n" << result.err;
+        EXPECT_EQ(readFile(iniPath()), stored);
+    }
     const json unchanged = settingsJson();
     EXPECT_EQ(unchanged.at("color"), json({{"luminosity", 1}, {"blue", 2}, {"red", 3}, {"gamma", 4}}));
     EXPECT_EQ(unchanged.at("analysis").at("local").at("mode"), 0);
