@@ -6,6 +6,7 @@
 //    "drive": {"index" (-1 none), "vendor", "product", "revision"},
 //    "color": {"luminosity", "blue", "red", "gamma"},
 //    "analysis": {"local", "search", "upload": {"mode" (0 to 2), "meaning"}},
+//    "server" ("host" or "host:port"; "" when the exchange is off),
 //    "plugins": [{"priority" (from 1), "file" (upper case), "use", "name", "version",
 //                 "subVersion", "caps", "capsWords"}, ...]}        in priority order
 #include <algorithm>
@@ -28,6 +29,7 @@ namespace tamrin::cli {
 namespace {
 
 constexpr const char* kSubject = "settings";
+constexpr size_t kServerMax = 255;
 
 // What each value of the three CDAZ analysis modes does.
 constexpr std::array<const char*, 3> kLocalMeanings{
@@ -117,6 +119,7 @@ struct Changes
     std::optional<int32_t> drive;
     std::optional<std::array<int32_t, 4>> color;
     std::array<std::optional<int32_t>, 3> modes; // local, search, upload
+    std::optional<std::string> server;
     struct PluginUse
     {
         std::string file; // as installed
@@ -172,6 +175,12 @@ std::optional<std::string> readAssignment(const std::string& assignment,
         changes.modes[mode->second] = *number;
         return std::nullopt;
     }
+    if (key == "server") {
+        if (value.size() > kServerMax)
+            return "server: at most " + std::to_string(kServerMax) + " characters";
+        changes.server = std::string(value);
+        return std::nullopt;
+    }
     if (key == "plugins") {
         std::vector<Changes::PluginUse> order;
         for (std::string_view part : splitCommas(value)) {
@@ -195,7 +204,7 @@ std::optional<std::string> readAssignment(const std::string& assignment,
         return std::nullopt;
     }
     return "unknown key '" + assignment.substr(0, equals) +
-           "' (drive, color, local, search, upload, plugins)";
+           "' (drive, color, local, search, upload, server, plugins)";
 }
 
 // Makes the changes in the library; the reason when one fails (the settings file is then not
@@ -240,6 +249,13 @@ std::optional<std::string> applyChanges(const Changes& changes, const std::vecto
     return std::nullopt;
 }
 
+std::string serverAddress()
+{
+    char address[kServerMax + 1];
+    PlbGetServer(address, int32_t(sizeof address));
+    return recordText(address, sizeof address);
+}
+
 const char* meaningOf(const std::array<const char*, 3>& meanings, int32_t mode)
 {
     return mode >= 0 && mode < 3 ? meanings[size_t(mode)] : "unknown";
@@ -267,6 +283,8 @@ void printText(std::ostream& out)
     out << "local            " << modes[0] << " (" << meaningOf(kLocalMeanings, modes[0]) << ")\n";
     out << "search           " << modes[1] << " (" << meaningOf(kSearchMeanings, modes[1]) << ")\n";
     out << "upload           " << modes[2] << " (" << meaningOf(kUploadMeanings, modes[2]) << ")\n";
+    const std::string server = serverAddress();
+    out << "server           " << (server.empty() ? "none (the CDAZ exchange is off)" : server) << '\n';
     const auto plugins = installedPlugins();
     out << "plugins          " << plugins.size() << " in priority order\n";
     int priority = 1;
@@ -311,6 +329,7 @@ Json settingsJson()
     analysis["search"] = modeJson(modes[1], kSearchMeanings);
     analysis["upload"] = modeJson(modes[2], kUploadMeanings);
     document["analysis"] = analysis;
+    document["server"] = serverAddress();
 
     Json plugins = Json::array();
     int priority = 1;
@@ -344,6 +363,13 @@ int runSettings(const SettingsOptions& options)
                 reportError(kSubject, *problem + "; nothing was changed");
                 return kExitUsage;
             }
+        }
+        // The library checks the address; it is set first, so that a refused one changes nothing.
+        if (changes.server && PlbSetServer(changes.server->c_str()) == 0) {
+            reportError(kSubject, "server: '" + *changes.server +
+                                      "' is not a host name or IPv4 address with an optional port (1 to "
+                                      "65535); nothing was changed");
+            return kExitUsage;
         }
         if (const auto problem = applyChanges(changes, installed)) {
             reportError(kSubject, *problem + "; the settings file was not written");

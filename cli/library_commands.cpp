@@ -10,10 +10,12 @@ LibraryCommands::LibraryCommands(CLI::App& app)
         "settings",
         "Show the library's settings (drive, colour, CDAZ analysis modes, plugin order), or change "
         "and store them with --set.");
-    m_settings->add_option("--set", m_settingsOptions.assignments,
-                           "KEY=VALUE, repeatable: drive=INDEX (-1 none), color=LUMINOSITY,BLUE,RED,GAMMA "
-                           "(-128 to 127, gamma x 100 0 to 800), local=0|1|2, search=0|1|2, upload=0|1|2, "
-                           "plugins=FILE,-FILE,... (priority order; a leading '-' switches one off).");
+    m_settings->add_option(
+        "--set", m_settingsOptions.assignments,
+        "KEY=VALUE, repeatable: drive=INDEX (-1 none), color=LUMINOSITY,BLUE,RED,GAMMA "
+        "(-128 to 127, gamma x 100 0 to 800), local=0|1|2, search=0|1|2, upload=0|1|2, "
+        "server=HOST[:PORT] (the CDAZ exchange; empty: off), plugins=FILE,-FILE,... (priority "
+        "order; a leading '-' switches one off).");
     m_settings->add_flag("--json", m_settingsOptions.json, "Write JSON instead of text.");
 
     CLI::App* cdaz =

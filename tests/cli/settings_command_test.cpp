@@ -133,6 +133,14 @@ TEST_F(SettingsCommandTest, SetValuesAreShownStoredAndReadByTheNextRun)
     EXPECT_EQ(settingsJson({"--set", "local=2", "--set", "local=0"}).at("analysis").at("local").at("mode"),
               0);
 
+    // The exchange server: set, stored, read again, and switched off by the empty address.
+    EXPECT_EQ(changed.at("server"), "");
+    EXPECT_EQ(settingsJson({"--set", "server=cdaz.example.org:8080"}).at("server"), "cdaz.example.org:8080");
+    EXPECT_NE(readFile(iniPath()).find("SERVER \"cdaz.example.org:8080\"\n"), std::string::npos);
+    EXPECT_EQ(settingsJson().at("server"), "cdaz.example.org:8080");
+    EXPECT_EQ(settingsJson({"--set", "server="}).at("server"), "");
+    EXPECT_EQ(settingsJson().at("server"), "");
+
     // Drive -1 (none) is always a valid index.
     const json none = settingsJson({"--set", "drive=-1"});
     EXPECT_EQ(none.at("drive").at("index"), -1);
@@ -198,12 +206,17 @@ TEST_F(SettingsCommandTest, BadAssignmentsAreUsageErrorsThatStoreNothing)
         {"drive=abc"},
         {"drive=-2"},
         {"drive=9999"},
+        {"server=bad host"},
+        {"server=host:0"},
+        {"server=host:65536"},
+        {"server=" + std::string(256, 'h')},
         {"plugins=nosuch.psr"},
         {"plugins=filmfile.psr,FILMFILE.PSR"},
         {"plugins="},
         {"plugins=filmfile.psr,"},
         // A good assignment before a bad one is not made either.
         {"color=5,5,5,5", "local=1", "plugins=discmovie.psr,-nosuch.psr"},
+        {"color=5,5,5,5", "local=1", "server=a b"},
     };
     for (const auto& assignments : bad) {
         std::vector<std::string> args;
