@@ -232,7 +232,10 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     EXPECT_EQ(post(kUploadPath, "application/x-www-form-urlencoded", "CDAZ_NAME=SLUS_0002.cdaz").status, 400);
     const UploadRequest huge =
         buildUpload(*record, "ENG", std::vector<uint8_t>(kMaxCdazBytes + kMaxUploadOverhead, 0x05), 1, 2);
-    EXPECT_EQ(upload(huge).status, 413);
+    // The server answers 413 as soon as it sees the announced length and hangs up; the answer can
+    // be lost in the reset of the connection when the client is still sending.
+    const PostResult refused = upload(huge);
+    EXPECT_TRUE(refused.status == 413 || (!refused.complete && refused.status == 0)) << refused.status;
 
     // Search and download forms that are malformed or too large.
     EXPECT_EQ(post(kSearchPath, "application/x-www-form-urlencoded", "LANGUAGE=ENG").status, 400);
