@@ -51,14 +51,17 @@ CdazLocation locateCdaz(const std::string& argument)
     return location;
 }
 
-std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject)
+std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject, std::string* why)
 {
-    const std::string where = location.path.string();
-    std::error_code error;
-    if (fs::is_directory(location.path, error)) {
-        reportError(subject, where + ": is a folder, not a CDAZ file");
+    const auto fail = [&](const char* reason) -> std::optional<LoadedCdaz> {
+        reportError(subject, location.path.string() + ": " + reason);
+        if (why)
+            *why = reason;
         return std::nullopt;
-    }
+    };
+    std::error_code error;
+    if (fs::is_directory(location.path, error))
+        return fail("is a folder, not a CDAZ file");
     int32_t status = 0;
     const PlbCdazLoad load = PlbLoadCDAZ(location.folder.empty() ? nullptr : location.folder.c_str(),
                                          location.fileName.c_str(), &status);
@@ -66,19 +69,14 @@ std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::stri
         return LoadedCdaz{CdazPointer(load.record), load.status};
     switch (load.status) {
     case PLB_CDAZ_LOAD_MISSING:
-        reportError(subject, where + ": no such CDAZ file");
-        break;
+        return fail("no such CDAZ file");
     case PLB_CDAZ_LOAD_CANNOT_OPEN:
-        reportError(subject, where + ": cannot be opened");
-        break;
+        return fail("cannot be opened");
     case PLB_CDAZ_LOAD_BAD_VERSION:
-        reportError(subject, where + ": not a CDAZ file of a known format version");
-        break;
+        return fail("not a CDAZ file of a known format version");
     default:
-        reportError(subject, where + ": damaged CDAZ file (shorter than its header or its contents corrupt)");
-        break;
+        return fail("damaged CDAZ file (shorter than its header or its contents corrupt)");
     }
-    return std::nullopt;
 }
 
 namespace {

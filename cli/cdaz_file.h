@@ -42,8 +42,10 @@ struct LoadedCdaz
     uint32_t status = 0; // the load status bits
 };
 
-// Loads the file; on failure says why on stderr for `subject` and returns nothing.
-std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject);
+// Loads the file; on failure says why on stderr for `subject` (and in `why` when given) and
+// returns nothing.
+std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject,
+                                   std::string* why = nullptr);
 
 // What the library's calls tell of a record.
 struct CdazPluginView

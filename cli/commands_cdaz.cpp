@@ -215,11 +215,12 @@ int runCdazList(const CdazOptions& options)
         CdazLocation location;
         location.fileName = name;
         location.path = analyzeFolderPath() / name;
-        const auto loaded = loadCdaz(location, subject);
+        std::string why;
+        const auto loaded = loadCdaz(location, subject, &why);
         if (!loaded) {
             status = kExitFailure;
             if (options.json)
-                list.push_back({{"file", name}, {"error", "cannot be loaded"}});
+                list.push_back({{"file", name}, {"error", why}});
             continue;
         }
         const CdazContents contents = readCdazContents(loaded->record.get());

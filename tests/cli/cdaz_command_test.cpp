@@ -492,8 +492,15 @@ TEST_F(CdazCommandTest, DamagedFilesAreReportedAndLeftAlone)
     const json listed = parseJson(list);
     ASSERT_EQ(listed.size(), damaged.size() + 1) << listed;
     size_t goodEntries = 0;
-    for (const json& entry : listed)
+    for (const json& entry : listed) {
         goodEntries += entry.contains("title");
+        if (entry.at("file") == "version.cdaz") {
+            EXPECT_EQ(entry.at("error"), "not a CDAZ file of a known format version");
+        }
+        if (entry.at("file") == "corrupt.cdaz") {
+            EXPECT_NE(entry.at("error").get<std::string>().find("damaged"), std::string::npos);
+        }
+    }
     EXPECT_EQ(goodEntries, 1u) << listed;
 
     // A damaged file can still be deleted.
