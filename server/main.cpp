@@ -53,8 +53,10 @@ int main(int argc, char** argv)
     server.set_keep_alive_timeout(5);
     server.set_keep_alive_max_count(20);
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        std::fprintf(stderr, "%s %s %s %d %zu %zu\n", req.remote_addr.c_str(), req.method.c_str(),
-                     req.path.c_str(), res.status, req.body.size(), res.body.size());
+        // Address, method, path, status, announced request length, bytes answered.
+        const std::string length = req.get_header_value("Content-Length");
+        std::fprintf(stderr, "%s %s %s %d %s %zu\n", req.remote_addr.c_str(), req.method.c_str(),
+                     req.path.c_str(), res.status, length.empty() ? "-" : length.c_str(), res.body.size());
     });
     cdaz_exchange::installRoutes(server, store);
 

@@ -10,7 +10,10 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "exchange/exchange_client.h"
 #include "exchange/exchange_protocol.h"
@@ -165,6 +168,41 @@ TEST_F(ExchangeServer, UploadSearchAndDownloadRoundTrip)
     PlbUploadCDAZ(nullptr, nullptr, nullptr);
     EXPECT_EQ(PlbSearchCDAZ("NEVER.cdaz", records), 0);
     EXPECT_EQ(m_server.stop(), 0); // a clean stop on SIGTERM
+
+    // The uploads outlive the server: a new one on the same data folder finds them.
+    ServerProcess again(m_data.path());
+    ASSERT_TRUE(again.running());
+    ASSERT_EQ(PlbSetServer(again.address().c_str()), 1);
+    ASSERT_EQ(PlbSearchCDAZ(name, records), 2);
+    EXPECT_EQ(records[0].revision, 2);
+}
+
+TEST_F(ExchangeServer, UploadsAtTheSameTimeGetRevisionsOfTheirOwn)
+{
+    ASSERT_EQ(PlbSetServer(m_server.address().c_str()), 1);
+    const char* name = "SLUS_0003.cdaz";
+    constexpr uint32_t kUploads = 6;
+    std::vector<RecordPtr> records;
+    for (uint32_t i = 0; i < kUploads; ++i) {
+        records.push_back(makeRecord(name, i + 1));
+        ASSERT_EQ(
+            PlbSaveCDAZ(m_home.path().c_str(), ("up" + std::to_string(i)).c_str(), records.back().get()), 1);
+    }
+    std::vector<std::thread> threads;
+    for (uint32_t i = 0; i < kUploads; ++i)
+        threads.emplace_back([&, i] {
+            PlbUploadCDAZ(m_home.path().c_str(), ("up" + std::to_string(i)).c_str(), records[i].get());
+        });
+    for (std::thread& t : threads)
+        t.join();
+    CdazSearchRecord found[PLB_EXCHANGE_MAX_RECORDS];
+    ASSERT_EQ(PlbSearchCDAZ(name, found), int32_t(kUploads));
+    std::set<uint32_t> streamCounts;
+    for (uint32_t i = 0; i < kUploads; ++i) {
+        EXPECT_EQ(found[i].revision, kUploads - i);
+        streamCounts.insert(found[i].streamCount);
+    }
+    EXPECT_EQ(streamCounts.size(), size_t(kUploads)); // every upload is there once
 }
 
 class ServerRefusals : public ExchangeServer
