@@ -3,6 +3,9 @@
 // the uploads the server refuses (and stores nothing of), and a clean stop on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -295,6 +298,20 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     CdazSearchRecord records[PLB_EXCHANGE_MAX_RECORDS];
     ASSERT_EQ(PlbSearchCDAZ("SLUS_0002.cdaz", records), 1);
     EXPECT_EQ(records[0].revision, 1);
+    EXPECT_EQ(m_server.stop(SIGINT), 0); // a clean stop on SIGINT too
+}
+
+TEST(ServerProgram, RefusesToStartWithoutAUsableDataFolderOrPort)
+{
+    const std::string program = std::string(TAMRIN_OUT_DIR) + "/cdaz-exchange";
+    const auto run = [&](const std::string& arguments) {
+        const int status = std::system((program + " " + arguments + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_NE(run("--port 0 --data /dev/null/cannot"), 0);
+    EXPECT_NE(run("--port 70000 --data /tmp"), 0);
+    EXPECT_NE(run("--data /tmp"), 0);
+    EXPECT_NE(run("--port 0 --data /tmp --bind 999.1.1.1"), 0);
 }
 
 } // namespace

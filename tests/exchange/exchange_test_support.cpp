@@ -83,11 +83,11 @@ ServerProcess::ServerProcess(const fs::path& data)
         m_port = std::atoi(line.c_str() + prefix.size());
 }
 
-int ServerProcess::stop()
+int ServerProcess::stop(int signal)
 {
     if (m_pid <= 0)
         return -1;
-    ::kill(m_pid, SIGTERM);
+    ::kill(m_pid, signal);
     int status = 0;
     for (int i = 0; i < 200; ++i) {
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {

@@ -49,8 +49,8 @@ class ServerProcess
 
     bool running() const { return m_port > 0; }
     std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
-    // Sends SIGTERM and waits (at most 10 s); the exit status, or -1 when it had to be killed.
-    int stop();
+    // Sends `signal` and waits (at most 10 s); the exit status, or -1 when it had to be killed.
+    int stop(int signal = 15);
 
   private:
     pid_t m_pid = -1;
