@@ -84,7 +84,8 @@ PLB_API PlbBase64Result PlbEncodeBase64(const void* data, int32_t length, int32_
  * that differs decides, the greater value being newer: analysis version, plugin count, sum of the
  * plugin versions, effective streams, streams. Returns 1 when the local record is newer, 0 when the
  * server's is (also for a null local record), and `tie` when all are equal. A null server record
- * counts as older than any local record. */
+ * counts as older than any local record. A local record changed since its last normalisation is
+ * normalised first, so that its effective stream count is current. */
 PLB_API int32_t PlbCompareCDAZ(CdazRecord* local, const CdazSearchRecord* server, int32_t tie);
 
 #endif
