@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "commands.h"
-#include "disc_scan.h"
+#include "tamlib/sector_loop.h"
 
 namespace tamrin::cli {
+
+namespace scan = tamlib::scan;
 
 // The plugins of a scan: the named ones in the given order, or every installed plugin that
 // reads discs, in file name order. Nothing (after a message) when a named plugin is not

@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "../plugins/disc_builder.h"
-#include "disc_scan.h"
 #include "discport/discport.h"
 #include "long_disc.h"
+#include "tamlib/sector_loop.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace tamrin::scan;
+using namespace tamlib::scan;
 
 constexpr char kRaw[] = "ScanProbeRaw.psr";
 constexpr char kUser[] = "ScanProbeUser.psr";

@@ -62,6 +62,7 @@ PLB_API int32_t PlbInformation(void* window, uint32_t type, const char* format, 
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,76 @@ struct ChoiceRequest
     int32_t current = -1; // the item chosen so far; -1 none
 };
 
+// The adoption question of the disc analysis: a CDAZ of the disc exists (on the local disk, or
+// newer on the exchange server) and may be used instead of a new analysis.
+enum class AdoptAnswer : int32_t
+{
+    Adopt = 0,   // "This CDAZ is adopted": the record on view
+    Server = 1,  // "server is searched" (one record only)
+    Local = 2,   // "Local CDAZ is adopted" (two records: keep the local one)
+    Analyze = 3, // "Analysis is performed": a new analysis
+};
+
+struct AdoptRequest
+{
+    void* window = nullptr;
+    std::string caption; // "Adoption of CDAZ is checked"
+    std::string message;
+    // The record on view: the downloaded one when there is one, else the local one.
+    std::string title;
+    std::string state; // "Analysis is completed." or "Analysis is interrupted."
+    int32_t streams = 0;
+    int32_t validStreams = 0;
+    bool adoptable = false;
+    struct Plugin
+    {
+        std::string name;             // installed plugin's name, else the entry's file name
+        std::string analysisVersion;  // the entry's version, "%d.%02d"
+        std::string installedVersion; // "%d.%02d" or "---"
+        std::string status;           // "no plug-in", "Analysis is required again" or "OK"
+        bool files = false;           // the installed plugin handles files
+        bool disc = false;            // ... and discs
+    };
+    std::vector<Plugin> plugins;
+    bool twoRecords = false;   // Local replaces Server
+    bool serverEnabled = true; // Server may be chosen (not searched yet)
+    AdoptAnswer defaultAnswer = AdoptAnswer::Adopt;
+};
+
+// The plugin choice before a disc analysis: the rows in order, checked ones take part.
+struct PluginChoiceRequest
+{
+    void* window = nullptr;
+    std::string caption; // "Start of CD-ROM analysis"
+    struct Row
+    {
+        std::string name;
+        std::string file;
+        bool checked = true;
+    };
+    std::vector<Row> rows;
+};
+
+// The running analysis, as its dialog shows it.
+struct ProgressState
+{
+    uint64_t done = 0;
+    uint64_t total = 0;
+    std::string count;     // "%d/%d : %d%%"
+    std::string elapsed;   // "%d:%02d"
+    std::string remaining; // "After, about ..." or empty while there is no estimate
+};
+
+// The end of a disc analysis that found streams: the title and prefix may be edited.
+struct AnalysisDoneRequest
+{
+    void* window = nullptr;
+    std::string caption; // "The completion of CD-ROM analysis"
+    std::string message;
+    std::string title;  // at most 64 characters
+    std::string prefix; // at most 16 characters
+};
+
 class PLB_CXX_API UiPort
 {
   public:
@@ -97,6 +168,27 @@ class PLB_CXX_API UiPort
     virtual int32_t choose(const ChoiceRequest& request) = 0;
     // Shows a text in a dialog item; front ends without dialogs may ignore it.
     virtual void setItemText(void* dialog, int32_t item, const std::string& text) = 0;
+
+    // The disc analysis. A port that does not override these takes the default of each
+    // question. The progress calls and stopRequested come from the analysis' worker thread.
+    virtual AdoptAnswer adoptCdaz(const AdoptRequest& request) { return request.defaultAnswer; }
+    // Reorders and checks the rows in place; false cancels the analysis.
+    virtual bool choosePlugins(PluginChoiceRequest& request)
+    {
+        (void)request;
+        return true;
+    }
+    virtual void beginProgress(const std::string& caption, uint64_t total)
+    {
+        (void)caption;
+        (void)total;
+    }
+    virtual void updateProgress(const ProgressState& state) { (void)state; }
+    virtual void endProgress() {}
+    // Polled before every sector: true once the user asked the analysis to stop.
+    virtual bool stopRequested() { return false; }
+    // May change the title and prefix; the analysis keeps what it gets back.
+    virtual void analysisDone(AnalysisDoneRequest& request) { (void)request; }
 };
 
 // Installs the port the library talks through and returns the one it replaces (null: the
@@ -128,6 +220,15 @@ class PLB_CXX_API ConsolePort : public UiPort
         FILE* input = nullptr;  // null: stdin
         // Whether the input is a terminal a person answers; -1: asked of the input itself.
         int interactive = -1;
+        // The disc analysis: the adoption answer (-1: asked on a terminal, else the default),
+        // the plugins by file name in the order wanted (the others unchecked; empty: as
+        // offered), the title and prefix kept at the end (empty: the record's own), and a
+        // progress line on the output when it is a terminal.
+        int32_t presetAdopt = -1;
+        std::vector<std::string> presetPlugins;
+        std::string presetTitle;
+        std::string presetPrefix;
+        bool progressLine = true;
     };
 
     ConsolePort();
@@ -136,14 +237,22 @@ class PLB_CXX_API ConsolePort : public UiPort
     int32_t message(const MessageRequest& request) override;
     int32_t choose(const ChoiceRequest& request) override;
     void setItemText(void* dialog, int32_t item, const std::string& text) override;
+    AdoptAnswer adoptCdaz(const AdoptRequest& request) override;
+    bool choosePlugins(PluginChoiceRequest& request) override;
+    void beginProgress(const std::string& caption, uint64_t total) override;
+    void updateProgress(const ProgressState& state) override;
+    void endProgress() override;
+    void analysisDone(AnalysisDoneRequest& request) override;
 
   private:
     bool interactive() const;
+    bool progressShown() const;
     FILE* output() const;
     FILE* input() const;
     bool readLine(std::string& line) const;
 
     Options m_options;
+    bool m_progressOpen = false;
 };
 
 // For tests: records every request and answers from queues; an empty queue gives the default
@@ -160,12 +269,31 @@ class PLB_CXX_API ScriptedPort : public UiPort
 
     void queueAnswer(int32_t answer);
     void queueChoice(int32_t index);
+    void queueAdopt(AdoptAnswer answer);
+    // The next plugin choice: the files in this order, the others unchecked.
+    void queuePlugins(std::vector<std::string> files);
+    void queuePluginCancel();
+    // stopRequested answers false `calls` times, then true (the analysis asks after every
+    // sector it read).
+    void stopAfter(uint64_t calls);
+    void setAnalysisTexts(std::string title, std::string prefix);
 
     int32_t message(const MessageRequest& request) override;
     int32_t choose(const ChoiceRequest& request) override;
     void setItemText(void* dialog, int32_t item, const std::string& text) override;
+    AdoptAnswer adoptCdaz(const AdoptRequest& request) override;
+    bool choosePlugins(PluginChoiceRequest& request) override;
+    void beginProgress(const std::string& caption, uint64_t total) override;
+    void updateProgress(const ProgressState& state) override;
+    void endProgress() override;
+    bool stopRequested() override;
+    void analysisDone(AnalysisDoneRequest& request) override;
 
     std::vector<MessageRequest> messages() const;
+    std::vector<AdoptRequest> adoptRequests() const;
+    std::vector<PluginChoiceRequest> pluginChoices() const;
+    std::vector<ProgressState> progress() const;
+    std::vector<AnalysisDoneRequest> analysisDoneRequests() const;
     std::vector<ChoiceRequest> choices() const;
     std::vector<ItemText> itemTexts() const;
     void clear();
@@ -177,6 +305,15 @@ class PLB_CXX_API ScriptedPort : public UiPort
     std::vector<MessageRequest> m_messages;
     std::vector<ChoiceRequest> m_choiceRequests;
     std::vector<ItemText> m_itemTexts;
+    std::deque<AdoptAnswer> m_adopts;
+    std::deque<std::optional<std::vector<std::string>>> m_pluginAnswers;
+    std::vector<AdoptRequest> m_adoptRequests;
+    std::vector<PluginChoiceRequest> m_pluginChoices;
+    std::vector<ProgressState> m_progress;
+    std::vector<AnalysisDoneRequest> m_doneRequests;
+    uint64_t m_stopAfter = UINT64_MAX;
+    bool m_stop = false;
+    std::optional<std::pair<std::string, std::string>> m_texts;
 };
 
 // Installs a port for the lifetime of a scope.

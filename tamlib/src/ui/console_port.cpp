@@ -159,4 +159,100 @@ int32_t ConsolePort::choose(const ChoiceRequest& request)
 
 void ConsolePort::setItemText(void*, int32_t, const std::string&) {}
 
+AdoptAnswer ConsolePort::adoptCdaz(const AdoptRequest& request)
+{
+    FILE* out = output();
+    std::fprintf(out, "%s: %s\n  %s: %s, %d streams (%d valid)\n", request.caption.c_str(),
+                 request.message.c_str(), request.title.c_str(), request.state.c_str(), request.streams,
+                 request.validStreams);
+    for (const AdoptRequest::Plugin& plugin : request.plugins)
+        std::fprintf(out, "  %-24s %6s %6s  %s\n", plugin.name.c_str(), plugin.analysisVersion.c_str(),
+                     plugin.installedVersion.c_str(), plugin.status.c_str());
+    std::vector<AdoptAnswer> answers{AdoptAnswer::Adopt};
+    if (request.twoRecords)
+        answers.push_back(AdoptAnswer::Local);
+    else if (request.serverEnabled)
+        answers.push_back(AdoptAnswer::Server);
+    answers.push_back(AdoptAnswer::Analyze);
+    const auto offered = [&](int32_t value) {
+        return std::find(answers.begin(), answers.end(), AdoptAnswer(value)) != answers.end();
+    };
+    if (m_options.presetAdopt >= 0 && offered(m_options.presetAdopt))
+        return AdoptAnswer(m_options.presetAdopt);
+    static const char* const kNames[] = {"adopt this CDAZ", "search the server", "adopt the local CDAZ",
+                                         "analyse the disc"};
+    if (!interactive()) {
+        std::fprintf(out, "(%s)\n", kNames[int32_t(request.defaultAnswer)]);
+        return request.defaultAnswer;
+    }
+    for (;;) {
+        for (size_t i = 0; i < answers.size(); ++i)
+            std::fprintf(out, "%s%zu) %s%s", i ? "  " : "", i + 1, kNames[int32_t(answers[i])],
+                         answers[i] == request.defaultAnswer ? " *" : "");
+        std::fprintf(out, ": ");
+        std::fflush(out);
+        std::string line;
+        if (!readLine(line) || trimmed(line).empty())
+            return request.defaultAnswer;
+        const std::string text = trimmed(line);
+        char* end = nullptr;
+        const long number = std::strtol(text.c_str(), &end, 10);
+        if (end && *end == '\0' && number >= 1 && size_t(number) <= answers.size())
+            return answers[size_t(number) - 1];
+    }
+}
+
+bool ConsolePort::choosePlugins(PluginChoiceRequest& request)
+{
+    if (m_options.presetPlugins.empty())
+        return true;
+    std::vector<PluginChoiceRequest::Row> rows;
+    for (const std::string& file : m_options.presetPlugins)
+        for (const PluginChoiceRequest::Row& row : request.rows)
+            if (row.file == file)
+                rows.push_back({row.name, row.file, true});
+    for (const PluginChoiceRequest::Row& row : request.rows) {
+        const auto& wanted = m_options.presetPlugins;
+        if (std::find(wanted.begin(), wanted.end(), row.file) == wanted.end())
+            rows.push_back({row.name, row.file, false});
+    }
+    request.rows = std::move(rows);
+    return true;
+}
+
+bool ConsolePort::progressShown() const
+{
+    return m_options.progressLine && isatty(fileno(output()));
+}
+
+void ConsolePort::beginProgress(const std::string&, uint64_t)
+{
+    m_progressOpen = false;
+}
+
+void ConsolePort::updateProgress(const ProgressState& state)
+{
+    if (!progressShown())
+        return;
+    std::fprintf(output(), "\r%s  %s  %s\033[K", state.count.c_str(), state.elapsed.c_str(),
+                 state.remaining.c_str());
+    std::fflush(output());
+    m_progressOpen = true;
+}
+
+void ConsolePort::endProgress()
+{
+    if (m_progressOpen)
+        std::fprintf(output(), "\n");
+    m_progressOpen = false;
+}
+
+void ConsolePort::analysisDone(AnalysisDoneRequest& request)
+{
+    if (!m_options.presetTitle.empty())
+        request.title = m_options.presetTitle;
+    if (!m_options.presetPrefix.empty())
+        request.prefix = m_options.presetPrefix;
+}
+
 } // namespace tamlib

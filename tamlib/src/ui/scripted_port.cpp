@@ -1,6 +1,8 @@
 // The scripted port of the tests: records requests, replays queued answers.
 #include "tamlib/ui_port.h"
 
+#include <algorithm>
+
 namespace tamlib {
 
 void ScriptedPort::queueAnswer(int32_t answer)
@@ -69,6 +71,132 @@ void ScriptedPort::clear()
     m_messages.clear();
     m_choiceRequests.clear();
     m_itemTexts.clear();
+    m_adopts.clear();
+    m_pluginAnswers.clear();
+    m_adoptRequests.clear();
+    m_pluginChoices.clear();
+    m_progress.clear();
+    m_doneRequests.clear();
+    m_stopAfter = UINT64_MAX;
+    m_stop = false;
+    m_texts.reset();
+}
+
+void ScriptedPort::queueAdopt(AdoptAnswer answer)
+{
+    std::lock_guard lock(m_mutex);
+    m_adopts.push_back(answer);
+}
+
+void ScriptedPort::queuePlugins(std::vector<std::string> files)
+{
+    std::lock_guard lock(m_mutex);
+    m_pluginAnswers.emplace_back(std::move(files));
+}
+
+void ScriptedPort::queuePluginCancel()
+{
+    std::lock_guard lock(m_mutex);
+    m_pluginAnswers.emplace_back(std::nullopt);
+}
+
+void ScriptedPort::stopAfter(uint64_t calls)
+{
+    std::lock_guard lock(m_mutex);
+    m_stopAfter = calls;
+}
+
+void ScriptedPort::setAnalysisTexts(std::string title, std::string prefix)
+{
+    std::lock_guard lock(m_mutex);
+    m_texts.emplace(std::move(title), std::move(prefix));
+}
+
+AdoptAnswer ScriptedPort::adoptCdaz(const AdoptRequest& request)
+{
+    std::lock_guard lock(m_mutex);
+    m_adoptRequests.push_back(request);
+    if (m_adopts.empty())
+        return request.defaultAnswer;
+    const AdoptAnswer answer = m_adopts.front();
+    m_adopts.pop_front();
+    return answer;
+}
+
+bool ScriptedPort::choosePlugins(PluginChoiceRequest& request)
+{
+    std::lock_guard lock(m_mutex);
+    m_pluginChoices.push_back(request);
+    if (m_pluginAnswers.empty())
+        return true;
+    const std::optional<std::vector<std::string>> answer = m_pluginAnswers.front();
+    m_pluginAnswers.pop_front();
+    if (!answer)
+        return false;
+    std::vector<PluginChoiceRequest::Row> rows;
+    for (const std::string& file : *answer)
+        for (const PluginChoiceRequest::Row& row : request.rows)
+            if (row.file == file)
+                rows.push_back({row.name, row.file, true});
+    for (const PluginChoiceRequest::Row& row : request.rows)
+        if (std::find(answer->begin(), answer->end(), row.file) == answer->end())
+            rows.push_back({row.name, row.file, false});
+    request.rows = std::move(rows);
+    return true;
+}
+
+void ScriptedPort::beginProgress(const std::string&, uint64_t) {}
+
+void ScriptedPort::updateProgress(const ProgressState& state)
+{
+    std::lock_guard lock(m_mutex);
+    m_progress.push_back(state);
+}
+
+void ScriptedPort::endProgress() {}
+
+bool ScriptedPort::stopRequested()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_stopAfter == 0)
+        m_stop = true;
+    else if (m_stopAfter != UINT64_MAX)
+        --m_stopAfter;
+    return m_stop;
+}
+
+void ScriptedPort::analysisDone(AnalysisDoneRequest& request)
+{
+    std::lock_guard lock(m_mutex);
+    m_doneRequests.push_back(request);
+    if (m_texts) {
+        request.title = m_texts->first;
+        request.prefix = m_texts->second;
+    }
+}
+
+std::vector<AdoptRequest> ScriptedPort::adoptRequests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_adoptRequests;
+}
+
+std::vector<PluginChoiceRequest> ScriptedPort::pluginChoices() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_pluginChoices;
+}
+
+std::vector<ProgressState> ScriptedPort::progress() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_progress;
+}
+
+std::vector<AnalysisDoneRequest> ScriptedPort::analysisDoneRequests() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_doneRequests;
 }
 
 } // namespace tamlib

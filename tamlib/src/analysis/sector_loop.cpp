@@ -1,4 +1,4 @@
-#include "disc_scan.h"
+#include "tamlib/sector_loop.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
-namespace tamrin::scan {
+namespace tamlib::scan {
 
 namespace {
 
@@ -267,4 +267,4 @@ ScanResult scanDisc(int32_t drive, const std::vector<std::string>& pluginFiles,
     return scanner.run();
 }
 
-} // namespace tamrin::scan
+} // namespace tamlib::scan

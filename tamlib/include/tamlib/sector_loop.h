@@ -1,9 +1,15 @@
-// The disc scan: every sector of every data track of a disc offered to the chosen CD plugins
-// through the host's probing relay, and the streams they report. Plain C++ over libdiscport
-// and libstreamkit; what the user sees (progress, questions about unreadable sectors, stopping)
-// is left to the caller through callbacks and a stop flag.
-#ifndef TAMRIN_CLI_DISC_SCAN_H
-#define TAMRIN_CLI_DISC_SCAN_H
+// The sector loop of the disc analysis: every sector of every data track of a disc offered to
+// the chosen CD plugins through the host's probing relay, and the streams they report. Plain C++
+// over libdiscport and libstreamkit; what the user sees (progress, questions about unreadable
+// sectors, stopping) is left to the caller through callbacks and a stop flag. PlbAnalyzeCd
+// (tamlib/analysis.h) and the command-line scan both run it.
+//
+// Where it differs from a plain reading of the relay: the sector number a plugin gets is the
+// sector's address (LBA) on the disc; every data track ends with a call that passes a null
+// sector, stopped or not, so that the plugins close what they still follow; a plugin whose
+// begin call gives no context has nothing to look for on the disc and is closed at once.
+#ifndef TAMLIB_SECTOR_LOOP_H
+#define TAMLIB_SECTOR_LOOP_H
 
 #include <atomic>
 #include <cstdint>
@@ -14,7 +20,11 @@
 #include "discport/cd_types.h"
 #include "streamkit/psr.h"
 
-namespace tamrin::scan {
+#ifndef PLB_CXX_API
+#define PLB_CXX_API __attribute__((visibility("default")))
+#endif
+
+namespace tamlib::scan {
 
 // What to do about a sector that could not be read.
 enum class ReadErrorAnswer
@@ -72,12 +82,12 @@ struct ScanCallbacks
 // Scans the disc in `drive` with `pluginFiles` (plugin file names, in priority order).
 // `stop` is polled before every sector; setting it ends the scan after the current sector,
 // with the streams found so far.
-ScanResult scanDisc(int32_t drive, const std::vector<std::string>& pluginFiles,
-                    const ScanCallbacks& callbacks, const std::atomic<bool>& stop);
+PLB_CXX_API ScanResult scanDisc(int32_t drive, const std::vector<std::string>& pluginFiles,
+                                const ScanCallbacks& callbacks, const std::atomic<bool>& stop);
 
 // The most streams taken from one plugin; a plugin that claims more is cut short.
 constexpr int32_t kMaxStreamsPerPlugin = 100000;
 
-} // namespace tamrin::scan
+} // namespace tamlib::scan
 
 #endif

@@ -1,0 +1,52 @@
+/*
+ * libtamlib disc and file analysis.
+ *
+ * PlbAnalyzeCd turns the disc in the selected drive into a CDAZ record: it first looks for an
+ * analysis of the same disc in the "Analyze" folder (under its name with and without the volume
+ * identifier; the older name is renamed) and, as the analysis modes allow (PlbGetAnalyzeMode) and
+ * when the exchange server is set (PlbGetServer), on the server. Only when none is adopted are
+ * the sectors of the disc offered to the chosen CD plugins (tamlib/sector_loop.h) on a worker
+ * thread. Every question (adoption, plugin choice, unreadable sectors, upload) and the progress
+ * go through the user-interface port (tamlib/ui_port.h). The new record is saved in the folder.
+ */
+#ifndef TAMLIB_ANALYSIS_H
+#define TAMLIB_ANALYSIS_H
+
+#include "streamkit/psr.h"
+#include "tamlib/cdaz.h"
+#include "tamlib/plb.h"
+
+/* The record (the caller frees it with PlbFreeCDAZ), or null: cancelled, nothing found, or an
+ * error that has been reported. */
+PLB_API CdazRecord* PlbAnalyzeCd(void* window);
+
+/* 1 when an installed file plugin recognised the stream file `path`: its upper-case file name
+ * goes to `pluginName` (at least 17 bytes, may be null) and its description to `info` (may be
+ * null); 0 otherwise, after a warning. */
+PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, char* pluginName);
+
+#ifdef __cplusplus
+
+#ifndef PLB_CXX_API
+#define PLB_CXX_API __attribute__((visibility("default")))
+#endif
+
+namespace tamlib {
+
+// What a front end may change for one analysis without touching the stored settings.
+struct AnalysisOptions
+{
+    int32_t drive = -1;     // -1: the selected drive (PlbGetCdDrive)
+    int32_t localMode = -1; // -1: the stored analysis modes (PlbGetAnalyzeMode)
+    int32_t serverMode = -1;
+    int32_t uploadMode = -1;
+};
+
+// PlbAnalyzeCd with these options.
+PLB_CXX_API CdazRecord* analyzeCd(void* window, const AnalysisOptions& options);
+
+} // namespace tamlib
+
+#endif
+
+#endif

@@ -1,0 +1,484 @@
+// PlbAnalyzeCd and PlbAnalyzeFile: the lookup of an existing CDAZ (local folder, exchange
+// server), the adoption and upload decisions, and the new analysis of a disc through the sector
+// loop on a worker thread, with its progress and questions through the user-interface port.
+#include "tamlib/analysis.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/progress_text.h"
+#include "cdaz/cdaz_record.h"
+#include "discport/discport.h"
+#include "env/installed.h"
+#include "installed_plugins.h"
+#include "streamkit/lbr.h"
+#include "tamlib/environment.h"
+#include "tamlib/exchange.h"
+#include "tamlib/sector_loop.h"
+#include "tamlib/strings.h"
+#include "tamlib/ui_port.h"
+
+namespace tamlib {
+
+namespace {
+
+constexpr int32_t kTocEntries = 100;
+constexpr int32_t kNotSearched = -9;
+constexpr char kNoTitle[] = "No Title";
+constexpr char kDefaultPrefix[] = "STR";
+constexpr char kConsoleSystem[] = "PLAYSTATION";
+
+enum class Origin
+{
+    New = 0,
+    Local = 1,
+    Server = 2,
+};
+
+struct Lookup
+{
+    Origin origin = Origin::Local;
+    int32_t searchCount = kNotSearched;
+    CdazSearchRecord records[PLB_EXCHANGE_MAX_RECORDS] = {};
+};
+
+struct Disc
+{
+    void* window = nullptr;
+    int32_t drive = -1;
+    std::vector<CdTocEntry> tracks;
+    CdVolumeInfo volume{};
+    std::string name;  // the CDAZ name with the volume information
+    std::string title; // defaults of a new record
+    std::string prefix = kDefaultPrefix;
+    int32_t localMode = 0; // first, second and third analysis mode
+    int32_t serverMode = 0;
+    int32_t uploadMode = 0;
+};
+
+std::string fixedText(const char* text, size_t size)
+{
+    std::string value(text, strnlen(text, size));
+    while (!value.empty() && value.back() == ' ')
+        value.pop_back();
+    return value;
+}
+
+bool exchangeOn()
+{
+    return PlbGetServer(nullptr, 0) > 0;
+}
+
+std::string versionText(uint32_t version)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%02u", version / 100, version % 100);
+    return text;
+}
+
+CdazRecord* newRecord(const Disc& disc, Lookup& lookup)
+{
+    lookup.origin = Origin::New;
+    return PlbAllocCDAZ(disc.name.c_str(), disc.title.c_str(), disc.prefix.c_str(), &disc.volume, 0, 0);
+}
+
+// The adoption question for `view` (the downloaded record, or the local one).
+AdoptAnswer askAdoption(const Disc& disc, const char* message, const CdazRecord* view,
+                        const CdazRecord* local, const Lookup& lookup)
+{
+    AdoptRequest request;
+    request.window = disc.window;
+    request.caption = "Adoption of CDAZ is checked";
+    request.message = message;
+    request.title = view->title;
+    request.state = view->anaSector == -1 ? "Analysis is completed." : "Analysis is interrupted.";
+    request.streams = view->streamCount;
+    request.validStreams = view->validStreams;
+    request.adoptable = cdazAdoptable(view);
+    const std::vector<InstalledPlugin>& installed = installedPlugins();
+    for (uint16_t i = 0; i < view->pluginCount; ++i) {
+        const CdazPluginEntry& entry = view->plugins[i];
+        AdoptRequest::Plugin row;
+        const InstalledPlugin* plugin = cdazFindInstalled(installed, entry.fileName);
+        row.name = plugin ? plugin->name : fixedText(entry.fileName, sizeof entry.fileName);
+        row.analysisVersion = versionText(entry.version);
+        row.installedVersion = plugin ? versionText(plugin->version) : "---";
+        if (!plugin)
+            row.status = "no plug-in";
+        else if (entry.version < plugin->subVersion)
+            row.status = "Analysis is required again";
+        else
+            row.status = "OK";
+        row.files = plugin && (plugin->caps & CapFile);
+        row.disc = plugin && (plugin->caps & CapCd);
+        request.plugins.push_back(std::move(row));
+    }
+    request.twoRecords = view != local;
+    request.serverEnabled = !request.twoRecords && lookup.searchCount == kNotSearched && exchangeOn();
+    if (request.adoptable)
+        request.defaultAnswer = AdoptAnswer::Adopt;
+    else if (request.twoRecords)
+        request.defaultAnswer = cdazAdoptable(local) ? AdoptAnswer::Local : AdoptAnswer::Analyze;
+    else if (request.serverEnabled)
+        request.defaultAnswer = AdoptAnswer::Server;
+    else
+        request.defaultAnswer = AdoptAnswer::Analyze;
+    AdoptAnswer answer;
+    try {
+        answer = uiPort().adoptCdaz(request);
+    } catch (...) {
+        answer = request.defaultAnswer;
+    }
+    // An answer the dialog did not offer counts as its default.
+    if ((answer == AdoptAnswer::Local && !request.twoRecords) ||
+        (answer == AdoptAnswer::Server && (request.twoRecords || !request.serverEnabled)))
+        answer = request.defaultAnswer;
+    return answer;
+}
+
+void search(const Disc& disc, Lookup& lookup)
+{
+    lookup.searchCount = PlbSearchCDAZ(disc.name.c_str(), lookup.records);
+}
+
+// A local record was found and may be replaced by a newer one from the server.
+CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
+{
+    if (exchangeOn())
+        search(disc, lookup);
+    CdazRecord* downloaded = nullptr;
+    if (lookup.searchCount > 0 && PlbCompareCDAZ(local, &lookup.records[0], 1) == 0)
+        downloaded =
+            PlbDownloadCDAZ(lookup.records[0].revision, lookup.records[0].language, disc.name.c_str());
+    if (downloaded) {
+        switch (
+            askAdoption(disc, "The newest CDAZ file was found from the server.", downloaded, local, lookup)) {
+        case AdoptAnswer::Adopt:
+            PlbFreeCDAZ(local);
+            PlbSaveCDAZ(nullptr, downloaded->name, downloaded);
+            lookup.origin = Origin::Server;
+            return downloaded;
+        case AdoptAnswer::Analyze:
+            PlbFreeCDAZ(local);
+            PlbFreeCDAZ(downloaded);
+            return newRecord(disc, lookup);
+        default:
+            PlbFreeCDAZ(downloaded);
+            return local;
+        }
+    }
+    if (disc.localMode == 2)
+        return local;
+    const uint32_t type = PLB_MB_YESNO | (cdazAdoptable(local) ? 0u : uint32_t(PLB_MB_DEFBUTTON2));
+    if (PlbQuestion(disc.window, type,
+                    "The newest CDAZ file was not able to be found from a server.\n"
+                    "Is the CDAZ file found from the local disk used?") == PLB_IDYES)
+        return local;
+    PlbFreeCDAZ(local);
+    return newRecord(disc, lookup);
+}
+
+CdazRecord* lookupRecord(Disc& disc, Lookup& lookup, const std::string& secondName)
+{
+    lookup = Lookup{};
+    PlbCdazLoad load = PlbLoadCDAZ(nullptr, disc.name.c_str(), nullptr);
+    CdazRecord* local = load.record;
+    if (!local && !secondName.empty() && secondName != disc.name) {
+        load = PlbLoadCDAZ(nullptr, secondName.c_str(), nullptr);
+        local = load.record;
+        if (local) {
+            cdazCopyText(local->name, disc.name.c_str());
+            PlbDeleteCDAZ(nullptr, secondName.c_str());
+            PlbSaveCDAZ(nullptr, disc.name.c_str(), local);
+        }
+    }
+    if (!local) {
+        bool searching = disc.serverMode == 2;
+        if (disc.serverMode == 0 && exchangeOn())
+            searching = PlbQuestion(disc.window, PLB_MB_YESNO,
+                                    "An CDAZ file was not found.\nIs the CDAZ file in a server searched?") ==
+                        PLB_IDYES;
+        if (searching && exchangeOn()) {
+            search(disc, lookup);
+            if (lookup.searchCount > 0) {
+                CdazRecord* downloaded = PlbDownloadCDAZ(lookup.records[0].revision,
+                                                         lookup.records[0].language, disc.name.c_str());
+                if (downloaded) {
+                    PlbSaveCDAZ(nullptr, downloaded->name, downloaded);
+                    lookup.origin = Origin::Server;
+                    return downloaded;
+                }
+            }
+            PlbWarning(disc.window, PLB_MB_OK,
+                       "CDAZ was not able to be found from a server.\n"
+                       "Analysis processing of media is carried out.");
+        }
+        return newRecord(disc, lookup);
+    }
+    disc.title = local->title;
+    disc.prefix = local->prefix;
+    AdoptAnswer answer = AdoptAnswer::Server;
+    if (disc.localMode == 1 && cdazAdoptable(local))
+        answer = AdoptAnswer::Adopt;
+    else if (disc.localMode != 2)
+        answer = askAdoption(disc, "The CDAZ file was found from the local disk.", local, local, lookup);
+    switch (answer) {
+    case AdoptAnswer::Adopt:
+    case AdoptAnswer::Local:
+        return local;
+    case AdoptAnswer::Analyze:
+        PlbFreeCDAZ(local);
+        return newRecord(disc, lookup);
+    case AdoptAnswer::Server:
+        break;
+    }
+    return serverCheck(disc, lookup, local);
+}
+
+// The upload checks after an adopted local record and after a new analysis.
+void offerUpload(const Disc& disc, const Lookup& lookup, CdazRecord* record)
+{
+    if (disc.uploadMode == 1 ||
+        fixedText(disc.volume.systemId, sizeof disc.volume.systemId) != kConsoleSystem ||
+        record->anaSector != -1)
+        return;
+    if (lookup.searchCount < 0)
+        return;
+    if (lookup.searchCount > 0 && PlbCompareCDAZ(record, &lookup.records[0], 0) != 1)
+        return;
+    if (disc.uploadMode == 0 &&
+        PlbQuestion(disc.window, PLB_MB_YESNO, "Is this CDAZ file uploaded to a server?") != PLB_IDYES)
+        return;
+    PlbUploadCDAZ(nullptr, record->name, record);
+}
+
+struct Candidate
+{
+    const InstalledPlugin* plugin;
+    bool off;
+};
+
+// The worker: the sector loop over the chosen plugins, with progress and questions through the
+// port. Returns false when no plugin could take part.
+bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chosen, scan::ScanResult& result,
+               bool& userStopped)
+{
+    std::vector<std::string> files;
+    for (const InstalledPlugin* plugin : chosen)
+        files.push_back(pluginBindName(plugin->file));
+    uint64_t total = 0;
+    for (const CdTocEntry& entry : disc.tracks)
+        total += entry.length;
+
+    UiPort& port = uiPort();
+    std::atomic<bool> stop{false};
+    std::atomic<bool> stoppedByUser{false};
+    ProgressText progress(total);
+    scan::ScanCallbacks callbacks;
+    callbacks.progress = [&](uint64_t done, uint64_t all) {
+        ProgressState state;
+        if (progress.update(done, all, state))
+            port.updateProgress(state);
+        if (done < all && port.stopRequested()) {
+            stoppedByUser = true;
+            stop = true;
+        }
+    };
+    callbacks.readError = [&](uint32_t lba, uint32_t) {
+        const int32_t answer = PlbWarning(disc.window, PLB_MB_ABORTRETRYIGNORE,
+                                          "The error occurred by reading of the %uth sector.", lba);
+        if (answer == PLB_IDRETRY)
+            return scan::ReadErrorAnswer::Retry;
+        if (answer == PLB_IDIGNORE)
+            return scan::ReadErrorAnswer::Ignore;
+        return scan::ReadErrorAnswer::Abort;
+    };
+    port.beginProgress("Analyzing CD-ROM", total);
+    bool started = true;
+    try {
+        std::thread worker([&] { result = scan::scanDisc(disc.drive, files, callbacks, stop); });
+        worker.join();
+    } catch (...) {
+        started = false;
+    }
+    port.endProgress();
+    if (!started) {
+        PlbError(disc.window, PLB_MB_OK, "Failed in running of the stream data serching thread.");
+        return false;
+    }
+    userStopped = stoppedByUser;
+    const bool anyone =
+        std::any_of(result.plugins.begin(), result.plugins.end(), [](const scan::PluginScan& p) {
+            return p.outcome == scan::PluginOutcome::Scanned ||
+                   p.outcome == scan::PluginOutcome::WrongSectorSize ||
+                   p.outcome == scan::PluginOutcome::NoProbe;
+        });
+    if (!anyone) {
+        PlbError(disc.window, PLB_MB_OK, "There is no plug-in which can process CD-ROM.");
+        return false;
+    }
+    return true;
+}
+
+// The plugin choice and the analysis itself; false leaves the record without streams.
+bool analyse(const Disc& disc, CdazRecord* record)
+{
+    std::vector<Candidate> candidates;
+    for (const InstalledPlugin& plugin : installedPlugins())
+        if (plugin.caps & CapCd)
+            candidates.push_back({&plugin, plugin.noUse});
+    if (candidates.empty()) {
+        PlbError(disc.window, PLB_MB_OK, "There is no plug-in which can process CD-ROM.");
+        return false;
+    }
+    PluginChoiceRequest choice;
+    choice.window = disc.window;
+    choice.caption = "Start of CD-ROM analysis";
+    for (const Candidate& candidate : candidates)
+        choice.rows.push_back({candidate.plugin->name, candidate.plugin->file, !candidate.off});
+    bool go = true;
+    try {
+        go = uiPort().choosePlugins(choice);
+    } catch (...) {
+        go = false;
+    }
+    if (!go)
+        return false;
+    std::vector<const InstalledPlugin*> chosen;
+    for (const PluginChoiceRequest::Row& row : choice.rows) {
+        if (!row.checked)
+            continue;
+        for (const Candidate& candidate : candidates)
+            if (candidate.plugin->file == row.file &&
+                std::find(chosen.begin(), chosen.end(), candidate.plugin) == chosen.end())
+                chosen.push_back(candidate.plugin);
+    }
+
+    scan::ScanResult result;
+    bool userStopped = false;
+    if (!runWorker(disc, chosen, result, userStopped))
+        return false;
+    for (size_t i = 0; i < result.plugins.size() && i < chosen.size(); ++i)
+        for (const StrInfo& info : result.plugins[i].streams)
+            PlbSetStreamCDAZ(record, nullptr, &info, chosen[i]->file.c_str(), chosen[i]->version, nullptr,
+                             nullptr);
+    PlbSetCDAZAnaSector(record, int32_t(result.stopPoint));
+
+    if (record->streamCount <= 0) {
+        if (!userStopped)
+            PlbWarning(disc.window, PLB_MB_OK, "Stream data has not been found from this CD-ROM.");
+        return false;
+    }
+    AnalysisDoneRequest done;
+    done.window = disc.window;
+    done.caption = "The completion of CD-ROM analysis";
+    char message[256];
+    std::snprintf(message, sizeof message,
+                  "%d stream was found.\nFor this CD-ROM data, you can specify CD-ROM title and a prefix "
+                  "stream title.",
+                  record->streamCount);
+    done.message = message;
+    done.title = record->title;
+    done.prefix = record->prefix;
+    try {
+        uiPort().analysisDone(done);
+    } catch (...) {
+    }
+    PlbSetCDAZInfo(record, done.title.substr(0, PLB_CDAZ_TITLE_BYTES - 1).c_str(),
+                   done.prefix.substr(0, PLB_CDAZ_PREFIX_BYTES - 1).c_str(), 0, 0);
+    return true;
+}
+
+} // namespace
+
+CdazRecord* analyzeCd(void* window, const AnalysisOptions& options)
+{
+    Disc disc;
+    disc.window = window;
+    disc.drive = options.drive >= 0 ? options.drive : PlbGetCdDrive(nullptr, nullptr, nullptr);
+    CdTocEntry entries[kTocEntries] = {};
+    int32_t count = 0;
+    while ((count = CdReadToc(disc.drive, kTocEntries, entries)) <= 0) {
+        // Cancel is the default: a port without a person to answer does not retry for ever.
+        if (PlbError(window, PLB_MB_RETRYCANCEL | PLB_MB_DEFBUTTON2,
+                     "Unable to read TOC from CD-ROM.\nThe drive may not be ready.") != PLB_IDRETRY)
+            return nullptr;
+    }
+    disc.tracks.assign(entries, entries + std::min(count, kTocEntries));
+    CdGetVolumeInfo(disc.drive, &disc.volume);
+    PlbGetAnalyzeMode(&disc.localMode, &disc.serverMode, &disc.uploadMode);
+    const auto mode = [](int32_t wanted, int32_t stored) {
+        return wanted >= 0 && wanted <= 2 ? wanted : stored;
+    };
+    disc.localMode = mode(options.localMode, disc.localMode);
+    disc.serverMode = mode(options.serverMode, disc.serverMode);
+    disc.uploadMode = mode(options.uploadMode, disc.uploadMode);
+
+    const std::string volumeId = fixedText(disc.volume.volumeId, sizeof disc.volume.volumeId);
+    disc.title = volumeId.empty() ? kNoTitle : volumeId;
+    char name[PLB_CDAZ_NAME_BYTES] = {};
+    PlbMakeCDAZName(int32_t(disc.tracks.size()), disc.tracks.data(), &disc.volume, name);
+    disc.name = name;
+    char second[PLB_CDAZ_NAME_BYTES] = {};
+    PlbMakeCDAZName(int32_t(disc.tracks.size()), disc.tracks.data(), nullptr, second);
+
+    Lookup lookup;
+    CdazRecord* record = lookupRecord(disc, lookup, second);
+    if (!record) {
+        PlbError(window, PLB_MB_OK, "No enough memory.");
+        return nullptr;
+    }
+    if (lookup.origin == Origin::Local)
+        offerUpload(disc, lookup, record);
+    if (lookup.origin != Origin::New)
+        return record;
+
+    if (!analyse(disc, record)) {
+        PlbFreeCDAZ(record);
+        return nullptr;
+    }
+    PlbSaveCDAZ(nullptr, record->name, record);
+    offerUpload(disc, lookup, record);
+    return record;
+}
+
+} // namespace tamlib
+
+using namespace tamlib;
+
+PLB_API CdazRecord* PlbAnalyzeCd(void* window)
+{
+    return analyzeCd(window, AnalysisOptions{});
+}
+
+PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, char* pluginName)
+{
+    if (path && *path) {
+        for (const InstalledPlugin& plugin : installedPlugins()) {
+            if (!(plugin.caps & CapFile) || plugin.noUse)
+                continue;
+            PluginBinding* binding = LbrOpenPSR(pluginBindName(plugin.file).c_str());
+            if (!binding)
+                continue;
+            StrInfo found{};
+            bool described = false;
+            if (LbrIsSupportFile(binding, path) > 0)
+                described = LbrGetStrFileInfo(binding, path, &found) > 0;
+            LbrClosePSR(binding);
+            if (described && (found.kind & 0x0F)) {
+                if (info)
+                    *info = found;
+                if (pluginName)
+                    cdazCopyText(pluginName, PLB_CDAZ_PLUGIN_FILE_BYTES, plugin.file.c_str());
+                return 1;
+            }
+        }
+    }
+    PlbWarning(window, PLB_MB_OK, "Plug-in which can process a file'%s' was undetectable.", path ? path : "");
+    return 0;
+}
