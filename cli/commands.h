@@ -145,7 +145,28 @@ struct CdazOptions
     std::optional<std::string> pluginOrder; // comma-separated plugin file names or numbers
 };
 
+// analyze: the library's whole disc analysis; identify: its file analysis.
+struct AnalyzeOptions
+{
+    std::string drive;
+    std::string adopt;                  // "", "local", "server" or "analyze"
+    std::optional<std::string> plugins; // comma-separated plugin file names, in the order wanted
+    std::string upload;                 // "", "yes" or "no"
+    std::optional<std::string> title, prefix;
+    bool json = false;
+    bool noProgress = false;
+};
+
+struct IdentifyOptions
+{
+    std::vector<std::string> files;
+    bool json = false;
+};
+
 int runPlugins(const PluginsOptions& options);
+std::optional<std::string> analyzeUsageProblem(const AnalyzeOptions& options);
+int runAnalyze(const AnalyzeOptions& options);
+int runIdentify(const IdentifyOptions& options);
 int runSettings(const SettingsOptions& options);
 int runCdazList(const CdazOptions& options);
 int runCdazShow(const CdazOptions& options);

@@ -61,6 +61,33 @@ LibraryCommands::LibraryCommands(CLI::App& app)
 
     m_delete = cdaz->add_subcommand("delete", "Delete a CDAZ file.");
     m_delete->add_option("file", o.file, fileHelp)->required();
+
+    AnalyzeOptions& a = m_analyzeOptions;
+    m_analyze = app.add_subcommand(
+        "analyze",
+        "Analyse a disc as the player does: adopt its stored or shared CDAZ, or offer every sector to "
+        "the CD plugins, save the CDAZ and list its streams.");
+    m_analyze->add_option("drive", a.drive, "A drive index or a disc image (CUE sheet, ISO or raw image).")
+        ->required();
+    m_analyze->add_option(
+        "--adopt", a.adopt,
+        "Answer the adoption question: local (the CDAZ found), server (look for a newer one "
+        "on the exchange server), analyze (analyse the disc again).");
+    m_analyze->add_option("--plugins", a.plugins,
+                          "Plugin file names, comma-separated, in the order they take part; the others do "
+                          "not.");
+    m_analyze->add_option("--upload", a.upload,
+                          "yes: send a complete new analysis to the server; no: never.");
+    m_analyze->add_option("--title", a.title, "The disc title stored (at most 64 bytes).");
+    m_analyze->add_option("--prefix", a.prefix,
+                          "The prefix of the default stream titles (at most 16 bytes).");
+    m_analyze->add_flag("--json", a.json, "Write JSON instead of text (every stream of the CDAZ).");
+    m_analyze->add_flag("--no-progress", a.noProgress, "No progress line on a terminal.");
+
+    m_identify = app.add_subcommand("identify", "Find the installed plugin that takes each stream file, as "
+                                                "the player does, and show its description.");
+    m_identify->add_option("files", m_identifyOptions.files, "Stream files.")->required();
+    m_identify->add_flag("--json", m_identifyOptions.json, "Write JSON instead of text.");
 }
 
 std::optional<int> LibraryCommands::run() const
@@ -82,6 +109,15 @@ std::optional<int> LibraryCommands::run() const
         return runCdazCopy(m_cdazOptions);
     if (*m_delete)
         return runCdazDelete(m_cdazOptions);
+    if (*m_analyze) {
+        if (const auto problem = analyzeUsageProblem(m_analyzeOptions)) {
+            reportError("analyze", *problem);
+            return kExitUsage;
+        }
+        return runAnalyze(m_analyzeOptions);
+    }
+    if (*m_identify)
+        return runIdentify(m_identifyOptions);
     return std::nullopt;
 }
 

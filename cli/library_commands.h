@@ -16,7 +16,7 @@ namespace tamrin::cli {
 class LibraryCommands
 {
   public:
-    // Adds settings and cdaz (with list, show, edit, copy, delete) to `app`.
+    // Adds settings, cdaz (with list, show, edit, copy, delete), analyze and identify to `app`.
     explicit LibraryCommands(CLI::App& app);
 
     // The exit status of the chosen command, or nothing when none of these was chosen.
@@ -25,6 +25,10 @@ class LibraryCommands
   private:
     SettingsOptions m_settingsOptions;
     CdazOptions m_cdazOptions;
+    AnalyzeOptions m_analyzeOptions;
+    IdentifyOptions m_identifyOptions;
+    CLI::App* m_analyze = nullptr;
+    CLI::App* m_identify = nullptr;
     CLI::App* m_settings = nullptr;
     CLI::App* m_list = nullptr;
     CLI::App* m_show = nullptr;

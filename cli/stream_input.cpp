@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "input_file.h"
+#include "library_session.h"
 #include "scan_run.h"
+#include "stored_analysis.h"
 
 namespace tamrin::cli {
 
@@ -42,10 +44,24 @@ bool checkPlugin(const std::string& plugin, uint32_t capability)
     return true;
 }
 
+// "IMAGE#N" or "DRIVE#N": the N-th listed stream of the disc's stored analysis. A file of that
+// very name is taken as a file.
+bool storedStreamArgument(const std::string& argument, std::string& disc, uint32_t& number)
+{
+    std::error_code ignored;
+    if (std::filesystem::exists(argument, ignored) || !splitStreamSuffix(argument, disc, number))
+        return false;
+    return looksLikeDriveIndex(disc) || std::filesystem::exists(disc, ignored);
+}
+
 } // namespace
 
 bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice)
 {
+    std::string disc;
+    uint32_t number = 0;
+    if (storedStreamArgument(argument, disc, number))
+        return true;
     if (choice.hasStart || choice.stream != 0 || endsWithCue(argument))
         return true;
     std::error_code ignored;
@@ -55,6 +71,15 @@ bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice)
 std::optional<std::string> streamChoiceProblem(const std::string& argument, const std::string& plugin,
                                                const DiscStreamChoice& choice)
 {
+    std::string disc;
+    uint32_t number = 0;
+    if (storedStreamArgument(argument, disc, number)) {
+        if (choice.stream != 0 || choice.hasStart || choice.sectors != 0 || !plugin.empty())
+            return argument +
+                   " names a stream of the stored analysis; leave out --plugin, --start, --sectors "
+                   "and --stream";
+        return std::nullopt;
+    }
     if (choice.stream != 0 && (choice.hasStart || choice.sectors != 0 || !plugin.empty()))
         return "--stream takes the plugin and the area from the scan; leave out --plugin, --start and "
                "--sectors";
@@ -78,6 +103,15 @@ bool StreamInput::accept(const StreamRequest& request)
     if (!m_disc)
         return acceptFile(request);
     std::string error;
+    std::string disc;
+    uint32_t number = 0;
+    if (storedStreamArgument(request.argument, disc, number)) {
+        if (!m_source.open(disc, error)) {
+            reportError(disc, error);
+            return false;
+        }
+        return acceptStored(request.argument, number);
+    }
     if (!m_source.open(request.argument, error)) {
         reportError(request.argument, error);
         return false;
@@ -162,6 +196,46 @@ bool StreamInput::acceptListed(const StreamRequest& request)
     m_accepted.plugin = chosen.pluginFile;
     m_accepted.info = chosen.info;
     m_subject = request.argument + " stream " + std::to_string(number);
+    return true;
+}
+
+bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
+{
+    if (!libraryReady(argument.c_str()))
+        return false;
+    std::string error;
+    const RecordPtr record = loadStoredAnalysis(m_source.drive(), error);
+    if (!record) {
+        reportError(argument, error);
+        return false;
+    }
+    const std::vector<StoredStream> streams = storedStreams(record.get());
+    const auto chosen = std::find_if(streams.begin(), streams.end(),
+                                     [&](const StoredStream& s) { return s.number == number; });
+    if (chosen == streams.end()) {
+        const auto listed =
+            std::count_if(streams.begin(), streams.end(), [](const StoredStream& s) { return s.number; });
+        reportError(argument, "the stored analysis lists " + std::to_string(listed) +
+                                  (listed == 1 ? " stream" : " streams") + "; there is no stream " +
+                                  std::to_string(number));
+        return false;
+    }
+    // The CDAZ keeps the plugin's upper-case name; the file on disk may be spelt otherwise.
+    std::string plugin = chosen->pluginFile;
+    if (const auto files = installedPluginFiles()) {
+        for (const std::string& file : *files) {
+            std::string upper = file;
+            for (char& c : upper)
+                c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+            if (upper == chosen->pluginFile)
+                plugin = file;
+        }
+    }
+    if (!checkPlugin(plugin, CapCd))
+        return false;
+    m_accepted.plugin = plugin;
+    m_accepted.info = chosen->info;
+    m_subject = argument;
     return true;
 }
 

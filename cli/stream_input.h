@@ -22,7 +22,8 @@ struct StreamCloser
 using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 
 // True when the argument names a disc rather than a file: a CUE sheet (".cue" in any case), a
-// drive index that names no file, or any argument given with --start or --stream.
+// drive index that names no file, "IMAGE#N" or "DRIVE#N" (the N-th listed stream of the disc's
+// stored analysis, see analyze), or any argument given with --start or --stream.
 bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice);
 
 struct StreamRequest
@@ -54,6 +55,7 @@ class StreamInput
     bool acceptFile(const StreamRequest& request);
     bool acceptArea(const StreamRequest& request);
     bool acceptListed(const StreamRequest& request);
+    bool acceptStored(const std::string& argument, uint32_t number);
 
     std::string m_subject;
     bool m_disc = false;
