@@ -471,6 +471,67 @@ TEST_F(LocalLookup, RecordUnderTheSecondNameIsRenamed)
     EXPECT_TRUE(m_env.port().pluginChoices().empty());
 }
 
+TEST_F(AnalyzeCd, RecordThatCannotBeAdoptedIsShownWithItsPluginsEvenInMode1)
+{
+    mount(movieDisc("PLAYSTATION", "STALE"));
+    CdTocEntry tracks[100] = {};
+    const int32_t count = CdReadToc(m_disc->drive(), 100, tracks);
+    ASSERT_GT(count, 0);
+    CdVolumeInfo volume{};
+    CdGetVolumeInfo(m_disc->drive(), &volume);
+    char name[PLB_CDAZ_NAME_BYTES] = {};
+    PlbMakeCDAZName(count, tracks, &volume, name);
+    // An interrupted analysis by an old movie plugin and a plugin that is not installed.
+    RecordPtr stale = own(PlbAllocCDAZ(name, "Stale title", "ST", &volume, 0, 0));
+    ASSERT_NE(stale, nullptr);
+    StrInfo info{};
+    info.kind = StrVideo;
+    info.startSector = 25;
+    info.sectorCount = 10;
+    ASSERT_EQ(PlbSetStreamCDAZ(stale.get(), nullptr, &info, "DISCMOVIE.PSR", 0, nullptr, nullptr), 1);
+    info.startSector = 100;
+    ASSERT_EQ(PlbSetStreamCDAZ(stale.get(), nullptr, &info, "GONE.PSR", 321, nullptr, nullptr), 1);
+    PlbSetCDAZAnaSector(stale.get(), 50);
+    ASSERT_EQ(PlbSaveCDAZ(nullptr, name, stale.get()), 1);
+
+    PlbSetAnalyzeMode(1, 1, 1);
+    m_env.port().queueAdopt(tamlib::AdoptAnswer::Analyze);
+    RecordPtr record = own(PlbAnalyzeCd(nullptr));
+    ASSERT_NE(record, nullptr);
+    const auto requests = m_env.port().adoptRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    const tamlib::AdoptRequest& shown = requests[0];
+    EXPECT_FALSE(shown.adoptable);
+    EXPECT_EQ(shown.defaultAnswer, tamlib::AdoptAnswer::Analyze) << "no server to search";
+    EXPECT_EQ(shown.title, "Stale title");
+    EXPECT_EQ(shown.state, "Analysis is interrupted.");
+    EXPECT_EQ(shown.streams, 2);
+    ASSERT_EQ(shown.plugins.size(), 2u);
+    const tamlib::InstalledPlugin* movie = nullptr;
+    for (const tamlib::InstalledPlugin& plugin : tamlib::installedPlugins())
+        if (plugin.file == "DISCMOVIE.PSR")
+            movie = &plugin;
+    ASSERT_NE(movie, nullptr);
+    EXPECT_EQ(shown.plugins[0].name, movie->name);
+    EXPECT_EQ(shown.plugins[0].analysisVersion, "0.00");
+    EXPECT_EQ(shown.plugins[0].installedVersion, std::to_string(movie->version / 100) + "." +
+                                                     (movie->version % 100 < 10 ? "0" : "") +
+                                                     std::to_string(movie->version % 100));
+    EXPECT_EQ(shown.plugins[0].status, movie->subVersion > 0 ? "Analysis is required again" : "OK");
+    EXPECT_TRUE(shown.plugins[0].disc);
+    EXPECT_EQ(shown.plugins[1].name, "GONE.PSR");
+    EXPECT_EQ(shown.plugins[1].analysisVersion, "3.21");
+    EXPECT_EQ(shown.plugins[1].installedVersion, "---");
+    EXPECT_EQ(shown.plugins[1].status, "no plug-in");
+
+    // The new analysis starts from the old record's title and prefix.
+    const auto done = m_env.port().analysisDoneRequests();
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].title, "Stale title");
+    EXPECT_EQ(done[0].prefix, "ST");
+    EXPECT_GT(recordStreams(record.get()).size(), 2u);
+}
+
 TEST(ProgressTexts, CountElapsedAndRemainingTime)
 {
     EXPECT_EQ(tamlib::countText(5, 10), "5/10 : 50%");
