@@ -159,6 +159,9 @@ struct Candidate
     uint16_t type = 0;
     uint16_t fewestFrameSectors = 0xFFFF;
     uint16_t mostFrameSectors = 0;
+    // The stream's own sound ended with the end-of-file bit: sound of the same key that comes
+    // after it belongs to another file, not to this movie.
+    bool soundEnded = false;
 
     bool hasAudio() const { return audioCount != 0; }
 };
@@ -292,8 +295,8 @@ void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 
     if (!start) {
         const uint32_t key = soundKey(sector);
-        if (kind == SectorClass::Sound && probe.candidates.back().hasAudio() &&
-            key != probe.candidates.back().audioKey)
+        const Candidate& cur = probe.candidates.back();
+        if (kind == SectorClass::Sound && cur.hasAudio() && (key != cur.audioKey || cur.soundEnded))
             kind = SectorClass::Foreign;
         switch (kind) {
         case SectorClass::Foreign:
@@ -307,8 +310,11 @@ void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
             break;
         }
     }
-    if (probe.active && (submodeOf(sector) & kSubmodeEndOfFile))
+    if (probe.active && (submodeOf(sector) & kSubmodeEndOfFile)) {
+        if (kind == SectorClass::Sound)
+            probe.candidates.back().soundEnded = true;
         endStream(probe);
+    }
 }
 
 void describeCandidate(const Candidate& c, StrInfo* info)

@@ -364,6 +364,23 @@ TEST_F(Discmovie, AnEndOfFileSectorEndsAMovieBeforeSoundOfTheSameChannel)
     EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv4) + 55u * 2304u);
 }
 
+TEST_F(Discmovie, SoundAfterTheMoviesLastSoundSectorIsNotTheMovies)
+{
+    // A movie whose sound ends with the end-of-file bit (and a last movie sector after it), then
+    // at once an XA file on the same channel with the same coding: the file is not the movie's.
+    DiscBuilder b;
+    const uint32_t first = b.add(m_mv1);
+    const std::vector<Sector> xa = loadXa("xa1_37800_stereo.xa");
+    ASSERT_FALSE(xa.empty());
+    b.add(xa);
+    const std::vector<StrInfo> found = MountedImage(b).probe();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].startSector, first + 1);
+    EXPECT_EQ(found[0].sectorCount, 449u);
+    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv1) + 56u * 2304u);
+    EXPECT_EQ(found[0].durationMs, 3000u);
+}
+
 TEST_F(Discmovie, SoundOfAnotherChannelInsideAMovieIsNotCounted)
 {
     DiscBuilder plain;
