@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "exchange/exchange_protocol.h"
+#include "file_replace.h"
 
 namespace cdaz_exchange {
 
@@ -27,27 +28,7 @@ constexpr size_t kMaxLineBytes = 4096;
 // Writes `bytes` as `path` through a temporary file renamed over it.
 bool writeFile(const fs::path& path, std::string_view bytes)
 {
-    std::string hidden = ".";
-    hidden.append(path.filename().string()).append(".XXXXXX");
-    std::string temporary = (path.parent_path() / hidden).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0644) == 0;
-    for (size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += size_t(n);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+    return tamlib::replaceFile(path, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
 }
 
 std::optional<std::string> readFile(const fs::path& path, size_t limit)

@@ -13,6 +13,7 @@
 
 #include "cdaz/cdaz_format.h"
 #include "cdaz/cdaz_store.h"
+#include "file_replace.h"
 
 namespace tamlib {
 
@@ -43,20 +44,6 @@ class FileDescriptor
   private:
     int m_fd;
 };
-
-bool writeAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        data += wrote;
-        size -= size_t(wrote);
-    }
-    return true;
-}
 
 // Reads the whole file; the status of the failure otherwise.
 uint32_t readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes)
@@ -91,25 +78,7 @@ uint32_t readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& 
 
 bool cdazReplaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes)
 {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::string temporary = folder.string();
-    temporary.append("/.").append(path.filename().string()).append(".XXXXXX");
-    FileDescriptor file(::mkstemp(temporary.data()));
-    if (file.get() < 0)
-        return false;
-    const bool written = ::fchmod(file.get(), 0644) == 0 &&
-                         writeAll(file.get(), bytes.data(), bytes.size()) && ::fsync(file.get()) == 0 &&
-                         file.close() && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() >= 0)
-        ::fsync(directory.get());
-    return true;
+    return replaceFile(path, bytes);
 }
 
 CdazRecord* cdazLoadFile(const std::filesystem::path& path, std::span<const InstalledPlugin> installed,

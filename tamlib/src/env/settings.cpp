@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "env/folders.h"
+#include "file_replace.h"
 #include "tamlib/strings.h"
 
 namespace tamlib {
@@ -217,32 +218,9 @@ std::optional<Settings> readSettingsFile(const fs::path& path)
 bool writeFileAtomically(const fs::path& path, std::string_view text)
 {
     std::error_code error;
-    const fs::path folder = path.parent_path();
-    if (!folder.empty())
-        fs::create_directories(folder, error);
-    std::string name = path.filename().string();
-    name.insert(name.begin(), '.');
-    name.append(".XXXXXX");
-    std::string temporary = (folder / name).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += size_t(n);
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok)
-        ok = ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+    if (!path.parent_path().empty())
+        fs::create_directories(path.parent_path(), error);
+    return replaceFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
 } // namespace tamlib

@@ -1,5 +1,6 @@
 // Search, download and upload against the exchange server.
 #include "exchange/exchange_client.h"
+#include "file_replace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,20 +42,6 @@ std::filesystem::path temporaryFolder()
 {
     const char* folder = std::getenv("TMPDIR");
     return folder && *folder ? std::filesystem::path(folder) : std::filesystem::path("/tmp");
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        data += wrote;
-        size -= size_t(wrote);
-    }
-    return true;
 }
 
 // The temporary file of one download: made when the first bytes of a 200 answer arrive, removed
