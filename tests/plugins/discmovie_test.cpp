@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "disc_builder.h"
+#include "disc_probe.h"
 #include "discport/discport.h"
 #include "sectorkit/rate_guess.h"
 #include "streamkit/lbr.h"
@@ -150,44 +151,8 @@ class MountedImage
     PluginBinding* binding() const { return m_binding; }
     const Image& image() const { return *m_image; }
 
-    // Offers every sector of every data track to the probe (sector number = its address), closes
-    // the probe with the null sector and collects the results.
-    std::vector<StrInfo> probe() const
-    {
-        std::vector<StrInfo> found;
-        CdTocEntry toc[100] = {};
-        const int32_t tracks = CdReadToc(m_drive, 100, toc);
-        void* context = LbrIsSupportCDBegin(m_binding, tracks, toc);
-        if (!context)
-            return found;
-        for (int32_t t = 0; t < tracks; ++t) {
-            const CdTocEntry& track = toc[t];
-            if (!(track.control & CD_TOC_DATA_TRACK))
-                continue;
-            CdReadHandle* reader = CdReadOpen(m_drive, &track, track.start, track.length, -1);
-            EXPECT_NE(reader, nullptr);
-            if (!reader)
-                continue;
-            for (uint32_t i = 0; i < track.length; ++i) {
-                const uint8_t* sector = CdReadSector(reader, nullptr);
-                EXPECT_NE(sector, nullptr) << "sector " << track.start + i;
-                if (!sector)
-                    continue;
-                EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, track, track.start + i, sector), 1);
-                CdUnlockReadBuffer(reader, sector);
-            }
-            CdReadClose(reader);
-            EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, track, 0, nullptr), 0);
-        }
-        const int32_t count = LbrIsSupportCDResult(m_binding, context, 0, nullptr);
-        for (int32_t i = 0; i < count; ++i) {
-            StrInfo info{};
-            EXPECT_EQ(LbrIsSupportCDResult(m_binding, context, i, &info), count);
-            found.push_back(info);
-        }
-        LbrIsSupportCDEnd(m_binding, context);
-        return found;
-    }
+    // The streams the plugin finds on the image, fed as the analysis feeds them.
+    std::vector<StrInfo> probe() const { return discprobe::probeDisc(m_binding, m_drive); }
 
     StreamState* open(StrInfo info, uint32_t mode = LBR_WANT_VIDEO | LBR_WANT_AUDIO) const
     {

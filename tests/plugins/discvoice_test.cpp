@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "disc_builder.h"
+#include "disc_probe.h"
 #include "discport/discport.h"
 #include "sectorkit/xa_sound.h"
 #include "streamkit/lbr.h"
@@ -217,39 +218,10 @@ class Discvoice : public testing::Test
         return image;
     }
 
-    // The streams found on the mounted disc, fed as the analysis feeds them: every sector of each
-    // data track, whole, numbered from the track's start, then one call with a null sector.
+    // The streams found on the mounted disc, fed as the analysis feeds them.
     std::vector<StrInfo> scanDisc(bool finalCall = true)
     {
-        CdTocEntry toc[100] = {};
-        const int32_t tracks = CdReadToc(m_drive, 100, toc);
-        EXPECT_GT(tracks, 0);
-        void* context = LbrIsSupportCDBegin(m_binding, tracks, toc);
-        EXPECT_NE(context, nullptr);
-        if (!context)
-            return {};
-        for (int32_t t = 0; t < tracks; ++t) {
-            if (!(toc[t].control & CD_TOC_DATA_TRACK))
-                continue;
-            CdReadHandle* reader = CdReadOpen(m_drive, &toc[t], toc[t].start, toc[t].length, -1);
-            EXPECT_NE(reader, nullptr);
-            if (!reader)
-                continue;
-            EXPECT_EQ(CdGetSectorSize(reader), 2352);
-            for (uint32_t i = 0; i < toc[t].length; ++i) {
-                const uint8_t* sector = CdReadSector(reader, nullptr);
-                EXPECT_NE(sector, nullptr) << "sector " << i;
-                if (!sector)
-                    continue;
-                EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, toc[t], toc[t].start + i, sector), 1);
-                CdUnlockReadBuffer(reader, sector);
-            }
-            CdReadClose(reader);
-        }
-        if (finalCall) {
-            EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, toc[0], 0, nullptr), 0);
-        }
-        return results(context);
+        return discprobe::probeDisc(m_binding, m_drive, finalCall);
     }
 
     // Sectors fed directly with the sector numbers given, then the final call.
@@ -265,20 +237,7 @@ class Discvoice : public testing::Test
         return results(context);
     }
 
-    std::vector<StrInfo> results(void* context)
-    {
-        std::vector<StrInfo> found;
-        const int32_t count = LbrIsSupportCDResult(m_binding, context, 0, nullptr);
-        EXPECT_GE(count, 0);
-        for (int32_t i = 0; i < count; ++i) {
-            StrInfo info;
-            std::memset(&info, 0xEE, sizeof info);
-            EXPECT_EQ(LbrIsSupportCDResult(m_binding, context, i, &info), count);
-            found.push_back(info);
-        }
-        LbrIsSupportCDEnd(m_binding, context);
-        return found;
-    }
+    std::vector<StrInfo> results(void* context) { return discprobe::results(m_binding, context); }
 
     StreamState* open(StrInfo info)
     {
