@@ -13,12 +13,14 @@
 // after the stream's last sector (distances taken as 16 bits). Streams that stay silent are
 // removed when they close; streams still open at the final call (null sector) are dropped.
 // Removal moves the table's last record into the freed place.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <set>
 
 #include "discport/discport.h"
+#include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
 #include "sectorkit/xa_sound.h"
 #include "streamkit/psr.h"
@@ -34,7 +36,6 @@ constexpr uint32_t kCapacityStep = 16;
 constexpr uint32_t kDescribeSectors = 256;
 constexpr int32_t kHighestSpeed = -1;
 constexpr uint32_t kSamplesPerSector = 4032; // shared by the channels
-constexpr uint32_t kSectorTimeUnits = 40320; // kSamplesPerSector x 10, against rate / 100
 constexpr size_t kSubHeaderOffset = 0x10;
 constexpr size_t kCodingOffset = 0x13;
 constexpr uint8_t kEndOfFile = sectorkit::kSubmodeEndOfFile;
@@ -88,8 +89,8 @@ uint16_t fileChannelOf(const uint8_t* sector)
 
 uint32_t durationMs(uint64_t sectors, uint8_t coding)
 {
-    const uint64_t perSecond = sectorkit::xaSampleRate(coding) / 100 * sectorkit::xaChannels(coding);
-    return uint32_t(sectors * kSectorTimeUnits / perSecond);
+    return sectorkit::xaAudioMs(uint32_t(std::min<uint64_t>(sectors, UINT32_MAX)),
+                                sectorkit::xaSampleRate(coding), sectorkit::xaChannels(coding));
 }
 
 void describeAudio(StrInfo* info, uint8_t coding)
