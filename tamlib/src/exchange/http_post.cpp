@@ -1,139 +1,49 @@
 #include "exchange/http_post.h"
 
-#include <curl/curl.h>
+#include <dlfcn.h>
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
 #include <mutex>
 
-#include "exchange/exchange_protocol.h"
+#include "tamlib/environment.h"
 
 namespace tamlib::exchange {
 
 namespace {
 
-bool curlReady()
+// The HTTP module beside libtamlib (found through the library's run path).
+constexpr const char* kHttpModule = "libtamlib-http.so";
+
+using PostEntry = void (*)(const Endpoint*, const PostRequest*, PostResult*);
+
+// Loaded on the first request and kept for the rest of the process (libcurl's global state
+// lives in it). Null when the module cannot be loaded; the reason goes to the debug log.
+PostEntry postEntry()
 {
     static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ready;
-}
-
-struct Transfer
-{
-    CURL* curl = nullptr;
-    const PostRequest* request = nullptr;
-    size_t sent = 0;
-    size_t received = 0;
-    bool refused = false;
-};
-
-size_t receive(char* data, size_t size, size_t count, void* user)
-{
-    auto* transfer = static_cast<Transfer*>(user);
-    const size_t bytes = size * count;
-    if (transfer->request->replyLimit && bytes > transfer->request->replyLimit - transfer->received) {
-        transfer->refused = true;
-        return 0;
-    }
-    transfer->received += bytes;
-    if (!transfer->request->sink)
-        return bytes;
-    long status = 0;
-    curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
-    try {
-        if (!transfer->request->sink(status, reinterpret_cast<const uint8_t*>(data), bytes)) {
-            transfer->refused = true;
-            return 0;
+    static PostEntry entry = nullptr;
+    std::call_once(once, [] {
+        void* module = ::dlopen(kHttpModule, RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            const char* why = ::dlerror();
+            PlbDEBUG("exchange: %s cannot be loaded: %s\n", kHttpModule, why ? why : "?");
+            return;
         }
-    } catch (...) {
-        transfer->refused = true;
-        return 0;
-    }
-    return bytes;
+        entry = reinterpret_cast<PostEntry>(::dlsym(module, "tamlibHttpPost"));
+        if (!entry)
+            PlbDEBUG("exchange: %s has no tamlibHttpPost\n", kHttpModule);
+    });
+    return entry;
 }
-
-size_t send(char* buffer, size_t size, size_t count, void* user)
-{
-    auto* transfer = static_cast<Transfer*>(user);
-    const std::span<const uint8_t> body = transfer->request->body;
-    const size_t room = std::min(size * count, transfer->request->piece);
-    const size_t length = std::min(room, body.size() - transfer->sent);
-    std::memcpy(buffer, body.data() + transfer->sent, length);
-    transfer->sent += length;
-    return length;
-}
-
-struct CurlDeleter
-{
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct ListDeleter
-{
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 } // namespace
 
 PostResult httpPost(const Endpoint& endpoint, const PostRequest& request)
 {
     PostResult result;
-    if (endpoint.address.empty() || !request.path || !curlReady())
+    if (endpoint.address.empty() || !request.path)
         return result;
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl)
-        return result;
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    for (const std::string& header : request.headers) {
-        curl_slist* list = curl_slist_append(headers.get(), header.c_str());
-        if (!list)
-            return result;
-        headers.release();
-        headers.reset(list);
-    }
-    const std::string url = "http://" + endpoint.address + request.path;
-    Transfer transfer;
-    transfer.curl = curl.get();
-    transfer.request = &request;
-
-    CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-    // Direct access: no proxy from the environment.
-    ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connectMs) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, endpoint.totalMs) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, endpoint.lowSpeedBytes) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, endpoint.lowSpeedSeconds) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, receive) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
-    if (request.replyLimit)
-        ok = ok && curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.replyLimit)) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_POST, 1L) == CURLE_OK;
-    if (request.piece) {
-        ok = ok && curl_easy_setopt(c, CURLOPT_READFUNCTION, send) == CURLE_OK;
-        ok = ok && curl_easy_setopt(c, CURLOPT_READDATA, &transfer) == CURLE_OK;
-        ok = ok &&
-             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK;
-    } else {
-        ok = ok &&
-             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK;
-        ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
-    }
-    if (!ok)
-        return result;
-    const CURLcode code = curl_easy_perform(c);
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    result.status = status;
-    result.complete = code == CURLE_OK && !transfer.refused;
+    if (const PostEntry entry = postEntry())
+        entry(&endpoint, &request, &result);
     return result;
 }
 

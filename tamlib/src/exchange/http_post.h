@@ -1,4 +1,5 @@
-// One HTTP POST through libcurl, bounded in time and in the size of its answer.
+// One HTTP POST through libcurl, bounded in time and in the size of its answer. libcurl is in a
+// module of its own (tamlib/http), loaded on the first request.
 #pragma once
 
 #include <cstddef>
