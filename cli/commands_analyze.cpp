@@ -112,9 +112,7 @@ Json storedStreamJson(const StoredStream& stream)
     object["name"] = stream.name;
     object["flags"] = stream.flags;
     object["plugin"] = stream.pluginFile;
-    const Json fields = strInfoJson(stream.info);
-    for (const auto& item : fields.items())
-        object[item.key()] = item.value();
+    addStrInfoFields(object, stream.info);
     return object;
 }
 
@@ -278,9 +276,7 @@ int runIdentify(const IdentifyOptions& options)
             object["file"] = file;
             if (found) {
                 object["plugin"] = plugin;
-                const Json fields = strInfoJson(info);
-                for (const auto& item : fields.items())
-                    object[item.key()] = item.value();
+                addStrInfoFields(object, info);
             } else {
                 object["error"] = "no plugin recognises the file";
             }

@@ -83,9 +83,7 @@ Json streamJson(const ListedStream& stream)
     Json object;
     object["number"] = stream.number;
     object["plugin"] = stream.pluginFile;
-    const Json fields = strInfoJson(stream.info);
-    for (const auto& item : fields.items())
-        object[item.key()] = item.value();
+    addStrInfoFields(object, stream.info);
     return object;
 }
 

@@ -55,7 +55,13 @@ Json pluginJson(const PluginEntry& entry)
 
 Json strInfoJson(const StrInfo& info)
 {
-    Json object;
+    Json object = Json::object();
+    addStrInfoFields(object, info);
+    return object;
+}
+
+void addStrInfoFields(Json& object, const StrInfo& info)
+{
     object["kind"] = info.kind;
     object["reserved"] = info.reserved;
     object["startSector"] = info.startSector;
@@ -72,7 +78,6 @@ Json strInfoJson(const StrInfo& info)
     object["dataBytes"] = info.dataBytes;
     object["outWidth"] = info.outWidth;
     object["outHeight"] = info.outHeight;
-    return object;
 }
 
 Json unitJson(const UnitLine& unit)

@@ -16,6 +16,8 @@ using Json = nlohmann::ordered_json;
 
 Json pluginJson(const PluginEntry& entry);
 Json strInfoJson(const StrInfo& info);
+// The fields of strInfoJson added to an object (after the fields it already has).
+void addStrInfoFields(Json& object, const StrInfo& info);
 Json unitJson(const UnitLine& unit);
 Json unitTotalsJson(const UnitTotals& totals);
 
