@@ -1,7 +1,7 @@
 // The host's side of one loaded plugin: its module and its 21 entry points.
 #pragma once
 
-#include "handle_registry.h"
+#include "tamrin_common/handle_registry.h"
 #include "streamkit/lbr.h"
 
 struct PluginBinding
@@ -36,6 +36,8 @@ struct PluginBinding
 };
 
 namespace streamkit {
+
+using tamrin_common::HandleRegistry;
 
 inline HandleRegistry& bindingRegistry()
 {

@@ -105,7 +105,11 @@ LBR_API PluginBinding* LbrOpenPSR(const char* pluginFileName)
         return nullptr;
     }
     binding->tag = PLUGIN_MAGIC;
-    streamkit::bindingRegistry().add(binding);
+    if (!streamkit::bindingRegistry().add(binding)) {
+        dlclose(binding->module);
+        delete binding;
+        return nullptr;
+    }
     return binding;
 }
 

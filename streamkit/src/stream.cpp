@@ -85,7 +85,15 @@ LBR_API StreamState* LbrOpenStream(const char* pluginFileName, const char* fileN
     if (stream->binding->hasFrameDecoder())
         stream->decoderContext = stream->binding->PsrOpenFrameDecoder();
     stream->tag = STREAM_MAGIC;
-    streamkit::streamRegistry().add(stream);
+    if (!streamkit::streamRegistry().add(stream)) {
+        stream->tag = 0;
+        if (stream->decoderContext)
+            stream->binding->PsrCloseFrameDecoder(stream->decoderContext);
+        stream->binding->PsrClose(stream->handle);
+        LbrClosePSR(stream->binding);
+        delete stream;
+        return nullptr;
+    }
     return stream;
 }
 

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <new>
-#include <unordered_set>
 
 #include "tamlib/strings.h"
+#include "tamrin_common/handle_registry.h"
 
 namespace tamlib {
 
@@ -98,14 +97,12 @@ struct ProgressHandle
 
 // Handles are looked up among the live ones before they are touched, so a stale or foreign
 // pointer is never read.
-std::mutex g_liveMutex;
-std::unordered_set<const void*> g_live;
+tamrin_common::HandleRegistry g_live;
 
 ProgressHandle* live(PlbProgress* progress)
 {
-    std::lock_guard lock(g_liveMutex);
     auto* handle = reinterpret_cast<ProgressHandle*>(progress);
-    if (!handle || g_live.count(handle) == 0)
+    if (!g_live.contains(handle))
         return nullptr;
     return handle->magic == PLB_PROGRESS_MAGIC ? handle : nullptr;
 }
@@ -118,10 +115,7 @@ PLB_API PlbProgress* PlbBeginProgress(uint32_t total, uint32_t step)
         new (std::nothrow) ProgressHandle{PLB_PROGRESS_MAGIC, tamlib::ProgressEstimator(total, step)};
     if (!handle)
         return nullptr;
-    try {
-        std::lock_guard lock(g_liveMutex);
-        g_live.insert(handle);
-    } catch (...) {
+    if (!g_live.add(handle)) {
         delete handle;
         return nullptr;
     }
@@ -140,13 +134,9 @@ PLB_API uint32_t PlbSetProgress(PlbProgress* progress, uint32_t value, uint32_t*
 
 PLB_API int32_t PlbEndProgress(PlbProgress* progress)
 {
-    ProgressHandle* handle = nullptr;
-    {
-        std::lock_guard lock(g_liveMutex);
-        handle = reinterpret_cast<ProgressHandle*>(progress);
-        if (!handle || g_live.erase(handle) == 0)
-            return 0;
-    }
+    auto* handle = reinterpret_cast<ProgressHandle*>(progress);
+    if (!g_live.remove(handle))
+        return 0;
     handle->magic = 0;
     delete handle;
     return 1;
