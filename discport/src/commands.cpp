@@ -43,7 +43,7 @@ uint32_t arrived(const ScsiResult& result, uint32_t bufferLength)
 bool readBlocks(ScsiTransport& transport, uint32_t first, uint32_t count, uint32_t sectorSize,
                 uint8_t* destination)
 {
-    if (count == 0 || count > 10 || !destination)
+    if (count == 0 || count > kMaxReadSectors || !destination)
         return false;
     ScsiCommand command;
     if (sectorSize == 2352) {

@@ -11,10 +11,10 @@
 #include <mutex>
 #include <new>
 #include <thread>
-#include <unordered_set>
 
 #include "auto_event.h"
 #include "drives.h"
+#include "tamrin_common/handle_registry.h"
 
 using discport::AutoResetEvent;
 using discport::ReaderRange;
@@ -140,6 +140,11 @@ struct CdReadHandle
 
     uint8_t* buffer = nullptr; // kReaderSlots x kSlotBytes, aligned to 16 bytes
     Slot slots[discport::kReaderSlots];
+    int lastSlot = 0; // the slot that held the last sector found: the next one is most likely there
+
+    // Direct reading (no worker): the slot the next read starts at.
+    bool direct = false;
+    int nextDirectSlot = 0;
 
     ~CdReadHandle() { ::operator delete[](buffer, std::align_val_t(16)); }
 
@@ -151,33 +156,12 @@ namespace {
 
 // ---- the set of open readers ----------------------------------------------------------------
 
-std::mutex g_readersMutex;
-std::unordered_set<const CdReadHandle*> g_readers;
-
-void enrol(const CdReadHandle* reader)
-{
-    std::lock_guard guard(g_readersMutex);
-    g_readers.insert(reader);
-}
-
-// True, and the reader is no longer in the set, when it was an open reader.
-bool withdraw(const CdReadHandle* reader)
-{
-    std::lock_guard guard(g_readersMutex);
-    return g_readers.erase(reader) != 0;
-}
+tamrin_common::HandleRegistry g_readers;
 
 // The reader behind a handle from a caller, or null when it is no open reader.
 CdReadHandle* openReaderOf(CdReadHandle* handle)
 {
-    if (!handle)
-        return nullptr;
-    {
-        std::lock_guard guard(g_readersMutex);
-        if (!g_readers.count(handle))
-            return nullptr;
-    }
-    return handle->open() ? handle : nullptr;
+    return g_readers.contains(handle) && handle->open() ? handle : nullptr;
 }
 
 // ---- the worker -----------------------------------------------------------------------------
@@ -408,12 +392,99 @@ class Worker
 // The slot that holds sector `position`, finished by the worker; null when there is none.
 Slot* filledSlotOf(CdReadHandle& r, uint32_t position)
 {
-    for (Slot& slot : r.slots) {
-        if (slot.count != 0 && slot.filled != 0 && slot.first <= position &&
-            uint64_t(position) < uint64_t(slot.first) + slot.count)
-            return &slot;
+    const auto holds = [position](const Slot& slot) {
+        return slot.count != 0 && slot.filled != 0 && slot.first <= position &&
+               uint64_t(position) < uint64_t(slot.first) + slot.count;
+    };
+    if (holds(r.slots[r.lastSlot]))
+        return &r.slots[r.lastSlot];
+    for (int i = 0; i < int(discport::kReaderSlots); ++i) {
+        if (holds(r.slots[i])) {
+            r.lastSlot = i;
+            return &r.slots[i];
+        }
     }
     return nullptr;
+}
+
+// ---- direct reading -------------------------------------------------------------------------
+
+// Blocks a direct reader reads with one command: 50 raw sectors are about 115 KB.
+constexpr uint32_t kDirectBlocks = 12;
+
+// Slots a direct reader takes turns with: two reads' worth, so that the sectors it hands out
+// stay in the processor's cache and the read before the current one is still at hand for a
+// step back. The other slots are used only while the caller holds sectors in these.
+constexpr int kDirectTurnSlots = int(kDirectBlocks);
+
+struct Stretch
+{
+    int slot = kNoSlot;
+    uint32_t blocks = 0;
+};
+
+// The consecutive slots the next direct read fills: from the slot after the last read on, the
+// first slot whose sectors the caller does not hold and up to kDirectBlocks - 1 such slots after
+// it, never past the end of the turn slots (or of all slots). None when the caller holds a sector
+// in every slot.
+Stretch directStretch(const CdReadHandle& r)
+{
+    for (const int slots : {kDirectTurnSlots, int(discport::kReaderSlots)}) {
+        for (int tried = 0; tried < slots; ++tried) {
+            const int start = (r.nextDirectSlot + tried) % slots;
+            uint32_t length = 0;
+            while (length < kDirectBlocks && start + int(length) < slots && r.slots[start + length].locked == 0)
+                ++length;
+            if (length > 0)
+                return {start, length};
+        }
+    }
+    return {};
+}
+
+// A direct reader's read of the block holding `position` and the blocks after it, in the caller's
+// thread and under the lock: one command for the whole stretch of slots; when that fails, each
+// block alone as the worker reads it (whole up to kWholeBlockAttempts more times, then sector by
+// sector, keeping the sectors that still fail as bad). False when no slot can be had.
+bool fillDirect(CdReadHandle& r, uint32_t position)
+{
+    Stretch stretch = directStretch(r);
+    if (stretch.slot == kNoSlot)
+        return false;
+    const uint32_t bs = r.blockSize;
+    const uint32_t first = r.blockOf(position);
+    const uint32_t n = uint32_t(std::min<uint64_t>(uint64_t(stretch.blocks) * bs, r.count - first));
+    const uint32_t blocks = (n + bs - 1) / bs;
+    // Copies of these blocks in other slots (read before a repositioning) give way to the new ones.
+    for (Slot& slot : r.slots) {
+        if (slot.count != 0 && slot.locked == 0 && slot.first >= first && slot.first - first < n)
+            slot.count = 0;
+    }
+    for (uint32_t j = 0; j < blocks; ++j) {
+        Slot& slot = r.slots[stretch.slot + int(j)];
+        slot.first = first + j * bs;
+        slot.count = uint16_t(std::min(bs, n - j * bs));
+        slot.filled = firstSectorsMask(slot.count);
+        slot.locked = 0;
+        slot.bad = 0;
+    }
+    const auto read = [&r](uint32_t at, uint32_t count, uint8_t* destination) {
+        return r.transport && discport::readBlocks(*r.transport, r.first + at, count, r.sectorSize, destination);
+    };
+    if (!read(first, n, r.slots[stretch.slot].data)) {
+        for (uint32_t j = 0; j < blocks; ++j) {
+            Slot& slot = r.slots[stretch.slot + int(j)];
+            bool whole = false;
+            for (uint32_t attempt = 0; attempt < kWholeBlockAttempts && !whole; ++attempt)
+                whole = read(slot.first, slot.count, slot.data);
+            for (uint32_t k = 0; !whole && k < slot.count; ++k) {
+                if (!read(slot.first + k, 1, slot.data + size_t(k) * r.sectorSize))
+                    slot.bad |= sectorBit(k);
+            }
+        }
+    }
+    r.nextDirectSlot = (stretch.slot + int(blocks)) % kDirectTurnSlots;
+    return true;
 }
 
 // Whether the caller's progress is worth waking the worker for, under the lock. A worker that
@@ -509,18 +580,25 @@ CdReadHandle* openReader(const ReaderSetup& setup)
     r->speed = setup.speed;
     r->sectorSize = setup.range.sectorSize;
     r->stallLimitMs = setup.stallLimitMs;
+    r->direct = setup.direct && setup.transport && r->kind == TrackKind::Data;
+    // Consecutive slots are consecutive in memory, so that a direct read fills several with one command.
     for (uint32_t i = 0; i < kReaderSlots; ++i)
-        r->slots[i].data = r->buffer + size_t(i) * kSlotBytes;
+        r->slots[i].data = r->buffer + size_t(i) * kSlotSectors * r->sectorSize;
 
+    if (!g_readers.add(r)) {
+        delete r;
+        return nullptr;
+    }
     CdSetSpinSpeed(setup.drive, setup.speed);
     try {
-        r->worker = std::thread([r] { Worker(*r).run(); });
+        if (!r->direct)
+            r->worker = std::thread([r] { Worker(*r).run(); });
     } catch (...) {
+        g_readers.remove(r);
         delete r;
         CdSetSpinSpeed(setup.drive, -1);
         return nullptr;
     }
-    enrol(r);
     return r;
 }
 
@@ -548,6 +626,11 @@ CD_API CdReadHandle* CdReadOpen(int32_t drive, const CdTocEntry* track, uint32_t
         setup.drive = drive;
         setup.range = *range;
         setup.speed = speed;
+        // An image answers from a file: its data tracks are read in the caller's thread.
+        if (discport::driveInterface(drive) == discport::kImageInterface && range->kind == TrackKind::Data) {
+            setup.transport = discport::openDrive(drive);
+            setup.direct = setup.transport != nullptr;
+        }
         return discport::openReader(setup);
     } catch (...) {
         return nullptr;
@@ -556,19 +639,21 @@ CD_API CdReadHandle* CdReadOpen(int32_t drive, const CdTocEntry* track, uint32_t
 
 CD_API int32_t CdReadClose(CdReadHandle* reader)
 {
-    if (!openReaderOf(reader) || !withdraw(reader))
+    if (!openReaderOf(reader) || !g_readers.remove(reader))
         return 0;
     {
         std::lock_guard guard(reader->lock);
         reader->signature.store(0, std::memory_order_release);
     }
-    // An idle worker sees the cleared signature at once instead of after its idle wait.
-    reader->wake.set();
-    if (!reader->finished.waitFor(discport::kCloseWaitMs)) {
+    if (reader->worker.joinable()) {
+        // An idle worker sees the cleared signature at once instead of after its idle wait.
         reader->wake.set();
-        reader->dataReady.set();
+        if (!reader->finished.waitFor(discport::kCloseWaitMs)) {
+            reader->wake.set();
+            reader->dataReady.set();
+        }
+        reader->worker.join();
     }
-    reader->worker.join();
     const int32_t drive = reader->drive;
     delete reader;
     CdSetSpinSpeed(drive, -1);
@@ -640,6 +725,14 @@ CD_API const uint8_t* CdReadSector(CdReadHandle* reader, uint8_t* destination)
             }
             return address;
         }
+        if (r->direct) {
+            if (!fillDirect(*r, position)) {
+                // The caller holds a sector of every slot: nothing can be read for this one.
+                ++r->readPosition;
+                return nullptr;
+            }
+            continue;
+        }
         r->wantedBlock = r->blockOf(position);
         r->dataReady.reset();
         const int64_t patience = patienceMs(*r);
@@ -669,7 +762,10 @@ CD_API int32_t CdUnlockReadBuffer(CdReadHandle* reader, const uint8_t* sector)
         return 1;
     }
     const uintptr_t address = reinterpret_cast<uintptr_t>(sector);
-    for (Slot& slot : r->slots) {
+    // Most often the sector comes back before the next is asked for: it is in the last slot used.
+    for (int i = r->lastSlot, tried = 0; tried < int(discport::kReaderSlots);
+         i = (i + 1) % int(discport::kReaderSlots), ++tried) {
+        Slot& slot = r->slots[i];
         const uintptr_t data = reinterpret_cast<uintptr_t>(slot.data);
         if (data > address)
             continue;

@@ -20,7 +20,13 @@
 // is reported bad (null, the read position advances), and so is every further sector asked for
 // while that command still runs. CdReadClose still waits for the worker to end.
 //
-// Waking the worker: an idle worker that found no slot is woken once the caller has used up four
+// Data tracks of disc images are read without a worker ("direct" readers): the caller's thread
+// reads, when it needs a sector that is not in the buffer, that sector's block and up to four
+// blocks after it into consecutive slots with one command (a file read costs about what copying
+// the bytes costs; handing every block from one thread to another cost more than the reading).
+// Failures are handled as the worker handles them. Slots whose sectors the caller holds are kept.
+//
+// Waking the worker: an idle worker that found no slot is woken once the caller has used up twelve
 // blocks since (at once when the caller needs a sector that is not in the buffer, moves the read
 // position, or closes the reader), so that it refills several slots per wake-up; waking it for
 // every released slot costs a thread switch every ten sectors. Repositioning frees the blocks
@@ -89,6 +95,8 @@ struct ReaderSetup
     ReaderRange range;
     int32_t speed = 0;
     uint32_t stallLimitMs = kStallLimitMs;
+    // Read in the caller's thread, without a worker (data tracks only; needs `transport`).
+    bool direct = false;
 };
 
 // Steps of CdReadOpen after the range is known: allocates the reader, sets the spin speed and

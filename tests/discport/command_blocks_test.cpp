@@ -482,7 +482,7 @@ TEST(CommandBlocks, BlockReadsOfBothSectorSizes)
 
     // Out of range counts send nothing; a short transfer is a failure.
     EXPECT_FALSE(readBlocks(transport, 0, 0, 2352, buffer.data()));
-    EXPECT_FALSE(readBlocks(transport, 0, 11, 2352, buffer.data()));
+    EXPECT_FALSE(readBlocks(transport, 0, kMaxReadSectors + 1, 2352, buffer.data()));
     EXPECT_EQ(transport.commands.size(), 2u);
     transport.answer(std::vector<uint8_t>(2352 + 100, 0));
     EXPECT_FALSE(readBlocks(transport, 0, 2, 2352, buffer.data()));
