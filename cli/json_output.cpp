@@ -62,6 +62,10 @@ Json strInfoJson(const StrInfo& info)
 
 void addStrInfoFields(Json& object, const StrInfo& info)
 {
+    if (!object.is_object())
+        object = Json::object();
+    // Room for all fields at once: the keys are copied, not moved, when the object grows.
+    object.get_ref<Json::object_t&>().reserve(object.size() + 16);
     object["kind"] = info.kind;
     object["reserved"] = info.reserved;
     object["startSector"] = info.startSector;
