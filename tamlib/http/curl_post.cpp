@@ -1,8 +1,6 @@
 // The HTTP module: the one place libcurl is used. libtamlib loads it on the first exchange request
 // (exchange/http_post.cpp), so that the programs do not load libcurl and the libraries it needs
-// at every start.
-#include "exchange/http_post.h"
-
+// at every start. Its whole interface is the C call of exchange/http_module.h.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -10,9 +8,7 @@
 #include <memory>
 #include <mutex>
 
-#include "exchange/exchange_protocol.h"
-
-namespace tamlib::exchange {
+#include "exchange/http_module.h"
 
 namespace {
 
@@ -27,7 +23,7 @@ bool curlReady()
 struct Transfer
 {
     CURL* curl = nullptr;
-    const PostRequest* request = nullptr;
+    const TamlibHttpRequest* request = nullptr;
     size_t sent = 0;
     size_t received = 0;
     bool refused = false;
@@ -36,22 +32,18 @@ struct Transfer
 size_t receive(char* data, size_t size, size_t count, void* user)
 {
     auto* transfer = static_cast<Transfer*>(user);
+    const TamlibHttpRequest& request = *transfer->request;
     const size_t bytes = size * count;
-    if (transfer->request->replyLimit && bytes > transfer->request->replyLimit - transfer->received) {
+    if (request.replyLimit && bytes > request.replyLimit - transfer->received) {
         transfer->refused = true;
         return 0;
     }
     transfer->received += bytes;
-    if (!transfer->request->sink)
+    if (!request.sink)
         return bytes;
     long status = 0;
     curl_easy_getinfo(transfer->curl, CURLINFO_RESPONSE_CODE, &status);
-    try {
-        if (!transfer->request->sink(status, reinterpret_cast<const uint8_t*>(data), bytes)) {
-            transfer->refused = true;
-            return 0;
-        }
-    } catch (...) {
+    if (!request.sink(request.sinkUser, status, reinterpret_cast<const uint8_t*>(data), bytes)) {
         transfer->refused = true;
         return 0;
     }
@@ -61,10 +53,11 @@ size_t receive(char* data, size_t size, size_t count, void* user)
 size_t send(char* buffer, size_t size, size_t count, void* user)
 {
     auto* transfer = static_cast<Transfer*>(user);
-    const std::span<const uint8_t> body = transfer->request->body;
-    const size_t room = std::min(size * count, transfer->request->piece);
-    const size_t length = std::min(room, body.size() - transfer->sent);
-    std::memcpy(buffer, body.data() + transfer->sent, length);
+    const TamlibHttpRequest& request = *transfer->request;
+    const size_t room = std::min(size * count, request.piece);
+    const size_t length = std::min(room, request.bodySize - transfer->sent);
+    if (length)
+        std::memcpy(buffer, request.body + transfer->sent, length);
     transfer->sent += length;
     return length;
 }
@@ -78,75 +71,74 @@ struct ListDeleter
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-PostResult curlPost(const Endpoint& endpoint, const PostRequest& request)
+void post(const TamlibHttpRequest& request, TamlibHttpResult& result)
 {
-    PostResult result;
-    if (endpoint.address.empty() || !request.path || !curlReady())
-        return result;
+    if (!request.url || !curlReady())
+        return;
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl)
-        return result;
+        return;
     std::unique_ptr<curl_slist, ListDeleter> headers;
-    for (const std::string& header : request.headers) {
-        curl_slist* list = curl_slist_append(headers.get(), header.c_str());
+    for (uint32_t i = 0; i < request.headerCount; ++i) {
+        curl_slist* list = curl_slist_append(headers.get(), request.headers[i]);
         if (!list)
-            return result;
+            return;
         headers.release();
         headers.reset(list);
     }
-    const std::string url = "http://" + endpoint.address + request.path;
     Transfer transfer;
     transfer.curl = curl.get();
     transfer.request = &request;
 
     CURL* c = curl.get();
-    bool ok = curl_easy_setopt(c, CURLOPT_URL, url.c_str()) == CURLE_OK;
+    bool ok = curl_easy_setopt(c, CURLOPT_URL, request.url) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     // Direct access: no proxy from the environment.
     ok = ok && curl_easy_setopt(c, CURLOPT_PROXY, "") == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_USERAGENT, request.userAgent) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connectMs) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, endpoint.totalMs) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, endpoint.lowSpeedBytes) == CURLE_OK;
-    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, endpoint.lowSpeedSeconds) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, request.connectMs) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, request.totalMs) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, request.lowSpeedBytes) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, request.lowSpeedSeconds) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, receive) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer) == CURLE_OK;
     if (request.replyLimit)
         ok = ok && curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.replyLimit)) == CURLE_OK;
     ok = ok && curl_easy_setopt(c, CURLOPT_POST, 1L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.bodySize)) == CURLE_OK;
     if (request.piece) {
         ok = ok && curl_easy_setopt(c, CURLOPT_READFUNCTION, send) == CURLE_OK;
         ok = ok && curl_easy_setopt(c, CURLOPT_READDATA, &transfer) == CURLE_OK;
-        ok = ok &&
-             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK;
     } else {
-        ok = ok &&
-             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size())) == CURLE_OK;
-        ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.data()) == CURLE_OK;
+        // Never null: without a body libcurl would read one from standard input.
+        const void* body = request.body ? static_cast<const void*>(request.body) : "";
+        ok = ok && curl_easy_setopt(c, CURLOPT_POSTFIELDS, body) == CURLE_OK;
     }
     if (!ok)
-        return result;
+        return;
     const CURLcode code = curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     result.status = status;
     result.complete = code == CURLE_OK && !transfer.refused;
-    return result;
 }
 
 } // namespace
-} // namespace tamlib::exchange
 
-extern "C" __attribute__((visibility("default"))) void
-tamlibHttpPost(const tamlib::exchange::Endpoint* endpoint, const tamlib::exchange::PostRequest* request,
-               tamlib::exchange::PostResult* result)
+extern "C" __attribute__((visibility("default"))) void tamlibHttpPost(const TamlibHttpRequest* request,
+                                                                      TamlibHttpResult* result)
 {
+    if (!result)
+        return;
+    *result = {};
+    if (!request)
+        return;
     try {
-        *result = tamlib::exchange::curlPost(*endpoint, *request);
+        post(*request, *result);
     } catch (...) {
         *result = {};
     }

@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "exchange/exchange_protocol.h"
+#include "exchange/http_module.h"
 #include "tamlib/environment.h"
 
 namespace tamlib::exchange {
@@ -13,14 +15,12 @@ namespace {
 // The HTTP module beside libtamlib (found through the library's run path).
 constexpr const char* kHttpModule = "libtamlib-http.so";
 
-using PostEntry = void (*)(const Endpoint*, const PostRequest*, PostResult*);
-
 // Loaded on the first request and kept for the rest of the process (libcurl's global state
 // lives in it). Null when the module cannot be loaded; the reason goes to the debug log.
-PostEntry postEntry()
+TamlibHttpPostFn postEntry()
 {
     static std::once_flag once;
-    static PostEntry entry = nullptr;
+    static TamlibHttpPostFn entry = nullptr;
     std::call_once(once, [] {
         void* module = ::dlopen(kHttpModule, RTLD_NOW | RTLD_LOCAL);
         if (!module) {
@@ -28,11 +28,21 @@ PostEntry postEntry()
             PlbDEBUG("exchange: %s cannot be loaded: %s\n", kHttpModule, why ? why : "?");
             return;
         }
-        entry = reinterpret_cast<PostEntry>(::dlsym(module, "tamlibHttpPost"));
+        entry = reinterpret_cast<TamlibHttpPostFn>(::dlsym(module, TAMLIB_HTTP_POST_NAME));
         if (!entry)
-            PlbDEBUG("exchange: %s has no tamlibHttpPost\n", kHttpModule);
+            PlbDEBUG("exchange: %s has no %s\n", kHttpModule, TAMLIB_HTTP_POST_NAME);
     });
     return entry;
+}
+
+// The request's sink behind the module's C callback; an exception ends the transfer as failed.
+int32_t sinkRelay(void* user, long status, const uint8_t* data, size_t size)
+{
+    try {
+        return static_cast<const PostRequest*>(user)->sink(status, data, size) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 } // namespace
@@ -42,8 +52,36 @@ PostResult httpPost(const Endpoint& endpoint, const PostRequest& request)
     PostResult result;
     if (endpoint.address.empty() || !request.path)
         return result;
-    if (const PostEntry entry = postEntry())
-        entry(&endpoint, &request, &result);
+    const TamlibHttpPostFn entry = postEntry();
+    if (!entry)
+        return result;
+    const std::string url = "http://" + endpoint.address + request.path;
+    std::vector<const char*> headers;
+    headers.reserve(request.headers.size());
+    for (const std::string& header : request.headers)
+        headers.push_back(header.c_str());
+
+    TamlibHttpRequest call{};
+    call.url = url.c_str();
+    call.userAgent = kUserAgent;
+    call.headers = headers.data();
+    call.headerCount = uint32_t(headers.size());
+    call.body = request.body.data();
+    call.bodySize = request.body.size();
+    call.piece = request.piece;
+    call.replyLimit = request.replyLimit;
+    call.connectMs = endpoint.connectMs;
+    call.totalMs = endpoint.totalMs;
+    call.lowSpeedBytes = endpoint.lowSpeedBytes;
+    call.lowSpeedSeconds = endpoint.lowSpeedSeconds;
+    if (request.sink) {
+        call.sink = sinkRelay;
+        call.sinkUser = const_cast<PostRequest*>(&request);
+    }
+    TamlibHttpResult answer{};
+    entry(&call, &answer);
+    result.complete = answer.complete != 0;
+    result.status = answer.status;
     return result;
 }
 
