@@ -37,8 +37,13 @@ fs::path dataFolder()
 
 fs::path libraryFolder()
 {
+    return objectFolder(reinterpret_cast<const void*>(&libraryFolder));
+}
+
+fs::path objectFolder(const void* address)
+{
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&libraryFolder), &info) == 0 || !info.dli_fname || !*info.dli_fname)
+    if (::dladdr(address, &info) == 0 || !info.dli_fname || !*info.dli_fname)
         return {};
     std::error_code error;
     fs::path self = fs::canonical(fs::path(info.dli_fname), error);

@@ -15,6 +15,8 @@ std::filesystem::path dataFolder();
 
 // The folder that holds libtamlib itself (or the program it is linked into); empty when unknown.
 std::filesystem::path libraryFolder();
+// The folder of the program or shared library that holds `address` (code or data); empty when unknown.
+std::filesystem::path objectFolder(const void* address);
 
 // The PsrPlugins folder beside the library; empty when the library's folder is unknown.
 std::filesystem::path pluginFolder();

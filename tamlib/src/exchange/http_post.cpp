@@ -2,18 +2,34 @@
 
 #include <dlfcn.h>
 
+#include <filesystem>
 #include <mutex>
 
 #include "exchange/exchange_protocol.h"
+#include "env/folders.h"
 #include "exchange/http_module.h"
+#include "streamkit/lbr.h"
 #include "tamlib/environment.h"
 
 namespace tamlib::exchange {
 
 namespace {
 
-// The HTTP module beside libtamlib (found through the library's run path).
 constexpr const char* kHttpModule = "libtamlib-http.so";
+
+// The module beside libtamlib; where this code is linked into a program (the tests), beside
+// libstreamkit; last, wherever the loader finds it by name.
+void* loadModule()
+{
+    for (const void* anchor : {reinterpret_cast<const void*>(&libraryFolder), reinterpret_cast<const void*>(&LbrOpenPSR)}) {
+        const std::filesystem::path folder = objectFolder(anchor);
+        if (folder.empty())
+            continue;
+        if (void* module = ::dlopen((folder / kHttpModule).c_str(), RTLD_NOW | RTLD_LOCAL))
+            return module;
+    }
+    return ::dlopen(kHttpModule, RTLD_NOW | RTLD_LOCAL);
+}
 
 // Loaded on the first request and kept for the rest of the process (libcurl's global state
 // lives in it). Null when the module cannot be loaded; the reason goes to the debug log.
@@ -22,7 +38,7 @@ TamlibHttpPostFn postEntry()
     static std::once_flag once;
     static TamlibHttpPostFn entry = nullptr;
     std::call_once(once, [] {
-        void* module = ::dlopen(kHttpModule, RTLD_NOW | RTLD_LOCAL);
+        void* module = loadModule();
         if (!module) {
             const char* why = ::dlerror();
             PlbDEBUG("exchange: %s cannot be loaded: %s\n", kHttpModule, why ? why : "?");
