@@ -58,13 +58,6 @@ int64_t nowMs()
         .count();
 }
 
-int64_t nowUs()
-{
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 void relaxCpu()
 {
 #if defined(__x86_64__) || defined(__i386__)
@@ -73,9 +66,6 @@ void relaxCpu()
     std::this_thread::yield();
 #endif
 }
-
-// How long a caller that finds its sector missing watches for it before it sleeps.
-constexpr int64_t kWatchMicroseconds = 50;
 
 // The reader's lock. Its holders keep it for a few hundred nanoseconds; the consumer takes it
 // twice per sector and the worker twice per block, so a thread that finds it taken tries again
@@ -105,7 +95,7 @@ class ReaderLock
 constexpr uint64_t kWorking = ~uint64_t(0);
 constexpr uint64_t kIdleAtEnd = ~uint64_t(0) - 1;
 // Blocks the caller uses up before it wakes a worker that found no slot (see wakeOnProgress).
-constexpr uint32_t kRefillBlocks = 12;
+constexpr uint32_t kRefillBlocks = 4;
 
 } // namespace
 
@@ -500,26 +490,6 @@ bool wakeOnProgress(const CdReadHandle& r)
     return r.readPosition >= r.idleSince + uint64_t(kRefillBlocks) * r.blockSize;
 }
 
-// Watches the slots for a moment for the sector at `position`, which the worker has been asked
-// for, before the caller sleeps on dataReady: a block from a disc image (or a drive's cache)
-// arrives within microseconds, and a sleep with its wake-up costs more than that on every block.
-// True when the sector (or a move of the read position) came within the time.
-bool watchForSector(CdReadHandle& r, uint32_t position)
-{
-    const int64_t until = nowUs() + kWatchMicroseconds;
-    do {
-        for (int i = 0; i < 16; ++i)
-            relaxCpu();
-        if (r.lock.try_lock()) {
-            const bool ready = r.readPosition != position || filledSlotOf(r, position) != nullptr;
-            r.lock.unlock();
-            if (ready)
-                return true;
-        }
-    } while (nowUs() < until);
-    return false;
-}
-
 // How much longer the consumer waits for the worker: the stall limit, less the time the worker
 // has already spent in its current disc command; 0 when the command has taken longer.
 int64_t patienceMs(const CdReadHandle& r)
@@ -744,8 +714,7 @@ CD_API const uint8_t* CdReadSector(CdReadHandle* reader, uint8_t* destination)
         lock.unlock();
         // The worker may be idle; the new wanted block is news for it.
         r->wake.set();
-        if (!watchForSector(*r, position))
-            r->dataReady.waitFor(uint32_t(patience));
+        r->dataReady.waitFor(uint32_t(patience));
         lock.lock();
     }
 }

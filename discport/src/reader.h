@@ -26,7 +26,7 @@
 // the bytes costs; handing every block from one thread to another cost more than the reading).
 // Failures are handled as the worker handles them. Slots whose sectors the caller holds are kept.
 //
-// Waking the worker: an idle worker that found no slot is woken once the caller has used up twelve
+// Waking the worker: an idle worker that found no slot is woken once the caller has used up four
 // blocks since (at once when the caller needs a sector that is not in the buffer, moves the read
 // position, or closes the reader), so that it refills several slots per wake-up; waking it for
 // every released slot costs a thread switch every ten sectors. Repositioning frees the blocks
