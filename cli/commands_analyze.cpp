@@ -12,10 +12,7 @@
 //
 // identify: the library's file analysis (PlbAnalyzeFile) of each file: the plugin that takes it
 // and its description. --json: [{"file", "plugin", ...StrInfo} or {"file", "error"}].
-#include <signal.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <iomanip>
 #include <iostream>
@@ -23,6 +20,7 @@
 
 #include "commands.h"
 #include "disc_source.h"
+#include "interrupt.h"
 #include "json_output.h"
 #include "library_session.h"
 #include "output.h"
@@ -35,40 +33,17 @@ namespace tamrin::cli {
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
-
-extern "C" void onAnalysisInterrupt(int)
-{
-    g_interrupted.store(true, std::memory_order_relaxed);
-}
-
 // The console port of the analysis: the answers the options give, Ctrl-C as STOP.
 class AnalysisPort : public tamlib::ConsolePort
 {
   public:
-    explicit AnalysisPort(const Options& options) : ConsolePort(options)
-    {
-        struct sigaction action = {};
-        action.sa_handler = onAnalysisInterrupt;
-        sigemptyset(&action.sa_mask);
-        g_interrupted.store(false);
-        m_installed = ::sigaction(SIGINT, &action, &m_previous) == 0;
-    }
-    ~AnalysisPort() override
-    {
-        if (m_installed)
-            ::sigaction(SIGINT, &m_previous, nullptr);
-    }
-    AnalysisPort(const AnalysisPort&) = delete;
-    AnalysisPort& operator=(const AnalysisPort&) = delete;
+    explicit AnalysisPort(const Options& options) : ConsolePort(options) {}
 
-    bool stopRequested() override { return g_interrupted.load(std::memory_order_relaxed); }
-    bool stopped() const { return g_interrupted.load(std::memory_order_relaxed); }
+    bool stopRequested() override { return m_interrupts.stopped(); }
+    bool stopped() const { return m_interrupts.stopped(); }
 
   private:
-    struct sigaction m_previous = {};
-    bool m_installed = false;
+    InterruptStops m_interrupts;
 };
 
 std::string upperCase(std::string text)

@@ -13,14 +13,13 @@
 //   "noDiscSupport", "nothingToScan" or "wrongSectorSize". A stream holds every StrInfo field
 //   after its number and its plugin's file name.
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 
 #include "commands.h"
 #include "disc_source.h"
+#include "interrupt.h"
 #include "json_output.h"
 #include "output.h"
 #include "scan_run.h"
@@ -28,38 +27,6 @@
 namespace tamrin::cli {
 
 namespace {
-
-std::atomic<bool> g_stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
-
-extern "C" void onInterrupt(int)
-{
-    g_stopRequested.store(true, std::memory_order_relaxed);
-}
-
-// Ctrl-C sets the stop flag while this object lives; the previous handler comes back after.
-class InterruptStops
-{
-  public:
-    InterruptStops()
-    {
-        struct sigaction action = {};
-        action.sa_handler = onInterrupt;
-        sigemptyset(&action.sa_mask);
-        m_installed = ::sigaction(SIGINT, &action, &m_previous) == 0;
-    }
-    InterruptStops(const InterruptStops&) = delete;
-    InterruptStops& operator=(const InterruptStops&) = delete;
-    ~InterruptStops()
-    {
-        if (m_installed)
-            ::sigaction(SIGINT, &m_previous, nullptr);
-    }
-
-  private:
-    struct sigaction m_previous = {};
-    bool m_installed = false;
-};
 
 std::string outcomeName(scan::PluginOutcome outcome)
 {
@@ -163,11 +130,10 @@ int runScan(const ScanOptions& options)
     if (!plugins)
         return kExitFailure;
 
-    g_stopRequested.store(false);
     scan::ScanResult result;
     {
         InterruptStops interrupts;
-        result = runDiscScan(source.drive(), options.drive, *plugins, settingsOf(options), g_stopRequested);
+        result = runDiscScan(source.drive(), options.drive, *plugins, settingsOf(options), interrupts.flag());
     }
     if (!result.tocRead) {
         reportError(options.drive,
