@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "discport/discport.h"
+#include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
 #include "streamkit/psr.h"
@@ -451,16 +452,7 @@ void findSoundStride(Stream& stream)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    if (!info)
-        return 0;
-    std::strncpy(info->name, "STR CD-ROM", sizeof info->name - 1);
-    std::strncpy(info->copyright, "Tamrin", sizeof info->copyright - 1);
-    std::strncpy(info->author, "Tamrin", sizeof info->author - 1);
-    info->version = 142;
-    info->subVersion = 102;
-    info->interfaceVersion = PSR_INTERFACE_VERSION;
-    info->mediaFlags = MediaRawSectors;
-    return 1;
+    return sectorkit::describePlugin(info, "STR CD-ROM", 142, 102, MediaRawSectors);
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)

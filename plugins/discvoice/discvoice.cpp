@@ -20,6 +20,7 @@
 #include <set>
 
 #include "discport/discport.h"
+#include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
 #include "sectorkit/xa_sound.h"
@@ -309,16 +310,7 @@ void deliver(PsrReadRecord* record, const uint8_t* sector)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    if (!info)
-        return 0;
-    std::strncpy(info->name, "XA CD-ROM", sizeof info->name - 1);
-    std::strncpy(info->copyright, "Tamrin", sizeof info->copyright - 1);
-    std::strncpy(info->author, "Tamrin", sizeof info->author - 1);
-    info->version = 113;
-    info->subVersion = 0;
-    info->interfaceVersion = PSR_INTERFACE_VERSION;
-    info->mediaFlags = MediaRawSectors;
-    return 1;
+    return sectorkit::describePlugin(info, "XA CD-ROM", 113, 0, MediaRawSectors);
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <new>
 
+#include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
 #include "streamkit/psr.h"
@@ -111,13 +112,6 @@ bool isAudioSector(const Sector& sector)
 {
     const auto sub = parseSubHeader(sector, kRawSectorBytes);
     return sub && isXaAudioSubmode(sub->submode);
-}
-
-void copyText(char* field, size_t size, const char* text)
-{
-    const size_t length = std::min(std::strlen(text), size - 1);
-    std::memcpy(field, text, length);
-    field[length] = '\0';
 }
 
 // The file test on the first movie sector.
@@ -283,16 +277,7 @@ int32_t readUnit(FilmStream& stream, PsrReadRecord* record)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    if (!info)
-        return 0;
-    copyText(info->name, sizeof info->name, "STR file");
-    copyText(info->copyright, sizeof info->copyright, "Copyright (c) the Tamrin developers");
-    copyText(info->author, sizeof info->author, "The Tamrin developers");
-    info->version = 124;
-    info->subVersion = 0;
-    info->interfaceVersion = PSR_INTERFACE_VERSION;
-    info->mediaFlags = MediaFiles;
-    return 1;
+    return sectorkit::describePlugin(info, "STR file", 124, 0, MediaFiles);
 }
 
 PSR_EXPORT int32_t PsrIsSupportFile(const char* fileName)

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "discport/discport.h"
+#include "sectorkit/plugin_info.h"
 #include "streamkit/psr.h"
 
 namespace {
@@ -59,16 +60,7 @@ void describe(uint32_t start, uint32_t count, StrInfo* info)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    if (!info)
-        return 0;
-    std::strncpy(info->name, "CD-DA", sizeof info->name - 1);
-    std::strncpy(info->copyright, "Tamrin", sizeof info->copyright - 1);
-    std::strncpy(info->author, "Tamrin", sizeof info->author - 1);
-    info->version = 131;
-    info->subVersion = 0;
-    info->interfaceVersion = PSR_INTERFACE_VERSION;
-    info->mediaFlags = MediaRawSectors;
-    return 1;
+    return sectorkit::describePlugin(info, "CD-DA", 131, 0, MediaRawSectors);
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)

@@ -1,0 +1,35 @@
+#include "sectorkit/plugin_info.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sectorkit {
+
+namespace {
+
+template <size_t N>
+void copyText(char (&field)[N], const char* text)
+{
+    const size_t length = std::min(std::strlen(text), N - 1);
+    std::memcpy(field, text, length);
+    field[length] = '\0';
+}
+
+} // namespace
+
+int32_t describePlugin(PsrPluginInfo* info, const char* name, uint16_t version, uint16_t subVersion,
+                       uint16_t mediaFlags)
+{
+    if (!info)
+        return 0;
+    copyText(info->name, name);
+    copyText(info->copyright, "Copyright (c) the Tamrin developers");
+    copyText(info->author, "The Tamrin developers");
+    info->version = version;
+    info->subVersion = subVersion;
+    info->interfaceVersion = PSR_INTERFACE_VERSION;
+    info->mediaFlags = mediaFlags;
+    return 1;
+}
+
+} // namespace sectorkit
