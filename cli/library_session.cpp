@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "tamlib/environment.h"
+#include "tamrin_common/user_folders.h"
 
 namespace tamrin::cli {
 
@@ -13,24 +14,17 @@ namespace {
 
 const LibrarySession* g_session = nullptr;
 
+// Where the library looks too: without any home, the current folder.
+fs::path orCurrent(fs::path folder)
+{
+    return folder.empty() ? fs::path(".") : folder;
+}
+
 tamlib::ConsolePort::Options consoleOptions()
 {
     tamlib::ConsolePort::Options options;
     options.interactive = 0;
     return options;
-}
-
-// $TAMRIN_HOME, else the XDG folder of `variable` (absolute paths only), else the folder below
-// the home folder: where the library looks too.
-fs::path homeFolder(const char* variable, const char* fallbackUnderHome)
-{
-    if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
-        return fs::path(home);
-    if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/')
-        return fs::path(xdg) / "tamrin";
-    if (const char* user = std::getenv("HOME"); user && *user)
-        return fs::path(user) / fallbackUnderHome / "tamrin";
-    return fs::path(".");
 }
 
 } // namespace
@@ -60,12 +54,12 @@ bool libraryReady(const char* subject)
 
 fs::path settingsFilePath()
 {
-    return homeFolder("XDG_CONFIG_HOME", ".config") / "Tamlib.ini";
+    return orCurrent(tamrin_common::configFolder()) / "Tamlib.ini";
 }
 
 fs::path analyzeFolderPath()
 {
-    return homeFolder("XDG_DATA_HOME", ".local/share") / "Analyze";
+    return orCurrent(tamrin_common::dataFolder()) / "Analyze";
 }
 
 } // namespace tamrin::cli

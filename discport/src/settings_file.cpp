@@ -1,4 +1,5 @@
 #include "settings_file.h"
+#include "tamrin_common/user_folders.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -89,17 +90,7 @@ bool writeAll(int fd, const std::string& text)
 
 std::string configFolder()
 {
-    const auto variable = [](const char* name) -> std::string {
-        const char* value = std::getenv(name);
-        return value ? value : "";
-    };
-    if (std::string home = variable("TAMRIN_HOME"); !home.empty())
-        return home;
-    if (std::string config = variable("XDG_CONFIG_HOME"); !config.empty())
-        return config + "/tamrin";
-    if (std::string home = variable("HOME"); !home.empty())
-        return home + "/.config/tamrin";
-    return "";
+    return tamrin_common::configFolder().string();
 }
 
 std::string settingsFilePath()

@@ -1,33 +1,25 @@
 // The host's optional debug log.
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
+#include <filesystem>
+#include <system_error>
 
 #include "streamkit/lbr.h"
+#include "tamrin_common/user_folders.h"
 
 namespace {
 
 std::atomic<int32_t> g_debug{0};
 
-// $TAMRIN_HOME, else $XDG_STATE_HOME/tamrin, else ~/.local/state/tamrin; created when missing.
-std::string stateFolder()
+// The state folder, created when missing; the current folder when there is no home at all.
+std::filesystem::path logFolder()
 {
-    std::string folder;
-    if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
-        folder = home;
-    else if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        folder = std::string(state) + "/tamrin";
-    else if (const char* user = std::getenv("HOME"); user && *user)
-        folder = std::string(user) + "/.local/state/tamrin";
-    else
+    std::filesystem::path folder = tamrin_common::stateFolder();
+    if (folder.empty())
         return ".";
-    for (size_t pos = folder.find('/', 1); pos != std::string::npos; pos = folder.find('/', pos + 1))
-        ::mkdir(folder.substr(0, pos).c_str(), 0755);
-    ::mkdir(folder.c_str(), 0755);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
     return folder;
 }
 
@@ -48,8 +40,11 @@ LBR_API int32_t LbrDEBUG(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    const std::string path = stateFolder() + "/debug.TXT";
-    FILE* file = std::fopen(path.c_str(), "a");
+    FILE* file = nullptr;
+    try {
+        file = std::fopen((logFolder() / "debug.TXT").c_str(), "a");
+    } catch (...) {
+    }
     if (!file)
         return 0;
     std::fputs(message, file);

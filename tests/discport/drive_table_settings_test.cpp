@@ -52,6 +52,8 @@ TEST(DriveTableSettings, ConfigurationFolderPrecedence)
     EXPECT_EQ(configFolder(), "/x/config/tamrin");
     xdg.set("");
     EXPECT_EQ(configFolder(), "/h/user/.config/tamrin");
+    xdg.set("relative/config"); // ignored, as the XDG rules say (and as the other libraries do)
+    EXPECT_EQ(configFolder(), "/h/user/.config/tamrin");
     home.set(nullptr);
     EXPECT_EQ(configFolder(), "");
     EXPECT_EQ(settingsFilePath(), "");

@@ -2,27 +2,15 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "env/folders.h"
 #include "tamlib/environment.h"
 
 namespace {
 
 std::atomic<int32_t> g_debug{0};
-
-// $TAMRIN_HOME, else $XDG_STATE_HOME/tamrin, else ~/.local/state/tamrin.
-std::filesystem::path stateFolder()
-{
-    if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
-        return home;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
-        return std::filesystem::path(state) / "tamrin";
-    if (const char* user = std::getenv("HOME"); user && *user)
-        return std::filesystem::path(user) / ".local/state/tamrin";
-    return ".";
-}
 
 } // namespace
 
@@ -42,7 +30,7 @@ PLB_API int32_t PlbDEBUG(const char* format, ...)
         va_start(args, format);
         std::vsnprintf(message, sizeof message, format, args);
         va_end(args);
-        const std::filesystem::path folder = stateFolder();
+        const std::filesystem::path folder = tamlib::stateFolder();
         std::error_code error;
         std::filesystem::create_directories(folder, error);
         if (FILE* file = std::fopen((folder / "DEBUG.TXT").c_str(), "a")) {

@@ -6,33 +6,35 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "tamrin_common/user_folders.h"
+
 namespace tamlib {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path xdgFolder(const char* variable, const char* fallbackUnderHome)
+// Without any home, the current folder.
+fs::path orCurrent(fs::path folder)
 {
-    if (const char* home = std::getenv("TAMRIN_HOME"); home && *home)
-        return fs::path(home);
-    if (const char* xdg = std::getenv(variable); xdg && *xdg && xdg[0] == '/')
-        return fs::path(xdg) / "tamrin";
-    if (const char* user = std::getenv("HOME"); user && *user)
-        return fs::path(user) / fallbackUnderHome / "tamrin";
-    return fs::path(".");
+    return folder.empty() ? fs::path(".") : folder;
 }
 
 } // namespace
 
 fs::path configFolder()
 {
-    return xdgFolder("XDG_CONFIG_HOME", ".config");
+    return orCurrent(tamrin_common::configFolder());
 }
 
 fs::path dataFolder()
 {
-    return xdgFolder("XDG_DATA_HOME", ".local/share");
+    return orCurrent(tamrin_common::dataFolder());
+}
+
+fs::path stateFolder()
+{
+    return orCurrent(tamrin_common::stateFolder());
 }
 
 fs::path libraryFolder()

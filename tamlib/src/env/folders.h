@@ -13,6 +13,9 @@ std::filesystem::path configFolder();
 // $TAMRIN_HOME, else $XDG_DATA_HOME/tamrin, else ~/.local/share/tamrin. Not created here.
 std::filesystem::path dataFolder();
 
+// $TAMRIN_HOME, else $XDG_STATE_HOME/tamrin, else ~/.local/state/tamrin (debug logs). Not created here.
+std::filesystem::path stateFolder();
+
 // The folder that holds libtamlib itself (or the program it is linked into); empty when unknown.
 std::filesystem::path libraryFolder();
 // The folder of the program or shared library that holds `address` (code or data); empty when unknown.
