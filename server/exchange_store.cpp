@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "exchange/exchange_protocol.h"
-#include "file_replace.h"
+#include "tamrin_common/file_replace.h"
 
 namespace cdaz_exchange {
 
@@ -24,12 +24,6 @@ namespace {
 constexpr size_t kNameMax = 48;
 constexpr uint32_t kRevisionMax = 65535;
 constexpr size_t kMaxLineBytes = 4096;
-
-// Writes `bytes` as `path` through a temporary file renamed over it.
-bool writeFile(const fs::path& path, std::string_view bytes)
-{
-    return tamlib::replaceFile(path, {reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
-}
 
 std::optional<std::string> readFile(const fs::path& path, size_t limit)
 {
@@ -162,9 +156,9 @@ std::optional<uint32_t> Store::add(const Upload& upload)
                              std::to_string(upload.effectiveStreams) + "\t" + utcNow() + "\n";
     const fs::path cdaz = folder / (std::to_string(revision) + ".cdaz");
     const std::string_view bytes(reinterpret_cast<const char*>(upload.file.data()), upload.file.size());
-    if (!writeFile(cdaz, bytes))
+    if (!tamrin_common::replaceFile(cdaz, bytes))
         return std::nullopt;
-    if (!writeFile(folder / (std::to_string(revision) + ".line"), line)) {
+    if (!tamrin_common::replaceFile(folder / (std::to_string(revision) + ".line"), line)) {
         ::unlink(cdaz.c_str());
         return std::nullopt;
     }

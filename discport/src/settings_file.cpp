@@ -1,14 +1,10 @@
 #include "settings_file.h"
-#include "tamrin_common/user_folders.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+#include "tamrin_common/file_replace.h"
+#include "tamrin_common/user_folders.h"
 
 namespace discport {
 
@@ -70,20 +66,6 @@ std::optional<std::string> readFile(const std::string& path)
     if (text.size() > kMaxFileBytes)
         return std::nullopt;
     return text;
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -159,20 +141,7 @@ bool storeInterfaceMask(uint32_t mask)
     std::filesystem::create_directories(folder, error);
     const std::string path = folder + "/Discport.ini";
     const std::string text = withInterfaceMask(readFile(path).value_or(""), mask);
-
-    static std::atomic<unsigned> counter{0};
-    const std::string temporary =
-        path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const bool written = writeAll(fd, text);
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return tamrin_common::replaceFile(path, text);
 }
 
 } // namespace discport

@@ -13,7 +13,7 @@
 
 #include "cdaz/cdaz_format.h"
 #include "cdaz/cdaz_store.h"
-#include "file_replace.h"
+#include "tamrin_common/file_replace.h"
 
 namespace tamlib {
 
@@ -78,7 +78,7 @@ uint32_t readWholeFile(const std::filesystem::path& path, std::vector<uint8_t>& 
 
 bool cdazReplaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes)
 {
-    return replaceFile(path, bytes);
+    return tamrin_common::replaceFile(path, bytes);
 }
 
 CdazRecord* cdazLoadFile(const std::filesystem::path& path, std::span<const InstalledPlugin> installed,

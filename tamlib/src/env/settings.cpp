@@ -12,7 +12,7 @@
 #include <system_error>
 
 #include "env/folders.h"
-#include "file_replace.h"
+#include "tamrin_common/file_replace.h"
 #include "tamlib/strings.h"
 
 namespace tamlib {
@@ -220,7 +220,7 @@ bool writeFileAtomically(const fs::path& path, std::string_view text)
     std::error_code error;
     if (!path.parent_path().empty())
         fs::create_directories(path.parent_path(), error);
-    return replaceFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    return tamrin_common::replaceFile(path, text);
 }
 
 } // namespace tamlib

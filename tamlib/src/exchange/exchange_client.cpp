@@ -1,6 +1,6 @@
 // Search, download and upload against the exchange server.
 #include "exchange/exchange_client.h"
-#include "file_replace.h"
+#include "tamrin_common/file_replace.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,7 +83,7 @@ class TemporaryFile
     bool write(const uint8_t* data, size_t size)
     {
         for (size_t done = 0; done < size; done += kDownloadPiece)
-            if (!writeAll(m_fd, data + done, std::min(kDownloadPiece, size - done)))
+            if (!tamrin_common::writeAll(m_fd, data + done, std::min(kDownloadPiece, size - done)))
                 return false;
         return true;
     }

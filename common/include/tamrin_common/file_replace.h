@@ -1,15 +1,25 @@
-#include "file_replace.h"
+// Writing files so that a failure never damages what was there: the bytes go to a temporary file
+// beside the target, which is synced and renamed over it (the folder is synced after). Used for
+// every settings file, CDAZ file and stored upload.
+#pragma once
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 
-namespace tamlib {
+namespace tamrin_common {
 
-bool writeAll(int fd, const uint8_t* data, size_t size)
+// Writes all `size` bytes to `fd`, again after interruptions; false on any failure.
+inline bool writeAll(int fd, const uint8_t* data, size_t size)
 {
     while (size) {
         const ssize_t wrote = ::write(fd, data, size);
@@ -23,7 +33,9 @@ bool writeAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
-bool replaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes)
+// Replaces `path` with `bytes` (mode 0644). False, with `path` as it was and no temporary file
+// left, when any step fails.
+inline bool replaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes)
 {
     std::filesystem::path folder = path.parent_path();
     if (folder.empty())
@@ -48,4 +60,9 @@ bool replaceFile(const std::filesystem::path& path, std::span<const uint8_t> byt
     return true;
 }
 
-} // namespace tamlib
+inline bool replaceFile(const std::filesystem::path& path, std::string_view text)
+{
+    return replaceFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+}
+
+} // namespace tamrin_common
