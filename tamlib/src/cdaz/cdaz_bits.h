@@ -8,6 +8,19 @@
 
 namespace tamlib {
 
+// Calls f(position) for every set bit of `bytes`, in order; bit 0 is the top bit of byte 0.
+template <class F> void forEachSetBit(const uint8_t* bytes, size_t count, F f)
+{
+    for (size_t byte = 0; byte < count; ++byte) {
+        const uint8_t value = bytes[byte];
+        if (!value)
+            continue;
+        for (uint32_t b = 0; b < 8; ++b)
+            if (value & (0x80u >> b))
+                f(byte * 8 + b);
+    }
+}
+
 // The number of bits needed to write x: 0 for 0, 1 for 1, 2 for 2 and 3, ...
 constexpr uint32_t bitlen(uint64_t x)
 {

@@ -2,6 +2,7 @@
 // a record. The store (cdaz_store.cpp) puts these on disc.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -13,6 +14,17 @@ namespace tamlib {
 constexpr size_t kCdazHeaderBytes = 48;
 constexpr size_t kCdazRecordBits = 480; // coded stream record, 60 bytes
 constexpr uint32_t kRankEnd = 511;
+
+// A coded stream record (the delta of two stream entries), 60 bytes.
+using Record60 = std::array<uint8_t, kCdazRecordBits / 8>;
+
+// Plugin blocks: byte i of a block is byte kPluginOrder[i] of the 16-byte plugin record (the low
+// bytes of the three string indices and the version first, the high bytes last).
+constexpr uint8_t kPluginOrder[16] = {4, 0, 8, 12, 2, 1, 5, 9, 13, 6, 10, 14, 3, 7, 11, 15};
+
+// Run symbols of stream records beside the run lengths 0 to 29: 30 clear bits, end of record.
+constexpr int kRunSkip30 = 30;
+constexpr int kRunEnd = 31;
 
 // The version-5 file of a record as it is (the caller normalises first). Throws std::bad_alloc
 // when memory runs out.

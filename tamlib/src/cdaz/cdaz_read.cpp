@@ -14,13 +14,8 @@ namespace tamlib {
 
 namespace {
 
-using Record60 = std::array<uint8_t, 60>;
-
-constexpr uint8_t kPluginOrder[16] = {4, 0, 8, 12, 2, 1, 5, 9, 13, 6, 10, 14, 3, 7, 11, 15};
 constexpr uint64_t kMinPluginBits = 17; // two bytes and the end code
 constexpr uint64_t kMinStreamBits = 3;  // the group and a one-bit end code
-constexpr int kRunSkip30 = 30;
-constexpr int kRunEnd = 31;
 
 // Streams repeat a name at no cost (an unchanged string index is a zero delta), and each stream
 // owns a copy: the copies may take this many bytes per byte of the file, plus a fixed allowance.
@@ -188,9 +183,8 @@ bool readStreams(BitReader& in, CdazRecord& record, uint32_t count, const Stream
             const int value = tables.bytes[k].decode(in);
             if (value < 0)
                 return false;
-            for (int b = 0; b < 8; ++b)
-                if (value & (0x80 >> b))
-                    mark(k * 8 + uint32_t(b));
+            const uint8_t byte = uint8_t(value);
+            forEachSetBit(&byte, 1, [&](size_t p) { mark(k * 8 + uint32_t(p)); });
         }
         uint64_t position = uint64_t(n) * 8;
         for (;;) {

@@ -26,14 +26,6 @@ namespace tamlib {
 
 namespace {
 
-using Record60 = std::array<uint8_t, 60>;
-
-// Plugin block byte order: the low bytes of the three indices and the version first.
-constexpr uint8_t kPluginOrder[16] = {4, 0, 8, 12, 2, 1, 5, 9, 13, 6, 10, 14, 3, 7, 11, 15};
-
-constexpr int kRunSkip30 = 30;
-constexpr int kRunEnd = 31;
-
 template <size_t N> std::string_view textOf(const char (&text)[N])
 {
     return std::string_view(text, strnlen(text, N));
@@ -232,14 +224,7 @@ std::vector<uint8_t> cdazWriteV5(const CdazRecord& record)
             if (groups[i] != g)
                 continue;
             ++records;
-            for (size_t byte = 0; byte < 60; ++byte) {
-                const uint8_t value = deltas[i][byte];
-                if (!value)
-                    continue;
-                for (int b = 0; b < 8; ++b)
-                    if (value & (0x80 >> b))
-                        ++bitCounts[byte * 8 + size_t(b)];
-            }
+            forEachSetBit(deltas[i].data(), deltas[i].size(), [&](size_t p) { ++bitCounts[p]; });
         }
         for (uint16_t p = 0; p < kCdazRecordBits; ++p)
             if (bitCounts[p])
@@ -264,14 +249,7 @@ std::vector<uint8_t> cdazWriteV5(const CdazRecord& record)
         const int g = groups[i];
         Record60& bits = permuted[i];
         bits.fill(0);
-        for (size_t byte = 0; byte < 60; ++byte) {
-            const uint8_t value = deltas[i][byte];
-            if (!value)
-                continue;
-            for (int b = 0; b < 8; ++b)
-                if (value & (0x80 >> b))
-                    setBit(bits.data(), rankOf[g][byte * 8 + size_t(b)]);
-        }
+        forEachSetBit(deltas[i].data(), deltas[i].size(), [&](size_t p) { setBit(bits.data(), rankOf[g][p]); });
         for (uint32_t k = 0; k < prefixBytes[g]; ++k)
             ++byteCounts[k][bits[k]];
         forEachRun(bits, prefixBytes[g], [&](int symbol) { ++runCounts[size_t(symbol)]; });
