@@ -10,6 +10,7 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <optional>
 #include <vector>
 
 #include "disc_builder.h"
@@ -78,13 +79,15 @@ Sector movieSector(const MovieSectorSpec& m)
     return s;
 }
 
-// Frame `frame` of `count` synthetic sectors.
-std::vector<Sector> syntheticFrame(uint32_t frame, uint16_t count, MovieSectorSpec base = {})
+// Frame `frame` of `count` synthetic sectors; their data size field says `bytes`, by default a
+// little less than the sectors hold.
+std::vector<Sector> syntheticFrame(uint32_t frame, uint16_t count, MovieSectorSpec base = {},
+                                   std::optional<uint32_t> bytes = std::nullopt)
 {
     std::vector<Sector> out;
     base.frame = frame;
     base.count = count;
-    base.bytes = count * 2016u - 40;
+    base.bytes = bytes.value_or(count * 2016u - 40);
     for (uint16_t i = 0; i < count; ++i) {
         base.index = i;
         out.push_back(movieSector(base));
@@ -763,10 +766,8 @@ TEST_F(Discmovie, AFrameWithoutASizeDeliversHalfItsSectors)
     DiscBuilder b;
     std::vector<Sector> frames;
     for (uint32_t f = 1; f <= 4; ++f)
-        for (Sector s : syntheticFrame(f, 5)) {
-            put32(&s[36], 0);
+        for (const Sector& s : syntheticFrame(f, 5, {}, 0))
             frames.push_back(s);
-        }
     b.add(frames);
     MountedImage disc(b);
     const std::vector<StrInfo> found = disc.probe();
@@ -788,10 +789,8 @@ TEST_F(Discmovie, OversizedFramesStayWithinTheLargestUnit)
     DiscBuilder b;
     std::vector<Sector> sectors;
     for (uint32_t f = 1; f <= 3; ++f)
-        for (Sector s : syntheticFrame(f, 32)) {
-            put32(&s[36], 0xFFFFFFFF);
+        for (const Sector& s : syntheticFrame(f, 32, {}, 0xFFFFFFFF))
             sectors.push_back(s);
-        }
     for (uint32_t k = 0; k < 40; ++k)
         sectors.push_back(syntheticFrame(4, 32)[0]);
     // A frame whose second sector comes again and again before its last.
