@@ -191,9 +191,8 @@ fs::path makeInstallation(const fs::path& folder, bool withPluginFolder)
     // Copies, not links: the program finds its folder through /proc/self/exe, which resolves
     // links to the original output folder.
     fs::copy_file(cliProgram(), folder / "tamrin-cli");
-    fs::copy_file(outDir() / "libtamlib.so", folder / "libtamlib.so");
-    fs::copy_file(outDir() / "libstreamkit.so", folder / "libstreamkit.so");
-    fs::copy_file(outDir() / "libdiscport.so", folder / "libdiscport.so");
+    for (const char* library : {"libtamlib.so", "libtamlib-http.so", "libstreamkit.so", "libdiscport.so"})
+        fs::copy_file(outDir() / library, folder / library);
     if (withPluginFolder)
         fs::create_directory(folder / "PsrPlugins");
     return folder / "tamrin-cli";
@@ -212,6 +211,18 @@ std::string readFile(const fs::path& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string crcLines(const std::string& out)
+{
+    std::string lines;
+    size_t at = 0;
+    while ((at = out.find("frame ", at)) != std::string::npos) {
+        const size_t end = out.find('\n', at);
+        lines += out.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
+        at = end;
+    }
+    return lines;
 }
 
 } // namespace clitest

@@ -59,13 +59,17 @@ class TempFolder
     fs::path m_path;
 };
 
-// Copies tamrin-cli, libtamlib.so, libstreamkit.so and libdiscport.so into `folder`, with an empty PsrPlugins
-// folder unless `withPluginFolder` is false: an installation whose plugin set a test chooses.
+// Copies tamrin-cli and its libraries (libtamlib.so with its HTTP module, libstreamkit.so,
+// libdiscport.so) into `folder`, with an empty PsrPlugins folder unless `withPluginFolder` is
+// false: an installation whose plugin set a test chooses.
 // Returns the program's path.
 fs::path makeInstallation(const fs::path& folder, bool withPluginFolder = true);
 
 void writeFile(const fs::path& path, const std::string& bytes);
 std::string readFile(const fs::path& path);
+
+// The "frame ..." lines of a units listing (one per unit, with its checksum), in order.
+std::string crcLines(const std::string& out);
 
 } // namespace clitest
 

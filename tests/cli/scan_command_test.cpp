@@ -41,18 +41,6 @@ std::vector<json> streamsOf(const json& scan, const std::string& plugin)
     return list;
 }
 
-std::string crcLines(const std::string& out)
-{
-    std::string lines;
-    size_t at = 0;
-    while ((at = out.find("frame ", at)) != std::string::npos) {
-        const size_t end = out.find('\n', at);
-        lines += out.substr(at, end - at + 1);
-        at = end;
-    }
-    return lines;
-}
-
 class ScanCommand : public ::testing::Test
 {
   protected:

@@ -66,18 +66,6 @@ constexpr XaOnDisc kXa[] = {
     {"xa_multi_4ch_37800_stereo_f1_c3.wav", 1663, 4 * 56 + 1, 37800, 2},
 };
 
-std::string crcLines(const std::string& out)
-{
-    std::string lines;
-    size_t at = 0;
-    while ((at = out.find("frame ", at)) != std::string::npos) {
-        const size_t end = out.find('\n', at);
-        lines += out.substr(at, end - at + 1);
-        at = end;
-    }
-    return lines;
-}
-
 // Signal-to-noise ratio of `ours` against `reference` (16-bit samples), in dB.
 double snrDb(const std::string& reference, const std::string& ours)
 {
