@@ -56,17 +56,6 @@ enum class SectorClass
     Foreign,
 };
 
-struct MovieFields
-{
-    uint16_t type = 0;
-    uint16_t index = 0;
-    uint16_t count = 0;
-    uint32_t frame = 0;
-    uint32_t frameBytes = 0; // a stored 0 reads as count x 1008
-    uint16_t width = 0;
-    uint16_t height = 0;
-};
-
 uint8_t submodeOf(const uint8_t* sector)
 {
     return sector[18];
@@ -77,7 +66,7 @@ bool isSoundSector(const uint8_t* sector)
     return (submodeOf(sector) & 0x64) == 0x64;
 }
 
-SectorClass classify(const uint8_t* sector, MovieFields& movie)
+SectorClass classify(const uint8_t* sector, StrSectorHeader& movie)
 {
     if (isSoundSector(sector))
         return SectorClass::Sound;
@@ -86,13 +75,10 @@ SectorClass classify(const uint8_t* sector, MovieFields& movie)
         header->sectorInFrame >= header->sectorsInFrame || header->sectorsInFrame > kMaxFrameSectors ||
         header->frameNumber == 0 || header->width == 0 || header->height == 0)
         return SectorClass::Foreign;
-    movie.type = header->type;
-    movie.index = header->sectorInFrame;
-    movie.count = header->sectorsInFrame;
-    movie.frame = header->frameNumber;
-    movie.frameBytes = header->frameBytes != 0 ? header->frameBytes : uint32_t(header->sectorsInFrame) * 1008;
-    movie.width = header->width;
-    movie.height = header->height;
+    movie = *header;
+    // A stored size of 0 reads as 1008 bytes a sector.
+    if (movie.frameBytes == 0)
+        movie.frameBytes = uint32_t(movie.sectorsInFrame) * 1008;
     return SectorClass::Movie;
 }
 
@@ -111,9 +97,9 @@ uint16_t wordAt(const uint8_t* sector, size_t offset)
 // The first sector of frame 1 of a stream: an MDEC header found among the first words, whose
 // fourth word (the bitstream version) is below the height, or whose third and fourth words
 // repeat the picture size.
-bool isStreamStart(const uint8_t* sector, const MovieFields& movie)
+bool isStreamStart(const uint8_t* sector, const StrSectorHeader& movie)
 {
-    if (movie.index != 0 || movie.frame != 1)
+    if (movie.sectorInFrame != 0 || movie.frameNumber != 1)
         return false;
     const uint32_t p = headerPosition(sector);
     if (p >= kNoHeaderPosition)
@@ -190,7 +176,7 @@ void endStream(ProbeContext& probe)
         probe.candidates.pop_back();
 }
 
-void startStream(ProbeContext& probe, uint32_t a, const MovieFields& movie)
+void startStream(ProbeContext& probe, uint32_t a, const StrSectorHeader& movie)
 {
     if (probe.candidates.size() == probe.candidates.capacity()) {
         try {
@@ -212,7 +198,7 @@ void startStream(ProbeContext& probe, uint32_t a, const MovieFields& movie)
     probe.audioSinceFrameStart = 0;
 }
 
-void followMovieSector(ProbeContext& probe, uint32_t a, const MovieFields& movie)
+void followMovieSector(ProbeContext& probe, uint32_t a, const StrSectorHeader& movie)
 {
     Candidate& cur = probe.candidates.back();
     if (movie.type != cur.type) {
@@ -221,8 +207,8 @@ void followMovieSector(ProbeContext& probe, uint32_t a, const MovieFields& movie
         return;
     }
     cur.lastVideoSector = a;
-    if (movie.index == 0) {
-        cur.lastFrameNumber = movie.frame;
+    if (movie.sectorInFrame == 0) {
+        cur.lastFrameNumber = movie.frameNumber;
         cur.width = std::max<uint32_t>(cur.width, movie.width);
         cur.height = std::max<uint32_t>(cur.height, movie.height);
         const uint16_t n = uint16_t(a - probe.audioSinceFrameStart - probe.lastFrameStart);
@@ -271,10 +257,10 @@ void followForeignSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 
 void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
-    MovieFields movie;
+    StrSectorHeader movie;
     SectorClass kind = classify(sector, movie);
     bool start = false;
-    if (kind == SectorClass::Movie && movie.index == 0 && movie.frame == 1) {
+    if (kind == SectorClass::Movie && movie.sectorInFrame == 0 && movie.frameNumber == 1) {
         start = isStreamStart(sector, movie);
         if (!start)
             kind = SectorClass::Foreign;
@@ -287,7 +273,7 @@ void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
         if (kind != SectorClass::Movie || probe.candidates.empty())
             return;
         const uint32_t last = probe.candidates.back().lastFrameNumber;
-        if (movie.frame != last && movie.frame != last + 1)
+        if (movie.frameNumber != last && movie.frameNumber != last + 1)
             return;
         probe.active = true;
     }
@@ -516,7 +502,7 @@ PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32
     uint32_t sound = 0, movie = 0, frame = 0, width = 0, height = 0;
     uint8_t coding = 0;
     while (const uint8_t* sector = CdReadSector(reader, nullptr)) {
-        MovieFields fields;
+        StrSectorHeader fields;
         switch (classify(sector, fields)) {
         case SectorClass::Sound:
             ++sound;
@@ -524,8 +510,8 @@ PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32
             break;
         case SectorClass::Movie:
             ++movie;
-            if (wordAt(sector, 0x18) != 0 && fields.index == 0) {
-                frame = fields.frame;
+            if (wordAt(sector, 0x18) != 0 && fields.sectorInFrame == 0) {
+                frame = fields.frameNumber;
                 width = fields.width;
                 height = fields.height;
             }
@@ -599,7 +585,7 @@ PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
             record->payloadBytes = 0; // a partial frame is dropped
             return 0;
         }
-        MovieFields movie;
+        StrSectorHeader movie;
         switch (classify(sector, movie)) {
         case SectorClass::Sound:
             if (!isOwnSound(*stream, sector))
@@ -615,10 +601,10 @@ PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
             continue;
         case SectorClass::Movie: {
             uint32_t p = 0;
-            if (movie.index == 0) {
+            if (movie.sectorInFrame == 0) {
                 // A new frame; whatever a frame without its last sector left is dropped.
                 frameStarted = true;
-                record->frameNumber = movie.frame;
+                record->frameNumber = movie.frameNumber;
                 record->width = movie.width;
                 record->height = movie.height;
                 record->payloadBytes = 0;
@@ -632,10 +618,10 @@ PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
                 record->payloadBytes += bytes;
                 remaining -= std::min((1008 - p) * 2, remaining);
             }
-            if (frameStarted && movie.index == movie.count - 1) {
+            if (frameStarted && movie.sectorInFrame == movie.sectorsInFrame - 1) {
                 if (stream->info.kind & StrTimed)
                     record->param =
-                        rateFromSizeAndSectors(record->width, record->height, movie.count - 1u, movie.count);
+                        rateFromSizeAndSectors(record->width, record->height, movie.sectorsInFrame - 1u, movie.sectorsInFrame);
                 CdUnlockReadBuffer(stream->reader, sector);
                 return 1;
             }
