@@ -188,27 +188,38 @@ TEST_F(PortTest, ConsoleWithoutTerminalTakesTheDefaultWithoutWaiting)
     std::fclose(out);
 }
 
-FILE* inputOf(const std::string& typed)
+// A console port on a terminal whose user types `typed`; what it prints is thrown away.
+class TypedConsole
 {
-    FILE* in = std::tmpfile();
-    std::fputs(typed.c_str(), in);
-    std::rewind(in);
-    return in;
-}
+  public:
+    explicit TypedConsole(const std::string& typed) : m_in(std::tmpfile()), m_out(std::tmpfile())
+    {
+        std::fputs(typed.c_str(), m_in);
+        std::rewind(m_in);
+        options.input = m_in;
+        options.output = m_out;
+        options.interactive = 1;
+    }
+    ~TypedConsole()
+    {
+        std::fclose(m_in);
+        std::fclose(m_out);
+    }
+    TypedConsole(const TypedConsole&) = delete;
+    TypedConsole& operator=(const TypedConsole&) = delete;
+
+    ConsolePort::Options options;
+
+  private:
+    FILE* m_in;
+    FILE* m_out;
+};
 
 int32_t askConsole(const std::string& typed, uint32_t type, int32_t preset = 0)
 {
-    FILE* in = inputOf(typed);
-    FILE* out = std::tmpfile();
-    ConsolePort::Options options;
-    options.input = in;
-    options.output = out;
-    options.interactive = 1;
-    options.presetAnswer = preset;
-    const int32_t answer = ConsolePort(options).message({nullptr, type, "QUESTION", "Go on?"});
-    std::fclose(in);
-    std::fclose(out);
-    return answer;
+    TypedConsole console(typed);
+    console.options.presetAnswer = preset;
+    return ConsolePort(console.options).message({nullptr, type, "QUESTION", "Go on?"});
 }
 
 TEST_F(PortTest, ConsoleOnATerminalReadsTypedAnswers)
@@ -241,17 +252,9 @@ TEST_F(PortTest, ConsoleChoices)
     request.items = {"first", "second", "third"};
     request.current = 0;
     const auto choose = [&](const std::string& typed, int32_t preset) {
-        FILE* in = inputOf(typed);
-        FILE* out = std::tmpfile();
-        ConsolePort::Options options;
-        options.input = in;
-        options.output = out;
-        options.interactive = 1;
-        options.presetChoice = preset;
-        const int32_t chosen = ConsolePort(options).choose(request);
-        std::fclose(in);
-        std::fclose(out);
-        return chosen;
+        TypedConsole console(typed);
+        console.options.presetChoice = preset;
+        return ConsolePort(console.options).choose(request);
     };
     EXPECT_EQ(choose("2\n", -2), 1);
     EXPECT_EQ(choose("0\n", -2), -1);
