@@ -138,6 +138,20 @@ TEST(CdazName, LongNamesAreCutAtThirtySixCharacters)
     EXPECT_EQ(std::string(32, 'Q') + "3041" + "21000.cdaz", name);
 }
 
+// Runs `work` while no file may grow beyond `bytes` (a full disk, as a write sees it).
+template <class Work> auto withFileSizeLimit(rlim_t bytes, Work work)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = work();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    return result;
+}
+
 TEST_F(CdazStore, NewRecordDefaultsAndDiscTexts)
 {
     RecordPtr record = sampleRecord();
@@ -462,14 +476,7 @@ TEST_F(CdazStore, VersionFourFileIsReplacedByVersionFiveBeforeItIsRead)
 
     // When the converted file cannot be written, the load fails and the old file stays.
     writeFile(m_analyze / "a.cdaz", v4);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 10;
-    setrlimit(RLIMIT_FSIZE, &small);
-    PlbCdazLoad failed = PlbLoadCDAZ(nullptr, "a.cdaz", nullptr);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    PlbCdazLoad failed = withFileSizeLimit(10, [] { return PlbLoadCDAZ(nullptr, "a.cdaz", nullptr); });
     EXPECT_EQ(nullptr, failed.record);
     EXPECT_EQ(PLB_CDAZ_LOAD_BAD_VERSION, failed.status);
     EXPECT_EQ(v4, readFile(m_analyze / "a.cdaz"));
@@ -486,14 +493,7 @@ TEST_F(CdazStore, FailedSavesKeepTheEarlierFile)
     // The disk is full: no file may grow beyond 16 bytes.
     StrInfo info = streamInfo(StrAudio, 9000, 10);
     PlbSetStreamCDAZ(record.get(), "one more", &info, "DISCVOICE.PSR", 113, nullptr, nullptr);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 16;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const int32_t result = PlbSaveCDAZ(nullptr, nullptr, record.get());
-    setrlimit(RLIMIT_FSIZE, &saved);
+    const int32_t result = withFileSizeLimit(16, [&] { return PlbSaveCDAZ(nullptr, nullptr, record.get()); });
     EXPECT_EQ(0, result);
     EXPECT_EQ(before, readFile(path));
     EXPECT_EQ(1u, std::distance(fs::directory_iterator(m_analyze), fs::directory_iterator()));
