@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "../tests/plugins/disc_builder.h"
+#include "../tests/support/scratch_folder.h"
 #include "bench_support.h"
 
 extern char** environ;
@@ -56,32 +57,20 @@ std::vector<discbuild::Sector> pattern()
 // A BIN + CUE pair in a folder of its own, removed with this object.
 struct BenchImage
 {
-    fs::path folder;
+    testsupport::ScratchFolder folder{"scan-bench"};
     std::string cue;
     std::string bin;
     uint64_t bytes = 0;
-
-    BenchImage() = default;
-    BenchImage(const BenchImage&) = delete;
-    BenchImage& operator=(const BenchImage&) = delete;
-    ~BenchImage()
-    {
-        std::error_code ignored;
-        if (!folder.empty())
-            fs::remove_all(folder, ignored);
-    }
 
     bool write(uint64_t megabytes)
     {
         const std::vector<discbuild::Sector> sectors = pattern();
         if (sectors.size() < 500)
             return false;
-        std::string name = (fs::temp_directory_path() / "tamrin-scan-bench-XXXXXX").string();
-        if (!::mkdtemp(name.data()))
+        if (!folder.made())
             return false;
-        folder = name;
-        bin = (folder / "image.bin").string();
-        cue = (folder / "image.cue").string();
+        bin = (folder.path() / "image.bin").string();
+        cue = (folder.path() / "image.cue").string();
         const auto count = uint32_t(megabytes * 1000000 / discbuild::kRaw);
         std::ofstream out(bin, std::ios::binary | std::ios::trunc);
         std::vector<uint8_t> chunk;
@@ -146,7 +135,7 @@ void BM_ScanAgainstCat(benchmark::State& state)
         state.SkipWithError("cannot write the image");
         return;
     }
-    const std::string listing = (image.folder / "scan.json").string();
+    const std::string listing = (image.folder.path() / "scan.json").string();
     std::vector<std::string> scan{TAMRIN_CLI, "scan", "--no-progress", "--json", image.cue};
     if (state.range(1) == 1)
         scan.insert(scan.end(), {"--plugins", "Discmovie.psr"});

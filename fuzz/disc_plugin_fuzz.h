@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/scratch_folder.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -40,33 +41,11 @@ constexpr size_t kMaxUnits = 2048;
 // any plugin of this program gathers.
 constexpr size_t kUnitRecordBytes = PSR_READ_HEADER_BYTES + size_t(kMaxSectors) * kDiscSectorBytes;
 
-// A folder for the image, removed with the process's last fuzz input.
-class ImageFolder
-{
-  public:
-    ImageFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tamrin-disc-fuzz-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        m_path = pattern;
-    }
-    ~ImageFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-};
-
 struct DiscPluginFuzzState
 {
     explicit DiscPluginFuzzState(const char* pluginFile) : binding(LbrOpenPSR(pluginFile))
     {
-        if (!binding)
+        if (!binding || !folder.made())
             std::abort();
         PsrPluginInfo info{};
         LbrGetPlugin(binding, &info, nullptr);
@@ -76,7 +55,8 @@ struct DiscPluginFuzzState
 
     PluginBinding* binding = nullptr;
     bool userData = false; // the plugin looks at 2048-byte user data, not whole sectors
-    ImageFolder folder;
+    // The image's folder, removed with the process's last fuzz input.
+    testsupport::ScratchFolder folder{"disc-fuzz"};
     std::unique_ptr<uint8_t[]> record{new uint8_t[kUnitRecordBytes]};
     std::vector<uint8_t> pcm = std::vector<uint8_t>(1 << 20);
 };

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "../plugins/disc_builder.h"
+#include "../support/scratch_folder.h"
 
 namespace clitest {
 
@@ -18,21 +19,11 @@ constexpr uint32_t kLongAudioSectors = 359990;
 
 struct LongDisc
 {
-    std::filesystem::path folder;
+    testsupport::ScratchFolder folder{"long"};
     std::string cue;
     std::string bin;
     uint32_t dataStart = kLongAudioSectors;
     uint32_t dataSectors = 0;
-
-    LongDisc() = default;
-    LongDisc(const LongDisc&) = delete;
-    LongDisc& operator=(const LongDisc&) = delete;
-    ~LongDisc()
-    {
-        std::error_code ignored;
-        if (!folder.empty())
-            std::filesystem::remove_all(folder, ignored);
-    }
 
     // The raw sector written at data track sector i.
     discbuild::Sector dataSector(uint32_t i) const
@@ -46,12 +37,10 @@ struct LongDisc
     bool write(uint32_t sectors)
     {
         dataSectors = sectors;
-        std::string pattern = (std::filesystem::temp_directory_path() / "tamrin-long-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
+        if (!folder.made())
             return false;
-        folder = pattern;
-        cue = (folder / "long.cue").string();
-        bin = (folder / "long.bin").string();
+        cue = (folder.path() / "long.cue").string();
+        bin = (folder.path() / "long.bin").string();
         {
             std::ofstream out(bin, std::ios::binary | std::ios::trunc);
             out.seekp(std::streamoff(uint64_t(dataStart) * discbuild::kRaw));

@@ -20,32 +20,6 @@ namespace exchangetest {
 
 namespace fs = std::filesystem;
 
-ScratchFolder::ScratchFolder(const char* tag)
-{
-    // Taken once, so that a test that points TMPDIR at a scratch folder keeps the others outside it.
-    static const fs::path base = fs::temp_directory_path();
-    std::string pattern = (base / (std::string("tamrin-") + tag + "-XXXXXX")).string();
-    if (::mkdtemp(pattern.data()))
-        m_path = pattern;
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    std::error_code error;
-    if (!m_path.empty())
-        fs::remove_all(m_path, error);
-}
-
-std::vector<std::string> ScratchFolder::files() const
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(m_path, error), end; !error && it != end; it.increment(error))
-        if (it->is_regular_file())
-            names.push_back(fs::relative(it->path(), m_path).string());
-    return names;
-}
-
 ServerProcess::ServerProcess(const fs::path& data)
 {
     const std::string program = std::string(TAMRIN_OUT_DIR) + "/cdaz-exchange";

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/scratch_folder.h"
 #include "cdaz/cdaz_record.h"
 #include "exchange/exchange_client.h"
 
@@ -22,20 +23,7 @@ namespace exchangetest {
 using RecordPtr = std::unique_ptr<CdazRecord, void (*)(CdazRecord*)>;
 
 // A new empty folder below the system's temporary folder, removed at the end.
-class ScratchFolder
-{
-  public:
-    explicit ScratchFolder(const char* tag);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
-    // The names of the files in the folder.
-    std::vector<std::string> files() const;
-
-  private:
-    std::filesystem::path m_path;
-};
+using testsupport::ScratchFolder;
 
 // The cdaz-exchange program of the build, started on a free loopback port with its own data
 // folder, stopped with SIGTERM at the end.

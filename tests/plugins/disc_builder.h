@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/scratch_folder.h"
+
 namespace discbuild {
 
 namespace fs = std::filesystem;
@@ -184,7 +186,7 @@ inline std::string msfText(uint32_t lba)
 // A written image; the folder is removed with it.
 struct Image
 {
-    fs::path folder;
+    testsupport::ScratchFolder folder{"disc"};
     std::string cue;
     std::string bin;
     uint32_t dataSectors = 0;
@@ -193,16 +195,6 @@ struct Image
     std::vector<uint8_t> bytes; // the whole BIN
 
     const uint8_t* raw(uint32_t lba) const { return bytes.data() + size_t(lba) * kRaw; }
-
-    Image() = default;
-    Image(const Image&) = delete;
-    Image& operator=(const Image&) = delete;
-    ~Image()
-    {
-        std::error_code ignored;
-        if (!folder.empty())
-            fs::remove_all(folder, ignored);
-    }
 };
 
 class DiscBuilder
@@ -302,12 +294,10 @@ class DiscBuilder
     std::unique_ptr<Image> write() const
     {
         auto image = std::make_unique<Image>();
-        std::string pattern = (fs::temp_directory_path() / "tamrin-disc-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
+        if (!image->folder.made())
             return nullptr;
-        image->folder = pattern;
-        image->cue = (image->folder / "disc.cue").string();
-        image->bin = (image->folder / "disc.bin").string();
+        image->cue = (image->folder.path() / "disc.cue").string();
+        image->bin = (image->folder.path() / "disc.bin").string();
         image->dataSectors = uint32_t(m_data.size());
 
         uint32_t total = image->dataSectors;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/scratch_folder.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -57,7 +58,7 @@ uint8_t bcd(uint32_t value)
 
 struct Disc
 {
-    fs::path folder;
+    testsupport::ScratchFolder folder{"trackaudio"};
     fs::path cue;
     fs::path bin;
     std::vector<uint8_t> bytes;
@@ -68,11 +69,8 @@ struct Disc
 
     Disc()
     {
-        std::string pattern = (fs::temp_directory_path() / "trackaudio-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            folder = pattern;
-        cue = folder / "disc.cue";
-        bin = folder / "disc.bin";
+        cue = folder.path() / "disc.cue";
+        bin = folder.path() / "disc.bin";
         const uint32_t total = audioStart[1] + kSecondAudioSectors;
         bytes.assign(size_t(total) * kRaw, 0);
         for (uint32_t lba = 0; lba < kDataSectors; ++lba) {
@@ -103,12 +101,6 @@ struct Disc
                            << "  TRACK 03 AUDIO\n    INDEX 00 " << msf(audioStart[1] - kGap) << "\n"
                            << "    INDEX 01 " << msf(audioStart[1]) << "\n";
     }
-    ~Disc()
-    {
-        std::error_code ignored;
-        if (!folder.empty())
-            fs::remove_all(folder, ignored);
-    }
 };
 
 class RecordBuffer
@@ -126,7 +118,7 @@ class Trackaudio : public testing::Test
   protected:
     void SetUp() override
     {
-        ASSERT_FALSE(m_disc.folder.empty());
+        ASSERT_TRUE(m_disc.folder.made());
         m_drive = CdMountImage(m_disc.cue.c_str());
         ASSERT_GE(m_drive, 0) << CdImageError();
         m_binding = LbrOpenPSR("Trackaudio.psr");

@@ -15,6 +15,7 @@
 
 #include "cdaz/cdaz_format.h"
 #include "cdaz_test_records.h"
+#include "support_env_home.h"
 #include "tamlib/cdaz.h"
 
 namespace fs = std::filesystem;
@@ -29,19 +30,12 @@ namespace {
 class CdazStore : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/tamrin-cdaz-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        m_home = pattern;
-        setenv("TAMRIN_HOME", pattern, 1);
-        m_analyze = m_home / "Analyze";
-    }
+    void SetUp() override { ASSERT_FALSE(m_home.empty()); }
     void TearDown() override
     {
+        // A test takes the rights of this folder away; the home cannot be removed without them.
         std::error_code error;
         fs::permissions(m_home / "other", fs::perms::owner_all, error);
-        fs::remove_all(m_home, error);
     }
 
     static std::vector<uint8_t> readFile(const fs::path& path)
@@ -74,7 +68,9 @@ class CdazStore : public ::testing::Test
         PlbSetCDAZAnaSector(record.get(), -1);
         return record;
     }
-    fs::path m_home, m_analyze;
+    tamlib::test::TempHome m_temp;
+    const fs::path m_home = m_temp.path();
+    const fs::path m_analyze = m_home / "Analyze";
 };
 
 std::string nameOf(int32_t tracks, const CdTocEntry* toc, const CdVolumeInfo* volume)

@@ -33,18 +33,12 @@ void restore(const std::string& name, const std::optional<std::string>& value)
 
 TempHome::TempHome() : m_previous(variable("TAMRIN_HOME"))
 {
-    std::string pattern = (fs::temp_directory_path() / "tamlib-env-XXXXXX").string();
-    if (::mkdtemp(pattern.data()))
-        m_path = pattern;
-    ::setenv("TAMRIN_HOME", m_path.c_str(), 1);
+    ::setenv("TAMRIN_HOME", path().c_str(), 1);
 }
 
 TempHome::~TempHome()
 {
     restore("TAMRIN_HOME", m_previous);
-    std::error_code error;
-    if (!m_path.empty())
-        fs::remove_all(m_path, error);
 }
 
 ScopedVariable::ScopedVariable(const char* name, const char* value) : m_name(name), m_previous(variable(name))

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "../support/scratch_folder.h"
+
 namespace tamlib::test {
 
 // Points TAMRIN_HOME at a new empty folder for the life of the object; the old value and the
@@ -19,11 +21,11 @@ class TempHome
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
-    const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path settingsFile() const { return m_path / "Tamlib.ini"; }
+    const std::filesystem::path& path() const { return m_folder.path(); }
+    std::filesystem::path settingsFile() const { return path() / "Tamlib.ini"; }
 
   private:
-    std::filesystem::path m_path;
+    testsupport::ScratchFolder m_folder{"tamlib-env"};
     std::optional<std::string> m_previous;
 };
 
