@@ -161,11 +161,6 @@ struct ProbeContext
     std::vector<Candidate> candidates; // capacity grows by kCandidateStep
 };
 
-bool isDataTrack(const CdTocEntry& track)
-{
-    return (track.control & CD_TOC_DATA_TRACK) != 0;
-}
-
 void endStream(ProbeContext& probe)
 {
     if (!probe.active)
@@ -443,9 +438,7 @@ PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
 {
-    if (trackCount <= 0 || !tracks)
-        return nullptr;
-    if (std::none_of(tracks, tracks + trackCount, isDataTrack))
+    if (!hasDataTrack(tracks, trackCount))
         return nullptr;
     auto* probe = new (std::nothrow) ProbeContext;
     if (!probe)

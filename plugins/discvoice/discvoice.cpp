@@ -315,12 +315,7 @@ PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
 {
-    if (trackCount <= 0 || !tracks)
-        return nullptr;
-    bool data = false;
-    for (int32_t i = 0; i < trackCount && !data; ++i)
-        data = (tracks[i].control & CD_TOC_DATA_TRACK) != 0;
-    if (!data)
+    if (!sectorkit::hasDataTrack(tracks, trackCount))
         return nullptr;
     auto* probe = new (std::nothrow) ProbeContext;
     if (!probe)
@@ -346,7 +341,7 @@ PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_
         dropOpen(*probe);
         return 0;
     }
-    if ((track.control & CD_TOC_DATA_TRACK) == 0)
+    if (!sectorkit::isDataTrack(track))
         return 0;
     probeSector(*probe, lba, sector);
     return 1;

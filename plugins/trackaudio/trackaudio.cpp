@@ -37,7 +37,7 @@ struct Stream
 
 bool isAudioTrack(const CdTocEntry& entry)
 {
-    return (entry.control & CD_TOC_DATA_TRACK) == 0;
+    return !sectorkit::isDataTrack(entry);
 }
 
 void describe(uint32_t start, uint32_t count, StrInfo* info)

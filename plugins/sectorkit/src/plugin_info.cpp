@@ -32,4 +32,9 @@ int32_t describePlugin(PsrPluginInfo* info, const char* name, uint16_t version, 
     return 1;
 }
 
+bool hasDataTrack(const CdTocEntry* tracks, int32_t count)
+{
+    return tracks && count > 0 && std::any_of(tracks, tracks + count, isDataTrack);
+}
+
 } // namespace sectorkit
