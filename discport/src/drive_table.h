@@ -2,6 +2,8 @@
 // (SCSI generic devices or CD block devices) and followed by the mounted disc images.
 #pragma once
 
+#include "tamrin_common/c_guard.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -67,13 +69,6 @@ bool removeImageDrive(int32_t drive);
 void resetDriveLibrary();
 
 // Runs `body` and turns an exception into `fallback`: nothing is thrown across the C boundary.
-template <typename Result, typename Body> Result guarded(Result fallback, Body body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return fallback;
-    }
-}
+using tamrin::guarded;
 
 } // namespace discport
