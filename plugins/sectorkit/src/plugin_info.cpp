@@ -1,5 +1,7 @@
 #include "sectorkit/plugin_info.h"
 
+#include "sectorkit/str_sector.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,8 +9,7 @@ namespace sectorkit {
 
 namespace {
 
-template <size_t N>
-void copyText(char (&field)[N], const char* text)
+template <size_t N> void copyText(char (&field)[N], const char* text)
 {
     const size_t length = std::min(std::strlen(text), N - 1);
     std::memcpy(field, text, length);
@@ -30,6 +31,14 @@ int32_t describePlugin(PsrPluginInfo* info, const char* name, uint16_t version, 
     info->interfaceVersion = PSR_INTERFACE_VERSION;
     info->mediaFlags = mediaFlags;
     return 1;
+}
+
+void describeXaSound(StrInfo* info, uint8_t coding)
+{
+    info->audioFormat = 1;
+    info->bitsPerSample = 16;
+    info->channels = xaChannels(coding);
+    info->sampleRate = xaSampleRate(coding);
 }
 
 bool hasDataTrack(const CdTocEntry* tracks, int32_t count)

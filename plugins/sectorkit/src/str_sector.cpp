@@ -46,6 +46,18 @@ std::optional<StrSectorHeader> parseStrSectorHeader(const uint8_t* sector, size_
     return h;
 }
 
+std::optional<StrSectorHeader> parseMovieSector(const uint8_t* sector, size_t length)
+{
+    auto h = parseStrSectorHeader(sector, length);
+    if (!h || (h->magic & 0xF0) != 0x60 || !(h->type & kStrTypeMovie) ||
+        h->sectorInFrame >= h->sectorsInFrame || h->sectorsInFrame > kMaxMovieFrameSectors ||
+        h->frameNumber == 0 || h->width == 0 || h->height == 0)
+        return std::nullopt;
+    if (h->frameBytes == 0)
+        h->frameBytes = uint32_t(h->sectorsInFrame) * 1008;
+    return h;
+}
+
 std::optional<uint32_t> findMdecHeaderWord(const uint8_t* sector, size_t length)
 {
     std::optional<uint32_t> found3000;

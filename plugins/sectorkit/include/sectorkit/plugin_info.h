@@ -1,8 +1,12 @@
 // What the project's plugins share at the plugin contract: the description every plugin gives of
-// itself (PsrQueryPlugin) and the track tests of the disc plugins.
+// itself (PsrQueryPlugin), the track tests of the disc plugins, the sound fields of a stream
+// description and the growth of the probes' tables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <vector>
 
 #include "discport/cd_types.h"
 #include "streamkit/psr.h"
@@ -16,6 +20,24 @@ int32_t describePlugin(PsrPluginInfo* info, const char* name, uint16_t version, 
 constexpr bool isDataTrack(const CdTocEntry& track)
 {
     return (track.control & CD_TOC_DATA_TRACK) != 0;
+}
+
+// The sound fields of a stream of XA ADPCM sectors with coding byte `coding`: PCM, 16 bits, the
+// channels and rate of the coding. `kind` and the rest are the caller's.
+void describeXaSound(StrInfo* info, uint8_t coding);
+
+// Makes room for one more entry in a probe's table, growing its capacity by `step` when it is
+// full. False when memory runs out (the table is unchanged; the probe goes on without the entry).
+template <typename T> bool roomForOne(std::vector<T>& table, size_t step)
+{
+    if (table.size() < table.capacity())
+        return true;
+    try {
+        table.reserve(table.capacity() + step);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 // Whether a table of contents (null or empty: no) holds a data track.

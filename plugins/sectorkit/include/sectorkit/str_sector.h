@@ -63,6 +63,44 @@ constexpr uint32_t xaSampleRate(uint8_t coding)
     return (coding & 0x04) ? 18900 : 37800;
 }
 
+// A sector that carries sound for the movie plugins: real-time, Form 2 and audio bits all set,
+// whatever else the submode holds (a looser test than isXaAudioSubmode).
+constexpr bool hasSoundBits(uint8_t submode)
+{
+    return (submode & kSubmodeXaAudio) == kSubmodeXaAudio;
+}
+
+/* The sound key of a sector: the four sub-header bytes with the end-of-file bit cleared, packed
+ * as file | channel << 8 | submode << 16 | coding << 24. Sound sectors of one stream share it.
+ * The raw sector must hold at least 0x14 bytes (every caller passes whole sectors). */
+using SoundKey = uint32_t;
+
+inline SoundKey soundKey(const uint8_t* sector)
+{
+    return uint32_t(sector[0x10]) | uint32_t(sector[0x11]) << 8 |
+           uint32_t(sector[0x12] & ~kSubmodeEndOfFile & 0xFF) << 16 | uint32_t(sector[0x13]) << 24;
+}
+
+constexpr uint16_t keyFileChannel(SoundKey key)
+{
+    return uint16_t(key);
+}
+
+constexpr uint8_t keyCoding(SoundKey key)
+{
+    return uint8_t(key >> 24);
+}
+
+inline uint8_t submodeOf(const uint8_t* sector)
+{
+    return sector[0x12];
+}
+
+inline bool hasEndOfFile(const uint8_t* sector)
+{
+    return (submodeOf(sector) & kSubmodeEndOfFile) != 0;
+}
+
 /* STR movie sector header (offsets from the raw sector start, little-endian):
  *   0x18 u16 magic           0x0160 in practice; 0 marks a sector outside any movie
  *   0x1A u16 type            bit 0x8000 set in movie sectors
@@ -91,6 +129,15 @@ constexpr uint16_t kStrTypeMovie = 0x8000;
 
 std::optional<StrSectorHeader> parseStrSectorHeader(const uint8_t* sector, size_t length);
 
+// Frames of disc movies span at most this many sectors.
+constexpr uint16_t kMaxMovieFrameSectors = 32;
+
+/* A movie sector of a disc movie: a header word whose low byte has 6 in its high nibble, the
+ * type bit, a sector index below the frame's sector count, at most 32 sectors a frame, a frame
+ * number and a picture size. A stored frame size of 0 is read as 1008 bytes a sector. Nothing
+ * when the sector is none (or too short to tell). */
+std::optional<StrSectorHeader> parseMovieSector(const uint8_t* sector, size_t length);
+
 /* The MDEC frame header that opens a frame's data: u16 length of the decoded data in 32-bit
  * words, u16 0x3800 (0x3000 in some streams), u16 quantiser scale, u16 bitstream version.
  * Its second word is looked for among the 24 words from sector offset 0x3A: the first 0x3800,
@@ -100,6 +147,15 @@ constexpr size_t kMdecSearchOffset = 0x3A;
 constexpr uint32_t kMdecSearchWords = 24;
 
 std::optional<uint32_t> findMdecHeaderWord(const uint8_t* sector, size_t length);
+
+// The header position of a frame's first sector: the index found by findMdecHeaderWord, or 24
+// when neither word occurs.
+constexpr uint32_t kNoHeaderPosition = kMdecSearchWords;
+
+inline uint32_t headerPosition(const uint8_t* sector, size_t length)
+{
+    return findMdecHeaderWord(sector, length).value_or(kNoHeaderPosition);
+}
 
 // Byte offset in the sector of the word found by findMdecHeaderWord.
 constexpr size_t mdecHeaderWordOffset(uint32_t index)
