@@ -9,7 +9,9 @@
 //   foreign  everything else
 //
 // The probe follows one stream at a time. A stream starts at the first sector of frame 1 whose
-// MDEC header looks right; it goes on over movie sectors with its type word and sound sectors
+// MDEC header looks right, or at the sound sectors of the movie's own file and channel that lie
+// directly before that sector (authoring tools put a sound sector first), unless another stream
+// took them; it goes on over movie sectors with its type word and sound sectors
 // of its first sound sector's file/channel/coding, tolerates foreign sectors up to one sound
 // stride (32 sectors without sound) after its last sector, and ends at a larger gap, at any
 // sector with the end-of-file bit, or at the next stream start. A stream that ended is taken up
@@ -19,35 +21,36 @@
 // Units: one whole frame (MDEC data from its header on), or the 2304 data bytes of one sound
 // sector, or, after a frame, the sound sectors met inside it (up to eight) as one unit.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
-#include "discport/discport.h"
+#include "sectorkit/frame_assembly.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
+#include "sectorkit/sector_stream.h"
 #include "sectorkit/str_sector.h"
 #include "streamkit/psr.h"
+#include "tamrin_common/c_guard.h"
 
 namespace {
 
 using namespace sectorkit;
 
-constexpr uint32_t kMaxFrameSectors = 32;
 constexpr uint32_t kFrameBytesPerSector = 1008 * 2;
-// The largest unit: a frame of 32 sectors. Eight parked sound sectors (18432 bytes) fit too.
-constexpr uint32_t kMaxPayload = kMaxFrameSectors * kFrameBytesPerSector;
-constexpr uint32_t kParkedSlots = 8;
+// The largest unit: a frame of 32 sectors. Eight held sound sectors (18432 bytes) fit too.
+constexpr uint32_t kMaxPayload = kMaxMovieFrameSectors * kFrameBytesPerSector;
 constexpr uint32_t kCandidateStep = 10;
 // Gap of foreign sectors a stream without sound tolerates.
 constexpr uint32_t kDefaultGapLimit = 32;
+// Sectors the probe remembers, to find the sound that comes before a stream's first frame.
+constexpr uint32_t kRecentSectors = 32;
 // Sectors the area description looks at.
 constexpr uint32_t kAreaSectors = 300;
 constexpr int32_t kStreamSpeed = 8;
-constexpr int32_t kHighestSpeed = -1;
-// Header position when neither 0x3800 nor 0x3000 occurs in the first 24 words.
-constexpr uint32_t kNoHeaderPosition = kMdecSearchWords;
 
 enum class SectorClass
 {
@@ -56,35 +59,15 @@ enum class SectorClass
     Foreign,
 };
 
-uint8_t submodeOf(const uint8_t* sector)
-{
-    return sector[18];
-}
-
-bool isSoundSector(const uint8_t* sector)
-{
-    return (submodeOf(sector) & 0x64) == 0x64;
-}
-
 SectorClass classify(const uint8_t* sector, StrSectorHeader& movie)
 {
-    if (isSoundSector(sector))
+    if (hasSoundBits(submodeOf(sector)))
         return SectorClass::Sound;
-    const auto header = parseStrSectorHeader(sector, kRawSectorBytes);
-    if (!header || (header->magic & 0xF0) != 0x60 || !(header->type & kStrTypeMovie) ||
-        header->sectorInFrame >= header->sectorsInFrame || header->sectorsInFrame > kMaxFrameSectors ||
-        header->frameNumber == 0 || header->width == 0 || header->height == 0)
+    const auto header = parseMovieSector(sector, kRawSectorBytes);
+    if (!header)
         return SectorClass::Foreign;
     movie = *header;
-    // A stored size of 0 reads as 1008 bytes a sector.
-    if (movie.frameBytes == 0)
-        movie.frameBytes = uint32_t(movie.sectorsInFrame) * 1008;
     return SectorClass::Movie;
-}
-
-uint32_t headerPosition(const uint8_t* sector)
-{
-    return findMdecHeaderWord(sector, kRawSectorBytes).value_or(kNoHeaderPosition);
 }
 
 uint16_t wordAt(const uint8_t* sector, size_t offset)
@@ -101,24 +84,12 @@ bool isStreamStart(const uint8_t* sector, const StrSectorHeader& movie)
 {
     if (movie.sectorInFrame != 0 || movie.frameNumber != 1)
         return false;
-    const uint32_t p = headerPosition(sector);
+    const uint32_t p = headerPosition(sector, kRawSectorBytes);
     if (p >= kNoHeaderPosition)
         return false;
     const uint16_t third = wordAt(sector, 60 + 2 * size_t(p));
     const uint16_t fourth = wordAt(sector, 62 + 2 * size_t(p));
     return fourth < movie.height || (third == movie.width && fourth == movie.height);
-}
-
-// File, channel, submode without the end-of-file bit, coding.
-uint32_t soundKey(const uint8_t* sector)
-{
-    return uint32_t(sector[16]) | uint32_t(sector[17]) << 8 | uint32_t(sector[18] & 0x7F) << 16 |
-           uint32_t(sector[19]) << 24;
-}
-
-uint8_t codingOfKey(uint32_t key)
-{
-    return uint8_t(key >> 24);
 }
 
 uint32_t saturatingAdd(uint32_t a, uint32_t b)
@@ -134,7 +105,7 @@ struct Candidate
     uint32_t lastVideoSector = 0;
     uint32_t firstAudioSector = 0;
     uint32_t lastAudioSector = 0;
-    uint32_t audioKey = 0;
+    SoundKey audioKey = 0;
     uint32_t audioStride = 0;
     uint32_t audioCount = 0;
     uint32_t lastFrameNumber = 1;
@@ -153,12 +124,31 @@ struct Candidate
     bool hasAudio() const { return audioCount != 0; }
 };
 
+// What the probe keeps of a recent sector.
+struct RecentSector
+{
+    uint32_t lba = 0;
+    SoundKey key = 0;
+    bool sound = false;
+    bool endOfFile = false;
+    bool taken = false; // part of a stream
+    bool valid = false;
+};
+
 struct ProbeContext
 {
     bool active = false;
     uint32_t lastFrameStart = 0;
     uint32_t audioSinceFrameStart = 0;
     std::vector<Candidate> candidates; // capacity grows by kCandidateStep
+    std::array<RecentSector, kRecentSectors> recent{};
+    uint32_t recentNext = 0;
+
+    const RecentSector* recentAt(uint32_t lba) const
+    {
+        const RecentSector& r = recent[lba % kRecentSectors];
+        return r.valid && r.lba == lba ? &r : nullptr;
+    }
 };
 
 void endStream(ProbeContext& probe)
@@ -171,17 +161,48 @@ void endStream(ProbeContext& probe)
         probe.candidates.pop_back();
 }
 
-void startStream(ProbeContext& probe, uint32_t a, const StrSectorHeader& movie)
+void followSoundSector(ProbeContext& probe, uint32_t a, SoundKey key)
 {
-    if (probe.candidates.size() == probe.candidates.capacity()) {
-        try {
-            probe.candidates.reserve(probe.candidates.capacity() + kCandidateStep);
-        } catch (const std::bad_alloc&) {
-            return; // the stream is not recorded; the probe goes on
-        }
+    Candidate& cur = probe.candidates.back();
+    if (cur.audioCount == 0) {
+        cur.firstAudioSector = a;
+        cur.audioStride = a - cur.firstSector;
+        cur.audioKey = key;
+    } else if (cur.audioCount == 1) {
+        cur.audioStride = a - cur.firstAudioSector;
     }
+    cur.lastAudioSector = a;
+    cur.dataBytes = saturatingAdd(cur.dataBytes, uint32_t(kXaAudioDataBytes));
+    ++cur.audioCount;
+    ++probe.audioSinceFrameStart;
+}
+
+// The first of the sound sectors that lie directly before a stream start at `a`: sectors of
+// the movie's own file and channel, of one sound key, taken by no other stream and without the
+// end-of-file bit (which closes an earlier file). `a` when there are none.
+uint32_t leadingSound(const ProbeContext& probe, uint32_t a, const uint8_t* startSector)
+{
+    const uint16_t fileChannel = keyFileChannel(soundKey(startSector));
+    uint32_t first = a;
+    const RecentSector* previous = a > 0 ? probe.recentAt(a - 1) : nullptr;
+    const SoundKey key = previous ? previous->key : 0;
+    for (uint32_t back = 1; back < kRecentSectors && back <= a; ++back) {
+        const RecentSector* r = probe.recentAt(a - back);
+        if (!r || !r->sound || r->taken || r->endOfFile || r->key != key ||
+            keyFileChannel(r->key) != fileChannel)
+            break;
+        first = a - back;
+    }
+    return first;
+}
+
+void startStream(ProbeContext& probe, uint32_t a, const uint8_t* sector, const StrSectorHeader& movie)
+{
+    if (!roomForOne(probe.candidates, kCandidateStep))
+        return; // the stream is not recorded; the probe goes on
+    const uint32_t first = leadingSound(probe, a, sector);
     Candidate c;
-    c.firstSector = a;
+    c.firstSector = first;
     c.lastVideoSector = a;
     c.width = movie.width;
     c.height = movie.height;
@@ -189,6 +210,10 @@ void startStream(ProbeContext& probe, uint32_t a, const StrSectorHeader& movie)
     c.type = movie.type;
     probe.candidates.push_back(c);
     probe.active = true;
+    for (uint32_t lead = first; lead < a; ++lead) {
+        followSoundSector(probe, lead, probe.recentAt(lead)->key);
+        probe.recent[lead % kRecentSectors].taken = true;
+    }
     probe.lastFrameStart = a;
     probe.audioSinceFrameStart = 0;
 }
@@ -219,28 +244,12 @@ void followMovieSector(ProbeContext& probe, uint32_t a, const StrSectorHeader& m
     }
 }
 
-void followSoundSector(ProbeContext& probe, uint32_t a, uint32_t key)
-{
-    Candidate& cur = probe.candidates.back();
-    if (cur.audioCount == 0) {
-        cur.firstAudioSector = a;
-        cur.audioStride = a - cur.firstSector;
-        cur.audioKey = key;
-    } else if (cur.audioCount == 1) {
-        cur.audioStride = a - cur.firstAudioSector;
-    }
-    cur.lastAudioSector = a;
-    cur.dataBytes = saturatingAdd(cur.dataBytes, uint32_t(kXaAudioDataBytes));
-    ++cur.audioCount;
-    ++probe.audioSinceFrameStart;
-}
-
 // A foreign sector while a stream is followed: skipped within the gap limit, else the end.
 // One with the end-of-file bit is not measured; the bit ends the stream like any other's.
 void followForeignSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
     const Candidate& cur = probe.candidates.back();
-    if (submodeOf(sector) & kSubmodeEndOfFile)
+    if (hasEndOfFile(sector))
         return endStream(probe);
     const uint32_t last = std::max(cur.lastVideoSector, cur.lastAudioSector);
     const uint32_t limit =
@@ -250,7 +259,8 @@ void followForeignSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
     endStream(probe);
 }
 
-void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
+// Follows the stream with one sector; true when the sector became part of it.
+bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
     StrSectorHeader movie;
     SectorClass kind = classify(sector, movie);
@@ -263,27 +273,27 @@ void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 
     if (start) {
         endStream(probe);
-        startStream(probe, a, movie);
+        startStream(probe, a, sector, movie);
     } else if (!probe.active) {
         if (kind != SectorClass::Movie || probe.candidates.empty())
-            return;
+            return false;
         const uint32_t last = probe.candidates.back().lastFrameNumber;
         if (movie.frameNumber != last && movie.frameNumber != last + 1)
-            return;
+            return false;
         probe.active = true;
     }
     if (!probe.active)
-        return; // a start that could not be recorded
+        return false; // a start that could not be recorded
 
     if (!start) {
-        const uint32_t key = soundKey(sector);
+        const SoundKey key = soundKey(sector);
         const Candidate& cur = probe.candidates.back();
         if (kind == SectorClass::Sound && cur.hasAudio() && (key != cur.audioKey || cur.soundEnded))
             kind = SectorClass::Foreign;
         switch (kind) {
         case SectorClass::Foreign:
             followForeignSector(probe, a, sector);
-            return;
+            return false;
         case SectorClass::Movie:
             followMovieSector(probe, a, movie);
             break;
@@ -292,11 +302,25 @@ void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
             break;
         }
     }
-    if (probe.active && (submodeOf(sector) & kSubmodeEndOfFile)) {
+    const bool taken = probe.active;
+    if (probe.active && hasEndOfFile(sector)) {
         if (kind == SectorClass::Sound)
             probe.candidates.back().soundEnded = true;
         endStream(probe);
     }
+    return taken;
+}
+
+void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
+{
+    const bool taken = followSector(probe, a, sector);
+    RecentSector& r = probe.recent[a % kRecentSectors];
+    r.lba = a;
+    r.key = soundKey(sector);
+    r.sound = hasSoundBits(submodeOf(sector));
+    r.endOfFile = hasEndOfFile(sector);
+    r.taken = taken;
+    r.valid = true;
 }
 
 void describeCandidate(const Candidate& c, StrInfo* info)
@@ -315,12 +339,8 @@ void describeCandidate(const Candidate& c, StrInfo* info)
     if (!c.hasAudio())
         return;
 
-    const uint8_t coding = codingOfKey(c.audioKey);
     info->kind = StrVideo | StrAudio;
-    info->audioFormat = 1;
-    info->bitsPerSample = 16;
-    info->channels = xaChannels(coding);
-    info->sampleRate = xaSampleRate(coding);
+    describeXaSound(info, keyCoding(c.audioKey));
     const uint32_t soundMs = xaAudioMs(c.steadyAudioCount, info->sampleRate, info->channels);
     const int64_t soundRate = soundMs == 0 ? rate : int64_t(c.steadyFrameNumber) * 10000 / soundMs;
     if (std::abs(int64_t(rate) - soundRate) > 20) {
@@ -338,172 +358,23 @@ void describeCandidate(const Candidate& c, StrInfo* info)
     info->durationMs = uint32_t(std::min<uint64_t>(std::max<uint64_t>(videoMs, allSoundMs), UINT32_MAX));
 }
 
-// ---- streams --------------------------------------------------------------------------------
-
-struct Stream
+int32_t describeArea(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
 {
-    CdReadHandle* reader = nullptr;
-    StrInfo info{};
-    uint32_t audioStride = 0;
-    // Sound of the stream: the key of its first sound sector (0 when it has none or it was not
-    // found); sound sectors of other channels are passed over.
-    uint32_t soundKey = 0;
-    bool haveSoundKey = false;
-    const uint8_t* parked[kParkedSlots] = {};
-};
-
-void releaseParked(Stream& stream)
-{
-    for (const uint8_t*& sector : stream.parked) {
-        if (sector)
-            CdUnlockReadBuffer(stream.reader, sector);
-        sector = nullptr;
-    }
-}
-
-bool hasParked(const Stream& stream)
-{
-    return std::any_of(std::begin(stream.parked), std::end(stream.parked),
-                       [](const uint8_t* s) { return s; });
-}
-
-// Hands the parked sound sectors out as one unit, in the order they were met.
-int32_t deliverParked(Stream& stream, PsrReadRecord* record)
-{
-    std::memset(record, 0, PSR_READ_HEADER_BYTES);
-    for (const uint8_t*& sector : stream.parked) {
-        if (!sector)
-            continue;
-        std::memcpy(record->payload + record->payloadBytes, sector + kXaAudioDataOffset, kXaAudioDataBytes);
-        record->payloadBytes += uint32_t(kXaAudioDataBytes);
-        CdUnlockReadBuffer(stream.reader, sector);
-        sector = nullptr;
-    }
-    return 1;
-}
-
-void park(Stream& stream, const uint8_t* sector)
-{
-    for (const uint8_t*& slot : stream.parked) {
-        if (!slot) {
-            slot = sector;
-            return;
-        }
-    }
-    CdUnlockReadBuffer(stream.reader, sector); // all places taken: lost
-}
-
-bool isOwnSound(const Stream& stream, const uint8_t* sector)
-{
-    return !stream.haveSoundKey || soundKey(sector) == stream.soundKey;
-}
-
-// Finds the stream's sound stride (distance of its first two sound sectors, counted from 1 at
-// the first sector) and sound key, then goes back to the start.
-void findSoundStride(Stream& stream)
-{
-    uint32_t ordinal = 0, first = 0;
-    for (;;) {
-        const uint8_t* sector = CdReadSector(stream.reader, nullptr);
-        if (!sector)
-            break;
-        ++ordinal;
-        const bool sound = isSoundSector(sector);
-        const uint32_t key = soundKey(sector);
-        CdUnlockReadBuffer(stream.reader, sector);
-        if (!sound || (stream.haveSoundKey && key != stream.soundKey))
-            continue;
-        if (first == 0) {
-            first = ordinal;
-            stream.soundKey = key;
-            stream.haveSoundKey = true;
-            continue;
-        }
-        stream.audioStride = ordinal - first;
-        break;
-    }
-    if (stream.audioStride == 0)
-        stream.audioStride = first;
-    CdSetReadPointer(stream.reader, 0, 0);
-}
-
-} // namespace
-
-// ---- exports ----------------------------------------------------------------------------------
-
-PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
-{
-    return sectorkit::describePlugin(info, "STR CD-ROM", 142, 102, MediaRawSectors);
-}
-
-PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
-{
-    if (!hasDataTrack(tracks, trackCount))
-        return nullptr;
-    auto* probe = new (std::nothrow) ProbeContext;
-    if (!probe)
-        return nullptr;
-    try {
-        probe->candidates.reserve(kCandidateStep);
-    } catch (const std::bad_alloc&) {
-        delete probe;
-        return nullptr;
-    }
-    return probe;
-}
-
-PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_t lba, const uint8_t* sector)
-{
-    auto* probe = static_cast<ProbeContext*>(context);
-    if (!probe || !isDataTrack(track))
-        return 0;
-    if (!sector) {
-        endStream(*probe);
-        return 0;
-    }
-    probeSector(*probe, lba, sector);
-    return 1;
-}
-
-PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* info)
-{
-    const auto* probe = static_cast<const ProbeContext*>(context);
-    if (!probe)
-        return 0;
-    const int32_t count = int32_t(probe->candidates.size());
-    if (!info)
-        return count;
-    if (index < 0 || index >= count)
-        return -1;
-    describeCandidate(probe->candidates[size_t(index)], info);
-    return count;
-}
-
-PSR_EXPORT void PsrIsSupportCDEnd(void* context)
-{
-    delete static_cast<ProbeContext*>(context);
-}
-
-PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
-{
-    if (!info || sectorCount == 0)
-        return 0;
-    CdReadHandle* reader =
-        CdReadOpen(drive, nullptr, startSector, std::min(sectorCount, kAreaSectors), kHighestSpeed);
-    if (!reader)
+    SectorStream area;
+    if (!info || !area.open(drive, startSector, std::min(sectorCount, kAreaSectors), kHighestSpeed))
         return 0;
     uint32_t sound = 0, movie = 0, frame = 0, width = 0, height = 0;
     uint8_t coding = 0;
-    while (const uint8_t* sector = CdReadSector(reader, nullptr)) {
+    while (const uint8_t* sector = area.next()) {
         StrSectorHeader fields;
         switch (classify(sector, fields)) {
         case SectorClass::Sound:
             ++sound;
-            coding = sector[19];
+            coding = keyCoding(soundKey(sector));
             break;
         case SectorClass::Movie:
             ++movie;
-            if (wordAt(sector, 0x18) != 0 && fields.sectorInFrame == 0) {
+            if (fields.sectorInFrame == 0) {
                 frame = fields.frameNumber;
                 width = fields.width;
                 height = fields.height;
@@ -512,9 +383,9 @@ PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32
         case SectorClass::Foreign:
             break;
         }
-        CdUnlockReadBuffer(reader, sector);
+        area.release(sector);
     }
-    CdReadClose(reader);
+    area.close();
     if (movie == 0 || frame == 0)
         return 0;
 
@@ -531,10 +402,7 @@ PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32
     uint16_t rate = rateFromSizeAndSectors(width, height, perFrame, perFrameUp);
     if (sound != 0) {
         info->kind |= StrAudio;
-        info->audioFormat = 1;
-        info->bitsPerSample = 16;
-        info->channels = xaChannels(coding);
-        info->sampleRate = xaSampleRate(coding);
+        describeXaSound(info, coding);
         rate = reconcileRateWithSound(rate, frame, xaAudioMs(sound, info->sampleRate, info->channels));
     }
     info->frameRate = rate;
@@ -542,123 +410,211 @@ PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32
     return 1;
 }
 
-PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
+// ---- streams --------------------------------------------------------------------------------
+
+struct Stream
 {
-    if (!info || info->sectorCount == 0 || info->sectorCount > uint32_t(INT32_MAX))
-        return nullptr;
-    CdReadHandle* reader = CdReadOpen(drive, nullptr, info->startSector, info->sectorCount, kStreamSpeed);
-    if (!reader)
-        return nullptr;
-    auto* stream = new (std::nothrow) Stream;
-    if (!stream) {
-        CdReadClose(reader);
-        return nullptr;
+    SectorStream sectors; // holds the sound met inside a frame (up to eight sectors)
+    StrInfo info{};
+    uint32_t audioStride = 0;
+    // Sound of the stream: the key of its first sound sector; sound sectors of other channels
+    // are passed over.
+    SoundKey soundKey = 0;
+    bool haveSoundKey = false;
+
+    bool isOwnSound(const uint8_t* sector) const
+    {
+        return !haveSoundKey || sectorkit::soundKey(sector) == soundKey;
     }
-    stream->reader = reader;
-    stream->info = *info;
-    if (info->kind & StrAudio)
-        findSoundStride(*stream);
-    return stream;
+};
+
+// Finds the stream's sound stride (distance of its first two sound sectors, counted from 1 at
+// the first sector) and sound key, then goes back to the start.
+void findSoundStride(Stream& stream)
+{
+    uint32_t ordinal = 0, first = 0;
+    while (const uint8_t* sector = stream.sectors.next()) {
+        ++ordinal;
+        const bool sound = hasSoundBits(submodeOf(sector));
+        const SoundKey key = soundKey(sector);
+        stream.sectors.release(sector);
+        if (!sound || (stream.haveSoundKey && key != stream.soundKey))
+            continue;
+        if (first == 0) {
+            first = ordinal;
+            stream.soundKey = key;
+            stream.haveSoundKey = true;
+            continue;
+        }
+        stream.audioStride = ordinal - first;
+        break;
+    }
+    if (stream.audioStride == 0)
+        stream.audioStride = first;
+    stream.sectors.seek(0);
 }
 
-PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
+int32_t readUnit(Stream& stream, PsrReadRecord* record)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream || !record)
-        return 0;
     std::memset(record, 0, PSR_READ_HEADER_BYTES);
-    if (hasParked(*stream))
-        return deliverParked(*stream, record);
-
-    bool frameStarted = false;
-    uint32_t remaining = 0;
-    for (;;) {
-        const uint8_t* sector = CdReadSector(stream->reader, nullptr);
-        if (!sector) {
-            record->payloadBytes = 0; // a partial frame is dropped
-            return 0;
-        }
+    if (stream.sectors.anyHeld()) {
+        deliverHeldSound(stream.sectors, record, kMaxPayload);
+        return 1;
+    }
+    FrameAssembly frame;
+    while (const uint8_t* sector = stream.sectors.next()) {
         StrSectorHeader movie;
         switch (classify(sector, movie)) {
         case SectorClass::Sound:
-            if (!isOwnSound(*stream, sector))
+            if (!stream.isOwnSound(sector))
                 break;
-            if (!frameStarted) {
+            if (!frame.started()) {
                 std::memset(record, 0, PSR_READ_HEADER_BYTES);
-                std::memcpy(record->payload, sector + kXaAudioDataOffset, kXaAudioDataBytes);
-                record->payloadBytes = uint32_t(kXaAudioDataBytes);
-                CdUnlockReadBuffer(stream->reader, sector);
+                appendSound(record, sector, kMaxPayload);
+                stream.sectors.release(sector);
                 return 1;
             }
-            park(*stream, sector);
+            stream.sectors.hold(sector); // lost when eight are held already
             continue;
-        case SectorClass::Movie: {
-            uint32_t p = 0;
-            if (movie.sectorInFrame == 0) {
-                // A new frame; whatever a frame without its last sector left is dropped.
-                frameStarted = true;
-                record->frameNumber = movie.frameNumber;
-                record->width = movie.width;
-                record->height = movie.height;
-                record->payloadBytes = 0;
-                remaining = movie.frameBytes;
-                p = headerPosition(sector);
-            }
-            if (remaining != 0) {
-                uint32_t bytes = std::min((1008 - p) * 2, remaining);
-                bytes = std::min(bytes, kMaxPayload - record->payloadBytes);
-                std::memcpy(record->payload + record->payloadBytes, sector + kStrDataOffset + 2 * p, bytes);
-                record->payloadBytes += bytes;
-                remaining -= std::min((1008 - p) * 2, remaining);
-            }
-            if (frameStarted && movie.sectorInFrame == movie.sectorsInFrame - 1) {
-                if (stream->info.kind & StrTimed)
-                    record->param =
-                        rateFromSizeAndSectors(record->width, record->height, movie.sectorsInFrame - 1u, movie.sectorsInFrame);
-                CdUnlockReadBuffer(stream->reader, sector);
+        case SectorClass::Movie:
+            if (frame.add(record, sector, movie, kMaxPayload)) {
+                if (stream.info.kind & StrTimed)
+                    record->param = rateFromSizeAndSectors(record->width, record->height,
+                                                           movie.sectorsInFrame - 1u, movie.sectorsInFrame);
+                stream.sectors.release(sector);
                 return 1;
             }
             break;
-        }
         case SectorClass::Foreign:
             std::memset(record, 0, PSR_READ_HEADER_BYTES);
-            frameStarted = false;
-            remaining = 0;
-            if (hasParked(*stream)) {
-                CdUnlockReadBuffer(stream->reader, sector);
-                return deliverParked(*stream, record);
+            frame.reset();
+            if (stream.sectors.anyHeld()) {
+                stream.sectors.release(sector);
+                deliverHeldSound(stream.sectors, record, kMaxPayload);
+                return 1;
             }
             break;
         }
-        CdUnlockReadBuffer(stream->reader, sector);
+        stream.sectors.release(sector);
     }
+    record->payloadBytes = 0; // a partial frame is dropped
+    return 0;
 }
 
-PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
+int32_t seekStream(Stream& stream, uint32_t positionMs)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream)
-        return 0;
-    releaseParked(*stream);
-    const StrInfo& info = stream->info;
+    const StrInfo& info = stream.info;
     double sector = 0;
-    if ((info.kind & StrAudio) && stream->audioStride != 0 && info.channels != 0) {
-        sector = double(info.sampleRate / 100) * (double(stream->audioStride) * positionMs) /
+    if ((info.kind & StrAudio) && stream.audioStride != 0 && info.channels != 0) {
+        sector = double(info.sampleRate / 100) * (double(stream.audioStride) * positionMs) /
                  (40320.0 / info.channels);
     } else if (info.frameCount != 0) {
         sector = double(uint64_t(positionMs) * info.frameRate / 10000 * info.sectorCount / info.frameCount);
     }
-    const uint32_t target = sector >= info.sectorCount ? info.sectorCount : uint32_t(sector);
-    return CdSetReadPointer(stream->reader, int32_t(target), 0) < 0 ? 0 : 1;
+    const uint64_t target = sector >= double(info.sectorCount) ? info.sectorCount : uint64_t(sector);
+    return stream.sectors.seek(target) ? 1 : 0;
+}
+
+} // namespace
+
+// ---- exports ----------------------------------------------------------------------------------
+
+PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
+{
+    return tamrin::guarded<int32_t>(
+        0, [&] { return describePlugin(info, "STR CD-ROM", 142, 102, MediaRawSectors); });
+}
+
+PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
+{
+    return tamrin::guarded<void*>(nullptr, [&]() -> void* {
+        if (!hasDataTrack(tracks, trackCount))
+            return nullptr;
+        auto probe = std::make_unique<ProbeContext>();
+        probe->candidates.reserve(kCandidateStep);
+        return probe.release();
+    });
+}
+
+PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_t lba, const uint8_t* sector)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* probe = static_cast<ProbeContext*>(context);
+        if (!probe || !isDataTrack(track))
+            return 0;
+        if (!sector) {
+            endStream(*probe);
+            return 0;
+        }
+        probeSector(*probe, lba, sector);
+        return 1;
+    });
+}
+
+PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* info)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        const auto* probe = static_cast<const ProbeContext*>(context);
+        if (!probe)
+            return 0;
+        const int32_t count = int32_t(probe->candidates.size());
+        if (!info)
+            return count;
+        if (index < 0 || index >= count)
+            return -1;
+        describeCandidate(probe->candidates[size_t(index)], info);
+        return count;
+    });
+}
+
+PSR_EXPORT void PsrIsSupportCDEnd(void* context)
+{
+    tamrin::guardedVoid([&] { delete static_cast<ProbeContext*>(context); });
+}
+
+PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
+{
+    return tamrin::guarded<int32_t>(0, [&] { return describeArea(drive, startSector, sectorCount, info); });
+}
+
+PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
+{
+    return tamrin::guarded<void*>(nullptr, [&]() -> void* {
+        if (!info)
+            return nullptr;
+        auto stream = std::make_unique<Stream>();
+        if (!stream->sectors.open(drive, info->startSector, info->sectorCount, kStreamSpeed))
+            return nullptr;
+        stream->info = *info;
+        if (info->kind & StrAudio)
+            findSoundStride(*stream);
+        return stream.release();
+    });
+}
+
+PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        return stream && record ? readUnit(*stream, record) : 0;
+    });
+}
+
+PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        return stream ? seekStream(*stream, positionMs) : 0;
+    });
 }
 
 PSR_EXPORT int32_t PsrClose(void* handle)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream)
-        return 0;
-    releaseParked(*stream);
-    CdReadClose(stream->reader);
-    delete stream;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        if (!stream)
+            return 0;
+        delete stream; // releases the held sectors and closes the reader
+        return 1;
+    });
 }

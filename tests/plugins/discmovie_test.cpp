@@ -279,20 +279,21 @@ TEST_F(Discmovie, FindsAMovieWithItsSoundAndItsRate)
     ASSERT_EQ(found.size(), 1u);
     const StrInfo& info = found[0];
     EXPECT_EQ(info.kind, StrVideo | StrAudio);
-    EXPECT_EQ(info.startSector, first + 1);
+    // The sound sector before the first frame is the stream's: it starts where the file does.
+    EXPECT_EQ(info.startSector, first);
     // The stream's last sound sector carries the end-of-file bit; the movie sector after it (the
     // rest of the last frame) takes the stream up again.
-    EXPECT_EQ(info.sectorCount, 449u);
+    EXPECT_EQ(info.sectorCount, 450u);
     EXPECT_EQ(info.frameCount, 45u);
     EXPECT_EQ(info.width, 320u);
     EXPECT_EQ(info.height, 240u);
-    EXPECT_EQ(info.frameRate, 150); // 56 sound sectors for 45 frames: 14.9 frames per second
+    EXPECT_EQ(info.frameRate, 150); // 57 sound sectors for 45 frames: 14.8 frames per second
     EXPECT_EQ(info.audioFormat, 1);
     EXPECT_EQ(info.channels, 2);
     EXPECT_EQ(info.bitsPerSample, 16);
     EXPECT_EQ(info.sampleRate, 37800u);
-    EXPECT_EQ(info.durationMs, 3000u);
-    EXPECT_EQ(info.dataBytes, frameBytesOf(m_mv1) + 56u * 2304u);
+    EXPECT_EQ(info.durationMs, 3040u); // the sound's time, longer than 45 frames at 15
+    EXPECT_EQ(info.dataBytes, frameBytesOf(m_mv1) + 57u * 2304u);
 }
 
 TEST_F(Discmovie, TwoMoviesBackToBackAreTwoStreams)
@@ -302,15 +303,16 @@ TEST_F(Discmovie, TwoMoviesBackToBackAreTwoStreams)
     const uint32_t second = b.add(m_mv2);
     const std::vector<StrInfo> found = MountedImage(b).probe();
     ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(found[0].startSector, first + 1);
-    EXPECT_EQ(found[0].sectorCount, 449u);
+    EXPECT_EQ(found[0].startSector, first);
+    EXPECT_EQ(found[0].sectorCount, 450u);
     EXPECT_EQ(found[0].frameCount, 45u);
-    EXPECT_EQ(found[1].startSector, second + 1);
-    EXPECT_EQ(found[1].sectorCount, 449u);
+    EXPECT_EQ(found[1].startSector, second);
+    EXPECT_EQ(found[1].sectorCount, 450u);
     EXPECT_EQ(found[1].frameCount, 45u);
     // The second movie's sound is on channel 1; the first stream passes it by as a foreign
     // sector within its stride.
-    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv1) + 56u * 2304u);
+    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv1) + 57u * 2304u);
+    EXPECT_EQ(found[1].dataBytes, frameBytesOf(m_mv2) + 57u * 2304u);
 }
 
 TEST_F(Discmovie, AnEndOfFileSectorEndsAMovieBeforeSoundOfTheSameChannel)
@@ -327,9 +329,9 @@ TEST_F(Discmovie, AnEndOfFileSectorEndsAMovieBeforeSoundOfTheSameChannel)
     b.add(xa);
     const std::vector<StrInfo> found = MountedImage(b).probe();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].startSector, first + 1);
-    EXPECT_EQ(found[0].sectorCount, 223u);
-    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv4) + 55u * 2304u);
+    EXPECT_EQ(found[0].startSector, first);
+    EXPECT_EQ(found[0].sectorCount, 224u);
+    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv4) + 56u * 2304u);
 }
 
 TEST_F(Discmovie, SoundAfterTheMoviesLastSoundSectorIsNotTheMovies)
@@ -343,10 +345,10 @@ TEST_F(Discmovie, SoundAfterTheMoviesLastSoundSectorIsNotTheMovies)
     b.add(xa);
     const std::vector<StrInfo> found = MountedImage(b).probe();
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].startSector, first + 1);
-    EXPECT_EQ(found[0].sectorCount, 449u);
-    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv1) + 56u * 2304u);
-    EXPECT_EQ(found[0].durationMs, 3000u);
+    EXPECT_EQ(found[0].startSector, first);
+    EXPECT_EQ(found[0].sectorCount, 450u);
+    EXPECT_EQ(found[0].dataBytes, frameBytesOf(m_mv1) + 57u * 2304u);
+    EXPECT_EQ(found[0].durationMs, 3040u);
 }
 
 TEST_F(Discmovie, SoundOfAnotherChannelInsideAMovieIsNotCounted)
@@ -379,7 +381,7 @@ TEST_F(Discmovie, SoundOfAnotherChannelInsideAMovieIsNotCounted)
     for (const Unit& u : readAll(stream.get()))
         sound.insert(sound.end(), u.payload.begin(), u.payload.end());
     std::vector<uint8_t> own;
-    for (size_t i = 1; i < m_mv1.size(); ++i)
+    for (size_t i = 0; i < m_mv1.size(); ++i)
         if (isSound(m_mv1[i]))
             own.insert(own.end(), m_mv1[i].begin() + 24, m_mv1[i].begin() + 24 + 2304);
     EXPECT_EQ(sound.size(), own.size());
@@ -587,8 +589,8 @@ TEST_F(Discmovie, FrameRateFromPictureSizeSectorsAndSound)
 
 TEST_F(Discmovie, SoundRateOfOneTwoFiveIsAdopted)
 {
-    // 40 frames of 8 and 9 sectors with 59 sound sectors (3146 ms) on them: 12.7 frames per
-    // second, 127 rounded to a multiple of five.
+    // 40 frames of 8 and 9 sectors with 60 sound sectors (3200 ms) on them: 12.5 frames per
+    // second.
     DiscBuilder b;
     uint32_t sound = 0;
     std::vector<Sector> layout;
@@ -611,8 +613,9 @@ TEST_F(Discmovie, SoundRateOfOneTwoFiveIsAdopted)
     b.addForeign(40);
     const std::vector<StrInfo> found = MountedImage(b).probe();
     ASSERT_EQ(found.size(), 1u);
-    // The sound sector before the first movie sector is not the stream's.
-    EXPECT_EQ(found[0].dataBytes, 40u / 2 * (8u + 9u) * 2016u - 40u * 40u + (sound - 1) * 2304u);
+    // The sound sector before the first movie sector is the stream's.
+    EXPECT_EQ(found[0].startSector, 3u);
+    EXPECT_EQ(found[0].dataBytes, 40u / 2 * (8u + 9u) * 2016u - 40u * 40u + sound * 2304u);
     EXPECT_EQ(found[0].frameRate, 125);
     EXPECT_EQ(found[0].kind, StrVideo | StrAudio);
     EXPECT_EQ(found[0].durationMs, 40u * 10000u / 125u);
@@ -911,27 +914,55 @@ TEST_F(Discmovie, OpenRefusesBadAreas)
     }
 }
 
-// ---- the test disc of the corpus --------------------------------------------------------------
+// ---- the movie area of the corpus disc ------------------------------------------------------
 
-TEST_F(Discmovie, CorpusDiscMoviesMatchTheMovieFiles)
+// The decoded sound of a stream, all its sound units in order, through the host's decoder.
+std::vector<uint8_t> decodedSound(StreamState* stream)
 {
-    const fs::path cue = fs::path(TAMRIN_TEST_DATA) / "../../../shared/testdata/disc/psxdisc_a.cue";
-    if (!fs::exists(cue))
-        GTEST_SKIP() << "corpus disc not present";
-    MountedImage disc(cue.string());
-    ASSERT_TRUE(disc.ready());
-    const std::vector<StrInfo> found = disc.probe();
-    // Each file begins with a sound sector; the stream begins at its first movie sector.
+    std::vector<uint8_t> pcm;
+    std::vector<uint8_t> out(1 << 16);
+    RecordBuffer record;
+    while (LbrReadStream(stream, LBR_WANT_AUDIO, record.get()) == 1) {
+        if ((record.get()->unitKind & 0xF0) != UnitAudio)
+            continue;
+        const int32_t bytes = LbrDecodeAudio(stream, record.get(), out.data(), int32_t(out.size()));
+        EXPECT_GT(bytes, 0);
+        if (bytes > 0)
+            pcm.insert(pcm.end(), out.begin(), out.begin() + bytes);
+    }
+    return pcm;
+}
+
+// The four movie files where the authoring tool of the corpus disc put them (each file begins
+// with a sound sector), after 25 sectors of volume data, and an XA file after them: each stream
+// starts at its file's first
+// sector, and gives the frames and exactly the sound of the file.
+TEST_F(Discmovie, CorpusMovieAreaStreamsAreTheMovieFiles)
+{
     const struct
     {
         uint32_t start, count, frames, width, height, rate;
         const char* file;
     } movies[] = {
-        {26, 449, 45, 320, 240, 37800, kMv1},
-        {476, 449, 45, 320, 240, 37800, kMv2},
-        {926, 419, 42, 256, 224, 18900, "mv3_v2_256x224_15fps_xa18900m.str"},
-        {1346, 223, 45, 160, 112, 37800, kMv4},
+        {25, 450, 45, 320, 240, 37800, kMv1},
+        {475, 450, 45, 320, 240, 37800, kMv2},
+        {925, 420, 42, 256, 224, 18900, "mv3_v2_256x224_15fps_xa18900m.str"},
+        {1345, 224, 45, 160, 112, 37800, kMv4},
     };
+    DiscBuilder b;
+    b.addForeign(25);
+    for (const auto& m : movies) {
+        ASSERT_EQ(b.next(), m.start);
+        b.add(loadMovie(m.file));
+    }
+    // The directory sector of the XA files (end of file, as directories end) and the first of them.
+    Sector directory = foreignSector(3, 0);
+    putSubHeader(directory.data(), 0, 0, 0x89, 0);
+    b.add(directory);
+    b.add(loadXa("xa1_37800_stereo.xa"));
+    MountedImage disc(b);
+    ASSERT_TRUE(disc.ready());
+    const std::vector<StrInfo> found = disc.probe();
     ASSERT_EQ(found.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(movies[i].file);
@@ -964,6 +995,22 @@ TEST_F(Discmovie, CorpusDiscMoviesMatchTheMovieFiles)
         ASSERT_EQ(units.size(), fileFrames.size());
         for (size_t k = 0; k < units.size(); ++k)
             EXPECT_TRUE(units[k].payload == fileFrames[k]) << "frame " << k + 1;
+
+        // The sound decoded from the disc is that of the file, sample for sample, from the first.
+        StreamPtr discSound(disc.open(found[i], LBR_WANT_AUDIO));
+        const std::string path = (fs::path(TAMRIN_TEST_DATA) / "movies" / movies[i].file).string();
+        StrInfo fileInfo{};
+        PluginBinding* filmfile = LbrOpenPSR("Filmfile.psr");
+        ASSERT_NE(filmfile, nullptr);
+        ASSERT_NE(LbrGetStrFileInfo(filmfile, path.c_str(), &fileInfo), 0);
+        LbrClosePSR(filmfile);
+        StreamPtr fileSound(LbrOpenStream("Filmfile.psr", path.c_str(), 0, &fileInfo, LBR_WANT_AUDIO));
+        ASSERT_TRUE(discSound && fileSound);
+        const std::vector<uint8_t> fromDisc = decodedSound(discSound.get());
+        const std::vector<uint8_t> fromFile = decodedSound(fileSound.get());
+        EXPECT_EQ(fromDisc.size(), size_t(4032u * 2u) * soundSectors(file).size());
+        EXPECT_TRUE(fromDisc == fromFile) << fromDisc.size() << " bytes from the disc, " << fromFile.size()
+                                          << " from the file";
     }
 }
 
