@@ -16,30 +16,27 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <set>
+#include <vector>
 
-#include "discport/discport.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
+#include "sectorkit/sector_stream.h"
 #include "sectorkit/str_sector.h"
 #include "sectorkit/xa_sound.h"
 #include "streamkit/psr.h"
+#include "tamrin_common/c_guard.h"
 
 namespace {
 
-using sectorkit::kRawSectorBytes;
-using sectorkit::kXaAudioDataBytes;
-using sectorkit::kXaAudioDataOffset;
+using namespace sectorkit;
 
 constexpr uint32_t kFirstCapacity = 64;
 constexpr uint32_t kCapacityStep = 16;
 constexpr uint32_t kDescribeSectors = 256;
-constexpr int32_t kHighestSpeed = -1;
 constexpr uint32_t kSamplesPerSector = 4032; // shared by the channels
-constexpr size_t kSubHeaderOffset = 0x10;
-constexpr size_t kCodingOffset = 0x13;
-constexpr uint8_t kEndOfFile = sectorkit::kSubmodeEndOfFile;
 constexpr uint32_t kNoOpenRecord = 0xFFFFFFFF;
 constexpr size_t kFileChannelWords = 0x10000;
 
@@ -58,49 +55,18 @@ struct Record
 
 struct ProbeContext
 {
-    uint32_t capacity = 0;
-    uint32_t count = 0;
+    std::vector<Record> records; // capacity 64 at first, then grows by 16
     uint32_t open = 0;
-    Record* records = nullptr;
     // There is at most one open record per file-and-channel word: its index, or kNoOpenRecord.
-    uint32_t* openIndex = nullptr;
+    std::vector<uint32_t> openIndex = std::vector<uint32_t>(kFileChannelWords, kNoOpenRecord);
     // Table places of the open records, so that the stale test passes over closed ones.
     std::set<uint32_t> openPlaces;
 };
 
-// The four sub-header bytes of a stream, end-of-file bit cleared.
-struct Key
-{
-    uint8_t bytes[4] = {};
-    bool operator==(const Key&) const = default;
-};
-
-Key keyOf(const uint8_t* sector)
-{
-    Key key;
-    std::memcpy(key.bytes, sector + kSubHeaderOffset, 4);
-    key.bytes[2] = uint8_t(key.bytes[2] & ~kEndOfFile);
-    return key;
-}
-
-uint16_t fileChannelOf(const uint8_t* sector)
-{
-    return uint16_t(sector[kSubHeaderOffset] | sector[kSubHeaderOffset + 1] << 8);
-}
-
 uint32_t durationMs(uint64_t sectors, uint8_t coding)
 {
-    return sectorkit::xaAudioMs(uint32_t(std::min<uint64_t>(sectors, UINT32_MAX)),
-                                sectorkit::xaSampleRate(coding), sectorkit::xaChannels(coding));
-}
-
-void describeAudio(StrInfo* info, uint8_t coding)
-{
-    info->kind = StrAudio;
-    info->audioFormat = 1;
-    info->bitsPerSample = 16;
-    info->channels = sectorkit::xaChannels(coding);
-    info->sampleRate = sectorkit::xaSampleRate(coding);
+    return xaAudioMs(uint32_t(std::min<uint64_t>(sectors, UINT32_MAX)), xaSampleRate(coding),
+                     xaChannels(coding));
 }
 
 // ---- probe ------------------------------------------------------------------------------------
@@ -108,7 +74,7 @@ void describeAudio(StrInfo* info, uint8_t coding)
 // Takes the last record into place `i`, keeping the open index right for the moved record.
 void removeRecord(ProbeContext& probe, uint32_t i)
 {
-    const uint32_t last = probe.count - 1;
+    const uint32_t last = uint32_t(probe.records.size() - 1);
     probe.openPlaces.erase(i);
     if (i != last) {
         probe.records[i] = probe.records[last];
@@ -123,7 +89,7 @@ void removeRecord(ProbeContext& probe, uint32_t i)
             }
         }
     }
-    --probe.count;
+    probe.records.pop_back();
 }
 
 // Marks record `i` closed and removes it when it never held sound. True when it was removed (the
@@ -160,27 +126,20 @@ void closeStale(ProbeContext& probe, uint32_t lba)
 
 bool appendRecord(ProbeContext& probe, uint32_t lba, uint16_t fileChannel, uint8_t coding)
 {
-    if (probe.count == probe.capacity) {
-        const size_t grown = size_t(probe.capacity) + kCapacityStep;
-        // Records are plain bytes; a reallocation keeps them, often without a copy.
-        auto* records = static_cast<Record*>(std::realloc(probe.records, grown * sizeof(Record)));
-        if (!records)
-            return false;
-        probe.records = records;
-        probe.capacity = uint32_t(grown);
-    }
+    if (!roomForOne(probe.records, kCapacityStep))
+        return false;
+    const auto place = uint32_t(probe.records.size());
     try {
-        probe.openPlaces.insert(probe.count);
+        probe.openPlaces.insert(place);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    Record& r = probe.records[probe.count];
-    r = Record{};
+    Record r;
     r.firstSector = lba;
     r.fileChannel = fileChannel;
     r.coding = coding;
-    probe.openIndex[fileChannel] = probe.count;
-    ++probe.count;
+    probe.records.push_back(r); // cannot throw: room was made
+    probe.openIndex[fileChannel] = place;
     ++probe.open;
     return true;
 }
@@ -190,16 +149,17 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* sector)
     bool empty = true;
     for (size_t i = 0; i < 32 && empty; ++i)
         empty = sector[kXaAudioDataOffset + i] == 0;
-    const uint8_t submode = sector[kSubHeaderOffset + 2];
-    const uint8_t coding = sector[kCodingOffset];
+    const SoundKey key = soundKey(sector);
+    const uint8_t submode = submodeOf(sector);
+    const uint8_t coding = keyCoding(key);
     if (empty || (submode == 0 && coding == 0))
         return;
-    if (!sectorkit::isXaAudioSubmode(submode)) {
+    if (!isXaAudioSubmode(submode)) {
         closeStale(probe, lba);
         return;
     }
 
-    const uint16_t fileChannel = fileChannelOf(sector);
+    const uint16_t fileChannel = keyFileChannel(key);
     uint32_t i = probe.openIndex[fileChannel];
     if (i != kNoOpenRecord && probe.records[i].coding != coding) {
         closeRecord(probe, i);
@@ -208,16 +168,16 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* sector)
     if (i == kNoOpenRecord) {
         if (!appendRecord(probe, lba, fileChannel, coding))
             return; // out of memory: the sector is dropped
-        i = probe.count - 1;
+        i = uint32_t(probe.records.size() - 1);
     }
     Record& r = probe.records[i];
     if (r.count == 1)
         r.stride = uint16_t(lba - r.firstSector);
     r.lastSector = lba;
-    if (!sectorkit::isSilentXaSound(sector, kRawSectorBytes))
+    if (!isSilentXaSound(sector, kRawSectorBytes))
         r.lastSound = lba;
     ++r.count;
-    if (submode & kEndOfFile)
+    if (hasEndOfFile(sector))
         closeRecord(probe, i);
 }
 
@@ -225,7 +185,7 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* sector)
 void dropOpen(ProbeContext& probe)
 {
     uint32_t i = 0;
-    while (i < probe.count) {
+    while (i < probe.records.size()) {
         if (!probe.records[i].closed) {
             probe.openIndex[probe.records[i].fileChannel] = kNoOpenRecord;
             removeRecord(probe, i);
@@ -237,71 +197,117 @@ void dropOpen(ProbeContext& probe)
     probe.openPlaces.clear();
 }
 
-void freeProbe(ProbeContext* probe)
+void describeRecord(const Record& r, StrInfo* info)
 {
-    std::free(probe->records);
-    delete[] probe->openIndex;
-    delete probe;
+    std::memset(info, 0, sizeof *info);
+    info->kind = StrAudio;
+    describeXaSound(info, r.coding);
+    info->startSector = r.firstSector;
+    info->sectorCount = uint32_t(r.stride) * (r.count - 1) + 1;
+    info->durationMs = durationMs(r.count, r.coding);
+    info->dataBytes = r.count * uint32_t(kXaAudioDataBytes); // modulo 2^32, as the field holds it
 }
 
 // ---- streams ----------------------------------------------------------------------------------
 
 struct Stream
 {
-    CdReadHandle* reader = nullptr;
-    uint32_t startSector = 0;
-    uint32_t sectorCount = 0;
+    // Holds the first and the second sector of the stream until they are delivered.
+    SectorStream sectors;
     uint32_t sampleRate = 0;
     uint16_t channels = 0;
     uint16_t stride = 1;
-    Key key;
-    // The first and the second sector of the stream, locked in the reader until delivered.
-    const uint8_t* held[2] = {nullptr, nullptr};
+    SoundKey key = 0;
 };
-
-// A reader of raw sectors over [start, start + count); null when it cannot be had or would give
-// sectors of another size (the reader falls back to 2048-byte sectors on very long ranges).
-CdReadHandle* openRawReader(int32_t drive, uint32_t start, uint32_t count)
-{
-    if (count == 0 || count > uint32_t(INT32_MAX))
-        return nullptr;
-    CdReadHandle* reader = CdReadOpen(drive, nullptr, start, count, kHighestSpeed);
-    if (reader && CdGetSectorSize(reader) != int32_t(kRawSectorBytes)) {
-        CdReadClose(reader);
-        return nullptr;
-    }
-    return reader;
-}
 
 // Reads on until a sector with `key` comes; every other sector is released as it is passed.
 // The matching sector stays locked; null when the reader ends first. `passed` counts the others.
-const uint8_t* readMatching(CdReadHandle* reader, const Key& key, uint32_t* passed)
+const uint8_t* readMatching(SectorStream& sectors, SoundKey key, uint32_t* passed)
 {
-    for (;;) {
-        const uint8_t* sector = CdReadSector(reader, nullptr);
-        if (!sector)
-            return nullptr;
-        if (keyOf(sector) == key)
+    while (const uint8_t* sector = sectors.next()) {
+        if (soundKey(sector) == key)
             return sector;
-        CdUnlockReadBuffer(reader, sector);
+        sectors.release(sector);
         if (passed)
             ++*passed;
     }
+    return nullptr;
 }
 
-void releaseHeld(Stream& stream)
+int32_t describeArea(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
 {
-    for (const uint8_t*& sector : stream.held) {
-        if (sector)
-            CdUnlockReadBuffer(stream.reader, sector);
-        sector = nullptr;
+    SectorStream area;
+    if (!info || !area.open(drive, startSector, std::min(sectorCount, kDescribeSectors), kHighestSpeed))
+        return 0;
+    const uint8_t* first = area.next();
+    if (!first)
+        return 0;
+    const SoundKey key = soundKey(first);
+    area.release(first);
+    uint32_t stride = 1;
+    if (sectorCount > 1) {
+        uint32_t passed = 0;
+        const uint8_t* next = readMatching(area, key, &passed);
+        if (!next)
+            return 0;
+        area.release(next);
+        stride = passed + 1;
     }
+    area.close();
+
+    std::memset(info, 0, sizeof *info);
+    info->kind = StrAudio;
+    describeXaSound(info, keyCoding(key));
+    info->startSector = startSector;
+    info->sectorCount = sectorCount;
+    info->durationMs = durationMs((uint64_t(sectorCount) + stride - 1) / stride, keyCoding(key));
+    return 1;
 }
 
-void deliver(PsrReadRecord* record, const uint8_t* sector)
+void* openStream(int32_t drive, const StrInfo& info)
 {
-    std::memcpy(record->payload, sector + kXaAudioDataOffset, kXaAudioDataBytes);
-    record->payloadBytes = kXaAudioDataBytes;
+    auto stream = std::make_unique<Stream>();
+    if (!stream->sectors.open(drive, info.startSector, info.sectorCount, kHighestSpeed))
+        return nullptr;
+    stream->sampleRate = info.sampleRate;
+    stream->channels = info.channels;
+    const uint8_t* first = stream->sectors.next();
+    if (!first)
+        return nullptr;
+    stream->sectors.hold(first);
+    stream->key = soundKey(first);
+    // Seeking divides by the channel count: one outside 1 and 2 is taken from the coding byte.
+    if (stream->channels != 1 && stream->channels != 2)
+        stream->channels = xaChannels(keyCoding(stream->key));
+    if (info.sectorCount > 1) {
+        uint32_t passed = 0;
+        const uint8_t* second = readMatching(stream->sectors, stream->key, &passed);
+        if (!second)
+            return nullptr;
+        stream->sectors.hold(second);
+        stream->stride = uint16_t(passed + 1);
+    }
+    return stream.release();
+}
+
+int32_t readUnit(Stream& stream, PsrReadRecord* record)
+{
+    std::memset(record, 0, PSR_READ_HEADER_BYTES);
+    const uint8_t* sector = stream.sectors.takeHeld();
+    if (!sector)
+        sector = readMatching(stream.sectors, stream.key, nullptr);
+    if (!sector)
+        return 0;
+    appendSound(record, sector, kXaAudioDataBytes);
+    stream.sectors.release(sector);
+    return 1;
+}
+
+int32_t seekStream(Stream& stream, uint32_t positionMs)
+{
+    const uint64_t perSector = kSamplesPerSector / stream.channels;
+    const uint64_t sector = uint64_t(stream.sampleRate / 100) * (positionMs / 10) / perSector * stream.stride;
+    return stream.sectors.seek(sector) ? 1 : 0;
 }
 
 } // namespace
@@ -310,187 +316,92 @@ void deliver(PsrReadRecord* record, const uint8_t* sector)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    return sectorkit::describePlugin(info, "XA CD-ROM", 113, 0, MediaRawSectors);
+    return tamrin::guarded<int32_t>(
+        0, [&] { return describePlugin(info, "XA CD-ROM", 113, 0, MediaRawSectors); });
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
 {
-    if (!sectorkit::hasDataTrack(tracks, trackCount))
-        return nullptr;
-    auto* probe = new (std::nothrow) ProbeContext;
-    if (!probe)
-        return nullptr;
-    probe->records = static_cast<Record*>(std::malloc(kFirstCapacity * sizeof(Record)));
-    probe->openIndex = new (std::nothrow) uint32_t[kFileChannelWords];
-    if (!probe->records || !probe->openIndex) {
-        freeProbe(probe);
-        return nullptr;
-    }
-    probe->capacity = kFirstCapacity;
-    for (size_t i = 0; i < kFileChannelWords; ++i)
-        probe->openIndex[i] = kNoOpenRecord;
-    return probe;
+    return tamrin::guarded<void*>(nullptr, [&]() -> void* {
+        if (!hasDataTrack(tracks, trackCount))
+            return nullptr;
+        auto probe = std::make_unique<ProbeContext>();
+        probe->records.reserve(kFirstCapacity);
+        return probe.release();
+    });
 }
 
 PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_t lba, const uint8_t* sector)
 {
-    auto* probe = static_cast<ProbeContext*>(context);
-    if (!probe)
-        return 0;
-    if (!sector) {
-        dropOpen(*probe);
-        return 0;
-    }
-    if (!sectorkit::isDataTrack(track))
-        return 0;
-    probeSector(*probe, lba, sector);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* probe = static_cast<ProbeContext*>(context);
+        if (!probe)
+            return 0;
+        if (!sector) {
+            dropOpen(*probe);
+            return 0;
+        }
+        if (!isDataTrack(track))
+            return 0;
+        probeSector(*probe, lba, sector);
+        return 1;
+    });
 }
 
 PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* info)
 {
-    const auto* probe = static_cast<const ProbeContext*>(context);
-    if (!probe)
-        return 0;
-    const auto count = int32_t(probe->count);
-    if (!info)
+    return tamrin::guarded<int32_t>(0, [&] {
+        const auto* probe = static_cast<const ProbeContext*>(context);
+        if (!probe)
+            return 0;
+        const auto count = int32_t(probe->records.size());
+        if (!info)
+            return count;
+        if (index < 0 || index >= count)
+            return -1;
+        describeRecord(probe->records[size_t(index)], info);
         return count;
-    if (index < 0 || index >= count)
-        return -1;
-    const Record& r = probe->records[index];
-    std::memset(info, 0, sizeof *info);
-    describeAudio(info, r.coding);
-    info->startSector = r.firstSector;
-    info->sectorCount = uint32_t(r.stride) * (r.count - 1) + 1;
-    info->durationMs = durationMs(r.count, r.coding);
-    info->dataBytes = r.count * uint32_t(kXaAudioDataBytes); // modulo 2^32, as the field holds it
-    return count;
+    });
 }
 
 PSR_EXPORT void PsrIsSupportCDEnd(void* context)
 {
-    if (context)
-        freeProbe(static_cast<ProbeContext*>(context));
+    tamrin::guardedVoid([&] { delete static_cast<ProbeContext*>(context); });
 }
 
 PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
 {
-    if (!info)
-        return 0;
-    const uint32_t looked = sectorCount < kDescribeSectors ? sectorCount : kDescribeSectors;
-    CdReadHandle* reader = openRawReader(drive, startSector, looked);
-    if (!reader)
-        return 0;
-    const uint8_t* first = CdReadSector(reader, nullptr);
-    if (!first) {
-        CdReadClose(reader);
-        return 0;
-    }
-    const Key key = keyOf(first);
-    CdUnlockReadBuffer(reader, first);
-    uint32_t stride = 1;
-    if (sectorCount > 1) {
-        uint32_t passed = 0;
-        const uint8_t* next = readMatching(reader, key, &passed);
-        if (!next) {
-            CdReadClose(reader);
-            return 0;
-        }
-        CdUnlockReadBuffer(reader, next);
-        stride = passed + 1;
-    }
-    CdReadClose(reader);
-
-    std::memset(info, 0, sizeof *info);
-    describeAudio(info, key.bytes[3]);
-    info->startSector = startSector;
-    info->sectorCount = sectorCount;
-    info->durationMs = durationMs((uint64_t(sectorCount) + stride - 1) / stride, key.bytes[3]);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] { return describeArea(drive, startSector, sectorCount, info); });
 }
 
 PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
 {
-    if (!info)
-        return nullptr;
-    CdReadHandle* reader = openRawReader(drive, info->startSector, info->sectorCount);
-    if (!reader)
-        return nullptr;
-    auto* stream = new (std::nothrow) Stream;
-    if (!stream) {
-        CdReadClose(reader);
-        return nullptr;
-    }
-    stream->reader = reader;
-    stream->startSector = info->startSector;
-    stream->sectorCount = info->sectorCount;
-    stream->sampleRate = info->sampleRate;
-    stream->channels = info->channels;
-
-    auto fail = [&] {
-        CdReadClose(reader);
-        delete stream;
-        return nullptr;
-    };
-    stream->held[0] = CdReadSector(reader, nullptr);
-    if (!stream->held[0])
-        return fail();
-    stream->key = keyOf(stream->held[0]);
-    // Seeking divides by the channel count: one outside 1 and 2 is taken from the coding byte.
-    if (stream->channels != 1 && stream->channels != 2)
-        stream->channels = sectorkit::xaChannels(stream->key.bytes[3]);
-    if (stream->sectorCount > 1) {
-        uint32_t passed = 0;
-        stream->held[1] = readMatching(reader, stream->key, &passed);
-        if (!stream->held[1])
-            return fail();
-        stream->stride = uint16_t(passed + 1);
-    }
-    return stream;
+    return tamrin::guarded<void*>(nullptr, [&] { return info ? openStream(drive, *info) : nullptr; });
 }
 
 PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream || !record)
-        return 0;
-    std::memset(record, 0, PSR_READ_HEADER_BYTES);
-    for (const uint8_t*& sector : stream->held) {
-        if (sector) {
-            deliver(record, sector);
-            CdUnlockReadBuffer(stream->reader, sector);
-            sector = nullptr;
-            return 1;
-        }
-    }
-    const uint8_t* sector = readMatching(stream->reader, stream->key, nullptr);
-    if (!sector)
-        return 0;
-    deliver(record, sector);
-    CdUnlockReadBuffer(stream->reader, sector);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        return stream && record ? readUnit(*stream, record) : 0;
+    });
 }
 
 PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream)
-        return 0;
-    releaseHeld(*stream);
-    const uint64_t perSector = kSamplesPerSector / stream->channels;
-    uint64_t sector = uint64_t(stream->sampleRate / 100) * (positionMs / 10) / perSector * stream->stride;
-    if (sector > stream->sectorCount)
-        sector = stream->sectorCount;
-    return CdSetReadPointer(stream->reader, int32_t(sector), 0) < 0 ? 0 : 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        return stream ? seekStream(*stream, positionMs) : 0;
+    });
 }
 
 PSR_EXPORT int32_t PsrClose(void* handle)
 {
-    auto* stream = static_cast<Stream*>(handle);
-    if (!stream)
-        return 0;
-    releaseHeld(*stream);
-    CdReadClose(stream->reader);
-    delete stream;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto* stream = static_cast<Stream*>(handle);
+        if (!stream)
+            return 0;
+        delete stream; // releases the held sectors and closes the reader
+        return 1;
+    });
 }
