@@ -23,6 +23,7 @@
 #include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
 #include "streamkit/psr.h"
+#include "tamrin_common/c_guard.h"
 
 namespace {
 
@@ -277,84 +278,97 @@ int32_t readUnit(FilmStream& stream, PsrReadRecord* record)
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    return sectorkit::describePlugin(info, "STR file", 124, 0, MediaFiles);
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return sectorkit::describePlugin(info, "STR file", 124, 0, MediaFiles); });
 }
 
 PSR_EXPORT int32_t PsrIsSupportFile(const char* fileName)
 {
-    MovieFile file;
-    if (!file.open(fileName))
-        return 0;
-    uint8_t riff[kRiffHeaderBytes];
-    if (!file.readAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0)
-        return 0;
-    // Encoder-made movies may open with sound: skip up to 31 sound sectors, test the next sector.
-    Sector sector;
-    for (uint32_t i = 0;; ++i) {
-        if (i == kMaxLeadingAudioSectors || !file.readSector(i, sector))
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        MovieFile file;
+        if (!file.open(fileName))
             return 0;
-        if (!isAudioSector(sector))
-            break;
-    }
-    return isMovieStart(sector) ? 1 : 0;
+        uint8_t riff[kRiffHeaderBytes];
+        if (!file.readAt(0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0)
+            return 0;
+        // Encoder-made movies may open with sound: skip up to 31 sound sectors, test the next sector.
+        Sector sector;
+        for (uint32_t i = 0;; ++i) {
+            if (i == kMaxLeadingAudioSectors || !file.readSector(i, sector))
+                return 0;
+            if (!isAudioSector(sector))
+                break;
+        }
+        return isMovieStart(sector) ? 1 : 0;
+    });
 }
 
 PSR_EXPORT int32_t PsrGetStrFileInfo(const char* fileName, StrInfo* info)
 {
-    if (!info)
-        return 0;
-    MovieFile file;
-    if (!file.open(fileName))
-        return 0;
-    const Sample sample = sampleFile(file);
-    if (sample.videoSectors == 0 || sample.frames == 0)
-        return 0;
-    *info = describe(sample, file.sectorCount());
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!info)
+            return 0;
+        MovieFile file;
+        if (!file.open(fileName))
+            return 0;
+        const Sample sample = sampleFile(file);
+        if (sample.videoSectors == 0 || sample.frames == 0)
+            return 0;
+        *info = describe(sample, file.sectorCount());
+        return 1;
+    });
 }
 
 PSR_EXPORT void* PsrOpenFile(const char* fileName, StrInfo* info)
 {
-    auto* stream = new (std::nothrow) FilmStream;
-    if (!stream)
-        return nullptr;
-    if (!stream->file.open(fileName)) {
-        delete stream;
-        return nullptr;
-    }
-    if (info) {
-        stream->frameCount = info->frameCount;
-        stream->frameRate = info->frameRate;
-    }
-    return stream;
+    return tamrin::guarded<void*>(nullptr, [&]() -> void* {
+        auto* stream = new (std::nothrow) FilmStream;
+        if (!stream)
+            return nullptr;
+        if (!stream->file.open(fileName)) {
+            delete stream;
+            return nullptr;
+        }
+        if (info) {
+            stream->frameCount = info->frameCount;
+            stream->frameRate = info->frameRate;
+        }
+        return stream;
+    });
 }
 
 PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
 {
-    if (!handle || !record)
-        return 0;
-    return readUnit(*static_cast<FilmStream*>(handle), record);
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!handle || !record)
+            return 0;
+        return readUnit(*static_cast<FilmStream*>(handle), record);
+    });
 }
 
 PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
 {
-    if (!handle)
-        return 0;
-    auto& stream = *static_cast<FilmStream*>(handle);
-    if (stream.frameCount == 0 || stream.frameRate == 0)
-        return 0;
-    const uint64_t total = stream.file.sectorCount();
-    const uint64_t frame = uint64_t(positionMs) * stream.frameRate / 10000;
-    const uint64_t sector = frame * total / stream.frameCount;
-    stream.nextSector = uint32_t(std::min(sector, total));
-    stream.pendingAudioBytes = 0;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!handle)
+            return 0;
+        auto& stream = *static_cast<FilmStream*>(handle);
+        if (stream.frameCount == 0 || stream.frameRate == 0)
+            return 0;
+        const uint64_t total = stream.file.sectorCount();
+        const uint64_t frame = uint64_t(positionMs) * stream.frameRate / 10000;
+        const uint64_t sector = frame * total / stream.frameCount;
+        stream.nextSector = uint32_t(std::min(sector, total));
+        stream.pendingAudioBytes = 0;
+        return 1;
+    });
 }
 
 PSR_EXPORT int32_t PsrClose(void* handle)
 {
-    if (!handle)
-        return 0;
-    delete static_cast<FilmStream*>(handle);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!handle)
+            return 0;
+        delete static_cast<FilmStream*>(handle);
+        return 1;
+    });
 }
