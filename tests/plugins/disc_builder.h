@@ -354,4 +354,40 @@ class DiscBuilder
     std::vector<uint32_t> m_audio;
 };
 
+// The data track of the corpus disc (shared/testdata/disc/psxdisc_a) up to the end of its XA
+// files, rebuilt from the files of tests/data that were cut from it, at the sectors its authoring
+// tool gave them: 25 sectors of volume data, the four movies at 25, 475, 925 and 1345, the
+// directory sector of /XA at 1569 (end of file, as directory sectors end), XA1 at 1570, XA2 at
+// 1645 and MULTI at 1660. False when a file is missing or a file's place does not come out right.
+inline bool buildCorpusDataTrack(DiscBuilder& b)
+{
+    const struct
+    {
+        uint32_t lba;
+        bool movie;
+        const char* file;
+    } files[] = {
+        {25, true, "mv1_v2_320x240_15fps_xa37800s.str"},
+        {475, true, "mv2_v3_320x240_15fps_xa37800s_ch1.str"},
+        {925, true, "mv3_v2_256x224_15fps_xa18900m.str"},
+        {1345, true, "mv4_v3_160x112_15fps_x1_xa37800s.str"},
+        {1570, false, "xa1_37800_stereo.xa"},
+        {1645, false, "xa2_18900_mono.xa"},
+        {1660, false, "xa_multi_4ch_37800_stereo.xa"},
+    };
+    b.addForeign(25);
+    for (const auto& f : files) {
+        if (f.lba == 1570) {
+            Sector directory = foreignSector(3, 0);
+            putSubHeader(directory.data(), 0, 0, 0x89, 0);
+            b.add(directory);
+        }
+        const std::vector<Sector> sectors = f.movie ? loadMovie(f.file) : loadXa(f.file);
+        if (sectors.empty() || b.next() != f.lba)
+            return false;
+        b.add(sectors);
+    }
+    return true;
+}
+
 } // namespace discbuild

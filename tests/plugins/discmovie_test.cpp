@@ -950,16 +950,7 @@ TEST_F(Discmovie, CorpusMovieAreaStreamsAreTheMovieFiles)
         {1345, 224, 45, 160, 112, 37800, kMv4},
     };
     DiscBuilder b;
-    b.addForeign(25);
-    for (const auto& m : movies) {
-        ASSERT_EQ(b.next(), m.start);
-        b.add(loadMovie(m.file));
-    }
-    // The directory sector of the XA files (end of file, as directories end) and the first of them.
-    Sector directory = foreignSector(3, 0);
-    putSubHeader(directory.data(), 0, 0, 0x89, 0);
-    b.add(directory);
-    b.add(loadXa("xa1_37800_stereo.xa"));
+    ASSERT_TRUE(buildCorpusDataTrack(b));
     MountedImage disc(b);
     ASSERT_TRUE(disc.ready());
     const std::vector<StrInfo> found = disc.probe();

@@ -782,25 +782,13 @@ TEST_F(Discvoice, OpeningGuards)
 
 // ---- the corpus disc --------------------------------------------------------------------------
 
-// The shared test corpus beside the repository (tests/data holds its sound references).
-fs::path corpusDiscCue()
-{
-    for (const fs::path& candidate : {fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue",
-                                      fs::path(TAMRIN_TEST_DATA) / ".." / ".." / ".." / "shared" /
-                                          "testdata" / "disc" / "psxdisc_a.cue"}) {
-        std::error_code ignored;
-        if (fs::is_regular_file(candidate, ignored))
-            return candidate;
-    }
-    return {};
-}
-
+// The data track of the corpus disc, rebuilt from tests/data.
 TEST_F(Discvoice, CorpusDisc)
 {
-    const fs::path cue = corpusDiscCue();
-    if (cue.empty())
-        GTEST_SKIP() << "the corpus disc psxdisc_a is not there";
-    mount(cue.string());
+    DiscBuilder b;
+    ASSERT_TRUE(discbuild::buildCorpusDataTrack(b));
+    auto image = mountBuilt(b);
+    ASSERT_TRUE(image);
     const auto found = scanDisc();
     // MV1 and MV2: sound every 8 sectors, ended by the end-of-file bit. MV3's last sound sector has
     // no end-of-file bit: MV4's first sound sector (same file and channel, other coding) ends it.
