@@ -250,18 +250,6 @@ class Discvoice : public testing::Test
     StrInfo m_info = {};
 };
 
-TEST_F(Discvoice, DescribesItself)
-{
-    PsrPluginInfo info = {};
-    const uint32_t caps = LbrQueryPlugin("Discvoice.psr", &info);
-    EXPECT_EQ(caps & (CapCd | CapFile | CapDecodeAudio | CapDecodeFrame), uint32_t(CapCd));
-    EXPECT_STREQ(info.name, "XA CD-ROM");
-    EXPECT_EQ(info.version, 113);
-    EXPECT_EQ(info.subVersion, 0);
-    EXPECT_EQ(info.interfaceVersion, 322);
-    EXPECT_EQ(info.mediaFlags, 1);
-}
-
 // ---- probe ------------------------------------------------------------------------------------
 
 // Channels 0 and 1 interleaved with a stride of 8 among foreign sectors, both ending with the

@@ -286,14 +286,4 @@ INSTANTIATE_TEST_SUITE_P(Movies, FilmfileMovie, testing::ValuesIn(kMovies),
                              return std::string(info.param.name).substr(0, 3);
                          });
 
-TEST(FilmfilePlugin, DescribesItself)
-{
-    PsrPluginInfo info{};
-    EXPECT_EQ(LbrQueryPlugin("Filmfile.psr", &info), uint32_t(CapFile));
-    EXPECT_STREQ(info.name, "STR file");
-    EXPECT_EQ(info.version, 124);
-    EXPECT_EQ(info.interfaceVersion, 322);
-    EXPECT_EQ(info.mediaFlags, MediaFiles);
-}
-
 } // namespace

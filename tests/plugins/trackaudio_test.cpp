@@ -167,17 +167,6 @@ class Trackaudio : public testing::Test
     StrInfo m_info = {};
 };
 
-TEST_F(Trackaudio, DescribesItself)
-{
-    PsrPluginInfo info = {};
-    const uint32_t caps = LbrQueryPlugin("Trackaudio.psr", &info);
-    EXPECT_EQ(caps & (CapCd | CapDecodeAudio | CapFile), uint32_t(CapCd | CapDecodeAudio));
-    EXPECT_STREQ(info.name, "CD-DA");
-    EXPECT_EQ(info.version, 131);
-    EXPECT_EQ(info.interfaceVersion, 322);
-    EXPECT_EQ(info.mediaFlags, 1);
-}
-
 TEST_F(Trackaudio, ReportsEachAudioTrackOfTheImage)
 {
     const std::vector<StrInfo> found = results();
