@@ -9,19 +9,17 @@
 //   foreign  everything else
 //
 // The probe follows one stream at a time. A stream starts at the first sector of frame 1 whose
-// MDEC header looks right, or at the sound sectors of the movie's own file and channel that lie
-// directly before that sector (authoring tools put a sound sector first), unless another stream
-// took them; it goes on over movie sectors with its type word and sound sectors
-// of its first sound sector's file/channel/coding, tolerates foreign sectors up to one sound
-// stride (32 sectors without sound) after its last sector, and ends at a larger gap, at any
-// sector with the end-of-file bit, or at the next stream start. A stream that ended is taken up
-// again by a movie sector of its last frame or the next one, so the end of a file of another
+// MDEC header looks right, or at a sound sector of the movie's own file and channel right before
+// it (authoring tools put a sound sector first), unless another stream took that sector; it goes on over
+// movie sectors with its type word and sound sectors of its first sound sector's file/channel/coding,
+// tolerates foreign sectors up to one sound stride (32 sectors without sound) after its last sector, and ends
+// at a larger gap, at any sector with the end-of-file bit, or at the next stream start. A stream that ended
+// is taken up again by a movie sector of its last frame or the next one, so the end of a file of another
 // channel inside a movie does not cut it.
 //
 // Units: one whole frame (MDEC data from its header on), or the 2304 data bytes of one sound
 // sector, or, after a frame, the sound sectors met inside it (up to eight) as one unit.
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -46,8 +44,6 @@ constexpr uint32_t kMaxPayload = kMaxMovieFrameSectors * kFrameBytesPerSector;
 constexpr uint32_t kCandidateStep = 10;
 // Gap of foreign sectors a stream without sound tolerates.
 constexpr uint32_t kDefaultGapLimit = 32;
-// Sectors the probe remembers, to find the sound that comes before a stream's first frame.
-constexpr uint32_t kRecentSectors = 32;
 // Sectors the area description looks at.
 constexpr uint32_t kAreaSectors = 300;
 constexpr int32_t kStreamSpeed = 8;
@@ -124,8 +120,8 @@ struct Candidate
     bool hasAudio() const { return audioCount != 0; }
 };
 
-// What the probe keeps of a recent sector.
-struct RecentSector
+// What the probe keeps of the sector before the current one.
+struct PreviousSector
 {
     uint32_t lba = 0;
     SoundKey key = 0;
@@ -141,14 +137,7 @@ struct ProbeContext
     uint32_t lastFrameStart = 0;
     uint32_t audioSinceFrameStart = 0;
     std::vector<Candidate> candidates; // capacity grows by kCandidateStep
-    std::array<RecentSector, kRecentSectors> recent{};
-    uint32_t recentNext = 0;
-
-    const RecentSector* recentAt(uint32_t lba) const
-    {
-        const RecentSector& r = recent[lba % kRecentSectors];
-        return r.valid && r.lba == lba ? &r : nullptr;
-    }
+    PreviousSector previous;
 };
 
 void endStream(ProbeContext& probe)
@@ -177,32 +166,23 @@ void followSoundSector(ProbeContext& probe, uint32_t a, SoundKey key)
     ++probe.audioSinceFrameStart;
 }
 
-// The first of the sound sectors that lie directly before a stream start at `a`: sectors of
-// the movie's own file and channel, of one sound key, taken by no other stream and without the
-// end-of-file bit (which closes an earlier file). `a` when there are none.
-uint32_t leadingSound(const ProbeContext& probe, uint32_t a, const uint8_t* startSector)
+// Whether the sector before a stream start at `a` is sound of the stream: a sound sector of the
+// movie's own file and channel, right before it, that no other stream took and that does not end
+// a file. Sound comes at most once a stride, so there is never more than one such sector.
+bool soundLeadsInto(const ProbeContext& probe, uint32_t a, const uint8_t* startSector)
 {
-    const uint16_t fileChannel = keyFileChannel(soundKey(startSector));
-    uint32_t first = a;
-    const RecentSector* previous = a > 0 ? probe.recentAt(a - 1) : nullptr;
-    const SoundKey key = previous ? previous->key : 0;
-    for (uint32_t back = 1; back < kRecentSectors && back <= a; ++back) {
-        const RecentSector* r = probe.recentAt(a - back);
-        if (!r || !r->sound || r->taken || r->endOfFile || r->key != key ||
-            keyFileChannel(r->key) != fileChannel)
-            break;
-        first = a - back;
-    }
-    return first;
+    const PreviousSector& p = probe.previous;
+    return a > 0 && p.valid && p.lba == a - 1 && p.sound && !p.taken && !p.endOfFile &&
+           keyFileChannel(p.key) == keyFileChannel(soundKey(startSector));
 }
 
 void startStream(ProbeContext& probe, uint32_t a, const uint8_t* sector, const StrSectorHeader& movie)
 {
     if (!roomForOne(probe.candidates, kCandidateStep))
         return; // the stream is not recorded; the probe goes on
-    const uint32_t first = leadingSound(probe, a, sector);
+    const bool lead = soundLeadsInto(probe, a, sector);
     Candidate c;
-    c.firstSector = first;
+    c.firstSector = lead ? a - 1 : a;
     c.lastVideoSector = a;
     c.width = movie.width;
     c.height = movie.height;
@@ -210,9 +190,9 @@ void startStream(ProbeContext& probe, uint32_t a, const uint8_t* sector, const S
     c.type = movie.type;
     probe.candidates.push_back(c);
     probe.active = true;
-    for (uint32_t lead = first; lead < a; ++lead) {
-        followSoundSector(probe, lead, probe.recentAt(lead)->key);
-        probe.recent[lead % kRecentSectors].taken = true;
+    if (lead) {
+        followSoundSector(probe, a - 1, probe.previous.key);
+        probe.previous.taken = true;
     }
     probe.lastFrameStart = a;
     probe.audioSinceFrameStart = 0;
@@ -314,7 +294,7 @@ bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
     const bool taken = followSector(probe, a, sector);
-    RecentSector& r = probe.recent[a % kRecentSectors];
+    PreviousSector& r = probe.previous;
     r.lba = a;
     r.key = soundKey(sector);
     r.sound = hasSoundBits(submodeOf(sector));
@@ -544,6 +524,7 @@ PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_
             return 0;
         if (!sector) {
             endStream(*probe);
+            probe->previous.valid = false;
             return 0;
         }
         probeSector(*probe, lba, sector);

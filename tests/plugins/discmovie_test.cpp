@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
-#include <string>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "disc_builder.h"
@@ -380,6 +380,80 @@ TEST_F(Discmovie, SoundOfAnotherChannelInsideAMovieIsNotCounted)
 }
 
 // ---- probe rules on synthetic movies ----------------------------------------------------------
+
+// What lies right before a movie's first frame, and whether the stream takes it in: only a sound
+// sector of the movie's own file and channel, right before, free, not ending a file.
+TEST_F(Discmovie, SoundRightBeforeTheFirstFrameIsTheStreams)
+{
+    Sector ownEnd = soundSector(0, 5);
+    ownEnd[18] = ownEnd[22] = 0xE4;
+    const struct
+    {
+        const char* why;
+        std::vector<Sector> before;
+        uint32_t taken; // how many of them the stream starts with
+    } cases[] = {
+        {"own sound", {soundSector(0, 1)}, 1},
+        {"another channel's sound", {soundSector(3, 1)}, 0},
+        {"own sound ending a file", {ownEnd}, 0},
+        {"own sound, then a foreign sector", {soundSector(0, 1), foreignSector(2, 0)}, 0},
+        {"two own sound sectors", {soundSector(0, 1), soundSector(0, 2)}, 1},
+        {"a foreign sector", {foreignSector(2, 0)}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        DiscBuilder b;
+        b.addForeign(10);
+        b.add(c.before);
+        const uint32_t movie = b.next();
+        // Six frames of four sectors, the stream's sound after each.
+        for (uint32_t f = 1; f <= 6; ++f) {
+            b.add(syntheticFrame(f, 4));
+            b.add(soundSector(0, 10 + f));
+        }
+        b.addForeign(40);
+        MountedImage disc(b);
+        ASSERT_TRUE(disc.ready());
+        const std::vector<StrInfo> found = disc.probe();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].startSector, movie - c.taken);
+        EXPECT_EQ(found[0].sectorCount, 30u + c.taken);
+        EXPECT_EQ(found[0].dataBytes, 6u * (4u * 2016u - 40u) + (6u + c.taken) * 2304u);
+
+        // Reading from the start delivers that sound first.
+        StreamPtr stream(disc.open(found[0]));
+        ASSERT_TRUE(stream);
+        const std::vector<Unit> units = readAll(stream.get());
+        ASSERT_EQ(units.size(), 12u + c.taken);
+        EXPECT_EQ(units[0].video, c.taken == 0);
+        if (c.taken) {
+            const Sector& lead = c.before.back();
+            EXPECT_TRUE(std::equal(units[0].payload.begin(), units[0].payload.end(), lead.begin() + 24));
+        }
+    }
+}
+
+// Sound that the previous movie took is not the next one's, even on the same channel.
+TEST_F(Discmovie, SoundOfThePreviousMovieStaysWithIt)
+{
+    DiscBuilder b;
+    const uint32_t first = b.next();
+    for (uint32_t f = 1; f <= 3; ++f) {
+        b.add(syntheticFrame(f, 4));
+        b.add(soundSector(0, f));
+    }
+    const uint32_t second = b.next();
+    for (uint32_t f = 1; f <= 3; ++f) {
+        b.add(syntheticFrame(f, 4));
+        b.add(soundSector(0, 10 + f));
+    }
+    b.addForeign(40);
+    const std::vector<StrInfo> found = MountedImage(b).probe();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].startSector, first);
+    EXPECT_EQ(found[0].sectorCount, second - first);
+    EXPECT_EQ(found[1].startSector, second);
+}
 
 class DiscmovieGaps : public Discmovie, public testing::WithParamInterface<uint32_t>
 {
@@ -991,8 +1065,8 @@ TEST_F(Discmovie, CorpusMovieAreaStreamsAreTheMovieFiles)
         const std::vector<uint8_t> fromDisc = decodedSound(discSound.get());
         const std::vector<uint8_t> fromFile = decodedSound(fileSound.get());
         EXPECT_EQ(fromDisc.size(), size_t(4032u * 2u) * soundSectors(file).size());
-        EXPECT_TRUE(fromDisc == fromFile) << fromDisc.size() << " bytes from the disc, " << fromFile.size()
-                                          << " from the file";
+        EXPECT_TRUE(fromDisc == fromFile)
+            << fromDisc.size() << " bytes from the disc, " << fromFile.size() << " from the file";
     }
 }
 
