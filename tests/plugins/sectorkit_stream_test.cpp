@@ -279,4 +279,33 @@ TEST_F(SectorkitStream, HeldSoundBecomesOneUnitWithinItsCapacity)
     EXPECT_FALSE(stream.anyHeld());
 }
 
+TEST_F(SectorkitStream, ReadsDataAcrossSectorsInEitherForm)
+{
+    // User data: the 2048 bytes after the sub-header; bytes from offset 2000 of sector 3 on.
+    SectorStream data;
+    ASSERT_TRUE(data.open(m_drive, 3, 4, kHighestSpeed, SectorForm::UserData));
+    EXPECT_EQ(data.sectorBytes(), kUserDataBytes);
+    std::vector<uint8_t> bytes(5000);
+    EXPECT_EQ(data.readBytes(bytes.data(), 100, 2000), 100u);
+    EXPECT_EQ(0, std::memcmp(bytes.data(), m_image->raw(3) + 24 + 2000, 48));
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 48, m_image->raw(4) + 24, 52));
+    // What is left of the area (sectors 5 and 6), then the end.
+    EXPECT_EQ(data.readBytes(bytes.data(), bytes.size(), 0), 2u * kUserDataBytes);
+    EXPECT_EQ(0, std::memcmp(bytes.data() + kUserDataBytes, m_image->raw(6) + 24, kUserDataBytes));
+    EXPECT_EQ(data.readBytes(bytes.data(), 10, 0), 0u);
+
+    // Raw sectors, taking only their data bytes from 0x18; an offset inside the header counts
+    // from the data start.
+    SectorStream raw;
+    ASSERT_TRUE(raw.open(m_drive, 0, 2, kHighestSpeed));
+    EXPECT_EQ(raw.sectorBytes(), kRawSectorBytes);
+    EXPECT_EQ(raw.readBytes(bytes.data(), 2 * 2328, 0, 24), 2u * 2328u);
+    EXPECT_EQ(0, std::memcmp(bytes.data(), m_image->raw(0) + 24, 2328));
+    EXPECT_EQ(0, std::memcmp(bytes.data() + 2328, m_image->raw(1) + 24, 2328));
+    // An offset past the sector's end takes nothing from it.
+    ASSERT_TRUE(raw.seek(0));
+    EXPECT_EQ(raw.readBytes(bytes.data(), 4, 5000, 24), 4u);
+    EXPECT_EQ(0, std::memcmp(bytes.data(), m_image->raw(1) + 24, 4));
+}
+
 } // namespace

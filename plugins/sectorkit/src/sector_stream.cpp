@@ -5,23 +5,46 @@
 
 namespace sectorkit {
 
-bool SectorStream::open(int32_t drive, uint32_t start, uint32_t count, int32_t speed)
+bool SectorStream::open(int32_t drive, uint32_t start, uint32_t count, int32_t speed, SectorForm form)
 {
     close();
     if (count == 0 || count > uint32_t(INT32_MAX))
         return false;
-    CdReadHandle* reader = CdReadOpen(drive, nullptr, start, count, speed);
+    const bool userData = form == SectorForm::UserData;
+    CdReadHandle* reader =
+        CdReadOpen(drive, nullptr, start, userData ? count | CD_READ_USER_DATA : count, speed);
     if (!reader)
         return false;
-    // The reader falls back to 2048-byte sectors on very long areas; the plugins read whole
-    // sectors, so such a reader is no use to them.
-    if (CdGetSectorSize(reader) != int32_t(kRawSectorBytes)) {
+    // The reader falls back to 2048-byte sectors on very long discs; a plugin that reads whole
+    // sectors would read past them, so such a reader is refused.
+    const size_t bytes = userData ? kUserDataBytes : kRawSectorBytes;
+    if (CdGetSectorSize(reader) != int32_t(bytes)) {
         CdReadClose(reader);
         return false;
     }
     m_reader = reader;
     m_count = count;
+    m_sectorBytes = bytes;
     return true;
+}
+
+size_t SectorStream::readBytes(uint8_t* destination, size_t length, size_t offset, size_t dataOffset)
+{
+    size_t copied = 0;
+    while (copied < length) {
+        const uint8_t* sector = next();
+        if (!sector)
+            break;
+        const size_t from = std::max(offset, dataOffset);
+        if (from < m_sectorBytes) {
+            const size_t take = std::min(length - copied, m_sectorBytes - from);
+            std::memcpy(destination + copied, sector + from, take);
+            copied += take;
+        }
+        release(sector);
+        offset = 0;
+    }
+    return copied;
 }
 
 const uint8_t* SectorStream::next()
@@ -51,6 +74,7 @@ void SectorStream::close()
         CdReadClose(m_reader);
     m_reader = nullptr;
     m_count = 0;
+    m_sectorBytes = 0;
 }
 
 bool SectorStream::hold(const uint8_t* sector)

@@ -16,6 +16,16 @@ namespace sectorkit {
 // Spin speed argument of the reader for "as fast as the drive goes".
 constexpr int32_t kHighestSpeed = -1;
 
+// What a stream's sectors are: whole raw sectors (movies, XA sound) or the 2048 user-data bytes
+// of Mode 1 / Form 1 sectors (files stored as data: ADX, music, images).
+enum class SectorForm
+{
+    Raw,
+    UserData,
+};
+
+constexpr size_t kUserDataBytes = 2048;
+
 class SectorStream
 {
   public:
@@ -25,10 +35,19 @@ class SectorStream
     SectorStream& operator=(const SectorStream&) = delete;
 
     // Opens a reader on [start, start + count). Refused (false) for an empty area, one longer
-    // than the reader can count, and a reader that would give sectors other than whole raw ones.
-    bool open(int32_t drive, uint32_t start, uint32_t count, int32_t speed);
+    // than the reader can count, and a reader that would give sectors of another size than the
+    // form asks (the reader gives user data only on very long discs).
+    bool open(int32_t drive, uint32_t start, uint32_t count, int32_t speed,
+              SectorForm form = SectorForm::Raw);
     bool isOpen() const { return m_reader != nullptr; }
     uint32_t sectorCount() const { return m_count; }
+    size_t sectorBytes() const { return m_sectorBytes; }
+
+    // Copies `length` bytes of the area's data from byte `offset` of the next sector on,
+    // crossing into the following sectors (for data stored across sectors, as a file's bytes
+    // are). The bytes taken from each sector are its data bytes: from `dataOffset` to its end.
+    // The number of bytes copied; fewer at the end of the area or on a read error.
+    size_t readBytes(uint8_t* destination, size_t length, size_t offset, size_t dataOffset = 0);
 
     // The next sector, locked until release(); null at the end of the area or on a read error.
     const uint8_t* next();
@@ -55,6 +74,7 @@ class SectorStream
   private:
     CdReadHandle* m_reader = nullptr;
     uint32_t m_count = 0;
+    size_t m_sectorBytes = 0;
     const uint8_t* m_held[kMaxHeld] = {}; // oldest first
     size_t m_heldCount = 0;
 };
