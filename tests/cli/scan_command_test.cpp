@@ -128,7 +128,8 @@ TEST_F(ScanCommand, FindsTheMovieAndTheXaSound)
     const json scan = scanJson();
     const std::vector<json> movies = streamsOf(scan, "Discmovie.psr");
     ASSERT_EQ(movies.size(), 1u);
-    EXPECT_EQ(movies[0]["startSector"], 1) << "the movie's first sector is a sound sector";
+    EXPECT_EQ(movies[0]["startSector"], 0) << "the movie's first sector, a sound sector, is the movie's";
+    EXPECT_EQ(movies[0]["sectorCount"], 224);
     EXPECT_EQ(movies[0]["frameCount"], 45);
     EXPECT_EQ(movies[0]["width"], 160);
     EXPECT_EQ(movies[0]["height"], 112);
@@ -328,7 +329,7 @@ TEST_F(ScanCommand, FramesOfAListedMovieAreThoseOfTheMovieFile)
     if (!pluginInstalled("Discmovie.psr") || !filmfileBuilt())
         GTEST_SKIP() << "the disc movie plugin or the movie file plugin is not built";
     const json scan = scanJson();
-    const uint32_t number = streamNumber(scan, "Discmovie.psr", 1);
+    const uint32_t number = streamNumber(scan, "Discmovie.psr", 0);
     ASSERT_NE(number, 0u);
     const RunResult disc =
         runCli({"frames", cue(), "--stream", std::to_string(number), "--crc", "--no-progress"});
@@ -343,7 +344,7 @@ TEST_F(ScanCommand, FramesOfAListedMovieAreThoseOfTheMovieFile)
     // The same area named by hand.
     const json movie = streamsOf(scan, "Discmovie.psr")[0];
     const RunResult area =
-        runCli({"frames", cue(), "--plugin", "Discmovie.psr", "--start", "1", "--sectors",
+        runCli({"frames", cue(), "--plugin", "Discmovie.psr", "--start", "0", "--sectors",
                 std::to_string(movie["sectorCount"].get<uint32_t>()), "--crc", "--no-progress"});
     ASSERT_EQ(area.status, kExitOk) << area.err;
     EXPECT_EQ(crcLines(area.out), crcLines(file.out));
