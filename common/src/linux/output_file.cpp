@@ -152,7 +152,7 @@ void ignoreFileSizeSignal()
 std::atomic<bool> g_preferNamed{false};
 
 // Unnamed files are given their name through /proc/self/fd (linkat with AT_EMPTY_PATH needs a
-// privilege that programs do not have).
+// privilege that most programs do not have).
 bool procFdUsable()
 {
     static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
@@ -320,7 +320,17 @@ bool OutputFile::commit(std::string& error)
         // Linked straight to the target's name when there is no file of that name; otherwise to
         // a hidden name first, which then replaces the target in one step.
         const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        // Through /proc, or for a program with the privilege for it, through the descriptor.
+        const auto link = [&](const char* name) {
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0)
+                return true;
+            const int first = errno;
+            if (first != EEXIST && ::linkat(m_fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0)
+                return true;
+            errno = first;
+            return false;
+        };
+        if (!link(m_target.c_str())) {
             if (errno != EEXIST)
                 return fail("cannot create " + m_target.string(), errno, error);
             protectHiddenFiles();
@@ -329,7 +339,7 @@ bool OutputFile::commit(std::string& error)
             for (int attempt = 0; attempt < kNameAttempts && !linked; ++attempt) {
                 name = hiddenName(m_target);
                 m_slot = claimSlot(name);
-                linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+                linked = link(name.c_str());
                 const int linkError = errno;
                 if (!linked) {
                     releaseSlot(m_slot);
