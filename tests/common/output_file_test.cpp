@@ -237,8 +237,6 @@ int interruptedWriter(const fs::path& target, int signal, Prepare prepare, After
             ::_exit(1);
         if (::write(ready[1], "r", 1) != 1)
             ::_exit(1);
-        sigset_t none;
-        sigemptyset(&none);
         const timespec pause = {0, 5'000'000};
         for (int i = 0; i < 400 && g_ownHandlerCalls == 0; ++i)
             ::nanosleep(&pause, nullptr);
