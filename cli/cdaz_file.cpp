@@ -2,7 +2,11 @@
 
 #include <strings.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
+#include <iostream>
 #include <system_error>
 #include <vector>
 
@@ -51,7 +55,8 @@ CdazLocation locateCdaz(const std::string& argument)
     return location;
 }
 
-std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject, std::string* why)
+std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject, std::string* why,
+                                   CdazUse use)
 {
     const auto fail = [&](const char* reason) -> std::optional<LoadedCdaz> {
         reportError(subject, location.path.string() + ": " + reason);
@@ -63,8 +68,11 @@ std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::stri
     if (fs::is_directory(location.path, error))
         return fail("is a folder, not a CDAZ file");
     int32_t status = 0;
-    const PlbCdazLoad load = PlbLoadCDAZ(location.folder.empty() ? nullptr : location.folder.c_str(),
-                                         location.fileName.c_str(), &status);
+    const auto loader = use == CdazUse::Inspect ? PlbReadCDAZ : PlbLoadCDAZ;
+    const PlbCdazLoad load =
+        loader(location.folder.empty() ? nullptr : location.folder.c_str(), location.fileName.c_str(), &status);
+    if (const std::string note = inMemoryNote(load.status, use); load.record && !note.empty())
+        std::cerr << subject << ": " << location.path.string() << ": " << note << '\n';
     if (load.record)
         return LoadedCdaz{CdazPointer(load.record), load.status};
     switch (load.status) {
@@ -77,6 +85,24 @@ std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::stri
     default:
         return fail("damaged CDAZ file (shorter than its header or its contents corrupt)");
     }
+}
+
+std::string saveFailureReason()
+{
+    const int error = errno;
+    if (error == EFBIG)
+        return "the file would pass the file-size limit of this program (ulimit -f)";
+    return error ? std::strerror(error) : "unknown reason";
+}
+
+std::string inMemoryNote(uint32_t status, CdazUse use)
+{
+    if (!(status & PLB_CDAZ_LOAD_IN_MEMORY))
+        return {};
+    if (use == CdazUse::Inspect)
+        return "an older CDAZ format version, read as the current one in memory; the file is left unchanged";
+    return "an older CDAZ format version that cannot be replaced by the current one here (read-only?); "
+           "converted in memory only, the file is left unchanged";
 }
 
 namespace {
@@ -105,6 +131,7 @@ constexpr FlagWord kLoadWords[] = {
     {PLB_CDAZ_LOAD_NO_PLUGIN, "noPlugin"},
     {PLB_CDAZ_LOAD_REANALYZE, "reanalyze"},
     {PLB_CDAZ_LOAD_OTHER_FOLDER, "otherFolder"},
+    {PLB_CDAZ_LOAD_IN_MEMORY, "convertedInMemory"},
 };
 constexpr FlagWord kCdazWords[] = {{PLB_CDAZ_KEEP_OVERLAPS, "keepOverlaps"}};
 constexpr FlagWord kPluginWords[] = {{PLB_CDAZ_PLUGIN_OFF, "off"}};

@@ -42,10 +42,21 @@ struct LoadedCdaz
     uint32_t status = 0; // the load status bits
 };
 
+// How a command uses the file it loads.
+enum class CdazUse
+{
+    Edit,   // the file of an older format version is replaced by its current form
+    Inspect // the file is never written: an older version is converted in memory only
+};
+
 // Loads the file; on failure says why on stderr for `subject` (and in `why` when given) and
 // returns nothing.
 std::optional<LoadedCdaz> loadCdaz(const CdazLocation& location, const std::string& subject,
-                                   std::string* why = nullptr);
+                                   std::string* why = nullptr, CdazUse use = CdazUse::Edit);
+
+// Says what became of a file of an older format version, when its record was converted in
+// memory only; empty otherwise.
+std::string inMemoryNote(uint32_t status, CdazUse use);
 
 // What the library's calls tell of a record.
 struct CdazPluginView
@@ -84,6 +95,9 @@ CdazContents readCdazContents(CdazRecord* record);
 std::string cdazFlagWords(int32_t flags);
 std::string streamFlagWords(int32_t flags);
 std::string pluginFlagWords(int32_t flags);
+
+// Why the last PlbSaveCDAZ failed, from errno ("the file would pass the file-size limit ...").
+std::string saveFailureReason();
 
 // The load status as words ("noPlugin, reanalyze, otherFolder"; "none").
 std::string loadStatusWords(uint32_t status);

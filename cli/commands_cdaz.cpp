@@ -216,7 +216,7 @@ int runCdazList(const CdazOptions& options)
         location.fileName = name;
         location.path = analyzeFolderPath() / name;
         std::string why;
-        const auto loaded = loadCdaz(location, subject, &why);
+        const auto loaded = loadCdaz(location, subject, &why, CdazUse::Inspect);
         if (!loaded) {
             status = kExitFailure;
             if (options.json)
@@ -253,7 +253,7 @@ int runCdazShow(const CdazOptions& options)
     if (!libraryReady(subject))
         return kExitFailure;
     const CdazLocation location = locateCdaz(options.file);
-    const auto loaded = loadCdaz(location, subject);
+    const auto loaded = loadCdaz(location, subject, nullptr, CdazUse::Inspect);
     if (!loaded)
         return kExitFailure;
     const CdazContents contents = readCdazContents(loaded->record.get());
@@ -271,7 +271,7 @@ int runCdazCopy(const CdazOptions& options)
     if (!libraryReady(subject))
         return kExitFailure;
     const CdazLocation source = locateCdaz(options.file);
-    const auto loaded = loadCdaz(source, subject);
+    const auto loaded = loadCdaz(source, subject, nullptr, CdazUse::Inspect);
     if (!loaded)
         return kExitFailure;
 
@@ -294,7 +294,7 @@ int runCdazCopy(const CdazOptions& options)
         }
     }
     if (PlbSaveCDAZ(target.folder.c_str(), target.fileName.c_str(), loaded->record.get()) == 0) {
-        reportError(subject, target.path.string() + ": cannot be written");
+        reportError(subject, target.path.string() + ": cannot be written (" + saveFailureReason() + ")");
         return kExitFailure;
     }
     std::cout << target.path.string() << ": saved\n";

@@ -192,7 +192,8 @@ int runCdazEdit(const CdazOptions& options)
     }
     if (PlbSaveCDAZ(location.folder.empty() ? nullptr : location.folder.c_str(), location.fileName.c_str(),
                     record) == 0) {
-        reportError(kSubject, location.path.string() + ": cannot be written; the file is left as it was");
+        reportError(kSubject, location.path.string() + ": cannot be written (" + saveFailureReason() +
+                                  "); the file is left as it was");
         return kExitFailure;
     }
     std::cout << location.path.string() << ": saved\n";

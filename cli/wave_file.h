@@ -1,7 +1,6 @@
 // PCM sound as a RIFF/WAVE file: the 44-byte header of an uncompressed PCM file, written first
-// with empty sizes and completed once every sample is in. The file is written beside the target
-// under a temporary name and renamed over it only when complete, so that a failure leaves no
-// damaged file behind.
+// with empty sizes and completed once every sample is in. The file takes the target's name only
+// when complete, so that a failure or an interruption leaves no damaged or partial file behind.
 //
 // Header (little-endian):
 //   0x00 "RIFF"  0x04 u32 file size - 8  0x08 "WAVE"
@@ -44,20 +43,20 @@ class WaveFile
     WaveFile() = default;
     WaveFile(const WaveFile&) = delete;
     WaveFile& operator=(const WaveFile&) = delete;
-    // Removes the temporary file unless it was committed.
+    // Removes the unfinished file unless it was committed.
     ~WaveFile();
 
-    // Creates the temporary file (".NAME.tmp-PID-N" in the target's folder) and writes the
-    // header with empty sizes. False with `error` set when it cannot, or when the target exists
+    // Starts the file (nameless in the target's folder until commit) and writes the header with
+    // empty sizes. False with `error` set when it cannot, or when the target exists
     // and is not a regular file (a device or a pipe would be replaced by the rename).
     bool create(const std::filesystem::path& target, const WaveFormat& format, std::string& error);
     // Appends samples. False with `error` set when they cannot be written or would make the
     // file too large for its 32-bit sizes (the file is then discarded).
     bool write(const void* samples, size_t length, std::string& error);
-    // Pads the samples to an even length, writes the sizes into the header, closes the file and
-    // renames it to the target. False with `error` set when that fails (the file is removed).
+    // Pads the samples to an even length, writes the sizes into the header, and gives the
+    // file the target's name. False with `error` set when that fails (the file is removed).
     bool commit(std::string& error);
-    // Closes and removes the temporary file, if any.
+    // Closes and removes the unfinished file, if any.
     void discard();
 
     uint64_t dataBytes() const { return m_dataBytes; }

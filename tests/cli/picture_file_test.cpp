@@ -168,8 +168,12 @@ TEST(AtomicFile, TargetAppearsOnlyOnCommit)
         ASSERT_TRUE(file.create(target, error)) << error;
         ASSERT_TRUE(file.write("abc", 3, error)) << error;
         EXPECT_FALSE(fs::exists(target));
-        ASSERT_EQ(folderEntries(folder.path()).size(), 1u);
-        EXPECT_EQ(folderEntries(folder.path())[0].rfind(".out.yuv.tmp-", 0), 0u) << "hidden temporary name";
+        // Nameless until commit, or under a hidden name where the filesystem needs one.
+        const std::vector<std::string> during = folderEntries(folder.path());
+        ASSERT_EQ(during.size(), file.hasTemporaryName() ? 1u : 0u);
+        if (!during.empty()) {
+            EXPECT_EQ(during[0].rfind(".out.yuv.tmp-", 0), 0u) << "hidden temporary name";
+        }
         ASSERT_TRUE(file.commit(error)) << error;
     }
     EXPECT_EQ(readFile(target), "abc");

@@ -428,9 +428,11 @@ TEST(CdazVersion4, ShortFiles)
         EXPECT_FALSE(own(cdazReadV4(std::span(file.bytes.data(), size)))) << size;
     int previous = 0;
     for (size_t size = streamsStart; size <= file.bytes.size(); ++size) {
-        RecordPtr record = own(cdazReadV4(std::span(file.bytes.data(), size)));
+        bool whole = true;
+        RecordPtr record = own(cdazReadV4(std::span(file.bytes.data(), size), &whole));
         ASSERT_TRUE(record) << size;
         EXPECT_GE(record->streamCount, previous);
+        EXPECT_EQ(whole, size == file.bytes.size()) << size;
         previous = record->streamCount;
     }
     EXPECT_EQ(5, previous);

@@ -432,7 +432,7 @@ TEST_F(CdazStore, LoadFailures)
         {std::vector<uint8_t>(100, 5), PLB_CDAZ_LOAD_CORRUPT}, // nonsense counts
         {{3, 0, 0, 0}, PLB_CDAZ_LOAD_BAD_VERSION},             // version 3 is not read
         {{6, 0}, PLB_CDAZ_LOAD_BAD_VERSION},
-        {{4, 0, 0}, PLB_CDAZ_LOAD_BAD_VERSION}, // a version 4 that cannot be read
+        {{4, 0, 0}, PLB_CDAZ_LOAD_CORRUPT}, // a version 4 shorter than its header
     };
     for (const auto& [bytes, expected] : cases) {
         writeFile(m_analyze / "bad.cdaz", bytes);
@@ -470,12 +470,65 @@ TEST_F(CdazStore, VersionFourFileIsReplacedByVersionFiveBeforeItIsRead)
     EXPECT_EQ(5, replaced[0]);
     EXPECT_EQ(1u, std::distance(fs::directory_iterator(m_analyze), fs::directory_iterator())); // no leftovers
 
-    // When the converted file cannot be written, the load fails and the old file stays.
+    // When the converted file cannot be written (a full or read-only disc), the record is
+    // converted in memory, says so, and the old file stays.
     writeFile(m_analyze / "a.cdaz", v4);
-    PlbCdazLoad failed = withFileSizeLimit(10, [] { return PlbLoadCDAZ(nullptr, "a.cdaz", nullptr); });
-    EXPECT_EQ(nullptr, failed.record);
-    EXPECT_EQ(PLB_CDAZ_LOAD_BAD_VERSION, failed.status);
+    PlbCdazLoad inMemory = withFileSizeLimit(10, [] { return PlbLoadCDAZ(nullptr, "a.cdaz", nullptr); });
+    RecordPtr kept = own(inMemory.record);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(PLB_CDAZ_LOAD_NO_PLUGIN | PLB_CDAZ_LOAD_IN_MEMORY, inMemory.status);
+    EXPECT_EQ(inMemory.status, kept->loadStatus);
+    cdaztest::expectSameRecord(*record, *kept);
     EXPECT_EQ(v4, readFile(m_analyze / "a.cdaz"));
+    EXPECT_EQ(1u, std::distance(fs::directory_iterator(m_analyze), fs::directory_iterator()));
+}
+
+TEST_F(CdazStore, ReadingNeverWritesAndCutVersionFourFilesAreDamaged)
+{
+    cdaztest::V4File file;
+    file.header(0, -1, "b.cdaz", "Old", "STR", 1, 3);
+    file.plugin(142, 0, "A.PSR", "", "");
+    file.stream(StrVideo, 1000, 500, 320, 240, 0, 0, "One");
+    file.stream(StrVideo, 2000, 500, 320, 240, 0, 0, "");
+    const size_t twoStreams = file.bytes.size();
+    file.stream(StrAudio, 3000, 50, 0, 0, 0, 0, "Three");
+    writeFile(m_analyze / "b.cdaz", file.bytes);
+
+    // Read only: converted in memory, the file as it was.
+    PlbCdazLoad read = PlbReadCDAZ(nullptr, "b.cdaz", nullptr);
+    RecordPtr record = own(read.record);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(3, record->streamCount);
+    EXPECT_TRUE(read.status & PLB_CDAZ_LOAD_IN_MEMORY);
+    EXPECT_EQ(file.bytes, readFile(m_analyze / "b.cdaz"));
+
+    // Cut anywhere after the header (inside the plugin, between or inside the streams): damaged,
+    // for both calls, and the file is not touched.
+    for (const size_t size : {size_t(30), twoStreams - 1, twoStreams, twoStreams + 20, file.bytes.size() - 1}) {
+        const std::vector<uint8_t> cut(file.bytes.begin(), file.bytes.begin() + std::ptrdiff_t(size));
+        writeFile(m_analyze / "b.cdaz", cut);
+        for (auto load : {PlbLoadCDAZ, PlbReadCDAZ}) {
+            int32_t status = 0;
+            PlbCdazLoad damaged = load(nullptr, "b.cdaz", &status);
+            EXPECT_EQ(nullptr, damaged.record) << size;
+            EXPECT_EQ(PLB_CDAZ_LOAD_CORRUPT, damaged.status) << size;
+            EXPECT_EQ(int32_t(PLB_CDAZ_LOAD_CORRUPT), status);
+            EXPECT_EQ(cut, readFile(m_analyze / "b.cdaz")) << size;
+        }
+    }
+
+    // A version-5 file reads the same either way, with no status bit of its own.
+    writeFile(m_analyze / "b.cdaz", file.bytes);
+    RecordPtr converted = own(PlbLoadCDAZ(nullptr, "b.cdaz", nullptr).record);
+    ASSERT_TRUE(converted);
+    const std::vector<uint8_t> v5 = readFile(m_analyze / "b.cdaz");
+    ASSERT_EQ(5, v5[0]);
+    PlbCdazLoad again = PlbReadCDAZ(nullptr, "b.cdaz", nullptr);
+    RecordPtr reread = own(again.record);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(converted->loadStatus, again.status);
+    cdaztest::expectSameRecord(*converted, *reread);
+    EXPECT_EQ(v5, readFile(m_analyze / "b.cdaz"));
     EXPECT_EQ(1u, std::distance(fs::directory_iterator(m_analyze), fs::directory_iterator()));
 }
 

@@ -1,11 +1,8 @@
-// Writing files so that a failure never damages what was there: the bytes go to a temporary file
-// beside the target, which is synced and renamed over it (the folder is synced after). Used for
-// every settings file, CDAZ file and stored upload.
+// Whole files that a failure never damages: the new contents are written apart (see OutputFile),
+// synced, and take the file's name in one step; the folder is synced after. Used for every
+// settings file, CDAZ file and stored upload.
 #pragma once
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +12,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "tamrin_common/output_file.h"
 
 namespace tamrin_common {
 
@@ -33,36 +32,23 @@ inline bool writeAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
-// Replaces `path` with `bytes` (mode 0644). False, with `path` as it was and no temporary file
-// left, when any step fails.
-inline bool replaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes)
+// Replaces `path` with `bytes` (mode 0644). False, with `path` as it was, no temporary file left
+// and the reason in `error` when given, when any step fails.
+inline bool replaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                        std::string* error = nullptr)
 {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::string temporary = folder.string();
-    temporary.append("/.").append(path.filename().string()).append(".XXXXXX");
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        return false;
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    const int directory = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        ::fsync(directory);
-        ::close(directory);
-    }
-    return true;
+    OutputFile file;
+    std::string reason;
+    const bool done = file.create(path, reason, OutputFile::Durability::Synced, 0644, true) &&
+                      file.write(bytes.data(), bytes.size(), reason) && file.commit(reason);
+    if (!done && error)
+        *error = reason;
+    return done;
 }
 
-inline bool replaceFile(const std::filesystem::path& path, std::string_view text)
+inline bool replaceFile(const std::filesystem::path& path, std::string_view text, std::string* error = nullptr)
 {
-    return replaceFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+    return replaceFile(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, error);
 }
 
 } // namespace tamrin_common

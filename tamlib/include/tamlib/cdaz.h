@@ -46,6 +46,9 @@ typedef struct CdazSearch CdazSearch;
 #define PLB_CDAZ_LOAD_NO_PLUGIN 0x00000001u
 #define PLB_CDAZ_LOAD_REANALYZE 0x00000002u
 #define PLB_CDAZ_LOAD_OTHER_FOLDER 0x00001000u
+/* The file is of an older format version and was converted in memory only: it is left as it was
+ * (it cannot be written, or PlbReadCDAZ was asked). */
+#define PLB_CDAZ_LOAD_IN_MEMORY 0x00002000u
 #define PLB_CDAZ_LOAD_BAD_VERSION 0x01000000u
 #define PLB_CDAZ_LOAD_MISSING 0x02000000u
 #define PLB_CDAZ_LOAD_CANNOT_OPEN 0x03000000u
@@ -65,8 +68,16 @@ PLB_API char* PlbMakeCDAZName(int32_t trackCount, const CdTocEntry* tracks, cons
 /* Lists "*.cdaz" of the default folder: first call with a null handle, then with the handle
  * returned; null when no file is left (the listing is then closed). A null name closes it. */
 PLB_API CdazSearch* PlbFindCDAZ(CdazSearch* search, char* name);
+/* Loads a CDAZ file; a file of an older format version is first replaced by its version-5 form
+ * (when that cannot be written, the record is converted in memory: PLB_CDAZ_LOAD_IN_MEMORY). A
+ * file that does not read back whole is damaged (PLB_CDAZ_LOAD_CORRUPT) and left untouched. */
 PLB_API PlbCdazLoad PlbLoadCDAZ(const char* folder, const char* fileName, int32_t* status);
-/* 1, or 0 on failure; an earlier file of the same name is kept when the save fails. */
+/* As PlbLoadCDAZ, but the file is never written: an older format version is converted in memory
+ * only (PLB_CDAZ_LOAD_IN_MEMORY). For programs that only look at a CDAZ. */
+PLB_API PlbCdazLoad PlbReadCDAZ(const char* folder, const char* fileName, int32_t* status);
+/* 1, or 0 on failure (errno then tells why when the file could not be written: EFBIG for the
+ * file-size limit, ENOSPC, EACCES, ...); an earlier file of the same name is kept when the save
+ * fails, and nothing is left beside it. */
 PLB_API int32_t PlbSaveCDAZ(const char* folder, const char* fileName, CdazRecord* record);
 PLB_API int32_t PlbDeleteCDAZ(const char* folder, const char* fileName);
 

@@ -1,5 +1,6 @@
-// CDAZ files on disc: loading (with the conversion of version 4 in place) and saving, which writes
-// a temporary file beside the target and renames it, so a failed save keeps the earlier file.
+// CDAZ files on disc: loading (with the conversion of version 4, in place or in memory) and
+// saving, which replaces the file only once the new one is written whole, so a failed or
+// interrupted save keeps the earlier file and leaves nothing beside it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,34 +82,60 @@ bool cdazReplaceFile(const std::filesystem::path& path, std::span<const uint8_t>
     return tamrin_common::replaceFile(path, bytes);
 }
 
+namespace {
+
+// A version-4 file as a version-5 record: converted, written as version 5 in memory and read
+// back, so that the stored form is known to hold every plugin and stream before it replaces the
+// old file. A file cut short is damaged; the old file is then left as it is.
+CdazRecord* convertV4(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                      std::span<const InstalledPlugin> installed, uint32_t extraStatus, CdazWrites writes,
+                      uint32_t* status)
+{
+    using Owned = std::unique_ptr<CdazRecord, void (*)(CdazRecord*)>;
+    bool whole = false;
+    Owned converted(cdazReadV4(bytes, &whole), cdazFree);
+    if (!converted || !whole) {
+        *status = PLB_CDAZ_LOAD_CORRUPT;
+        return nullptr;
+    }
+    cdazNormalizeIfDirty(*converted);
+    const std::vector<uint8_t> stored = cdazWriteV5(*converted);
+    Owned record(cdazLoadV5(stored, installed, extraStatus, status), cdazFree);
+    if (!record || record->streamCount != converted->streamCount ||
+        record->pluginCount != converted->pluginCount) {
+        *status = PLB_CDAZ_LOAD_BAD_VERSION;
+        return nullptr;
+    }
+    if (writes == CdazWrites::Never || !cdazReplaceFile(path, stored)) {
+        *status |= PLB_CDAZ_LOAD_IN_MEMORY;
+        record->loadStatus = *status;
+    }
+    return record.release();
+}
+
+} // namespace
+
 CdazRecord* cdazLoadFile(const std::filesystem::path& path, std::span<const InstalledPlugin> installed,
-                         uint32_t extraStatus, uint32_t* status)
+                         uint32_t extraStatus, uint32_t* status, CdazWrites writes)
 {
     uint32_t result = PLB_CDAZ_LOAD_BAD_VERSION;
     CdazRecord* record = nullptr;
     try {
-        // The second round reads the file that the conversion of an older version wrote.
-        for (int round = 0; round < 2; ++round) {
-            std::vector<uint8_t> bytes;
-            result = readWholeFile(path, bytes);
-            if (result)
-                break;
-            if (bytes.size() < 2) {
+        std::vector<uint8_t> bytes;
+        result = readWholeFile(path, bytes);
+        if (!result) {
+            if (bytes.size() < 2)
                 result = PLB_CDAZ_LOAD_CORRUPT;
-                break;
-            }
-            if (bytes[0] == kCdazVersion) {
+            else if (bytes[0] == kCdazVersion)
                 record = cdazLoadV5(bytes, installed, extraStatus, &result);
-                break;
-            }
-            result = PLB_CDAZ_LOAD_BAD_VERSION;
-            if (bytes[0] != 4 || round > 0)
-                break;
-            std::unique_ptr<CdazRecord, void (*)(CdazRecord*)> converted(cdazReadV4(bytes), cdazFree);
-            if (!converted || !cdazSaveFile(path, *converted))
-                break;
+            else if (bytes[0] == 4)
+                record = convertV4(path, bytes, installed, extraStatus, writes, &result);
+            else
+                result = PLB_CDAZ_LOAD_BAD_VERSION;
         }
     } catch (const std::bad_alloc&) {
+        cdazFree(record);
+        record = nullptr;
         result = PLB_CDAZ_LOAD_CORRUPT;
     }
     if (status)

@@ -36,7 +36,9 @@ CdazRecord* cdazReadV5(std::span<const uint8_t> bytes);
 
 // Reads a version-4 file and converts it to the version-5 record (analyzeVersion 0, display
 // sizes filled in); null when the file ends before its plugin records or is otherwise unusable.
-CdazRecord* cdazReadV4(std::span<const uint8_t> bytes);
+// The streams that are there are read from a file cut short; `whole` (when given) tells whether
+// every announced stream was.
+CdazRecord* cdazReadV4(std::span<const uint8_t> bytes, bool* whole = nullptr);
 
 // Parses a version-5 file and runs the post-load check: the record with its loadStatus set
 // (status bits | extraStatus), or null with *status = the failure value.

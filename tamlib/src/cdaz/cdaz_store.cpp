@@ -14,6 +14,7 @@
 #include <string>
 
 #include "cdaz/cdaz_store.h"
+#include "tamrin_common/c_guard.h"
 
 using tamlib::cdazCopyText;
 
@@ -136,7 +137,9 @@ PLB_API CdazSearch* PlbFindCDAZ(CdazSearch* search, char* name)
     return nullptr;
 }
 
-PLB_API PlbCdazLoad PlbLoadCDAZ(const char* folder, const char* fileName, int32_t* status)
+namespace {
+
+PlbCdazLoad loadCdaz(const char* folder, const char* fileName, int32_t* status, tamlib::CdazWrites writes)
 {
     PlbCdazLoad result{nullptr, PLB_CDAZ_LOAD_MISSING};
     try {
@@ -144,7 +147,7 @@ PLB_API PlbCdazLoad PlbLoadCDAZ(const char* folder, const char* fileName, int32_
             bool other = false;
             const std::filesystem::path path = folderOf(folder, &other) / fileName;
             result.record = tamlib::cdazLoadFile(path, installed(), other ? PLB_CDAZ_LOAD_OTHER_FOLDER : 0,
-                                                 &result.status);
+                                                 &result.status, writes);
         }
     } catch (const std::bad_alloc&) {
         result.status = PLB_CDAZ_LOAD_CORRUPT;
@@ -152,6 +155,22 @@ PLB_API PlbCdazLoad PlbLoadCDAZ(const char* folder, const char* fileName, int32_
     if (status)
         *status = int32_t(result.status);
     return result;
+}
+
+} // namespace
+
+PLB_API PlbCdazLoad PlbLoadCDAZ(const char* folder, const char* fileName, int32_t* status)
+{
+    return tamrin::guarded<PlbCdazLoad>(PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CORRUPT}, [&] {
+        return loadCdaz(folder, fileName, status, tamlib::CdazWrites::Convert);
+    });
+}
+
+PLB_API PlbCdazLoad PlbReadCDAZ(const char* folder, const char* fileName, int32_t* status)
+{
+    return tamrin::guarded<PlbCdazLoad>(PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CORRUPT}, [&] {
+        return loadCdaz(folder, fileName, status, tamlib::CdazWrites::Never);
+    });
 }
 
 PLB_API int32_t PlbSaveCDAZ(const char* folder, const char* fileName, CdazRecord* record)

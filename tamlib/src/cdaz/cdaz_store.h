@@ -11,14 +11,22 @@
 
 namespace tamlib {
 
-// Replaces `path` with `bytes`: a temporary file in the same folder is written, synced and renamed
-// over it; on failure the temporary file is removed and an earlier file is left as it was.
+// Replaces `path` with `bytes`, synced; on failure an earlier file is left as it was and nothing
+// is left beside it.
 bool cdazReplaceFile(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
-// Loads a CDAZ file: versions 5 and 4 (converted in place to 5 first). The record, or null with
-// the failure value in *status; `extraStatus` is added to the status of a loaded record.
+// Whether loading an older format version may replace the file by its version-5 form.
+enum class CdazWrites
+{
+    Convert, // replace it (in memory only, PLB_CDAZ_LOAD_IN_MEMORY, when it cannot be written)
+    Never    // leave the file as it is: convert in memory
+};
+
+// Loads a CDAZ file: version 5, or 4 converted to 5. The record, or null with the failure value
+// in *status; `extraStatus` is added to the status of a loaded record. A version-4 file cut
+// short is damaged (PLB_CDAZ_LOAD_CORRUPT) and never rewritten.
 CdazRecord* cdazLoadFile(const std::filesystem::path& path, std::span<const InstalledPlugin> installed,
-                         uint32_t extraStatus, uint32_t* status);
+                         uint32_t extraStatus, uint32_t* status, CdazWrites writes = CdazWrites::Convert);
 
 // Normalises a dirty record and writes it as `path`; false when it cannot be written.
 bool cdazSaveFile(const std::filesystem::path& path, CdazRecord& record);

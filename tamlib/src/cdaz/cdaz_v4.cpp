@@ -84,8 +84,10 @@ void fillDisplaySize(StrInfo& info)
 
 } // namespace
 
-CdazRecord* cdazReadV4(std::span<const uint8_t> bytes)
+CdazRecord* cdazReadV4(std::span<const uint8_t> bytes, bool* whole)
 {
+    if (whole)
+        *whole = false;
     if (bytes.size() < kHeaderBytes || bytes[0] != 4)
         return nullptr;
     const uint8_t* h = bytes.data();
@@ -152,6 +154,8 @@ CdazRecord* cdazReadV4(std::span<const uint8_t> bytes)
         in.skip(kStreamBytes + nameLength);
     }
     record->dirty = 1;
+    if (whole)
+        *whole = record->streamCount == int32_t(streamCount);
     return record.release();
 }
 
