@@ -44,9 +44,10 @@ std::optional<uint32_t> plainNumber(std::string_view text)
     return value;
 }
 
-// `text` is `left` more track pieces; with `cut` it may also be the start of them, ending
-// anywhere (the name was cut inside or after a piece).
-bool readTracks(std::string_view text, size_t left, bool cut)
+// `text` is `left` more track pieces, their start sectors rising from above `previous` (-1
+// before the first) and below the disc's `end`; with `cut` it may also be the start of them,
+// ending anywhere (the name was cut inside or after a piece).
+bool readTracks(std::string_view text, size_t left, bool cut, int64_t previous, uint32_t end)
 {
     if (text.empty())
         return left == 0 || cut;
@@ -64,22 +65,25 @@ bool readTracks(std::string_view text, size_t left, bool cut)
     for (size_t digits = 1; digits <= std::min(text.size(), kMaxDigits); ++digits) {
         if (!isDigit(text[digits - 1]))
             break;
-        if (!plainNumber(text.substr(0, digits)))
+        const auto start = plainNumber(text.substr(0, digits));
+        // A start cut short is only the beginning of a number, so it is not compared.
+        const bool whole = digits < text.size() || !cut;
+        if (!start || (whole && (int64_t(*start) <= previous || *start >= end)))
             continue;
-        if (readTracks(text.substr(digits), left - 1, cut))
+        if (readTracks(text.substr(digits), left - 1, cut, whole ? int64_t(*start) : previous, end))
             return true;
     }
     return false;
 }
 
-// `text` is the track count and the pieces of that many tracks.
-bool readLayout(std::string_view text, bool cut)
+// `text` is the track count and the pieces of that many tracks, on a disc that ends at `end`.
+bool readLayout(std::string_view text, bool cut, uint32_t end)
 {
     for (size_t digits = 1; digits <= std::min<size_t>(text.size(), 2); ++digits) {
         const auto count = plainNumber(text.substr(0, digits));
         if (!count || *count > kMaxTracks)
             continue;
-        if (readTracks(text.substr(digits), *count, cut))
+        if (readTracks(text.substr(digits), *count, cut, -1, end))
             return true;
     }
     return false;
@@ -96,7 +100,7 @@ std::optional<uint32_t> endWithPrefix(std::string_view body, std::string_view pr
         const auto end = plainNumber(body.substr(split));
         if (!end || (best && *best >= *end))
             continue;
-        if (readLayout(body.substr(prefix.size(), split - prefix.size()), split == kNameCut))
+        if (readLayout(body.substr(prefix.size(), split - prefix.size()), split == kNameCut, *end))
             best = end;
     }
     return best;

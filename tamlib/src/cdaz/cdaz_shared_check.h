@@ -28,8 +28,9 @@ enum class SharedCdazFault
 uint32_t discEndOf(std::span<const CdTocEntry> tracks);
 
 // The sector after the last track, as the CDAZ name made for the disc (track count, track
-// layout, end sector; with or without the letters of the volume identifier) states it. When the
-// digits of a name can be read in more than one way the largest end is taken, so that no name
+// layout, end sector; with or without the letters of the volume identifier) states it. Tracks
+// start in rising order before the end. When the digits can still be read in more than one way
+// (the last start sector running into the end sector) the largest end is taken, so that no name
 // made for a real disc is read as a smaller disc than it is. Nothing when the name cannot have
 // been made for any disc.
 std::optional<uint32_t> discEndOfName(const char* name, const char* volumeId);
