@@ -212,6 +212,12 @@ void HttpServer::stop()
     }
 }
 
+size_t HttpServer::openConnections()
+{
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
 bool HttpServer::reserveBody(size_t bytes)
 {
     size_t now = m_bodyBytes.load();

@@ -77,6 +77,8 @@ class HttpServer
     // Ends run(): no new connections, open ones are closed at their next wait. Safe from any thread.
     void stop();
     bool running() const { return m_running; }
+    // Connections being served now.
+    size_t openConnections();
 
     const HttpLimits& limits() const { return m_limits; }
 
