@@ -212,7 +212,8 @@ void installRoutes(HttpServer& server, Store& store)
                     res.status = 200;
                     res.contentType = "text/plain";
                     res.body = store.search(*name);
-                }));
+                }),
+                 kMaxFormBytes);
     server.route("POST", kDownloadPath, guarded([&store](const HttpRequest& req, HttpResponse& res) {
                     if (req.body.size() > kMaxFormBytes)
                         return answer(res, 413, "form too large");
@@ -229,7 +230,8 @@ void installRoutes(HttpServer& server, Store& store)
                     res.status = 200;
                     res.contentType = "application/octet-stream";
                     res.body.assign(bytes->begin(), bytes->end());
-                }));
+                }),
+                 kMaxFormBytes);
     server.route("POST", kUploadPath, guarded([&store](const HttpRequest& req, HttpResponse& res) {
                     Form text;
                     std::string file;

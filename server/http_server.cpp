@@ -173,9 +173,9 @@ HttpServer::~HttpServer()
             ::close(fd);
 }
 
-void HttpServer::route(const std::string& method, const std::string& path, Handler handler)
+void HttpServer::route(const std::string& method, const std::string& path, Handler handler, size_t maxBody)
 {
-    m_routes[{method, path}] = std::move(handler);
+    m_routes[{method, path}] = Route{std::move(handler), maxBody ? std::min(maxBody, m_limits.bodyBytes) : m_limits.bodyBytes};
 }
 
 int HttpServer::bind(const std::string& address, int port)
@@ -298,23 +298,15 @@ bool HttpServer::run()
     return true;
 }
 
-void HttpServer::answer(const HttpRequest& request, HttpResponse& response)
+const HttpServer::Route* HttpServer::findRoute(const HttpRequest& request, int& status) const
 {
     const auto route = m_routes.find({request.method, request.path});
-    if (route == m_routes.end()) {
-        const bool pathKnown = std::any_of(m_routes.begin(), m_routes.end(),
-                                           [&](const auto& entry) { return entry.first.second == request.path; });
-        response.status = pathKnown ? 405 : 404;
-        response.body = pathKnown ? "method not allowed\n" : "not found\n";
-        return;
-    }
-    try {
-        route->second(request, response);
-    } catch (...) {
-        response = HttpResponse{};
-        response.status = 500;
-        response.body = "internal error\n";
-    }
+    if (route != m_routes.end())
+        return &route->second;
+    const bool pathKnown = std::any_of(m_routes.begin(), m_routes.end(),
+                                       [&](const auto& entry) { return entry.first.second == request.path; });
+    status = pathKnown ? 405 : 404;
+    return nullptr;
 }
 
 void HttpServer::serve(int socket, std::string address)
@@ -378,6 +370,7 @@ void HttpServer::serve(int socket, std::string address)
         // Request line and headers.
         std::optional<size_t> contentLength;
         bool chunked = false;
+        const Route* route = nullptr;
         if (!refusal) {
             std::string_view head(in.data(), headEnd);
             bool first = true;
@@ -443,7 +436,13 @@ void HttpServer::serve(int socket, std::string address)
             }
             if (!refusal && chunked && contentLength)
                 refusal = Refusal{400, "both Content-Length and chunked"};
-            if (!refusal && contentLength && *contentLength > limits.bodyBytes)
+            if (!refusal) {
+                int status = 0;
+                route = findRoute(request, status);
+                if (!route)
+                    refusal = status == 405 ? Refusal{405, "method not allowed"} : Refusal{404, "not found"};
+            }
+            if (!refusal && contentLength && *contentLength > route->maxBody)
                 refusal = Refusal{413, "request body too large"};
             if (!refusal && contentLength) {
                 if (reserveBody(*contentLength))
@@ -530,7 +529,7 @@ void HttpServer::serve(int socket, std::string address)
                     refusal = Refusal{400, "bad chunk size"};
                     break;
                 }
-                if (ec != std::errc() || size > limits.bodyBytes - request.body.size()) {
+                if (ec != std::errc() || size > route->maxBody - request.body.size()) {
                     refusal = Refusal{413, "request body too large"};
                     break;
                 }
@@ -564,7 +563,13 @@ void HttpServer::serve(int socket, std::string address)
             response.body = std::string(refusal->text) + "\n";
             close = true;
         } else {
-            answer(request, response);
+            try {
+                route->handler(request, response);
+            } catch (...) {
+                response = HttpResponse{};
+                response.status = 500;
+                response.body = "internal error\n";
+            }
         }
         releaseBody(reserved);
         request.body.shrink_to_fit();

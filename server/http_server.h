@@ -67,7 +67,8 @@ class HttpServer
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    void route(const std::string& method, const std::string& path, Handler handler);
+    // `maxBody` (0: the server's limit) refuses larger bodies of this page from their head.
+    void route(const std::string& method, const std::string& path, Handler handler, size_t maxBody = 0);
     void setLogger(Logger logger) { m_logger = std::move(logger); }
 
     // Listens on `address`:`port` (0: a free port); the port, or -1.
@@ -87,12 +88,18 @@ class HttpServer
     friend class Connection;
 
     void serve(int socket, std::string address);
-    void answer(const HttpRequest& request, HttpResponse& response);
+    struct Route
+    {
+        Handler handler;
+        size_t maxBody;
+    };
+    // The page of a request, or null with the status that says why there is none.
+    const Route* findRoute(const HttpRequest& request, int& status) const;
     bool reserveBody(size_t bytes);
     void releaseBody(size_t bytes);
 
     HttpLimits m_limits;
-    std::map<std::pair<std::string, std::string>, Handler> m_routes;
+    std::map<std::pair<std::string, std::string>, Route> m_routes;
     Logger m_logger;
     int m_listener = -1;
     int m_wake[2] = {-1, -1};

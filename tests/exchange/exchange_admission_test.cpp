@@ -263,6 +263,8 @@ TEST_F(Connections, RequestsOverALimitAreRefusedAsSoonAsTheHeadShowsIt)
     const Case cases[] = {
         {"huge Content-Length",
          "POST /Tamrin/CDAZ/Upload.asp HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n", 413},
+        {"search form over its own limit",
+         "POST /Tamrin/CDAZ/Search.asp HTTP/1.1\r\nContent-Length: 5000\r\n\r\n", 413},
         {"2000 headers", manyHeaders, 431},
         {"huge chunk size",
          "POST /Tamrin/CDAZ/Upload.asp HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFF\r\n", 413},
@@ -273,7 +275,7 @@ TEST_F(Connections, RequestsOverALimitAreRefusedAsSoonAsTheHeadShowsIt)
          "POST /Tamrin/CDAZ/Search.asp HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", 400},
         {"bad request line", "POST  /x HTTP/1.1\r\n\r\n", 400},
         {"other protocol", "POST /Tamrin/CDAZ/Search.asp HTTP/2.0\r\n\r\n", 505},
-        {"unknown page", "GET /etc/passwd HTTP/1.1\r\n\r\n", 404},
+        {"unknown page, body never sent", "POST /etc/passwd HTTP/1.1\r\nContent-Length: 100\r\n\r\n", 404},
         {"search page by GET", "GET /Tamrin/CDAZ/Search.asp HTTP/1.1\r\n\r\n", 405},
     };
     for (const Case& c : cases) {
