@@ -78,6 +78,46 @@ struct Refusal
     const char* text;
 };
 
+// The request line and the header lines of a head (ended by its blank line) into `request`.
+std::optional<Refusal> parseHead(std::string_view head, HttpRequest& request)
+{
+    bool first = true;
+    while (!head.empty()) {
+        const size_t eol = head.find('\n');
+        std::string_view line = head.substr(0, eol);
+        head.remove_prefix(eol == std::string_view::npos ? head.size() : eol + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (first) {
+            if (line.empty())
+                continue; // a stray line end between requests
+            first = false;
+            const size_t a = line.find(' ');
+            const size_t b = a == std::string_view::npos ? a : line.find(' ', a + 1);
+            if (b == std::string_view::npos || line.find(' ', b + 1) != std::string_view::npos || a == 0 ||
+                b == a + 1)
+                return Refusal{400, "bad request line"};
+            request.method = line.substr(0, a);
+            request.target = line.substr(a + 1, b - a - 1);
+            request.version = line.substr(b + 1);
+            request.path = request.target.substr(0, request.target.find('?'));
+            if (request.version != "HTTP/1.1" && request.version != "HTTP/1.0")
+                return Refusal{505, "unsupported HTTP version"};
+            continue;
+        }
+        if (line.empty())
+            break;
+        const size_t colon = line.find(':');
+        if (colon == 0 || colon == std::string_view::npos || line.front() == ' ' || line.front() == '\t' ||
+            trim(line.substr(0, colon)).size() != colon)
+            return Refusal{400, "bad header line"};
+        request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
+    }
+    if (first)
+        return Refusal{400, "no request line"};
+    return std::nullopt;
+}
+
 } // namespace
 
 std::string_view HttpRequest::header(std::string_view name) const
@@ -372,43 +412,7 @@ void HttpServer::serve(int socket, std::string address)
         bool chunked = false;
         const Route* route = nullptr;
         if (!refusal) {
-            std::string_view head(in.data(), headEnd);
-            bool first = true;
-            while (!head.empty() && !refusal) {
-                const size_t eol = head.find('\n');
-                std::string_view line = head.substr(0, eol);
-                head.remove_prefix(eol + 1);
-                if (!line.empty() && line.back() == '\r')
-                    line.remove_suffix(1);
-                if (first) {
-                    if (line.empty())
-                        continue; // a stray line end between requests
-                    first = false;
-                    const size_t a = line.find(' ');
-                    const size_t b = a == std::string_view::npos ? a : line.find(' ', a + 1);
-                    if (b == std::string_view::npos || line.find(' ', b + 1) != std::string_view::npos || a == 0 ||
-                        b == a + 1) {
-                        refusal = Refusal{400, "bad request line"};
-                        break;
-                    }
-                    request.method = line.substr(0, a);
-                    request.target = line.substr(a + 1, b - a - 1);
-                    request.version = line.substr(b + 1);
-                    request.path = request.target.substr(0, request.target.find('?'));
-                    if (request.version != "HTTP/1.1" && request.version != "HTTP/1.0")
-                        refusal = Refusal{505, "unsupported HTTP version"};
-                    continue;
-                }
-                if (line.empty())
-                    break;
-                const size_t colon = line.find(':');
-                if (colon == 0 || colon == std::string_view::npos || line.front() == ' ' || line.front() == '\t' ||
-                    trim(line.substr(0, colon)).size() != colon) {
-                    refusal = Refusal{400, "bad header line"};
-                    break;
-                }
-                request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
-            }
+            refusal = parseHead(std::string_view(in.data(), headEnd), request);
             in.erase(0, headEnd);
         }
         if (!refusal) {

@@ -274,6 +274,7 @@ TEST_F(Connections, RequestsOverALimitAreRefusedAsSoonAsTheHeadShowsIt)
         {"two lengths",
          "POST /Tamrin/CDAZ/Search.asp HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n", 400},
         {"bad request line", "POST  /x HTTP/1.1\r\n\r\n", 400},
+        {"no request line", "\r\n\r\n", 400},
         {"other protocol", "POST /Tamrin/CDAZ/Search.asp HTTP/2.0\r\n\r\n", 505},
         {"unknown page, body never sent", "POST /etc/passwd HTTP/1.1\r\nContent-Length: 100\r\n\r\n", 404},
         {"search page by GET", "GET /Tamrin/CDAZ/Search.asp HTTP/1.1\r\n\r\n", 405},
