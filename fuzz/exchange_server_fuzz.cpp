@@ -162,7 +162,8 @@ void checkStore(const fs::path& folder)
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::end(it);
          it.increment(error)) {
-        if (it->path().extension() != ".cdaz")
+        // The folders of the store are named after the CDAZ names, so only files are looked at.
+        if (!it->is_regular_file() || it->path().extension() != ".cdaz")
             continue;
         std::ifstream in(it->path(), std::ios::binary);
         const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
