@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -85,7 +86,15 @@ struct Running
 
 Running& running()
 {
-    static Running* instance = new Running; // lives until the process ends
+    static Running* instance = [] {
+        Running* made = new Running; // lives until the process ends
+        // The data folder goes with the process.
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(running().folder, ignored);
+        });
+        return made;
+    }();
     return *instance;
 }
 
