@@ -3,10 +3,11 @@
 // its deadlines, stay up for the next request, and keep only files that pass the shared CDAZ check
 // in its data folder.
 //
-// Every connection attempt has a time limit of its own; when one fails, the harness says why (the
-// error, how long it waited, whether the server's accept loop still runs and how many
-// connections it was serving) before it stops, so that a server that stops taking connections
-// is told apart from a crash.
+// Every connection attempt has a time limit of its own, and a signal does not end it; when one
+// fails, the harness says why (the error, how long it waited, whether the server's accept loop
+// still runs and how many connections it was serving) before it stops, so that a server that
+// stops taking connections is told apart from a crash. A connection attempt that waits for a
+// SYN retransmission (a full listen queue) used to be cut short by libFuzzer's alarm signal.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -115,10 +116,19 @@ int connectWithin(int port)
             errno = error;
             return -1;
         }
-        pollfd wait{s, POLLOUT, 0};
+        // A signal (libFuzzer's alarm, for one) does not end the wait.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectMs);
+        int ready = 0;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd wait{s, POLLOUT, 0};
+            ready = left.count() > 0 ? ::poll(&wait, 1, int(left.count())) : 0;
+            if (ready >= 0 || errno != EINTR)
+                break;
+        }
         int error = 0;
         socklen_t length = sizeof error;
-        if (::poll(&wait, 1, kConnectMs) <= 0)
+        if (ready <= 0)
             error = ETIMEDOUT;
         else if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
             error = errno;
@@ -162,6 +172,11 @@ void exchange(Running& server, const uint8_t* data, size_t size, const char* wha
     char reply[4096];
     while (::recv(s, reply, sizeof reply, 0) > 0) {
     }
+    // Where the server closed first, the connection ends with a reset rather than leaving a
+    // TIME_WAIT on its side: thousands of connections a second would otherwise hold the loopback
+    // ports, and a new connection on such a port has its SYN answered only after a retransmission.
+    const linger reset{1, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     ::close(s);
 }
 
