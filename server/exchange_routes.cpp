@@ -1,7 +1,9 @@
 // Search and download take a form body whose values are sent as they are (no escaping), so it is
 // split here at '&' and the first '=' of each pair rather than decoded. An upload is a multipart
-// form; it is stored only when every field is well formed, its check numbers agree, and the file
-// reads as a version-5 CDAZ whose name and counts are the ones the form gives.
+// form; it is stored only when every field is well formed and given once, its check numbers
+// agree, and the file is exactly one version-5 CDAZ of a complete analysis, with streams, all of
+// them inside the disc its name describes, whose name, title, publisher and counts are the ones
+// the form gives.
 #include "exchange_routes.h"
 
 #include <charconv>
@@ -11,8 +13,9 @@
 #include <optional>
 #include <string_view>
 
-#include "cdaz/cdaz_format.h"
+#include "cdaz/cdaz_shared_check.h"
 #include "exchange/exchange_protocol.h"
+#include "multipart.h"
 
 namespace cdaz_exchange {
 
@@ -64,10 +67,11 @@ std::string lineText(std::string_view text)
     return out;
 }
 
-void answer(httplib::Response& res, int status, const std::string& text)
+void answer(HttpResponse& res, int status, const std::string& text)
 {
     res.status = status;
-    res.set_content(text + "\n", "text/plain");
+    res.contentType = "text/plain";
+    res.body = text + "\n";
 }
 
 struct RecordDeleter
@@ -75,23 +79,53 @@ struct RecordDeleter
     void operator()(CdazRecord* record) const { tamlib::cdazFree(record); }
 };
 
-// The reason an upload is refused, or empty when `upload` is filled.
-std::string checkUpload(const httplib::Request& req, Form& text, std::string& file, Upload& upload)
+const char* faultText(tamlib::SharedCdazFault fault)
 {
-    if (!req.is_multipart_form_data())
+    switch (fault) {
+    case tamlib::SharedCdazFault::NotOneFile:
+        return "the file is not exactly one version-5 CDAZ";
+    case tamlib::SharedCdazFault::Incomplete:
+        return "the analysis is not complete";
+    case tamlib::SharedCdazFault::NoStreams:
+        return "the CDAZ lists no stream";
+    case tamlib::SharedCdazFault::OutsideDisc:
+        return "a stream lies outside the disc";
+    case tamlib::SharedCdazFault::OtherDisc:
+    case tamlib::SharedCdazFault::UnknownDisc:
+        return "the CDAZ name describes no disc";
+    case tamlib::SharedCdazFault::None:
+        break;
+    }
+    return "";
+}
+
+// The reason an upload is refused, or empty when `upload` is filled.
+std::string checkUpload(const HttpRequest& req, Form& text, std::string& file, Upload& upload)
+{
+    const auto boundary = multipartBoundary(req.header("Content-Type"));
+    if (!boundary)
         return "not a multipart form";
-    for (const auto& [key, part] : req.files) {
-        if (key == "CDAZ_FILE") {
-            if (!part.content_type.empty() && part.content_type != "application/octet-stream")
+    std::string error;
+    const auto parts = parseMultipart(req.body, *boundary, error);
+    if (!parts)
+        return "malformed multipart form: " + error;
+    bool haveFile = false;
+    for (const FormPart& part : *parts) {
+        if (part.name == "CDAZ_FILE") {
+            if (haveFile)
+                return "more than one file part";
+            haveFile = true;
+            if (!part.contentType.empty() && part.contentType != "application/octet-stream")
                 return "the file part is not application/octet-stream";
             file = part.content;
-            if (part.filename.empty())
+            if (!part.fileName || part.fileName->empty())
                 return "the file part has no file name";
-            text["CDAZ_FILE_NAME"] = part.filename;
+            text["CDAZ_FILE_NAME"] = *part.fileName;
         } else {
             if (part.content.size() > kMaxFormBytes)
-                return "field too long: " + key;
-            text[key] = part.content;
+                return "field too long: " + part.name;
+            if (part.name == "CDAZ_FILE_NAME" || !text.emplace(part.name, part.content).second)
+                return "field given twice: " + part.name;
         }
     }
     static constexpr const char* kRequired[] = {
@@ -131,16 +165,16 @@ std::string checkUpload(const httplib::Request& req, Form& text, std::string& fi
     if (file.empty() || file.size() > kMaxCdazBytes)
         return "no CDAZ file or one too large";
     const auto* bytes = reinterpret_cast<const uint8_t*>(file.data());
-    std::unique_ptr<CdazRecord, RecordDeleter> record(
-        file[0] == tamlib::kCdazVersion ? tamlib::cdazReadV5({bytes, file.size()}) : nullptr);
+    tamlib::SharedCdazFault fault = tamlib::SharedCdazFault::None;
+    std::unique_ptr<CdazRecord, RecordDeleter> record(tamlib::readSharedCdaz({bytes, file.size()}, &fault));
     if (!record)
-        return "the file is not a version-5 CDAZ";
+        return faultText(fault);
     uint32_t fileSum = 0;
     for (uint16_t i = 0; i < record->pluginCount; ++i)
         fileSum += record->plugins[i].version;
     if (upload.name != record->name || record->pluginCount != *plugins ||
         uint32_t(std::max(record->streamCount, 0)) != *streams || record->analyzeVersion != *analyze ||
-        fileSum != *sum)
+        fileSum != *sum || text["CD_TITLE"] != record->title || text["PUBLISHER"] != record->publisherId)
         return "the form does not describe the file";
     upload.title = lineText(text["CD_TITLE"]);
     upload.publisher = lineText(text["PUBLISHER"]);
@@ -155,7 +189,7 @@ std::string checkUpload(const httplib::Request& req, Form& text, std::string& fi
 
 template <typename Handler> auto guarded(Handler handler)
 {
-    return [handler](const httplib::Request& req, httplib::Response& res) {
+    return [handler](const HttpRequest& req, HttpResponse& res) {
         try {
             handler(req, res);
         } catch (...) {
@@ -166,9 +200,9 @@ template <typename Handler> auto guarded(Handler handler)
 
 } // namespace
 
-void installRoutes(httplib::Server& server, Store& store)
+void installRoutes(HttpServer& server, Store& store)
 {
-    server.Post(kSearchPath, guarded([&store](const httplib::Request& req, httplib::Response& res) {
+    server.route("POST", kSearchPath, guarded([&store](const HttpRequest& req, HttpResponse& res) {
                     if (req.body.size() > kMaxFormBytes)
                         return answer(res, 413, "form too large");
                     const Form form = parseForm(req.body);
@@ -176,9 +210,11 @@ void installRoutes(httplib::Server& server, Store& store)
                     if (!name || !validName(*name))
                         return answer(res, 400, "bad CDAZ name");
                     res.status = 200;
-                    res.set_content(store.search(*name), "text/plain");
-                }));
-    server.Post(kDownloadPath, guarded([&store](const httplib::Request& req, httplib::Response& res) {
+                    res.contentType = "text/plain";
+                    res.body = store.search(*name);
+                }),
+                 kMaxFormBytes);
+    server.route("POST", kDownloadPath, guarded([&store](const HttpRequest& req, HttpResponse& res) {
                     if (req.body.size() > kMaxFormBytes)
                         return answer(res, 413, "form too large");
                     const Form form = parseForm(req.body);
@@ -192,9 +228,11 @@ void installRoutes(httplib::Server& server, Store& store)
                     if (!bytes)
                         return answer(res, 404, "no such CDAZ");
                     res.status = 200;
-                    res.set_content(std::string(bytes->begin(), bytes->end()), "application/octet-stream");
-                }));
-    server.Post(kUploadPath, guarded([&store](const httplib::Request& req, httplib::Response& res) {
+                    res.contentType = "application/octet-stream";
+                    res.body.assign(bytes->begin(), bytes->end());
+                }),
+                 kMaxFormBytes);
+    server.route("POST", kUploadPath, guarded([&store](const HttpRequest& req, HttpResponse& res) {
                     Form text;
                     std::string file;
                     Upload upload;

@@ -1,9 +1,8 @@
 // The three pages of the exchange: search, download and upload.
 #pragma once
 
-#include <httplib.h>
-
 #include "exchange_store.h"
+#include "http_server.h"
 
 namespace cdaz_exchange {
 
@@ -11,6 +10,6 @@ namespace cdaz_exchange {
 constexpr size_t kMaxFormBytes = 4096;
 
 // Adds the pages to `server`; `store` must outlive it.
-void installRoutes(httplib::Server& server, Store& store);
+void installRoutes(HttpServer& server, Store& store);
 
 } // namespace cdaz_exchange

@@ -2,14 +2,18 @@
 // pages the library's exchange client uses, keeps the uploads in a data folder, logs one line per
 // request to stderr, and stops on SIGINT or SIGTERM.
 //
-//   cdaz-exchange --port PORT --data DIR [--bind ADDRESS]
+//   cdaz-exchange --port PORT --data DIR [--bind ADDRESS] [--head-seconds S] [--body-seconds S]
+//                 [--connections N] [--per-address N]
 //
 // With --port 0 a free port is taken; the line "listening on ADDRESS:PORT" on stdout names it.
+// A request's head must arrive within --head-seconds of its first byte, its body within
+// --body-seconds plus one second per 16 KiB; slower requests are answered 408 and closed.
 #include <pthread.h>
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -29,6 +33,21 @@ int main(int argc, char** argv)
         ->check(CLI::Range(0, 65535));
     app.add_option("--data", data, "Folder that holds the uploaded CDAZ files")->required();
     app.add_option("--bind", bind, "Address to listen on")->capture_default_str();
+    cdaz_exchange::HttpLimits limits;
+    limits.bodyBytes = tamlib::exchange::kMaxCdazBytes + tamlib::exchange::kMaxUploadOverhead;
+    double headSeconds = 5, bodySeconds = 10;
+    app.add_option("--head-seconds", headSeconds, "Time for a request's head")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->capture_default_str();
+    app.add_option("--body-seconds", bodySeconds, "Time for a request's body, beside its size allowance")
+        ->check(CLI::Range(0.1, 3600.0))
+        ->capture_default_str();
+    app.add_option("--connections", limits.connections, "Connections served at once")
+        ->check(CLI::Range(1, 4096))
+        ->capture_default_str();
+    app.add_option("--per-address", limits.connectionsPerAddress, "Connections served at once per client address")
+        ->check(CLI::Range(1, 4096))
+        ->capture_default_str();
     CLI11_PARSE(app, argc, argv);
 
     std::error_code error;
@@ -45,23 +64,21 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    limits.headTime = std::chrono::milliseconds(int64_t(headSeconds * 1000));
+    limits.bodyTime = std::chrono::milliseconds(int64_t(bodySeconds * 1000));
+
     cdaz_exchange::Store store(data);
-    httplib::Server server;
-    server.set_payload_max_length(tamlib::exchange::kMaxCdazBytes + tamlib::exchange::kMaxUploadOverhead);
-    server.set_read_timeout(10, 0);
-    server.set_write_timeout(10, 0);
-    server.set_keep_alive_timeout(5);
-    server.set_keep_alive_max_count(20);
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    cdaz_exchange::HttpServer server(limits);
+    server.setLogger([](const cdaz_exchange::HttpRequest& req, const cdaz_exchange::HttpResponse& res) {
         // Address, method, path, status, announced request length, bytes answered.
-        const std::string length = req.get_header_value("Content-Length");
-        std::fprintf(stderr, "%s %s %s %d %s %zu\n", req.remote_addr.c_str(), req.method.c_str(),
-                     req.path.c_str(), res.status, length.empty() ? "-" : length.c_str(), res.body.size());
+        const std::string length(req.header("Content-Length"));
+        std::fprintf(stderr, "%s %s %s %d %s %zu\n", req.remoteAddress.c_str(),
+                     req.method.empty() ? "-" : req.method.c_str(), req.path.empty() ? "-" : req.path.c_str(),
+                     res.status, length.empty() ? "-" : length.c_str(), res.body.size());
     });
     cdaz_exchange::installRoutes(server, store);
 
-    const int bound =
-        port == 0 ? server.bind_to_any_port(bind) : (server.bind_to_port(bind, port) ? port : -1);
+    const int bound = server.bind(bind, port);
     if (bound <= 0) {
         std::fprintf(stderr, "cdaz-exchange: cannot listen on %s:%d\n", bind.c_str(), port);
         return 1;
@@ -78,7 +95,7 @@ int main(int argc, char** argv)
             server.stop();
         }
     });
-    const bool listened = server.listen_after_bind();
+    const bool listened = server.run();
     if (!stopping.exchange(true))
         pthread_kill(waiter.native_handle(), SIGTERM); // wakes the waiter, which then ends
     waiter.join();

@@ -85,12 +85,12 @@ class ExchangeServer : public ::testing::Test
 TEST_F(ExchangeServer, SwitchedOffTheCallsFailAtOnceAndSendNothing)
 {
     EXPECT_EQ(PlbGetServer(nullptr, 0), 0);
-    auto record = makeRecord("SLUS_0001.cdaz", 3);
+    auto record = makeRecord("SLUS_00010405001.cdaz", 3);
     save(record.get());
     CdazSearchRecord records[PLB_EXCHANGE_MAX_RECORDS];
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(PlbSearchCDAZ("SLUS_0001.cdaz", records), 0);
-    EXPECT_EQ(PlbDownloadCDAZ(1, "ENG", "SLUS_0001.cdaz"), nullptr);
+    EXPECT_EQ(PlbSearchCDAZ("SLUS_00010405001.cdaz", records), 0);
+    EXPECT_EQ(PlbDownloadCDAZ(1, "ENG", "SLUS_00010405001.cdaz"), nullptr);
     EXPECT_EQ(PlbUploadCDAZ(nullptr, nullptr, record.get()), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_TRUE(m_data.files().empty());
@@ -155,21 +155,21 @@ TEST_F(ExchangeServer, UploadSearchAndDownloadRoundTrip)
     // Unknown revision or language: 404, null, no temporary file left.
     EXPECT_EQ(PlbDownloadCDAZ(3, "ENG", name), nullptr);
     EXPECT_EQ(PlbDownloadCDAZ(1, "JPN", name), nullptr);
-    EXPECT_EQ(PlbDownloadCDAZ(1, "ENG", "OTHER.cdaz"), nullptr);
+    EXPECT_EQ(PlbDownloadCDAZ(1, "ENG", "SLUS_00010405004.cdaz"), nullptr);
     EXPECT_TRUE(m_temp.files().empty());
 
     // Another name has its own revisions.
-    auto other = makeRecord("OTHER.cdaz", 2);
+    auto other = makeRecord("SLUS_00010405004.cdaz", 2);
     save(other.get());
     PlbUploadCDAZ(nullptr, nullptr, other.get());
-    ASSERT_EQ(PlbSearchCDAZ("OTHER.cdaz", records), 1);
+    ASSERT_EQ(PlbSearchCDAZ("SLUS_00010405004.cdaz", records), 1);
     EXPECT_EQ(records[0].revision, 1);
 
     // A record whose file is missing sends nothing; nor does a null record.
-    auto unsaved = makeRecord("NEVER.cdaz", 2);
+    auto unsaved = makeRecord("SLUS_00010405005.cdaz", 2);
     PlbUploadCDAZ(nullptr, nullptr, unsaved.get());
     PlbUploadCDAZ(nullptr, nullptr, nullptr);
-    EXPECT_EQ(PlbSearchCDAZ("NEVER.cdaz", records), 0);
+    EXPECT_EQ(PlbSearchCDAZ("SLUS_00010405005.cdaz", records), 0);
     EXPECT_EQ(m_server.stop(), 0); // a clean stop on SIGTERM
 
     // The uploads outlive the server: a new one on the same data folder finds them.
@@ -183,7 +183,7 @@ TEST_F(ExchangeServer, UploadSearchAndDownloadRoundTrip)
 TEST_F(ExchangeServer, UploadsAtTheSameTimeGetRevisionsOfTheirOwn)
 {
     ASSERT_EQ(PlbSetServer(m_server.address().c_str()), 1);
-    const char* name = "SLUS_0003.cdaz";
+    const char* name = "SLUS_00010405003.cdaz";
     constexpr uint32_t kUploads = 6;
     std::vector<RecordPtr> records;
     for (uint32_t i = 0; i < kUploads; ++i) {
@@ -237,7 +237,7 @@ class ServerRefusals : public ExchangeServer
 
 TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
 {
-    auto record = makeRecord("SLUS_0002.cdaz", 4);
+    auto record = makeRecord("SLUS_00010405002.cdaz", 4);
     const std::vector<uint8_t> file = fileOf(*record);
     ASSERT_FALSE(file.empty());
     const UploadRequest good = buildUpload(*record, "ENG", file, 1, 2);
@@ -257,7 +257,7 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     EXPECT_EQ(upload(buildUpload(*record, "ENG", garbage, 1, 2)).status, 400);
     std::vector<uint8_t> cut(file.begin(), file.begin() + long(file.size() / 2));
     EXPECT_EQ(upload(buildUpload(*record, "ENG", cut, 1, 2)).status, 400);
-    auto bigger = makeRecord("SLUS_0002.cdaz", 6);
+    auto bigger = makeRecord("SLUS_00010405002.cdaz", 6);
     EXPECT_EQ(upload(buildUpload(*record, "ENG", fileOf(*bigger), 1, 2)).status, 400);
     EXPECT_EQ(upload(buildUpload(*record, "ENG", {}, 1, 2)).status, 400);
 
@@ -270,7 +270,7 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     EXPECT_EQ(upload(buildUpload(*record, "E\tN", file, 1, 2)).status, 400);
 
     // Not a multipart form; a body beyond the limit.
-    EXPECT_EQ(post(kUploadPath, "application/x-www-form-urlencoded", "CDAZ_NAME=SLUS_0002.cdaz").status, 400);
+    EXPECT_EQ(post(kUploadPath, "application/x-www-form-urlencoded", "CDAZ_NAME=SLUS_00010405002.cdaz").status, 400);
     const UploadRequest huge =
         buildUpload(*record, "ENG", std::vector<uint8_t>(kMaxCdazBytes + kMaxUploadOverhead, 0x05), 1, 2);
     // The server answers 413 as soon as it sees the announced length and hangs up; the answer can
@@ -282,7 +282,7 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     EXPECT_EQ(post(kSearchPath, "application/x-www-form-urlencoded", "LANGUAGE=ENG").status, 400);
     EXPECT_EQ(post(kSearchPath, "application/x-www-form-urlencoded", std::string(8000, 'x')).status, 413);
     EXPECT_EQ(
-        post(kDownloadPath, "application/x-www-form-urlencoded", "CDAZ_NAME=SLUS_0002.cdaz&LANGUAGE=ENG")
+        post(kDownloadPath, "application/x-www-form-urlencoded", "CDAZ_NAME=SLUS_00010405002.cdaz&LANGUAGE=ENG")
             .status,
         400);
     EXPECT_EQ(post(kDownloadPath, "application/x-www-form-urlencoded",
@@ -296,7 +296,7 @@ TEST_F(ServerRefusals, MalformedOrOversizedUploadsAreRefusedAndNothingIsStored)
     EXPECT_EQ(m_data.files().size(), 2u);
     ASSERT_EQ(PlbSetServer(m_server.address().c_str()), 1);
     CdazSearchRecord records[PLB_EXCHANGE_MAX_RECORDS];
-    ASSERT_EQ(PlbSearchCDAZ("SLUS_0002.cdaz", records), 1);
+    ASSERT_EQ(PlbSearchCDAZ("SLUS_00010405002.cdaz", records), 1);
     EXPECT_EQ(records[0].revision, 1);
     EXPECT_EQ(m_server.stop(SIGINT), 0); // a clean stop on SIGINT too
 }

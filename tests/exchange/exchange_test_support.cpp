@@ -15,12 +15,14 @@
 #include <system_error>
 
 #include "cdaz/cdaz_store.h"
+#include "discport/discport.h"
+#include "tamlib/cdaz.h"
 
 namespace exchangetest {
 
 namespace fs = std::filesystem;
 
-ServerProcess::ServerProcess(const fs::path& data)
+ServerProcess::ServerProcess(const fs::path& data, const std::vector<std::string>& options)
 {
     const std::string program = std::string(TAMRIN_OUT_DIR) + "/cdaz-exchange";
     int out[2];
@@ -29,8 +31,13 @@ ServerProcess::ServerProcess(const fs::path& data)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(out[1], 1);
-        const std::string folder = data.string();
-        ::execl(program.c_str(), program.c_str(), "--port", "0", "--data", folder.c_str(), nullptr);
+        std::vector<std::string> arguments{program, "--port", "0", "--data", data.string()};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(out[1]);
@@ -191,6 +198,73 @@ RecordPtr makeRecord(const char* name, uint32_t streams, const char* title)
     }
     tamlib::cdazNormalize(*record);
     return record;
+}
+
+std::string discName(uint32_t sectors)
+{
+    CdTocEntry track{};
+    track.track = 1;
+    track.control = 4;
+    track.length = sectors;
+    CdVolumeInfo volume{};
+    std::strcpy(volume.volumeId, "SLUS_000");
+    char name[PLB_CDAZ_NAME_BYTES];
+    return PlbMakeCDAZName(1, &track, &volume, name);
+}
+
+int connectTo(int port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return s;
+    if (s >= 0)
+        ::close(s);
+    return -1;
+}
+
+int readStatus(int socket, int limitMs, std::string* body)
+{
+    std::string answer;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    bool closed = false;
+    for (;;) {
+        const size_t headEnd = answer.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            const size_t at = answer.find("Content-Length: ");
+            const size_t length = at < headEnd ? std::strtoul(answer.c_str() + at + 16, nullptr, 10) : 0;
+            if (closed || answer.size() >= headEnd + 4 + length) {
+                if (body)
+                    *body = answer.substr(headEnd + 4, length);
+                break;
+            }
+        }
+        if (closed)
+            return answer.empty() ? -1 : 0;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{socket, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
+            return 0;
+        char buffer[4096];
+        const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            closed = true;
+        else
+            answer.append(buffer, size_t(got));
+    }
+    if (answer.rfind("HTTP/1.1 ", 0) != 0)
+        return 0;
+    return std::atoi(answer.c_str() + 9);
+}
+
+std::string httpRequest(const std::string& path, const std::string& contentType, const std::string& body)
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 tamlib::exchange::Endpoint quickEndpoint(const std::string& address)

@@ -30,7 +30,9 @@ using testsupport::ScratchFolder;
 class ServerProcess
 {
   public:
-    explicit ServerProcess(const std::filesystem::path& data);
+    // `options` are passed on to the program (for example shorter deadlines).
+    explicit ServerProcess(const std::filesystem::path& data, const std::vector<std::string>& options = {});
+    int port() const { return m_port; }
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -81,6 +83,18 @@ void sendAll(int socket, const std::string& text);
 
 // A record of `streams` streams of two plugins (versions 105 and 210), named `name`.
 RecordPtr makeRecord(const char* name, uint32_t streams, const char* title = "A Disc");
+
+// The CDAZ name of a disc with one data track of `sectors` sectors and volume "SLUS_000" (the
+// volume identifier makeRecord gives).
+std::string discName(uint32_t sectors);
+
+// A connection to 127.0.0.1:`port` (-1 when it cannot be made).
+int connectTo(int port);
+// The status of the HTTP answer on `socket`, read within `limitMs` (0: no answer, -1: closed
+// without one). `body` receives the answer's body when given.
+int readStatus(int socket, int limitMs, std::string* body = nullptr);
+// An HTTP request for the reference server: the head (with Content-Length) and `body`.
+std::string httpRequest(const std::string& path, const std::string& contentType, const std::string& body);
 
 // An endpoint with short time-outs for the fault tests.
 tamlib::exchange::Endpoint quickEndpoint(const std::string& address);

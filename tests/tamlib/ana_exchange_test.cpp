@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include "cdaz/cdaz_format.h"
 
 #include "analysis_support.h"
 #include "discport/discport.h"
@@ -212,6 +217,98 @@ TEST_F(ExchangeLookup, NewerRecordOnTheServerIsOfferedBesideTheLocalOne)
     ASSERT_NE(saved.record, nullptr);
     EXPECT_EQ(recordStreams(saved.record).size(), recordStreams(adopted.get()).size());
     PlbFreeCDAZ(saved.record);
+}
+
+// The server's stored file of the disc (the first upload), rewritten by `change`; and its search
+// line, with the analysis version raised so that it looks newer than any local record when asked.
+void tamperStored(const fs::path& data, const std::function<void(CdazRecord&)>& change, bool looksNewer)
+{
+    fs::path folder;
+    for (const auto& entry : fs::directory_iterator(data))
+        folder = entry.path();
+    ASSERT_FALSE(folder.empty());
+    std::vector<uint8_t> bytes;
+    {
+        std::ifstream in(folder / "1.cdaz", std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    RecordPtr record = own(tamlib::cdazReadV5(bytes));
+    ASSERT_NE(record, nullptr);
+    change(*record);
+    bytes = tamlib::cdazWriteV5(*record);
+    std::ofstream(folder / "1.cdaz", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    if (!looksNewer)
+        return;
+    std::string line;
+    std::getline(std::ifstream(folder / "1.line"), line);
+    // Field 4 (after three TABs) is the analysis version.
+    size_t at = 0;
+    for (int tab = 0; tab < 3; ++tab)
+        at = line.find('\t', at) + 1;
+    line.replace(at, line.find('\t', at) - at, "99999999");
+    std::ofstream(folder / "1.line") << line << "\n";
+}
+
+constexpr char kOutsideRefused[] =
+    "The CDAZ file from the server is not used: it lists streams outside this CD-ROM.";
+
+TEST_F(ExchangeLookup, DownloadWithStreamsBeyondTheDiscIsRefusedAndNeverReplacesTheLocalRecord)
+{
+    std::vector<StrInfo> analysed;
+    {
+        auto first = user(0, 2, 2);
+        RecordPtr record = own(PlbAnalyzeCd(nullptr));
+        ASSERT_NE(record, nullptr);
+        analysed = recordStreams(record.get());
+    }
+    ASSERT_EQ(uploads(), 2u);
+    // The stored file now places every stream far beyond the end of the disc.
+    tamperStored(m_data.path(), [](CdazRecord& r) {
+        for (int32_t i = 0; i < r.streamCount; ++i)
+            r.streams[i].info.startSector += 16831;
+    }, false);
+
+    // A new user is told why the download is not used, and the disc is analysed instead.
+    auto second = user(0, 2, 0);
+    second->env.port().queueAnswer(PLB_IDOK);
+    second->env.port().queueAnswer(PLB_IDOK);
+    second->env.port().queueAnswer(PLB_IDNO);
+    RecordPtr record = own(PlbAnalyzeCd(nullptr));
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(said(second->env.port(), kOutsideRefused));
+    EXPECT_FALSE(second->env.port().pluginChoices().empty()) << "analysed, not adopted";
+    const std::vector<StrInfo> mine = recordStreams(record.get());
+    ASSERT_EQ(mine.size(), analysed.size());
+    for (size_t i = 0; i < mine.size(); ++i)
+        EXPECT_TRUE(sameStream(mine[i], analysed[i])) << i;
+
+    // With that analysis on the local disk, a server record that claims to be newer but lies
+    // outside the disc is refused and the local one kept, file and all.
+    tamperStored(m_data.path(), [](CdazRecord&) {}, true);
+    second->env.port().clear();
+    PlbSetAnalyzeMode(2, 1, 1);
+    RecordPtr kept = own(PlbAnalyzeCd(nullptr));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_TRUE(said(second->env.port(), kOutsideRefused));
+    EXPECT_TRUE(second->env.port().adoptRequests().empty());
+    EXPECT_EQ(recordStreams(kept.get()).size(), analysed.size());
+    PlbCdazLoad saved = PlbLoadCDAZ(nullptr, kept->name, nullptr);
+    ASSERT_NE(saved.record, nullptr);
+    EXPECT_EQ(recordStreams(saved.record)[0].startSector, analysed[0].startSector);
+    PlbFreeCDAZ(saved.record);
+
+    // Streams back inside the disc, but otherwise the very record the user has: its search line
+    // claims more than the file holds, so it is not offered in place of the local one.
+    tamperStored(m_data.path(), [](CdazRecord& r) {
+        for (int32_t i = 0; i < r.streamCount; ++i)
+            r.streams[i].info.startSector -= 16831;
+    }, true);
+    second->env.port().clear();
+    RecordPtr same = own(PlbAnalyzeCd(nullptr));
+    ASSERT_NE(same, nullptr);
+    EXPECT_TRUE(second->env.port().messages().empty());
+    EXPECT_TRUE(second->env.port().adoptRequests().empty());
 }
 
 } // namespace

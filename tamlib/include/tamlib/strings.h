@@ -40,6 +40,13 @@
 #define PLB_IDS_BUTTON_IGNORE 225
 #define PLB_IDS_BUTTON_YES 226
 #define PLB_IDS_BUTTON_NO 227
+#define PLB_IDS_CDAZ_REFUSED 230 /* a downloaded CDAZ is not used: "...: %s" with one of 231 to 236 */
+#define PLB_IDS_CDAZ_NOT_ONE_FILE 231
+#define PLB_IDS_CDAZ_INCOMPLETE 232
+#define PLB_IDS_CDAZ_NO_STREAMS 233
+#define PLB_IDS_CDAZ_OUTSIDE_DISC 234
+#define PLB_IDS_CDAZ_OTHER_DISC 235
+#define PLB_IDS_CDAZ_UNKNOWN_DISC 236
 #define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
 #define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
 #define PLB_IDS_FRAME_COUNTER 10016

@@ -13,7 +13,9 @@
 
 #include "analysis/progress_text.h"
 #include "cdaz/cdaz_record.h"
+#include "cdaz/cdaz_shared_check.h"
 #include "discport/discport.h"
+#include "exchange/exchange_client.h"
 #include "env/installed.h"
 #include "installed_plugins.h"
 #include "streamkit/lbr.h"
@@ -146,6 +148,50 @@ void search(const Disc& disc, Lookup& lookup)
     lookup.searchCount = PlbSearchCDAZ(disc.name.c_str(), lookup.records);
 }
 
+// Downloads the first search record's CDAZ when it is a complete analysis of this disc with its
+// streams inside the disc; otherwise says why it is not used and gives null.
+CdazRecord* downloadForDisc(const Disc& disc, const Lookup& lookup)
+{
+    const exchange::Endpoint endpoint = exchange::configuredEndpoint();
+    if (endpoint.address.empty())
+        return nullptr;
+    exchange::DownloadCheck check;
+    check.tracks = disc.tracks;
+    check.discName = disc.name.c_str();
+    CdazRecord* record = exchange::download(endpoint, lookup.records[0].revision, lookup.records[0].language,
+                                            disc.name.c_str(), &check);
+    if (!record && check.fault != SharedCdazFault::None) {
+        char format[PLB_STRING_MAX];
+        PlbWarning(disc.window, PLB_MB_OK, PlbLoadString(nullptr, format, PLB_IDS_CDAZ_REFUSED),
+                   sharedFaultText(check.fault));
+    }
+    return record;
+}
+
+// The comparison fields of a downloaded record, as a search line would give them.
+CdazSearchRecord searchFieldsOf(CdazRecord& record)
+{
+    cdazNormalizeIfDirty(record);
+    CdazSearchRecord fields{};
+    fields.analyzeVersion = record.analyzeVersion;
+    fields.pluginCount = record.pluginCount;
+    for (uint16_t i = 0; i < record.pluginCount; ++i)
+        fields.pluginVersionSum += record.plugins[i].version;
+    fields.effectiveStreams = uint32_t(std::max(record.effectiveStreams, 0));
+    fields.streamCount = uint32_t(std::max(record.streamCount, 0));
+    return fields;
+}
+
+// A downloaded record replaces a local one only when it is newer than the local one by its own
+// contents (not only by its search line), and is adoptable whenever the local one is.
+bool betterThanLocal(CdazRecord* downloaded, CdazRecord* local)
+{
+    const CdazSearchRecord fields = searchFieldsOf(*downloaded);
+    if (PlbCompareCDAZ(local, &fields, 1) != 0)
+        return false;
+    return cdazAdoptable(downloaded) || !cdazAdoptable(local);
+}
+
 // A local record was found and may be replaced by a newer one from the server.
 CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
 {
@@ -153,8 +199,11 @@ CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
         search(disc, lookup);
     CdazRecord* downloaded = nullptr;
     if (lookup.searchCount > 0 && PlbCompareCDAZ(local, &lookup.records[0], 1) == 0)
-        downloaded =
-            PlbDownloadCDAZ(lookup.records[0].revision, lookup.records[0].language, disc.name.c_str());
+        downloaded = downloadForDisc(disc, lookup);
+    if (downloaded && !betterThanLocal(downloaded, local)) {
+        PlbFreeCDAZ(downloaded);
+        downloaded = nullptr;
+    }
     if (downloaded) {
         switch (
             askAdoption(disc, "The newest CDAZ file was found from the server.", downloaded, local, lookup)) {
@@ -206,8 +255,7 @@ CdazRecord* lookupRecord(Disc& disc, Lookup& lookup, const std::string& secondNa
         if (searching && exchangeOn()) {
             search(disc, lookup);
             if (lookup.searchCount > 0) {
-                CdazRecord* downloaded = PlbDownloadCDAZ(lookup.records[0].revision,
-                                                         lookup.records[0].language, disc.name.c_str());
+                CdazRecord* downloaded = downloadForDisc(disc, lookup);
                 if (downloaded) {
                     PlbSaveCDAZ(nullptr, downloaded->name, downloaded);
                     lookup.origin = Origin::Server;

@@ -31,8 +31,10 @@ constexpr int kRunEnd = 31;
 std::vector<uint8_t> cdazWriteV5(const CdazRecord& record);
 
 // Parses a version-5 file: the record as stored (no post-load check), or null when the bytes
-// are short or corrupt or memory runs out.
-CdazRecord* cdazReadV5(std::span<const uint8_t> bytes);
+// are short or corrupt or memory runs out. With `whole`, the bytes must also be exactly one file
+// as the writer makes it: a string area of exactly the announced strings, and nothing after the
+// last stream block but the zero bits that pad its last byte.
+CdazRecord* cdazReadV5(std::span<const uint8_t> bytes, bool whole = false);
 
 // Reads a version-4 file and converts it to the version-5 record (analyzeVersion 0, display
 // sizes filled in); null when the file ends before its plugin records or is otherwise unusable.

@@ -240,9 +240,33 @@ bool readStreams(BitReader& in, CdazRecord& record, uint32_t count, const Stream
     return true;
 }
 
+// The area holds exactly `count` non-empty strings, each ended by a zero, and one more zero.
+bool exactStringArea(const uint8_t* area, size_t size, uint32_t count)
+{
+    if (size == 0 || area[size - 1] != 0)
+        return false;
+    uint64_t zeros = 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (area[i] != 0)
+            continue;
+        // Only the final zero may follow another zero (or stand first, when there is no string).
+        if ((i == 0 || area[i - 1] == 0) && i != size - 1)
+            return false;
+        ++zeros;
+    }
+    return zeros == uint64_t(count) + 1;
+}
+
+// After the last stream block only the padding of its last byte may be left, all zero bits.
+bool onlyPaddingLeft(BitReader& in)
+{
+    const uint64_t left = in.bitsLeft();
+    return !in.failed() && left < 8 && in.get(uint32_t(left)) == 0;
+}
+
 } // namespace
 
-CdazRecord* cdazReadV5(std::span<const uint8_t> bytes)
+CdazRecord* cdazReadV5(std::span<const uint8_t> bytes, bool whole)
 {
     if (bytes.size() < kCdazHeaderBytes || bytes[0] != kCdazVersion)
         return nullptr;
@@ -252,6 +276,8 @@ CdazRecord* cdazReadV5(std::span<const uint8_t> bytes)
     const uint32_t stringCount = le32(h + 40);
     const uint32_t areaSize = le32(h + 44);
     if (areaSize > bytes.size() - kCdazHeaderBytes)
+        return nullptr;
+    if (whole && !exactStringArea(h + kCdazHeaderBytes, areaSize, stringCount))
         return nullptr;
     const size_t bitStart = kCdazHeaderBytes + areaSize;
     BitReader in(h + bitStart, bytes.size() - bitStart);
@@ -278,7 +304,8 @@ CdazRecord* cdazReadV5(std::span<const uint8_t> bytes)
                         copyIndexed(record->publisherId, strings, le32(h + 28)) &&
                         readPlugins(in, *record, pluginCount, strings) && readTables(in, tables) &&
                         readStreams(in, *record, streamCount, tables, strings,
-                                    kNameBytesAllowance + kNameBytesPerFileByte * bytes.size());
+                                    kNameBytesAllowance + kNameBytesPerFileByte * bytes.size()) &&
+                        (!whole || onlyPaddingLeft(in));
         return ok ? owned.release() : nullptr;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <new>
 
+#include "cdaz/cdaz_format.h"
 #include "cdaz/cdaz_record.h"
 #include "exchange/exchange_protocol.h"
 #include "exchange/http_post.h"
@@ -219,13 +220,15 @@ int32_t search(const Endpoint& endpoint, const char* name, const char* language,
     }
 }
 
-CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* language, const char* name)
+CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* language, const char* name,
+                     DownloadCheck* check)
 {
     if (endpoint.address.empty() || !name || !language)
         return nullptr;
     try {
         const std::string body = downloadBody(name, language, revision);
         TemporaryFile file;
+        std::vector<uint8_t> received;
         bool failed = false;
         PostRequest request;
         request.path = kDownloadPath;
@@ -239,6 +242,7 @@ CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* lan
                 failed = true;
                 return false;
             }
+            received.insert(received.end(), data, data + size);
             return file.write(data, size);
         };
         const PostResult result = httpPost(endpoint, request);
@@ -248,9 +252,27 @@ CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* lan
             return nullptr;
         if (!file.close())
             return nullptr;
+        // A file with bytes after its end, or that the strict reading refuses, is not taken.
+        if (CdazRecord* whole = cdazReadV5(received, true))
+            cdazFree(whole);
+        else {
+            if (check)
+                check->fault = SharedCdazFault::NotOneFile;
+            return nullptr;
+        }
         const std::string folder = file.path().parent_path().string();
         int32_t status = 0;
-        return PlbLoadCDAZ(folder.c_str(), file.name().c_str(), &status).record;
+        CdazRecord* record = PlbLoadCDAZ(folder.c_str(), file.name().c_str(), &status).record;
+        if (!record || !check)
+            return record;
+        check->fault = !check->discName || std::strcmp(record->name, check->discName) != 0
+                           ? SharedCdazFault::OtherDisc
+                           : checkSharedRecord(*record, discEndOf(check->tracks));
+        if (check->fault != SharedCdazFault::None) {
+            PlbFreeCDAZ(record);
+            return nullptr;
+        }
+        return record;
     } catch (...) {
         return nullptr;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cdaz/cdaz_shared_check.h"
 #include "tamlib/exchange.h"
 
 namespace tamlib::exchange {
@@ -38,7 +39,20 @@ std::string searchBody(const char* name, const char* language);
 std::string downloadBody(const char* name, const char* language, int32_t revision);
 
 int32_t search(const Endpoint& endpoint, const char* name, const char* language, CdazSearchRecord* records);
-CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* language, const char* name);
+
+// What a download is checked against before its record is handed out: the disc in the drive.
+struct DownloadCheck
+{
+    std::span<const CdTocEntry> tracks; // the disc's track table
+    const char* discName = nullptr;     // the CDAZ name made for it
+    SharedCdazFault fault = SharedCdazFault::None; // out: why the record was refused
+};
+
+// Downloads and loads a CDAZ. The file must be exactly one version-5 CDAZ; with `check`, the
+// record must also be a complete analysis of that disc with streams inside it (else null, and
+// check->fault says why).
+CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* language, const char* name,
+                     DownloadCheck* check = nullptr);
 
 // The multipart request of an upload, ready to send.
 struct UploadRequest
