@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "allocation_probe.h"
 #include "mdec_frame_builder.h"
 #include "plugin_fixture.h"
 
@@ -193,6 +194,32 @@ TEST_F(DecodeFrame, NoPictureForSoundUnitsBadSizesOrClosedStreams)
     int dummy = 0;
     Unit unit = videoUnit(dcOnlyFrame(1, {0}), 16, 16);
     EXPECT_EQ(LbrDecodeFrame(reinterpret_cast<StreamState*>(&dummy), unit.get(), 24, 0, nullptr), nullptr);
+}
+
+TEST_F(DecodeFrame, SizeFieldsOfTheFrameDoNotSizeTheDecodersMemory)
+{
+    // DC-table frames whose width and height fields describe a 65535 x 65535 picture (a table of
+    // 200 MB once expanded) and whose code count is the largest there is, in a 16 x 16 unit: the
+    // decoder's memory follows the unit. The packed table is one flag byte and one zero literal,
+    // the rest of it reads as zero.
+    const std::vector<uint16_t> body = {2, 0x0000};
+    const std::vector<uint8_t> hostile = framePayload(0xFFFF, 0xFFFF, 0xFFFF, body);
+    for (int32_t bits : {24, 16}) {
+        Unit unit = videoUnit(hostile, 16, 16);
+        FrameDib* picture = nullptr;
+        const size_t largest = testsupport::largestAllocationDuring(
+            [&] { picture = LbrDecodeFrame(stream, unit.get(), bits, 0, nullptr); });
+        ASSERT_NE(picture, nullptr) << bits;
+        // Every table DC code is 0: mid grey.
+        const uint8_t* last = LbrPicturePixels(picture) + (bits == 24 ? 45 : 30);
+        if (bits == 24)
+            EXPECT_EQ(pixel(picture, 15, 15), (Bgr{128, 128, 128}));
+        else
+            EXPECT_EQ(last[0] | last[1] << 8, 0x4210);
+        // Bounded by what a 16 x 16 picture can use: six blocks of 65 codes and a small window.
+        EXPECT_LE(largest, size_t(80 * 1024)) << bits;
+        LbrFreeBitmap(picture);
+    }
 }
 
 TEST_F(DecodeFrame, FrameDecoderHooksComeFirst)

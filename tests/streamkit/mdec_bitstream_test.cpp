@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "mdec/bitstream.h"
@@ -160,6 +161,42 @@ TEST(DcTable, DamagedInputNeverReadsOutside)
     expandDcTable(back, sizeof back, out.data(), out.size());
     for (uint8_t b : out)
         EXPECT_EQ(b, 0);
+}
+
+TEST(DcTable, KeptHalvesMatchTheWholeExpansion)
+{
+    // Random packed tables, copies reaching up to 32768 bytes back, expanded whole and in the
+    // two kept slices (the start of each half); tables larger than the expansion's window too.
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    for (const size_t blocks : {size_t(7), size_t(600), size_t(40000), size_t(100000)}) {
+        std::vector<uint8_t> packed(3000);
+        for (uint8_t& b : packed)
+            b = next();
+        std::vector<uint8_t> whole(2 * blocks);
+        expandDcTable(packed.data(), packed.size(), whole.data(), whole.size());
+        for (const size_t kept : {size_t(1), blocks / 3, blocks}) {
+            std::vector<uint8_t> high(kept, 0xEE), low(kept, 0xEE);
+            expandDcHalves(packed.data(), packed.size(), blocks, kept, high.data(), low.data());
+            ASSERT_TRUE(std::equal(high.begin(), high.end(), whole.begin())) << blocks << " " << kept;
+            ASSERT_TRUE(std::equal(low.begin(), low.end(), whole.begin() + long(blocks))) << blocks << " " << kept;
+        }
+    }
+}
+
+TEST(Bitstream, OnlyCodesThePictureCanReachAreDecoded)
+{
+    // 100 code words announced for a picture of one macroblock: at most 65 codes per block.
+    const auto payload = dcOnlyFrame(100, {5});
+    std::vector<uint16_t> whole, bounded;
+    ASSERT_TRUE(decodeBitstream(payload.data(), payload.size(), whole));
+    ASSERT_TRUE(decodeBitstream(payload.data(), payload.size(), bounded, 6));
+    EXPECT_EQ(whole[0], 600);
+    EXPECT_LE(size_t(bounded[0]) * 2, 6u * 65);
+    EXPECT_TRUE(std::equal(bounded.begin() + 2, bounded.begin() + 2 + bounded[0] * 2, whole.begin() + 2));
 }
 
 TEST(Bitstream, DcTableFormTakesEveryBlocksCodeFromTheTable)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "mdec_tables.h"
 
@@ -149,15 +150,30 @@ uint16_t readDc(BitReader& bits, DcState& dc, int blockInMacroblock, uint16_t qs
 
 } // namespace
 
-void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
+namespace {
+
+// The LZ expansion of a DC table, byte by byte: `sink(position, byte)` receives every produced
+// byte below `limit`. Copies reach at most 32768 bytes back, so only that much of the output is
+// kept, whatever the table's size.
+template <typename Sink> size_t expandDc(const uint8_t* in, size_t inBytes, size_t limit, Sink&& sink)
 {
+    // A power of two above the farthest copy distance (0x7FFF + 1), smaller for small tables.
+    size_t windowSize = size_t(1) << 16;
+    while (windowSize / 2 >= limit && windowSize > 64)
+        windowSize /= 2;
+    std::vector<uint8_t> window(windowSize);
+    const size_t mask = windowSize - 1;
     size_t pos = 0, produced = 0;
     auto next = [&]() -> uint8_t { return pos < inBytes ? in[pos++] : (pos++, uint8_t(0)); };
-    while (produced < outBytes) {
+    auto emit = [&](uint8_t byte) {
+        window[produced & mask] = byte;
+        sink(produced++, byte);
+    };
+    while (produced < limit) {
         const uint8_t flags = next();
-        for (int bit = 0; bit < 8 && produced < outBytes; ++bit) {
+        for (int bit = 0; bit < 8 && produced < limit; ++bit) {
             if (!((flags >> bit) & 1)) {
-                out[produced++] = next();
+                emit(next());
                 continue;
             }
             const size_t length = size_t(next()) + 3;
@@ -165,16 +181,41 @@ void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBy
             if (offset & 0x80)
                 offset = ((offset & 0x7F) << 8) | next();
             const size_t distance = offset + 1;
-            for (size_t i = 0; i < length && produced < outBytes; ++i, ++produced)
-                out[produced] = produced >= distance ? out[produced - distance] : 0;
+            for (size_t i = 0; i < length && produced < limit; ++i)
+                emit(produced >= distance ? window[(produced - distance) & mask] : uint8_t(0));
         }
         if (pos >= inBytes + 8)
             break;  // the input is long spent: what is left reads as zero
     }
+    return produced;
+}
+
+} // namespace
+
+void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
+{
+    const size_t produced =
+        expandDc(in, inBytes, outBytes, [out](size_t at, uint8_t byte) { out[at] = byte; });
     std::fill(out + produced, out + outBytes, uint8_t(0));
 }
 
-bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer)
+void expandDcHalves(const uint8_t* in, size_t inBytes, size_t blocks, size_t kept, uint8_t* high,
+                    uint8_t* low)
+{
+    kept = std::min(kept, blocks);
+    std::fill(high, high + kept, uint8_t(0));
+    std::fill(low, low + kept, uint8_t(0));
+    // Past blocks + kept nothing more is wanted.
+    expandDc(in, inBytes, blocks + kept, [&](size_t at, uint8_t byte) {
+        if (at < kept)
+            high[at] = byte;
+        else if (at >= blocks && at - blocks < kept)
+            low[at - blocks] = byte;
+    });
+}
+
+bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer,
+                     size_t maxBlocks)
 {
     if (!payload || payloadBytes < 8)
         return false;
@@ -183,18 +224,28 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     const uint16_t qscale = readWord(payload + 4);
     const uint16_t version = readWord(payload + 6);
 
-    const size_t codeCount = size_t(codeWords) * 2;
+    // A picture of maxBlocks blocks reads at most 65 codes of each (DC, 63 AC codes, end of
+    // block), and no block past its own count: nothing beyond that is decoded.
+    const size_t usedCodes = maxBlocks > SIZE_MAX / 130 ? SIZE_MAX : (maxBlocks * 65 + 1) & ~size_t(1);
+    const size_t codeCount = std::min(size_t(codeWords) * 2, usedCodes);
     const size_t total = kRunLevelHeaderWords + codeCount + kGuardCodes;
-    if (buffer.size() < total)
-        buffer.assign(total, 0);
+    if (buffer.size() < total) {
+        // A buffer that cannot be had yields nothing, as a frame that cannot be decoded.
+        try {
+            buffer.assign(total, 0);
+        } catch (const std::bad_alloc&) {
+            buffer.clear();
+            return false;
+        }
+    }
     uint16_t* out = buffer.data();
-    out[0] = codeWords;
+    out[0] = uint16_t(codeCount / 2);
     out[1] = magic;
     uint16_t* codes = out + kRunLevelHeaderWords;
     std::fill(codes + codeCount, codes + codeCount + kGuardCodes, kEndOfBlock);
 
     DcState dc;
-    std::vector<uint8_t> dcTable;
+    std::vector<uint8_t> dcTable; // the kept part of each half: high bytes, then low bytes
     size_t streamStart = 8;
     uint16_t qscaleTerm = 0;
     if (version >= 16) {
@@ -203,12 +254,19 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
             return false;
         const size_t tableBytes = payloadBytes >= 10 ? readWord(payload + 8) : 0;
         const size_t tableStart = std::min<size_t>(10, payloadBytes);
-        dcTable.resize(blocks * 2);
-        expandDcTable(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), dcTable.data(),
-                      dcTable.size());
+        // The width and height fields may describe a table far larger than the frame: only the
+        // entries of blocks that can be decoded (each takes at least two codes) are kept.
+        const size_t kept = std::min({blocks, codeCount / 2, maxBlocks});
+        try {
+            dcTable.resize(kept * 2);
+            expandDcHalves(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), blocks,
+                           kept, dcTable.data(), dcTable.data() + kept);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         dc.form = DcState::Form::Table;
         dc.table = dcTable.data();
-        dc.tableBlocks = blocks;
+        dc.tableBlocks = kept;
         streamStart = std::min(payloadBytes, 10 + (tableBytes & ~size_t(1)));
     } else {
         dc.form = version == 3 ? DcState::Form::Differential : DcState::Form::Plain;
