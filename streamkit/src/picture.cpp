@@ -2,9 +2,10 @@
 
 #include <malloc.h>
 
-#include "tamrin_common/c_guard.h"
 #include <cstdlib>
 #include <cstring>
+
+#include "tamrin_common/c_guard.h"
 
 namespace streamkit {
 

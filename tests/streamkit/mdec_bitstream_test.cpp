@@ -163,21 +163,63 @@ TEST(DcTable, DamagedInputNeverReadsOutside)
         EXPECT_EQ(b, 0);
 }
 
+// The table format read the plain way, one byte at a time into the whole output: flag bits from
+// the lowest, 0 a literal, 1 a copy of length + 3 bytes from offset + 1 behind (a two-byte offset
+// when its first byte has 0x80), bytes before the start and past the input reading as zero.
+std::vector<uint8_t> plainDcExpansion(const std::vector<uint8_t>& in, size_t outBytes)
+{
+    std::vector<uint8_t> out;
+    size_t pos = 0;
+    auto next = [&] { return pos < in.size() ? in[pos++] : (pos++, uint8_t(0)); };
+    while (out.size() < outBytes && pos < in.size() + 8) {
+        const uint8_t flags = next();
+        for (int bit = 0; bit < 8 && out.size() < outBytes; ++bit) {
+            if (!(flags >> bit & 1)) {
+                out.push_back(next());
+                continue;
+            }
+            const size_t length = next() + 3u;
+            size_t offset = next();
+            if (offset & 0x80)
+                offset = (offset & 0x7F) << 8 | next();
+            for (size_t i = 0; i < length && out.size() < outBytes; ++i)
+                out.push_back(out.size() > offset ? out[out.size() - offset - 1] : 0);
+        }
+    }
+    out.resize(outBytes, 0);
+    return out;
+}
+
 TEST(DcTable, KeptHalvesMatchTheWholeExpansion)
 {
     // Random packed tables, copies reaching up to 32768 bytes back, expanded whole and in the
-    // two kept slices (the start of each half); tables larger than the expansion's window too.
+    // two kept slices (the start of each half), against the plain reading; tables larger than
+    // the expansion's window too.
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
         return uint8_t(seed >> 16);
     };
     for (const size_t blocks : {size_t(7), size_t(600), size_t(40000), size_t(100000)}) {
-        std::vector<uint8_t> packed(3000);
-        for (uint8_t& b : packed)
-            b = next();
+        // Groups of eight items, half of them long copies with near and far offsets, so that
+        // the larger tables are produced well past the expansion's 64 KiB window.
+        std::vector<uint8_t> packed;
+        while (packed.size() < 6000) {
+            const uint8_t flags = next();
+            packed.push_back(flags);
+            for (int bit = 0; bit < 8; ++bit) {
+                if (!(flags >> bit & 1)) {
+                    packed.push_back(next());
+                } else if (next() & 1) {
+                    packed.insert(packed.end(), {uint8_t(0xC0 | next()), uint8_t(next() & 0x7F)});
+                } else {
+                    packed.insert(packed.end(), {uint8_t(0xC0 | next()), uint8_t(0x80 | next()), next()});
+                }
+            }
+        }
         std::vector<uint8_t> whole(2 * blocks);
         expandDcTable(packed.data(), packed.size(), whole.data(), whole.size());
+        ASSERT_EQ(whole, plainDcExpansion(packed, 2 * blocks)) << blocks;
         for (const size_t kept : {size_t(1), blocks / 3, blocks}) {
             std::vector<uint8_t> high(kept, 0xEE), low(kept, 0xEE);
             expandDcHalves(packed.data(), packed.size(), blocks, kept, high.data(), low.data());

@@ -152,12 +152,13 @@ uint16_t readDc(BitReader& bits, DcState& dc, int blockInMacroblock, uint16_t qs
 
 namespace {
 
-// The LZ expansion of a DC table, byte by byte: `sink(position, byte)` receives every produced
-// byte below `limit`. Copies reach at most 32768 bytes back, so only that much of the output is
-// kept, whatever the table's size.
+// The LZ expansion of a DC table: `sink(position, bytes, count)` receives the produced bytes
+// below `limit`, run by run. Copies reach at most 32768 bytes back, so only that much of the
+// output is kept, whatever the table's size.
 template <typename Sink> size_t expandDc(const uint8_t* in, size_t inBytes, size_t limit, Sink&& sink)
 {
-    // A power of two above the farthest copy distance (0x7FFF + 1), smaller for small tables.
+    // A power of two at least twice the farthest copy distance (0x7FFF + 1), so that a run of a
+    // copy never overlaps its source in the ring; smaller for small tables, which never wrap.
     size_t windowSize = size_t(1) << 16;
     while (windowSize / 2 >= limit && windowSize > 64)
         windowSize /= 2;
@@ -165,24 +166,39 @@ template <typename Sink> size_t expandDc(const uint8_t* in, size_t inBytes, size
     const size_t mask = windowSize - 1;
     size_t pos = 0, produced = 0;
     auto next = [&]() -> uint8_t { return pos < inBytes ? in[pos++] : (pos++, uint8_t(0)); };
-    auto emit = [&](uint8_t byte) {
-        window[produced & mask] = byte;
-        sink(produced++, byte);
-    };
     while (produced < limit) {
         const uint8_t flags = next();
         for (int bit = 0; bit < 8 && produced < limit; ++bit) {
             if (!((flags >> bit) & 1)) {
-                emit(next());
+                uint8_t& at = window[produced & mask];
+                at = next();
+                sink(produced++, &at, size_t(1));
                 continue;
             }
-            const size_t length = size_t(next()) + 3;
+            size_t length = size_t(next()) + 3;
             size_t offset = next();
             if (offset & 0x80)
                 offset = ((offset & 0x7F) << 8) | next();
             const size_t distance = offset + 1;
-            for (size_t i = 0; i < length && produced < limit; ++i)
-                emit(produced >= distance ? window[(produced - distance) & mask] : uint8_t(0));
+            length = std::min(length, limit - produced);
+            // Bytes from before the start of the table read as zero.
+            while (length > 0 && produced < distance) {
+                const size_t n = std::min({length, distance - produced, windowSize - (produced & mask)});
+                std::memset(&window[produced & mask], 0, n);
+                sink(produced, &window[produced & mask], n);
+                produced += n;
+                length -= n;
+            }
+            // Then runs no longer than the distance repeat the bytes behind, as a byte-by-byte
+            // copy would.
+            while (length > 0) {
+                const size_t from = (produced - distance) & mask, to = produced & mask;
+                const size_t n = std::min({length, distance, windowSize - from, windowSize - to});
+                std::memcpy(&window[to], &window[from], n);
+                sink(produced, &window[to], n);
+                produced += n;
+                length -= n;
+            }
         }
         if (pos >= inBytes + 8)
             break;  // the input is long spent: what is left reads as zero
@@ -194,8 +210,9 @@ template <typename Sink> size_t expandDc(const uint8_t* in, size_t inBytes, size
 
 void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
 {
-    const size_t produced =
-        expandDc(in, inBytes, outBytes, [out](size_t at, uint8_t byte) { out[at] = byte; });
+    const size_t produced = expandDc(in, inBytes, outBytes, [out](size_t at, const uint8_t* bytes, size_t n) {
+        std::memcpy(out + at, bytes, n);
+    });
     std::fill(out + produced, out + outBytes, uint8_t(0));
 }
 
@@ -206,11 +223,14 @@ void expandDcHalves(const uint8_t* in, size_t inBytes, size_t blocks, size_t kep
     std::fill(high, high + kept, uint8_t(0));
     std::fill(low, low + kept, uint8_t(0));
     // Past blocks + kept nothing more is wanted.
-    expandDc(in, inBytes, blocks + kept, [&](size_t at, uint8_t byte) {
+    expandDc(in, inBytes, blocks + kept, [&](size_t at, const uint8_t* bytes, size_t n) {
         if (at < kept)
-            high[at] = byte;
-        else if (at >= blocks && at - blocks < kept)
-            low[at - blocks] = byte;
+            std::memcpy(high + at, bytes, std::min(n, kept - at));
+        const size_t end = at + n;
+        if (end > blocks && at < blocks + kept) {
+            const size_t first = std::max(at, blocks);
+            std::memcpy(low + (first - blocks), bytes + (first - at), std::min(end, blocks + kept) - first);
+        }
     });
 }
 
