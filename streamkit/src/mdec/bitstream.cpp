@@ -294,6 +294,7 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     }
 
     const AcTables& ac = acTables();
+    const AcPair* pairs = acPairs().data();
     BitReader bits(payload + streamStart, payloadBytes - streamStart);
     size_t written = 0;
     int blockInMacroblock = 0;
@@ -303,6 +304,33 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
         const size_t limit = std::min(written + 63, codeCount);
         bool ended = false;
         while (written < limit) {
+            // Most codes are short: two at a time where they fit in one lookup. One or two
+            // coefficient codes are taken without a branch on which: the second is always
+            // stored, and overwritten by what follows when it does not count.
+            const AcPair& pair = pairs[bits.peek(kAcPairBits)];
+            if (pair.kind <= AcPairTwo) [[likely]] {
+                codes[written] = pair.first;
+                codes[written + 1] = pair.second;
+                const bool two = pair.kind == AcPairTwo && written + 1 < limit;
+                written += two ? 2 : 1;
+                bits.skip(two ? pair.bothBits : pair.firstBits);
+                continue;
+            }
+            if (pair.kind == AcPairThenEnd) {
+                // The end-of-block code is written and passed over whether or not the block was
+                // full after the first code: a full block ends the same way.
+                codes[written++] = pair.first;
+                codes[written++] = kEndOfBlock;
+                bits.skip(pair.bothBits);
+                ended = true;
+                break;
+            }
+            if (pair.kind == AcPairEnd) {
+                codes[written++] = kEndOfBlock;
+                bits.skip(pair.firstBits);
+                ended = true;
+                break;
+            }
             const uint32_t top = bits.peek(17);
             const AcEntry& e = (top >> 11) != 0 ? ac.shortCodes[top >> 8] : ac.longCodes[top & 0x7FF];
             bits.skip(e.bits);

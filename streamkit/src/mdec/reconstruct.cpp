@@ -1,6 +1,7 @@
 #include "reconstruct.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -86,6 +87,28 @@ inline int lumaIndex(int lx, int ly, int& block)
 
 } // namespace
 
+namespace {
+
+// The zig-zag order with the dequantisation factor of each position, looked up together.
+struct ScanStep
+{
+    int32_t factor;
+    int32_t at;
+};
+const std::array<ScanStep, 64>& scanSteps()
+{
+    static const std::array<ScanStep, 64> steps = [] {
+        std::array<ScanStep, 64> s{};
+        for (size_t p = 0; p < 64; ++p)
+            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
+        return s;
+    }();
+    return steps;
+}
+const ScanStep* const kScan = scanSteps().data();
+
+} // namespace
+
 int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
 {
     if (code >= end)
@@ -93,9 +116,9 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
     const uint16_t dc = *code++;
     if (dc == kEndOfBlock)
         return -1;
-    const auto& q = quantTable();
+    const ScanStep* scan = kScan;
     const int32_t scale = dc >> 10;
-    block[0] = signExtend10(dc) * q[0];
+    block[0] = signExtend10(dc) * scan[0].factor;
     int pos = 0;
     while (code < end) {
         const uint16_t ac = *code;
@@ -110,9 +133,9 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
         }
         ++code;
         pos = next;
-        const int at = kZigZag[size_t(pos)];
-        const int32_t value = (signExtend10(ac) * scale * q[size_t(at)]) >> 3;
-        block[at] = std::clamp(value, -kMaxCoefficient, kMaxCoefficient);
+        const ScanStep step = scan[pos];
+        const int32_t value = (signExtend10(ac) * scale * step.factor) >> 3;
+        block[step.at] = std::clamp(value, -kMaxCoefficient, kMaxCoefficient);
     }
     return pos;
 }
