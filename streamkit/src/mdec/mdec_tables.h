@@ -62,7 +62,7 @@ enum : uint8_t
     AcPairEnd = 3,     // end of block
     AcPairOther = 4,   // escape, a long code or none: look up singly
 };
-constexpr int kAcPairBits = 11;
+constexpr int kAcPairBits = 12;
 const std::array<AcPair, 1 << kAcPairBits>& acPairs();
 
 // One (run, level) code of the coefficient table, without its sign bit.
