@@ -25,7 +25,7 @@ double medianSeconds(const std::string& command, int runs)
     return times[times.size() / 2];
 }
 
-std::string repeatMovie(const std::string& source, int copies, const std::string& target)
+std::string repeatMovie(const std::string& source, int copies, const std::string& target, bool withHeader)
 {
     constexpr size_t kHeader = 44, kSector = 2352;
     std::ifstream in(source, std::ios::binary);
@@ -43,7 +43,8 @@ std::string repeatMovie(const std::string& source, int copies, const std::string
             lastFrame = std::max(lastFrame, frame);
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), kHeader);
+    if (withHeader)
+        out.write(bytes.data(), kHeader);
     for (int copy = 0; copy < copies; ++copy) {
         for (size_t s = 0; s < sectors; ++s) {
             char sector[kSector];

@@ -10,9 +10,11 @@ namespace bench {
 double medianSeconds(const std::string& command, int runs = 5);
 
 // Writes `copies` passes of a movie file (44-byte header + raw sectors) to `target`, with the
-// frame numbers of the video sectors carried on, so that readers see one long movie. The target
-// path, or empty when the movie cannot be read or written.
-std::string repeatMovie(const std::string& source, int copies, const std::string& target);
+// frame numbers of the video sectors carried on, so that readers see one long movie; without
+// the header when `withHeader` is false (ffmpeg reads a headed file only as far as its header
+// says, one pass). The target path, or empty when the movie cannot be read or written.
+std::string repeatMovie(const std::string& source, int copies, const std::string& target,
+                        bool withHeader = true);
 
 // Quotes a path for the shell.
 std::string quoted(const std::string& path);

@@ -3,8 +3,9 @@
 // in the same run, ffmpeg's single-threaded decoder on the same pictures as a whole process.
 //
 // ffmpeg cannot loop an STR file (-stream_loop fails on it with "Operation not permitted" and
-// stops after one pass), so its input is the movie repeated 20 times into one file, frame
-// numbers carried on: the same 20 passes that `tamrin-cli frames --null --repeat 20` makes.
+// stops after one pass), so its input is the movie's sectors repeated 20 times into one file
+// without the header, frame numbers carried on: the same 20 passes that
+// `tamrin-cli frames --null --repeat 20` makes.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -15,6 +16,10 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "mdec/bitstream.h"
+#include "mdec/idct.h"
+#include "mdec/mdec_tables.h"
+#include "mdec/reconstruct.h"
 #include "streamkit/lbr.h"
 
 namespace {
@@ -24,6 +29,8 @@ constexpr int kPasses = 20;
 constexpr const char* kMovies[] = {
     "mv1_v2_320x240_15fps_xa37800s.str",
     "mv2_v3_320x240_15fps_xa37800s_ch1.str",
+    "mv3_v2_256x224_15fps_xa18900m.str",
+    "mv4_v3_160x112_15fps_x1_xa37800s.str",
 };
 
 std::string moviePath(int index)
@@ -38,17 +45,29 @@ std::string makeLongMovie(int index)
 
 const std::string& longMovie(int index)
 {
-    static const std::string paths[] = {makeLongMovie(0), makeLongMovie(1)};
+    static const std::string paths[] = {makeLongMovie(0), makeLongMovie(1), makeLongMovie(2),
+                                        makeLongMovie(3)};
+    return paths[index];
+}
+
+// The same passes as raw sectors without the header, as ffmpeg reads all of them.
+const std::string& longSectors(int index)
+{
+    auto make = [](int i) {
+        return bench::repeatMovie(moviePath(i), kPasses,
+                                  "/tmp/tamrin_bench_sectors_" + std::string(kMovies[i]), false);
+    };
+    static const std::string paths[] = {make(0), make(1), make(2), make(3)};
     return paths[index];
 }
 
 // Whole-process seconds of ffmpeg's single-threaded decode of the long movie (kPasses passes).
 double ffmpegSeconds(int index)
 {
-    static double seconds[2] = {0, 0};
+    static double seconds[4] = {0, 0, 0, 0};
     if (seconds[index] == 0)
         seconds[index] = bench::medianSeconds("ffmpeg -nostdin -v error -threads 1 -i " +
-                                              bench::quoted(longMovie(index)) + " -an -f null -");
+                                              bench::quoted(longSectors(index)) + " -an -f null -");
     return seconds[index];
 }
 
@@ -118,7 +137,75 @@ void BM_DecodeFrame(benchmark::State& state)
         state.counters["fps_vs_ffmpeg"] = fps / ffmpegFps;
     }
 }
-BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DecodeFrame)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The decoder's stages one by one over the frames of a movie, in microseconds per frame:
+//   0 bitstream   compressed payload to run-level codes
+//   1 transform   codes to coefficients and the inverse transform of every block
+//   2 picture     codes to a 24-bit picture: stage 1 and the colour conversion
+// (colour conversion alone = picture - transform).
+void BM_Stage(benchmark::State& state)
+{
+    using namespace streamkit::mdec;
+    const int index = int(state.range(0)), stage = int(state.range(1));
+    MovieUnits units;
+    if (!loadUnits(index, units)) {
+        state.SkipWithError("test movie missing or not readable");
+        return;
+    }
+    struct Frame
+    {
+        const PsrReadRecord* record;
+        std::vector<uint16_t> codes;
+    };
+    std::vector<Frame> frames;
+    for (const auto& bytes : units.records) {
+        const auto* record = reinterpret_cast<const PsrReadRecord*>(bytes.data());
+        Frame frame{record, {}};
+        if (!decodeBitstream(record->payload, record->payloadBytes, frame.codes))
+            continue;
+        frames.push_back(std::move(frame));
+    }
+    if (frames.empty()) {
+        state.SkipWithError("no frame decodes");
+        return;
+    }
+    const int32_t width = int32_t(frames[0].record->width), height = int32_t(frames[0].record->height);
+    FrameDib* picture = LbrAllocBitmap(width, height, 1, 24, nullptr);
+    std::vector<uint16_t> scratch;
+    size_t next = 0;
+    for (auto _ : state) {
+        const Frame& frame = frames[next];
+        const CodeSpan codes{frame.codes.data() + kRunLevelHeaderWords,
+                             size_t(frame.codes[0]) * 2 + kGuardCodes};
+        if (stage == 0) {
+            decodeBitstream(frame.record->payload, frame.record->payloadBytes, scratch);
+            benchmark::DoNotOptimize(scratch.data());
+        } else if (stage == 1) {
+            alignas(32) int32_t block[64] = {};
+            int16_t samples[64];
+            const uint16_t* code = codes.codes;
+            const uint16_t* end = codes.codes + codes.count;
+            const int blocks = kBlocksPerMacroblock * ((width + 15) / 16) * ((height + 15) / 16);
+            for (int b = 0; b < blocks; ++b) {
+                const int last = dequantiseBlock(code, end, block);
+                if (last < 0)
+                    continue;
+                inverseTransform(block, activeSize(last), samples);
+                benchmark::DoNotOptimize(samples);
+                std::fill(block, block + 64, 0);
+            }
+        } else {
+            reconstructPicture(codes, width, height, picture);
+            benchmark::DoNotOptimize(LbrPicturePixels(picture)[0]);
+        }
+        next = (next + 1) % frames.size();
+    }
+    LbrFreeBitmap(picture);
+    static constexpr const char* kStages[] = {"bitstream", "transform", "picture"};
+    state.SetLabel(std::string(kMovies[index]) + " " + kStages[stage]);
+}
+BENCHMARK(BM_Stage)->ArgsProduct({{0, 1, 2, 3}, {0, 1, 2}})->Unit(benchmark::kMicrosecond);
 
 // Whole processes side by side: `tamrin-cli frames --null --repeat 20 MOVIE` (and one pass over
 // the long movie, the very file ffmpeg reads) against ffmpeg's single-threaded decode of it.
@@ -147,7 +234,7 @@ void BM_WholeProcess(benchmark::State& state)
     state.counters["speed_vs_ffmpeg"] = ffmpeg / tamrin;
     state.counters["speed_vs_ffmpeg_long"] = ffmpeg / tamrinLong;
 }
-BENCHMARK(BM_WholeProcess)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeProcess)->DenseRange(0, 3)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -5,7 +5,10 @@
 //
 // Input layout:
 //   0x00 u16 width    any value, including 0 and sizes beyond LBR_MAX_PICTURE_SIDE
-//   0x02 u16 height
+//   0x02 u16 height   (a size the decoder accepts whose area is above kMaxArea has its height
+//                     cut to fit: every macroblock takes the same paths, and whole 320 x 240
+//                     frames decoded four times under coverage instrumentation would hold the
+//                     target to a few dozen runs a second)
 //   0x04 u8  choices  bit 0: 16 bits per pixel (else 24)
 //                     bit 1: decode a second time into a small picture given for reuse
 //                     bit 2: also decode the planar samples
@@ -23,6 +26,7 @@
 namespace {
 
 constexpr size_t kHeaderBytes = 5;
+constexpr uint32_t kMaxArea = 64 * 64;
 constexpr uint8_t kKinds[4] = {UnitVideo, 0x11, UnitVideoPluginOnly, UnitAudio};
 
 // A unit that is no picture, or only for a plugin's decoder, gives none. The header of a
@@ -52,7 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < kHeaderBytes)
         return 0;
     const uint32_t width = uint32_t(data[0] | (data[1] << 8));
-    const uint32_t height = uint32_t(data[2] | (data[3] << 8));
+    uint32_t height = uint32_t(data[2] | (data[3] << 8));
+    if (width >= 1 && width <= LBR_MAX_PICTURE_SIDE && height <= LBR_MAX_PICTURE_SIDE &&
+        width * height > kMaxArea)
+        height = kMaxArea / width > 0 ? kMaxArea / width : 1;
     const uint8_t choices = data[4];
     const int32_t bits = (choices & 1) ? 16 : 24;
     const size_t payloadBytes = size - kHeaderBytes;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "streamkit/lbr.h"
+#include "tamrin_common/c_guard.h"
 #include "tamrin_common/user_folders.h"
 
 namespace {
@@ -27,8 +28,10 @@ std::filesystem::path logFolder()
 
 LBR_API int32_t LbrSETDEBUG(int32_t value)
 {
-    g_debug = value;
-    return value;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        g_debug = value;
+        return value;
+    });
 }
 
 LBR_API int32_t LbrDEBUG(const char* format, ...)
@@ -40,14 +43,12 @@ LBR_API int32_t LbrDEBUG(const char* format, ...)
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    FILE* file = nullptr;
-    try {
-        file = std::fopen((logFolder() / "debug.TXT").c_str(), "a");
-    } catch (...) {
-    }
-    if (!file)
-        return 0;
-    std::fputs(message, file);
-    std::fclose(file);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&] {
+        FILE* file = std::fopen((logFolder() / "debug.TXT").c_str(), "a");
+        if (!file)
+            return 0;
+        std::fputs(message, file);
+        std::fclose(file);
+        return 1;
+    });
 }

@@ -3,9 +3,11 @@
 
 #include "mdec/bitstream.h"
 #include "mdec/colour.h"
+#include "mdec/mdec_tables.h"
 #include "mdec/reconstruct.h"
 #include "picture.h"
 #include "stream_state.h"
+#include "tamrin_common/c_guard.h"
 
 using streamkit::liveStream;
 using namespace streamkit::mdec;
@@ -39,7 +41,9 @@ bool frameCodes(StreamState& stream, PsrReadRecord* record, CodeSpan& codes)
             return true;
         }
     }
-    if (!decodeBitstream(record->payload, record->payloadBytes, stream.workBuffer))
+    const size_t pictureBlocks =
+        size_t(kBlocksPerMacroblock) * ((record->width + 15) / 16) * ((record->height + 15) / 16);
+    if (!decodeBitstream(record->payload, record->payloadBytes, stream.workBuffer, pictureBlocks))
         return false;
     codes = {stream.workBuffer.data() + kRunLevelHeaderWords, size_t(stream.workBuffer[0]) * 2 + kGuardCodes};
     return true;
@@ -55,59 +59,66 @@ bool onlyForPluginDecoder(const PsrReadRecord* record)
 LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int32_t bits, int32_t,
                                  FrameDib* reuse)
 {
-    // A picture given for reuse belongs to this call from here on: whatever the outcome, the
-    // caller keeps only what is returned.
-    if (!isPictureUnit(record) || !liveStream(stream) || !hasDecodableSize(record)) {
-        LbrFreeBitmap(reuse);
-        return nullptr;
-    }
-    const int32_t width = int32_t(record->width), height = int32_t(record->height);
-    FrameDib* picture = streamkit::pictureForOverwrite(width, height, streamkit::pictureBits(bits), reuse);
-    if (!picture)
-        return nullptr;
+    return tamrin::guarded<FrameDib*>(nullptr, [&]() -> FrameDib* {
+        // A picture given for reuse belongs to this call from here on: whatever the outcome, the
+        // caller keeps only what is returned.
+        if (!isPictureUnit(record) || !liveStream(stream) || !hasDecodableSize(record)) {
+            LbrFreeBitmap(reuse);
+            return nullptr;
+        }
+        const int32_t width = int32_t(record->width), height = int32_t(record->height);
+        FrameDib* picture =
+            streamkit::pictureForOverwrite(width, height, streamkit::pictureBits(bits), reuse);
+        if (!picture)
+            return nullptr;
 
-    const PluginBinding& plugin = *stream->binding;
-    intptr_t hook = 0;
-    if (stream->decoderContext)
-        hook = plugin.PsrFrameDecoder(stream->decoderContext, record, picture);
-    else if (plugin.PsrDecodeFrame)
-        hook = plugin.PsrDecodeFrame(record, picture);
-    if (hook == kHookFailed) {
-        LbrFreeBitmap(picture);
-        return nullptr;
-    }
-    if (hook != 0)
-        return reinterpret_cast<FrameDib*>(hook);
-    if (onlyForPluginDecoder(record)) {
-        LbrFreeBitmap(picture);
-        return nullptr;
-    }
+        const PluginBinding& plugin = *stream->binding;
+        intptr_t hook = 0;
+        if (stream->decoderContext)
+            hook = plugin.PsrFrameDecoder(stream->decoderContext, record, picture);
+        else if (plugin.PsrDecodeFrame)
+            hook = plugin.PsrDecodeFrame(record, picture);
+        if (hook == kHookFailed) {
+            LbrFreeBitmap(picture);
+            return nullptr;
+        }
+        if (hook != 0)
+            return reinterpret_cast<FrameDib*>(hook);
+        if (onlyForPluginDecoder(record)) {
+            LbrFreeBitmap(picture);
+            return nullptr;
+        }
 
-    CodeSpan codes{};
-    if (!frameCodes(*stream, record, codes)) {
-        LbrFreeBitmap(picture);
-        return nullptr;
-    }
-    reconstructPicture(codes, width, height, picture);
-    return picture;
+        CodeSpan codes{};
+        if (!frameCodes(*stream, record, codes)) {
+            LbrFreeBitmap(picture);
+            return nullptr;
+        }
+        reconstructPicture(codes, width, height, picture);
+        return picture;
+    });
 }
 
 LBR_API int32_t LbrDecodeFrameYuv(StreamState* stream, PsrReadRecord* record, uint8_t* y, uint8_t* cb,
                                   uint8_t* cr)
 {
-    if (!isPictureUnit(record) || !liveStream(stream) || !hasDecodableSize(record) || !y || !cb || !cr)
-        return 0;
-    if (onlyForPluginDecoder(record))
-        return 0;
-    CodeSpan codes{};
-    if (!frameCodes(*stream, record, codes))
-        return 0;
-    reconstructPlanes(codes, int32_t(record->width), int32_t(record->height), {y, cb, cr});
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!isPictureUnit(record) || !liveStream(stream) || !hasDecodableSize(record) || !y || !cb || !cr)
+            return 0;
+        if (onlyForPluginDecoder(record))
+            return 0;
+        CodeSpan codes{};
+        if (!frameCodes(*stream, record, codes))
+            return 0;
+        reconstructPlanes(codes, int32_t(record->width), int32_t(record->height), {y, cb, cr});
+        return 1;
+    });
 }
 
 LBR_API int32_t LbrSetColorModify(int32_t brightness, int32_t blue, int32_t red, int32_t gamma)
 {
-    setColourTables(brightness, blue, red, gamma);
-    return 0;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        setColourTables(brightness, blue, red, gamma);
+        return 0;
+    });
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tamrin_common/c_guard.h"
+
 namespace streamkit {
 
 size_t pictureBlockBytes(int32_t width, int32_t height, int32_t planes, int32_t bits)
@@ -47,28 +49,30 @@ FrameDib* pictureForOverwrite(int32_t width, int32_t height, int32_t bits, Frame
 
 LBR_API FrameDib* LbrAllocBitmap(int32_t width, int32_t height, int32_t planes, int32_t bits, FrameDib* reuse)
 {
-    bits = streamkit::pictureBits(bits);
-    const size_t bytes = streamkit::pictureBlockBytes(width, height, planes, bits);
-    if (bytes == 0) {
-        std::free(reuse);
-        return nullptr;
-    }
-    FrameDib* picture = reuse;
-    if (picture && streamkit::pictureCapacity(picture) < bytes) {
-        std::free(picture);
-        picture = nullptr;
-    }
-    if (picture)
-        std::memset(picture, 0, bytes);
-    else
-        picture = static_cast<FrameDib*>(std::calloc(1, bytes));
-    if (!picture)
-        return nullptr;
-    streamkit::writePictureHeader(picture, width, height, planes, bits);
-    return picture;
+    return tamrin::guarded<FrameDib*>(nullptr, [&]() -> FrameDib* {
+        bits = streamkit::pictureBits(bits);
+        const size_t bytes = streamkit::pictureBlockBytes(width, height, planes, bits);
+        if (bytes == 0) {
+            std::free(reuse);
+            return nullptr;
+        }
+        FrameDib* picture = reuse;
+        if (picture && streamkit::pictureCapacity(picture) < bytes) {
+            std::free(picture);
+            picture = nullptr;
+        }
+        if (picture)
+            std::memset(picture, 0, bytes);
+        else
+            picture = static_cast<FrameDib*>(std::calloc(1, bytes));
+        if (!picture)
+            return nullptr;
+        streamkit::writePictureHeader(picture, width, height, planes, bits);
+        return picture;
+    });
 }
 
 LBR_API void LbrFreeBitmap(FrameDib* picture)
 {
-    std::free(picture);
+    tamrin::guardedVoid([&] { std::free(picture); });
 }

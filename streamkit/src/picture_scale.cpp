@@ -15,6 +15,7 @@
 
 #include "picture.h"
 #include "str_info_rules.h"
+#include "tamrin_common/c_guard.h"
 
 namespace streamkit {
 namespace {
@@ -391,53 +392,55 @@ void drawDoublePattern(const PictureView& src, const PictureView& dst)
 LBR_API FrameDib* LbrStretchFrame(FrameDib* source, FrameDib* reuse, int32_t mode, int32_t freeSource,
                                   const int32_t* target)
 {
-    using namespace streamkit;
+    return tamrin::guarded<FrameDib*>(source, [&]() -> FrameDib* {
+        using namespace streamkit;
 
-    // The picture being read is never cleared or freed as a reuse picture.
-    if (reuse == source)
-        reuse = nullptr;
-    if (!source) {
-        LbrFreeBitmap(reuse);
-        return nullptr;
-    }
-    // Every way of answering with the source consumes the reuse picture all the same.
-    auto keepSource = [&] {
-        LbrFreeBitmap(reuse);
-        return source;
-    };
-    if (!isWellFormed(source))
-        return keepSource();
+        // The picture being read is never cleared or freed as a reuse picture.
+        if (reuse == source)
+            reuse = nullptr;
+        if (!source) {
+            LbrFreeBitmap(reuse);
+            return nullptr;
+        }
+        // Every way of answering with the source consumes the reuse picture all the same.
+        auto keepSource = [&] {
+            LbrFreeBitmap(reuse);
+            return source;
+        };
+        if (!isWellFormed(source))
+            return keepSource();
 
-    int32_t width = source->width;
-    int32_t height = source->height;
-    if (target) {
-        width = target[0];
-        height = target[1];
-    } else {
-        applyDisplaySizeRule(width, height);
-    }
-    // Modes outside 1 .. 5 scale nothing, as mode 0.
-    if (mode <= kModeNone || mode > kModePattern)
-        return keepSource();
-    if (width < 1 || width > LBR_MAX_PICTURE_SIDE || height < 1 || height > LBR_MAX_PICTURE_SIDE)
-        return keepSource();
-    if (width == source->width && height == source->height)
-        return keepSource();
+        int32_t width = source->width;
+        int32_t height = source->height;
+        if (target) {
+            width = target[0];
+            height = target[1];
+        } else {
+            applyDisplaySizeRule(width, height);
+        }
+        // Modes outside 1 .. 5 scale nothing, as mode 0.
+        if (mode <= kModeNone || mode > kModePattern)
+            return keepSource();
+        if (width < 1 || width > LBR_MAX_PICTURE_SIDE || height < 1 || height > LBR_MAX_PICTURE_SIDE)
+            return keepSource();
+        if (width == source->width && height == source->height)
+            return keepSource();
 
-    FrameDib* result = LbrAllocBitmap(width, height, 1, source->bitCount, reuse);
-    if (!result)
-        return source; // the allocator has already released the reuse picture
+        FrameDib* result = LbrAllocBitmap(width, height, 1, source->bitCount, reuse);
+        if (!result)
+            return source; // the allocator has already released the reuse picture
 
-    const PictureView src = viewOf(source);
-    const PictureView dst = viewOf(result);
-    if (source->bitCount != 24 || mode == kModeNearest)
-        scaleNearest(src, dst);
-    else if (mode == kModePattern && width == 2 * src.width && height == 2 * src.height)
-        drawDoublePattern(src, dst);
-    else if (!scaleTwoPass(src, dst, mode))
-        scaleNearest(src, dst);
+        const PictureView src = viewOf(source);
+        const PictureView dst = viewOf(result);
+        if (source->bitCount != 24 || mode == kModeNearest)
+            scaleNearest(src, dst);
+        else if (mode == kModePattern && width == 2 * src.width && height == 2 * src.height)
+            drawDoublePattern(src, dst);
+        else if (!scaleTwoPass(src, dst, mode))
+            scaleNearest(src, dst);
 
-    if (freeSource)
-        LbrFreeBitmap(source);
-    return result;
+        if (freeSource)
+            LbrFreeBitmap(source);
+        return result;
+    });
 }

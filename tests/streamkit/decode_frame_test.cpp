@@ -2,6 +2,7 @@
 #include <cstring>
 #include <vector>
 
+#include "allocation_probe.h"
 #include "mdec_frame_builder.h"
 #include "plugin_fixture.h"
 
@@ -154,6 +155,48 @@ TEST_F(DecodeFrame, PlanarOutputIsTheTransformOutputAroundMidLevel)
     EXPECT_EQ(cr[8 * 15], 128);
 }
 
+TEST_F(DecodeFrame, MacroblocksBeyondTheCodesAreEmptyEverywhere)
+{
+    // Codes for the first two macroblocks (the left column) of a 41 x 32 picture: the rest is
+    // the colour of an empty macroblock, whatever the reused picture held, at both depths, with
+    // the colour settings applied.
+    LbrSetColorModify(10, 5, -5, 100);
+    Unit unit = videoUnit(dcOnlyFrame(2, {64, -64, 32, 32, 32, 32}), 41, 32);
+    Unit grey = videoUnit(dcOnlyFrame(6, {0}), 41, 32); // every macroblock coded, all empty
+    for (int32_t bits : {24, 16}) {
+        FrameDib* reused = LbrAllocBitmap(41, 32, 1, bits, nullptr);
+        std::memset(LbrPicturePixels(reused), 0xA7, reused->imageSize);
+        FrameDib* picture = LbrDecodeFrame(stream, unit.get(), bits, 0, reused);
+        ASSERT_NE(picture, nullptr);
+        FrameDib* reference = LbrDecodeFrame(stream, grey.get(), bits, 0, nullptr);
+        ASSERT_NE(reference, nullptr);
+        const uint32_t stride = LbrPictureStride(41, bits);
+        const size_t bpp = size_t(bits / 8);
+        for (int y = 0; y < 32; ++y) {
+            const uint8_t* row = LbrPicturePixels(picture) + size_t(y) * stride;
+            const uint8_t* expected = LbrPicturePixels(reference) + size_t(y) * stride;
+            ASSERT_NE(std::memcmp(row, expected, 9 * bpp), 0) << "the coded column, row " << y;
+            ASSERT_EQ(std::memcmp(row + 9 * bpp, expected + 9 * bpp, 32 * bpp), 0) << "row " << y;
+        }
+        LbrFreeBitmap(reference);
+        LbrFreeBitmap(picture);
+    }
+    std::vector<uint8_t> y(41 * 32, 0xA7), cb(21 * 16, 0xA7), cr(21 * 16, 0xA7);
+    ASSERT_EQ(LbrDecodeFrameYuv(stream, unit.get(), y.data(), cb.data(), cr.data()), 1);
+    for (int row = 0; row < 32; ++row) {
+        EXPECT_EQ(y[size_t(row) * 41], 128 + 8) << row;
+        for (int x = 9; x < 41; ++x)
+            ASSERT_EQ(y[size_t(row) * 41 + size_t(x)], 128) << x << "," << row;
+    }
+    for (int row = 0; row < 16; ++row) {
+        EXPECT_EQ(cr[size_t(row) * 21], 128 + 16) << row;
+        for (int x = 5; x < 21; ++x) {
+            ASSERT_EQ(cr[size_t(row) * 21 + size_t(x)], 128) << x << "," << row;
+            ASSERT_EQ(cb[size_t(row) * 21 + size_t(x)], 128) << x << "," << row;
+        }
+    }
+}
+
 TEST_F(DecodeFrame, ColourSettingsChangeTheTablesAndTheDefaultsRestoreThemExactly)
 {
     Unit unit = videoUnit(dcOnlyFrame(1, {40, -30, 100, -100, 20, -20}), 16, 16);
@@ -193,6 +236,32 @@ TEST_F(DecodeFrame, NoPictureForSoundUnitsBadSizesOrClosedStreams)
     int dummy = 0;
     Unit unit = videoUnit(dcOnlyFrame(1, {0}), 16, 16);
     EXPECT_EQ(LbrDecodeFrame(reinterpret_cast<StreamState*>(&dummy), unit.get(), 24, 0, nullptr), nullptr);
+}
+
+TEST_F(DecodeFrame, SizeFieldsOfTheFrameDoNotSizeTheDecodersMemory)
+{
+    // DC-table frames whose width and height fields describe a 65535 x 65535 picture (a table of
+    // 200 MB once expanded) and whose code count is the largest there is, in a 16 x 16 unit: the
+    // decoder's memory follows the unit. The packed table is one flag byte and one zero literal,
+    // the rest of it reads as zero.
+    const std::vector<uint16_t> body = {2, 0x0000};
+    const std::vector<uint8_t> hostile = framePayload(0xFFFF, 0xFFFF, 0xFFFF, body);
+    for (int32_t bits : {24, 16}) {
+        Unit unit = videoUnit(hostile, 16, 16);
+        FrameDib* picture = nullptr;
+        const size_t largest = testsupport::largestAllocationDuring(
+            [&] { picture = LbrDecodeFrame(stream, unit.get(), bits, 0, nullptr); });
+        ASSERT_NE(picture, nullptr) << bits;
+        // Every table DC code is 0: mid grey.
+        const uint8_t* last = LbrPicturePixels(picture) + (bits == 24 ? 45 : 30);
+        if (bits == 24)
+            EXPECT_EQ(pixel(picture, 15, 15), (Bgr{128, 128, 128}));
+        else
+            EXPECT_EQ(last[0] | last[1] << 8, 0x4210);
+        // Bounded by what a 16 x 16 picture can use: six blocks of 65 codes and a small window.
+        EXPECT_LE(largest, size_t(80 * 1024)) << bits;
+        LbrFreeBitmap(picture);
+    }
 }
 
 TEST_F(DecodeFrame, FrameDecoderHooksComeFirst)

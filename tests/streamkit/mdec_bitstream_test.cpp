@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "mdec/bitstream.h"
@@ -98,6 +99,109 @@ TEST(Bitstream, SixtyThreeCodesWithoutEndOfBlockCloseTheBlockAndSkipTwoBits)
     EXPECT_EQ(codes[66], 0xFE00);
 }
 
+// The version 2 bitstream read the plain way: one bit at a time, each code matched against the
+// code table, the block rules applied as they are described (at most 63 coefficient codes, an
+// end-of-block code written and two bits passed over when a block has none, nothing past the
+// code area).
+std::vector<uint16_t> plainVersion2Codes(const std::vector<uint8_t>& payload)
+{
+    const size_t count = size_t(payload[0] | payload[1] << 8) * 2;
+    const uint16_t qscale = uint16_t(payload[4] | payload[5] << 8);
+    size_t bit = 0;
+    auto take = [&](int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) {
+            const size_t word = bit / 16;
+            const uint16_t w = 8 + 2 * word + 1 < payload.size()
+                                   ? uint16_t(payload[8 + 2 * word] | payload[9 + 2 * word] << 8)
+                                   : 0;
+            v = v << 1 | ((w >> (15 - bit % 16)) & 1);
+        }
+        return v;
+    };
+    auto peekMatches = [&](uint32_t pattern, int length) {
+        const size_t at = bit;
+        const bool same = take(length) == pattern;
+        bit = at;
+        return same;
+    };
+    std::vector<uint16_t> codes;
+    while (codes.size() < count) {
+        codes.push_back(uint16_t(qscale << 10 | take(10)));
+        const size_t limit = std::min(codes.size() + 63, count);
+        bool ended = false;
+        while (codes.size() < limit) {
+            if (peekMatches(0b10, 2)) {
+                take(2);
+                codes.push_back(0xFE00);
+                ended = true;
+                break;
+            }
+            if (peekMatches(0b000001, 6)) {
+                take(6);
+                codes.push_back(uint16_t(take(16)));
+                continue;
+            }
+            const AcCodeSpec* found = nullptr;
+            for (const AcCodeSpec& c : kAcCodeTable)
+                if (peekMatches(c.pattern, c.length))
+                    found = &c;
+            if (!found) {
+                take(17);
+                codes.push_back(0xFE00);
+                ended = true;
+                break;
+            }
+            take(found->length);
+            const int level = take(1) ? -found->level : found->level;
+            codes.push_back(uint16_t(found->run << 10 | (level & 0x3FF)));
+        }
+        if (!ended) {
+            codes.push_back(0xFE00);
+            take(2);
+        }
+    }
+    codes.resize(count);
+    return codes;
+}
+
+TEST(Bitstream, AgreesWithThePlainReadingOnRandomStreams)
+{
+    // Blocks of random lengths (some beyond 63 codes, some without an end), codes drawn mostly
+    // from the short ones, with escapes, long codes and the odd code that does not exist, and
+    // code counts that end the area anywhere.
+    uint32_t seed = 99;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    for (int round = 0; round < 300; ++round) {
+        BitWriter w;
+        const int blocks = 1 + int(next(12));
+        for (int b = 0; b < blocks; ++b) {
+            w.put(next(1024), 10);
+            const int length = int(next(3) == 0 ? 55 + next(20) : next(12));
+            for (int i = 0; i < length; ++i) {
+                const uint32_t pick = next(100);
+                if (pick < 2) {
+                    w.bits("000001").put(next(65536), 16);
+                } else if (pick < 3) {
+                    w.bits("0000000000000000"); // no such code
+                } else {
+                    const AcCodeSpec& c =
+                        kAcCodeTable[pick < 70 ? next(8) : next(uint32_t(kAcCodeTable.size()))];
+                    w.put(c.pattern, c.length).put(next(2), 1);
+                }
+            }
+            if (next(8) != 0)
+                w.bits("10");
+        }
+        const uint16_t codeWords = uint16_t(1 + next(uint32_t(blocks) * 50));
+        const auto payload = framePayload(codeWords, uint16_t(1 + next(63)), 2, w.words());
+        ASSERT_EQ(codesOf(decode(payload)), plainVersion2Codes(payload)) << "round " << round;
+    }
+}
+
 TEST(Bitstream, FullCodeAreaEndsTheLastBlock)
 {
     BitWriter w;
@@ -160,6 +264,84 @@ TEST(DcTable, DamagedInputNeverReadsOutside)
     expandDcTable(back, sizeof back, out.data(), out.size());
     for (uint8_t b : out)
         EXPECT_EQ(b, 0);
+}
+
+// The table format read the plain way, one byte at a time into the whole output: flag bits from
+// the lowest, 0 a literal, 1 a copy of length + 3 bytes from offset + 1 behind (a two-byte offset
+// when its first byte has 0x80), bytes before the start and past the input reading as zero.
+std::vector<uint8_t> plainDcExpansion(const std::vector<uint8_t>& in, size_t outBytes)
+{
+    std::vector<uint8_t> out;
+    size_t pos = 0;
+    auto next = [&] { return pos < in.size() ? in[pos++] : (pos++, uint8_t(0)); };
+    while (out.size() < outBytes && pos < in.size() + 8) {
+        const uint8_t flags = next();
+        for (int bit = 0; bit < 8 && out.size() < outBytes; ++bit) {
+            if (!(flags >> bit & 1)) {
+                out.push_back(next());
+                continue;
+            }
+            const size_t length = next() + 3u;
+            size_t offset = next();
+            if (offset & 0x80)
+                offset = (offset & 0x7F) << 8 | next();
+            for (size_t i = 0; i < length && out.size() < outBytes; ++i)
+                out.push_back(out.size() > offset ? out[out.size() - offset - 1] : 0);
+        }
+    }
+    out.resize(outBytes, 0);
+    return out;
+}
+
+TEST(DcTable, KeptHalvesMatchTheWholeExpansion)
+{
+    // Random packed tables, copies reaching up to 32768 bytes back, expanded whole and in the
+    // two kept slices (the start of each half), against the plain reading; tables larger than
+    // the expansion's window too.
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return uint8_t(seed >> 16);
+    };
+    for (const size_t blocks : {size_t(7), size_t(600), size_t(40000), size_t(100000)}) {
+        // Groups of eight items, half of them long copies with near and far offsets, so that
+        // the larger tables are produced well past the expansion's 64 KiB window.
+        std::vector<uint8_t> packed;
+        while (packed.size() < 6000) {
+            const uint8_t flags = next();
+            packed.push_back(flags);
+            for (int bit = 0; bit < 8; ++bit) {
+                if (!(flags >> bit & 1)) {
+                    packed.push_back(next());
+                } else if (next() & 1) {
+                    packed.insert(packed.end(), {uint8_t(0xC0 | next()), uint8_t(next() & 0x7F)});
+                } else {
+                    packed.insert(packed.end(), {uint8_t(0xC0 | next()), uint8_t(0x80 | next()), next()});
+                }
+            }
+        }
+        std::vector<uint8_t> whole(2 * blocks);
+        expandDcTable(packed.data(), packed.size(), whole.data(), whole.size());
+        ASSERT_EQ(whole, plainDcExpansion(packed, 2 * blocks)) << blocks;
+        for (const size_t kept : {size_t(1), blocks / 3, blocks}) {
+            std::vector<uint8_t> high(kept, 0xEE), low(kept, 0xEE);
+            expandDcHalves(packed.data(), packed.size(), blocks, kept, high.data(), low.data());
+            ASSERT_TRUE(std::equal(high.begin(), high.end(), whole.begin())) << blocks << " " << kept;
+            ASSERT_TRUE(std::equal(low.begin(), low.end(), whole.begin() + long(blocks))) << blocks << " " << kept;
+        }
+    }
+}
+
+TEST(Bitstream, OnlyCodesThePictureCanReachAreDecoded)
+{
+    // 100 code words announced for a picture of one macroblock: at most 65 codes per block.
+    const auto payload = dcOnlyFrame(100, {5});
+    std::vector<uint16_t> whole, bounded;
+    ASSERT_TRUE(decodeBitstream(payload.data(), payload.size(), whole));
+    ASSERT_TRUE(decodeBitstream(payload.data(), payload.size(), bounded, 6));
+    EXPECT_EQ(whole[0], 600);
+    EXPECT_LE(size_t(bounded[0]) * 2, 6u * 65);
+    EXPECT_TRUE(std::equal(bounded.begin() + 2, bounded.begin() + 2 + bounded[0] * 2, whole.begin() + 2));
 }
 
 TEST(Bitstream, DcTableFormTakesEveryBlocksCodeFromTheTable)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "mdec_tables.h"
 
@@ -149,32 +150,92 @@ uint16_t readDc(BitReader& bits, DcState& dc, int blockInMacroblock, uint16_t qs
 
 } // namespace
 
-void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
+namespace {
+
+// The LZ expansion of a DC table: `sink(position, bytes, count)` receives the produced bytes
+// below `limit`, run by run. Copies reach at most 32768 bytes back, so only that much of the
+// output is kept, whatever the table's size.
+template <typename Sink> size_t expandDc(const uint8_t* in, size_t inBytes, size_t limit, Sink&& sink)
 {
+    // A power of two at least twice the farthest copy distance (0x7FFF + 1), so that a run of a
+    // copy never overlaps its source in the ring; smaller for small tables, which never wrap.
+    size_t windowSize = size_t(1) << 16;
+    while (windowSize / 2 >= limit && windowSize > 64)
+        windowSize /= 2;
+    std::vector<uint8_t> window(windowSize);
+    const size_t mask = windowSize - 1;
     size_t pos = 0, produced = 0;
     auto next = [&]() -> uint8_t { return pos < inBytes ? in[pos++] : (pos++, uint8_t(0)); };
-    while (produced < outBytes) {
+    while (produced < limit) {
         const uint8_t flags = next();
-        for (int bit = 0; bit < 8 && produced < outBytes; ++bit) {
+        for (int bit = 0; bit < 8 && produced < limit; ++bit) {
             if (!((flags >> bit) & 1)) {
-                out[produced++] = next();
+                uint8_t& at = window[produced & mask];
+                at = next();
+                sink(produced++, &at, size_t(1));
                 continue;
             }
-            const size_t length = size_t(next()) + 3;
+            size_t length = size_t(next()) + 3;
             size_t offset = next();
             if (offset & 0x80)
                 offset = ((offset & 0x7F) << 8) | next();
             const size_t distance = offset + 1;
-            for (size_t i = 0; i < length && produced < outBytes; ++i, ++produced)
-                out[produced] = produced >= distance ? out[produced - distance] : 0;
+            length = std::min(length, limit - produced);
+            // Bytes from before the start of the table read as zero.
+            while (length > 0 && produced < distance) {
+                const size_t n = std::min({length, distance - produced, windowSize - (produced & mask)});
+                std::memset(&window[produced & mask], 0, n);
+                sink(produced, &window[produced & mask], n);
+                produced += n;
+                length -= n;
+            }
+            // Then runs no longer than the distance repeat the bytes behind, as a byte-by-byte
+            // copy would.
+            while (length > 0) {
+                const size_t from = (produced - distance) & mask, to = produced & mask;
+                const size_t n = std::min({length, distance, windowSize - from, windowSize - to});
+                std::memcpy(&window[to], &window[from], n);
+                sink(produced, &window[to], n);
+                produced += n;
+                length -= n;
+            }
         }
         if (pos >= inBytes + 8)
             break;  // the input is long spent: what is left reads as zero
     }
+    return produced;
+}
+
+} // namespace
+
+void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes)
+{
+    const size_t produced = expandDc(in, inBytes, outBytes, [out](size_t at, const uint8_t* bytes, size_t n) {
+        std::memcpy(out + at, bytes, n);
+    });
     std::fill(out + produced, out + outBytes, uint8_t(0));
 }
 
-bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer)
+void expandDcHalves(const uint8_t* in, size_t inBytes, size_t blocks, size_t kept, uint8_t* high,
+                    uint8_t* low)
+{
+    kept = std::min(kept, blocks);
+    std::fill(high, high + kept, uint8_t(0));
+    std::fill(low, low + kept, uint8_t(0));
+    // Past blocks + kept nothing more is wanted.
+    expandDc(in, inBytes, blocks + kept, [&](size_t at, const uint8_t* bytes, size_t n) {
+        if (at < kept)
+            std::memcpy(high + at, bytes, std::min(n, kept - at));
+        const size_t end = at + n;
+        if (end > blocks && at < blocks + kept) {
+            const size_t first = std::max(at, blocks);
+            std::memcpy(low + (first - blocks), bytes + (first - at), std::min(end, blocks + kept) - first);
+        }
+    });
+}
+
+bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer,
+                     size_t maxBlocks)
 {
     if (!payload || payloadBytes < 8)
         return false;
@@ -183,18 +244,28 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     const uint16_t qscale = readWord(payload + 4);
     const uint16_t version = readWord(payload + 6);
 
-    const size_t codeCount = size_t(codeWords) * 2;
+    // A picture of maxBlocks blocks reads at most 65 codes of each (DC, 63 AC codes, end of
+    // block), and no block past its own count: nothing beyond that is decoded.
+    const size_t usedCodes = maxBlocks > SIZE_MAX / 130 ? SIZE_MAX : (maxBlocks * 65 + 1) & ~size_t(1);
+    const size_t codeCount = std::min(size_t(codeWords) * 2, usedCodes);
     const size_t total = kRunLevelHeaderWords + codeCount + kGuardCodes;
-    if (buffer.size() < total)
-        buffer.assign(total, 0);
+    if (buffer.size() < total) {
+        // A buffer that cannot be had yields nothing, as a frame that cannot be decoded.
+        try {
+            buffer.assign(total, 0);
+        } catch (const std::bad_alloc&) {
+            buffer.clear();
+            return false;
+        }
+    }
     uint16_t* out = buffer.data();
-    out[0] = codeWords;
+    out[0] = uint16_t(codeCount / 2);
     out[1] = magic;
     uint16_t* codes = out + kRunLevelHeaderWords;
     std::fill(codes + codeCount, codes + codeCount + kGuardCodes, kEndOfBlock);
 
     DcState dc;
-    std::vector<uint8_t> dcTable;
+    std::vector<uint8_t> dcTable; // the kept part of each half: high bytes, then low bytes
     size_t streamStart = 8;
     uint16_t qscaleTerm = 0;
     if (version >= 16) {
@@ -203,12 +274,19 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
             return false;
         const size_t tableBytes = payloadBytes >= 10 ? readWord(payload + 8) : 0;
         const size_t tableStart = std::min<size_t>(10, payloadBytes);
-        dcTable.resize(blocks * 2);
-        expandDcTable(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), dcTable.data(),
-                      dcTable.size());
+        // The width and height fields may describe a table far larger than the frame: only the
+        // entries of blocks that can be decoded (each takes at least two codes) are kept.
+        const size_t kept = std::min({blocks, codeCount / 2, maxBlocks});
+        try {
+            dcTable.resize(kept * 2);
+            expandDcHalves(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), blocks,
+                           kept, dcTable.data(), dcTable.data() + kept);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         dc.form = DcState::Form::Table;
         dc.table = dcTable.data();
-        dc.tableBlocks = blocks;
+        dc.tableBlocks = kept;
         streamStart = std::min(payloadBytes, 10 + (tableBytes & ~size_t(1)));
     } else {
         dc.form = version == 3 ? DcState::Form::Differential : DcState::Form::Plain;
@@ -216,6 +294,7 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     }
 
     const AcTables& ac = acTables();
+    const AcPair* pairs = acPairs().data();
     BitReader bits(payload + streamStart, payloadBytes - streamStart);
     size_t written = 0;
     int blockInMacroblock = 0;
@@ -225,6 +304,33 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
         const size_t limit = std::min(written + 63, codeCount);
         bool ended = false;
         while (written < limit) {
+            // Most codes are short: two at a time where they fit in one lookup. One or two
+            // coefficient codes are taken without a branch on which: the second is always
+            // stored, and overwritten by what follows when it does not count.
+            const AcPair& pair = pairs[bits.peek(kAcPairBits)];
+            if (pair.kind <= AcPairTwo) [[likely]] {
+                codes[written] = pair.first;
+                codes[written + 1] = pair.second;
+                const bool two = pair.kind == AcPairTwo && written + 1 < limit;
+                written += two ? 2 : 1;
+                bits.skip(two ? pair.bothBits : pair.firstBits);
+                continue;
+            }
+            if (pair.kind == AcPairThenEnd) {
+                // The end-of-block code is written and passed over whether or not the block was
+                // full after the first code: a full block ends the same way.
+                codes[written++] = pair.first;
+                codes[written++] = kEndOfBlock;
+                bits.skip(pair.bothBits);
+                ended = true;
+                break;
+            }
+            if (pair.kind == AcPairEnd) {
+                codes[written++] = kEndOfBlock;
+                bits.skip(pair.firstBits);
+                ended = true;
+                break;
+            }
             const uint32_t top = bits.peek(17);
             const AcEntry& e = (top >> 11) != 0 ? ac.shortCodes[top >> 8] : ac.longCodes[top & 0x7FF];
             bits.skip(e.bits);

@@ -27,9 +27,19 @@ constexpr size_t kRunLevelHeaderWords = 2;
 
 // Decodes the payload into `buffer` (grown when too small, reused otherwise). False when the
 // frame yields nothing: a payload shorter than its header, or a DC table describing no block.
-bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer);
+// `maxBlocks` is the number of blocks of the picture the codes are for: codes no picture block
+// can reach are not decoded, so memory and time follow the picture's size, not the frame's
+// own size fields.
+bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer,
+                     size_t maxBlocks = SIZE_MAX);
 
 // Expands an LZ-packed DC table into `out` (its whole size); bytes the input lacks read as 0.
 void expandDcTable(const uint8_t* in, size_t inBytes, uint8_t* out, size_t outBytes);
+
+// The same for a table of 2 x `blocks` bytes of which only the first `kept` bytes of each half
+// are wanted (`kept` at most `blocks`): they go to `high` and `low`. Working memory stays small
+// whatever `blocks` is.
+void expandDcHalves(const uint8_t* in, size_t inBytes, size_t blocks, size_t kept, uint8_t* high,
+                    uint8_t* low);
 
 } // namespace streamkit::mdec

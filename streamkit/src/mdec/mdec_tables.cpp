@@ -201,4 +201,45 @@ const AcTables& acTables()
     return tables;
 }
 
+const std::array<AcPair, 1 << kAcPairBits>& acPairs()
+{
+    static const std::array<AcPair, 1 << kAcPairBits> table = [] {
+        constexpr uint32_t kMask = (1u << kAcPairBits) - 1;
+        const AcTables& single = acTables();
+        // The code at the top of an 11-bit window whose low `known` bits are real; none when
+        // it starts with six zeros or is longer than what is known.
+        auto codeAt = [&](uint32_t window, int known) -> const AcEntry* {
+            if ((window >> (kAcPairBits - 6)) == 0)
+                return nullptr;
+            const AcEntry& e = single.shortCodes[window >> (kAcPairBits - 9)];
+            return e.bits <= known ? &e : nullptr;
+        };
+        std::array<AcPair, 1 << kAcPairBits> t{};
+        for (uint32_t index = 0; index <= kMask; ++index) {
+            AcPair& p = t[index];
+            p.kind = AcPairOther;
+            const AcEntry* first = codeAt(index, kAcPairBits);
+            if (!first || (first->kind != AcCode && first->kind != AcEndOfBlock))
+                continue;
+            p.first = first->code;
+            p.firstBits = first->bits;
+            p.bothBits = first->bits;
+            if (first->kind == AcEndOfBlock) {
+                p.kind = AcPairEnd;
+                continue;
+            }
+            p.kind = AcPairOne;
+            const int rest = kAcPairBits - first->bits;
+            const AcEntry* second = codeAt((index << first->bits) & kMask, rest);
+            if (!second || (second->kind != AcCode && second->kind != AcEndOfBlock))
+                continue;
+            p.second = second->code;
+            p.bothBits = uint8_t(first->bits + second->bits);
+            p.kind = second->kind == AcCode ? AcPairTwo : AcPairThenEnd;
+        }
+        return t;
+    }();
+    return table;
+}
+
 } // namespace streamkit::mdec

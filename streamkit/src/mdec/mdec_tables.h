@@ -42,6 +42,29 @@ struct AcTables
 };
 const AcTables& acTables();
 
+// Two codes at one lookup: indexed by the next 11 bits, the first code and, when it fits in the
+// same 11 bits, the one after it. Codes that start with six zeros and the escape are left to
+// AcTables.
+struct AcPair
+{
+    uint16_t first;
+    uint16_t second;
+    uint8_t firstBits;
+    uint8_t bothBits;
+    uint8_t kind; // AcPairOne, AcPairTwo, AcPairThenEnd, AcPairEnd, AcPairOther
+    uint8_t unused;
+};
+enum : uint8_t
+{
+    AcPairOne = 0,     // one coefficient code
+    AcPairTwo = 1,     // two coefficient codes
+    AcPairThenEnd = 2, // a coefficient code, then end of block
+    AcPairEnd = 3,     // end of block
+    AcPairOther = 4,   // escape, a long code or none: look up singly
+};
+constexpr int kAcPairBits = 12;
+const std::array<AcPair, 1 << kAcPairBits>& acPairs();
+
 // One (run, level) code of the coefficient table, without its sign bit.
 struct AcCodeSpec
 {

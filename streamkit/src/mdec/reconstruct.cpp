@@ -1,6 +1,7 @@
 #include "reconstruct.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -51,8 +52,10 @@ void decodeMacroblock(const uint16_t*& code, const uint16_t* end, int32_t* block
 }
 
 // Where the macroblocks go: column by column, the leftmost column narrowed to width mod 16 and
-// the bottom row to height mod 16.
-template <typename Place> void forEachMacroblock(CodeSpan codes, int32_t width, int32_t height, Place place)
+// the bottom row to height mod 16. Once the codes are used up, every further macroblock is empty:
+// `fill(x0, empty)` then covers all columns from x0 on at once with the empty macroblock.
+template <typename Place, typename Fill>
+void forEachMacroblock(CodeSpan codes, int32_t width, int32_t height, Place place, Fill fill)
 {
     const int columns = (width + 15) / 16, rows = (height + 15) / 16;
     const int firstWidth = width % 16 ? width % 16 : 16;
@@ -64,6 +67,11 @@ template <typename Place> void forEachMacroblock(CodeSpan codes, int32_t width, 
     for (int mx = 0; mx < columns; ++mx) {
         const int x0 = mx == 0 ? 0 : firstWidth + (mx - 1) * 16;
         const int w = mx == 0 ? firstWidth : 16;
+        if (code >= end) {
+            std::memset(&mb, 0, sizeof mb);
+            fill(x0, mb);
+            return;
+        }
         for (int my = 0; my < rows; ++my) {
             decodeMacroblock(code, end, block, mb);
             place(mb, x0, my * 16, w, my == rows - 1 ? lastHeight : 16);
@@ -79,6 +87,28 @@ inline int lumaIndex(int lx, int ly, int& block)
 
 } // namespace
 
+namespace {
+
+// The zig-zag order with the dequantisation factor of each position, looked up together.
+struct ScanStep
+{
+    int32_t factor;
+    int32_t at;
+};
+const std::array<ScanStep, 64>& scanSteps()
+{
+    static const std::array<ScanStep, 64> steps = [] {
+        std::array<ScanStep, 64> s{};
+        for (size_t p = 0; p < 64; ++p)
+            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
+        return s;
+    }();
+    return steps;
+}
+const ScanStep* const kScan = scanSteps().data();
+
+} // namespace
+
 int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
 {
     if (code >= end)
@@ -86,9 +116,9 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
     const uint16_t dc = *code++;
     if (dc == kEndOfBlock)
         return -1;
-    const auto& q = quantTable();
+    const ScanStep* scan = kScan;
     const int32_t scale = dc >> 10;
-    block[0] = signExtend10(dc) * q[0];
+    block[0] = signExtend10(dc) * scan[0].factor;
     int pos = 0;
     while (code < end) {
         const uint16_t ac = *code;
@@ -103,9 +133,9 @@ int dequantiseBlock(const uint16_t*& code, const uint16_t* end, int32_t* block)
         }
         ++code;
         pos = next;
-        const int at = kZigZag[size_t(pos)];
-        const int32_t value = (signExtend10(ac) * scale * q[size_t(at)]) >> 3;
-        block[at] = std::clamp(value, -kMaxCoefficient, kMaxCoefficient);
+        const ScanStep step = scan[pos];
+        const int32_t value = (signExtend10(ac) * scale * step.factor) >> 3;
+        block[step.at] = std::clamp(value, -kMaxCoefficient, kMaxCoefficient);
     }
     return pos;
 }
@@ -370,13 +400,29 @@ template <int Bits> void convertPicture(CodeSpan codes, int32_t width, int32_t h
     const MacroblockWriter<Bits> writer(colourTables());
     const ptrdiff_t stride = ptrdiff_t(LbrPictureStride(width, Bits));
     uint8_t* pixels = LbrPicturePixels(picture);
-    forEachMacroblock(codes, width, height, [&](const Macroblock& mb, int x0, int y0, int w, int h) {
+    auto place = [&](const Macroblock& mb, int x0, int y0, int w, int h) {
         uint8_t* top = pixels + size_t(height - 1 - y0) * size_t(stride) + size_t(x0) * (Bits / 8);
         if (w == 16 && h == 16)
             writer.full(mb, top, stride);
         else
             writer.part(mb, top, stride, w, h);
-    });
+    };
+    // The rest of the picture in the colour of an empty macroblock: one pixel converted, then
+    // copied along the first row and that row copied to the others.
+    auto fill = [&](int x0, const Macroblock& empty) {
+        constexpr int bpp = Bits / 8;
+        uint8_t* first = pixels + size_t(x0) * bpp;
+        writer.part(empty, first, stride, 1, 1);
+        const size_t rowBytes = size_t(width - x0) * bpp;
+        for (size_t done = bpp; done < rowBytes;) {
+            const size_t n = std::min(done, rowBytes - done);
+            std::memcpy(first + done, first, n);
+            done += n;
+        }
+        for (int32_t y = 1; y < height; ++y)
+            std::memcpy(first + size_t(y) * size_t(stride), first, rowBytes);
+    };
+    forEachMacroblock(codes, width, height, place, fill);
 }
 
 } // namespace
@@ -393,7 +439,19 @@ void reconstructPlanes(CodeSpan codes, int32_t width, int32_t height, const Plan
 {
     const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
     auto level = [](int v) { return uint8_t(std::clamp(v + 128, 0, 255)); };
-    forEachMacroblock(codes, width, height, [&](const Macroblock& mb, int x0, int y0, int w, int h) {
+    auto fill = [&](int x0, const Macroblock&) {
+        // An empty macroblock is mid level in all three planes.
+        for (int32_t y = 0; y < height; ++y)
+            std::memset(out.y + size_t(y) * size_t(width) + size_t(x0), level(0), size_t(width - x0));
+        const int cx0 = x0 / 2;
+        for (int y = 0; y < chromaHeight; ++y) {
+            std::memset(out.cr + size_t(y) * size_t(chromaWidth) + size_t(cx0), level(0),
+                        size_t(chromaWidth - cx0));
+            std::memset(out.cb + size_t(y) * size_t(chromaWidth) + size_t(cx0), level(0),
+                        size_t(chromaWidth - cx0));
+        }
+    };
+    auto place = [&](const Macroblock& mb, int x0, int y0, int w, int h) {
         for (int ly = 0; ly < h; ++ly) {
             uint8_t* yRow = out.y + size_t(y0 + ly) * size_t(width);
             for (int lx = 0; lx < w; ++lx) {
@@ -415,7 +473,8 @@ void reconstructPlanes(CodeSpan codes, int32_t width, int32_t height, const Plan
                 out.cb[size_t(cy) * size_t(chromaWidth) + size_t(cx)] = level(mb.samples[1][i]);
             }
         }
-    });
+    };
+    forEachMacroblock(codes, width, height, place, fill);
 }
 
 } // namespace streamkit::mdec

@@ -24,6 +24,7 @@
 #include "tamlib/sector_loop.h"
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
+#include "tamrin_common/c_guard.h"
 
 namespace tamlib {
 
@@ -501,32 +502,36 @@ using namespace tamlib;
 
 PLB_API CdazRecord* PlbAnalyzeCd(void* window)
 {
-    return analyzeCd(window, AnalysisOptions{});
+    return tamrin::guarded<CdazRecord*>(
+        nullptr, [&]() -> CdazRecord* { return analyzeCd(window, AnalysisOptions{}); });
 }
 
 PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, char* pluginName)
 {
-    if (path && *path) {
-        for (const InstalledPlugin& plugin : installedPlugins()) {
-            if (!(plugin.caps & CapFile) || plugin.noUse)
-                continue;
-            PluginBinding* binding = LbrOpenPSR(pluginBindName(plugin.file).c_str());
-            if (!binding)
-                continue;
-            StrInfo found{};
-            bool described = false;
-            if (LbrIsSupportFile(binding, path) > 0)
-                described = LbrGetStrFileInfo(binding, path, &found) > 0;
-            LbrClosePSR(binding);
-            if (described && (found.kind & 0x0F)) {
-                if (info)
-                    *info = found;
-                if (pluginName)
-                    cdazCopyText(pluginName, PLB_CDAZ_PLUGIN_FILE_BYTES, plugin.file.c_str());
-                return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (path && *path) {
+            for (const InstalledPlugin& plugin : installedPlugins()) {
+                if (!(plugin.caps & CapFile) || plugin.noUse)
+                    continue;
+                PluginBinding* binding = LbrOpenPSR(pluginBindName(plugin.file).c_str());
+                if (!binding)
+                    continue;
+                StrInfo found{};
+                bool described = false;
+                if (LbrIsSupportFile(binding, path) > 0)
+                    described = LbrGetStrFileInfo(binding, path, &found) > 0;
+                LbrClosePSR(binding);
+                if (described && (found.kind & 0x0F)) {
+                    if (info)
+                        *info = found;
+                    if (pluginName)
+                        cdazCopyText(pluginName, PLB_CDAZ_PLUGIN_FILE_BYTES, plugin.file.c_str());
+                    return 1;
+                }
             }
         }
-    }
-    PlbWarning(window, PLB_MB_OK, "Plug-in which can process a file'%s' was undetectable.", path ? path : "");
-    return 0;
+        PlbWarning(window, PLB_MB_OK, "Plug-in which can process a file'%s' was undetectable.",
+                   path ? path : "");
+        return 0;
+    });
 }

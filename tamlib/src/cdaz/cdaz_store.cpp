@@ -73,33 +73,35 @@ bool validIndex(const CdazRecord* record, int32_t index, int32_t count)
 PLB_API char* PlbMakeCDAZName(int32_t trackCount, const CdTocEntry* tracks, const CdVolumeInfo* volume,
                               char* name)
 {
-    if (!name)
-        return nullptr;
-    const int32_t count = tracks ? std::max(trackCount, 0) : 0;
-    std::string text;
-    if (volume) {
-        for (size_t i = 0; i < sizeof volume->volumeId && volume->volumeId[i]; ++i) {
-            const char c = volume->volumeId[i];
-            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')
-                text += c;
+    return tamrin::guarded<char*>(nullptr, [&]() -> char* {
+        if (!name)
+            return nullptr;
+        const int32_t count = tracks ? std::max(trackCount, 0) : 0;
+        std::string text;
+        if (volume) {
+            for (size_t i = 0; i < sizeof volume->volumeId && volume->volumeId[i]; ++i) {
+                const char c = volume->volumeId[i];
+                if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')
+                    text += c;
+            }
         }
-    }
-    text += std::to_string(count);
-    for (int32_t t = 0; t < count && text.size() <= kNameCut; ++t) {
-        char piece[24];
-        std::snprintf(piece, sizeof piece, "%02x%d", tracks[t].control, int32_t(tracks[t].start));
-        text += piece;
-    }
-    text.resize(std::min(text.size(), kNameCut));
-    const uint32_t end = count ? tracks[count - 1].start + tracks[count - 1].length : 0;
-    text += std::to_string(int32_t(end)) + ".cdaz";
-    cdazCopyText(name, PLB_CDAZ_NAME_BYTES, text.c_str());
-    return name;
+        text += std::to_string(count);
+        for (int32_t t = 0; t < count && text.size() <= kNameCut; ++t) {
+            char piece[24];
+            std::snprintf(piece, sizeof piece, "%02x%d", tracks[t].control, int32_t(tracks[t].start));
+            text += piece;
+        }
+        text.resize(std::min(text.size(), kNameCut));
+        const uint32_t end = count ? tracks[count - 1].start + tracks[count - 1].length : 0;
+        text += std::to_string(int32_t(end)) + ".cdaz";
+        cdazCopyText(name, PLB_CDAZ_NAME_BYTES, text.c_str());
+        return name;
+    });
 }
 
 PLB_API CdazSearch* PlbFindCDAZ(CdazSearch* search, char* name)
 {
-    try {
+    return tamrin::guarded<CdazSearch*>(nullptr, [&]() -> CdazSearch* {
         if (search && !name) {
             closedir(search->dir);
             delete search;
@@ -132,9 +134,8 @@ PLB_API CdazSearch* PlbFindCDAZ(CdazSearch* search, char* name)
         }
         closedir(search->dir);
         delete search;
-    } catch (const std::bad_alloc&) {
-    }
-    return nullptr;
+        return nullptr;
+    });
 }
 
 namespace {
@@ -142,16 +143,17 @@ namespace {
 PlbCdazLoad loadCdaz(const char* folder, const char* fileName, int32_t* status, tamlib::CdazWrites writes)
 {
     PlbCdazLoad result{nullptr, PLB_CDAZ_LOAD_MISSING};
-    try {
+    const bool loaded = tamrin::guarded<bool>(false, [&] {
         if (fileName && *fileName) {
             bool other = false;
             const std::filesystem::path path = folderOf(folder, &other) / fileName;
             result.record = tamlib::cdazLoadFile(path, installed(), other ? PLB_CDAZ_LOAD_OTHER_FOLDER : 0,
                                                  &result.status, writes);
         }
-    } catch (const std::bad_alloc&) {
-        result.status = PLB_CDAZ_LOAD_CORRUPT;
-    }
+        return true;
+    });
+    if (!loaded)
+        result = {nullptr, PLB_CDAZ_LOAD_CORRUPT};
     if (status)
         *status = int32_t(result.status);
     return result;
@@ -177,144 +179,152 @@ PLB_API int32_t PlbSaveCDAZ(const char* folder, const char* fileName, CdazRecord
 {
     if (!record)
         return 0;
-    try {
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
         bool other = false;
         const char* name = fileName && *fileName ? fileName : record->name;
         if (!*name)
             return 0;
         return tamlib::cdazSaveFile(folderOf(folder, &other) / name, *record) ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 PLB_API int32_t PlbDeleteCDAZ(const char* folder, const char* fileName)
 {
     if (!fileName || !*fileName)
         return 0;
-    try {
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
         bool other = false;
         return ::unlink((folderOf(folder, &other) / fileName).c_str()) == 0 ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 PLB_API CdazRecord* PlbAllocCDAZ(const char* name, const char* title, const char* prefix,
                                  const CdVolumeInfo* volume, int32_t pluginCapacity, int32_t streamCapacity)
 {
-    if (pluginCapacity <= 0)
-        pluginCapacity = tamlib::kCdazPluginGrowth;
-    if (streamCapacity <= 0)
-        streamCapacity = int32_t(tamlib::kCdazStreamGrowth);
-    CdazRecord* record = tamlib::cdazCreate(
-        std::min<uint32_t>(uint32_t(pluginCapacity), tamlib::kCdazMaxPlugins), uint32_t(streamCapacity));
-    if (!record)
-        return nullptr;
-    record->analyzeVersion = tamlib::kCdazAnalyzeVersion;
-    cdazCopyText(record->name, name);
-    cdazCopyText(record->title, title);
-    cdazCopyText(record->prefix, prefix);
-    if (volume) {
-        char text[130];
-        cdazCopyText(text, sizeof volume->systemId + 1, volume->systemId);
-        cdazCopyText(record->systemId, text);
-        cdazCopyText(text, sizeof volume->volumeId + 1, volume->volumeId);
-        cdazCopyText(record->volumeId, text);
-        cdazCopyText(text, sizeof volume->publisherId + 1, volume->publisherId);
-        cdazCopyText(record->publisherId, text);
-    }
-    return record;
+    return tamrin::guarded<CdazRecord*>(nullptr, [&]() -> CdazRecord* {
+        if (pluginCapacity <= 0)
+            pluginCapacity = tamlib::kCdazPluginGrowth;
+        if (streamCapacity <= 0)
+            streamCapacity = int32_t(tamlib::kCdazStreamGrowth);
+        CdazRecord* record = tamlib::cdazCreate(
+            std::min<uint32_t>(uint32_t(pluginCapacity), tamlib::kCdazMaxPlugins), uint32_t(streamCapacity));
+        if (!record)
+            return nullptr;
+        record->analyzeVersion = tamlib::kCdazAnalyzeVersion;
+        cdazCopyText(record->name, name);
+        cdazCopyText(record->title, title);
+        cdazCopyText(record->prefix, prefix);
+        if (volume) {
+            char text[130];
+            cdazCopyText(text, sizeof volume->systemId + 1, volume->systemId);
+            cdazCopyText(record->systemId, text);
+            cdazCopyText(text, sizeof volume->volumeId + 1, volume->volumeId);
+            cdazCopyText(record->volumeId, text);
+            cdazCopyText(text, sizeof volume->publisherId + 1, volume->publisherId);
+            cdazCopyText(record->publisherId, text);
+        }
+        return record;
+    });
 }
 
 PLB_API void PlbFreeCDAZ(CdazRecord* record)
 {
-    tamlib::cdazFree(record);
+    tamrin::guardedVoid([&] { tamlib::cdazFree(record); });
 }
 
 PLB_API int32_t PlbGetCDAZInfo(CdazRecord* record, char* name, char* title, char* prefix, int32_t* flags,
                                int32_t* anaSector)
 {
-    if (!record)
-        return -1;
-    tamlib::cdazNormalizeIfDirty(*record);
-    if (name)
-        cdazCopyText(name, PLB_CDAZ_NAME_BYTES, record->name);
-    if (title)
-        cdazCopyText(title, PLB_CDAZ_TITLE_BYTES, record->title);
-    if (prefix)
-        cdazCopyText(prefix, PLB_CDAZ_PREFIX_BYTES, record->prefix);
-    if (flags)
-        *flags = record->cdazFlags;
-    if (anaSector)
-        *anaSector = record->anaSector;
-    return record->streamCount;
+    return tamrin::guarded<int32_t>(-1, [&]() -> int32_t {
+        if (!record)
+            return -1;
+        tamlib::cdazNormalizeIfDirty(*record);
+        if (name)
+            cdazCopyText(name, PLB_CDAZ_NAME_BYTES, record->name);
+        if (title)
+            cdazCopyText(title, PLB_CDAZ_TITLE_BYTES, record->title);
+        if (prefix)
+            cdazCopyText(prefix, PLB_CDAZ_PREFIX_BYTES, record->prefix);
+        if (flags)
+            *flags = record->cdazFlags;
+        if (anaSector)
+            *anaSector = record->anaSector;
+        return record->streamCount;
+    });
 }
 
 PLB_API int32_t PlbSetCDAZInfo(CdazRecord* record, const char* title, const char* prefix, int32_t mask,
                                int32_t value)
 {
-    if (!record)
-        return 0;
-    if (title)
-        cdazCopyText(record->title, title);
-    if (prefix)
-        cdazCopyText(record->prefix, prefix);
-    record->cdazFlags = uint8_t((record->cdazFlags & ~mask) | (value & mask));
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!record)
+            return 0;
+        if (title)
+            cdazCopyText(record->title, title);
+        if (prefix)
+            cdazCopyText(record->prefix, prefix);
+        record->cdazFlags = uint8_t((record->cdazFlags & ~mask) | (value & mask));
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetCDAZAnaSector(CdazRecord* record, int32_t sector)
 {
-    if (!record)
-        return 0;
-    record->anaSector = sector;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!record)
+            return 0;
+        record->anaSector = sector;
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbGetCDAZStream(CdazRecord* record, int32_t index, StrInfo* info, char* name, int32_t* flags,
                                  int32_t* pluginIndex)
 {
-    if (!record)
-        return 0;
-    tamlib::cdazNormalizeIfDirty(*record);
-    if (!validIndex(record, index, record->streamCount))
-        return 0;
-    const tamlib::CdazStreamEntry& stream = record->streams[index];
-    if (info)
-        *info = stream.info;
-    if (name) {
-        if (stream.streamName && *stream.streamName)
-            cdazCopyText(name, PLB_CDAZ_STREAM_NAME_BYTES, stream.streamName);
-        else
-            std::snprintf(name, PLB_CDAZ_STREAM_NAME_BYTES, "%s%04d", record->prefix, index + 1);
-    }
-    if (flags)
-        *flags = stream.streamFlags;
-    if (pluginIndex)
-        *pluginIndex = stream.pluginIndex;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!record)
+            return 0;
+        tamlib::cdazNormalizeIfDirty(*record);
+        if (!validIndex(record, index, record->streamCount))
+            return 0;
+        const tamlib::CdazStreamEntry& stream = record->streams[index];
+        if (info)
+            *info = stream.info;
+        if (name) {
+            if (stream.streamName && *stream.streamName)
+                cdazCopyText(name, PLB_CDAZ_STREAM_NAME_BYTES, stream.streamName);
+            else
+                std::snprintf(name, PLB_CDAZ_STREAM_NAME_BYTES, "%s%04d", record->prefix, index + 1);
+        }
+        if (flags)
+            *flags = stream.streamFlags;
+        if (pluginIndex)
+            *pluginIndex = stream.pluginIndex;
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetCDAZStream(CdazRecord* record, int32_t index, const StrInfo* info, const char* name,
                                  int32_t mask, int32_t value)
 {
-    if (!record || !validIndex(record, index, record->streamCount))
-        return 0;
-    tamlib::CdazStreamEntry& stream = record->streams[index];
-    if (name) {
-        char* copy = nullptr;
-        if (*name && !(copy = strdup(name)))
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        if (!record || !validIndex(record, index, record->streamCount))
             return 0;
-        std::free(stream.streamName);
-        stream.streamName = copy;
-    }
-    if (info)
-        stream.info = *info;
-    if (mask)
-        stream.streamFlags = uint8_t((stream.streamFlags & ~mask) | (value & mask));
-    record->dirty = 1;
-    return 1;
+        tamlib::CdazStreamEntry& stream = record->streams[index];
+        if (name) {
+            char* copy = nullptr;
+            if (*name && !(copy = strdup(name)))
+                return 0;
+            std::free(stream.streamName);
+            stream.streamName = copy;
+        }
+        if (info)
+            stream.info = *info;
+        if (mask)
+            stream.streamFlags = uint8_t((stream.streamFlags & ~mask) | (value & mask));
+        record->dirty = 1;
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetStreamCDAZ(CdazRecord* record, const char* streamName, const StrInfo* info,
@@ -323,67 +333,67 @@ PLB_API int32_t PlbSetStreamCDAZ(CdazRecord* record, const char* streamName, con
 {
     if (!record || !info)
         return 0;
-    try {
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
         return tamlib::cdazAddStream(*record, streamName, *info, pluginFile, uint16_t(pluginVersion), author,
                                      address, installed())
                    ? 1
                    : 0;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    });
 }
 
 PLB_API int32_t PlbGetCDAZPlugin(CdazRecord* record, int32_t index, char* fileName, char* name,
                                  int16_t* version, char* author, char* address)
 {
-    for (char* text : {fileName, name, author, address})
-        if (text)
-            *text = 0;
-    if (!record)
-        return 0;
-    tamlib::cdazNormalizeIfDirty(*record);
-    if (!validIndex(record, index, record->pluginCount))
-        return 0;
-    const tamlib::CdazPluginEntry& entry = record->plugins[index];
-    char file[sizeof entry.fileName];
-    cdazCopyText(file, entry.fileName);
-    if (fileName)
-        cdazCopyText(fileName, PLB_CDAZ_PLUGIN_FILE_BYTES, file);
-    if (name)
-        if (const tamlib::InstalledPlugin* plugin = tamlib::cdazFindInstalled(installed(), file))
-            cdazCopyText(name, PLB_CDAZ_PLUGIN_NAME_BYTES, plugin->name.c_str());
-    if (version)
-        *version = int16_t(entry.version);
-    if (author)
-        cdazCopyText(author, PLB_CDAZ_AUTHOR_BYTES, entry.author);
-    if (address)
-        cdazCopyText(address, PLB_CDAZ_ADDRESS_BYTES, entry.address);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        for (char* text : {fileName, name, author, address})
+            if (text)
+                *text = 0;
+        if (!record)
+            return 0;
+        tamlib::cdazNormalizeIfDirty(*record);
+        if (!validIndex(record, index, record->pluginCount))
+            return 0;
+        const tamlib::CdazPluginEntry& entry = record->plugins[index];
+        char file[sizeof entry.fileName];
+        cdazCopyText(file, entry.fileName);
+        if (fileName)
+            cdazCopyText(fileName, PLB_CDAZ_PLUGIN_FILE_BYTES, file);
+        if (name)
+            if (const tamlib::InstalledPlugin* plugin = tamlib::cdazFindInstalled(installed(), file))
+                cdazCopyText(name, PLB_CDAZ_PLUGIN_NAME_BYTES, plugin->name.c_str());
+        if (version)
+            *version = int16_t(entry.version);
+        if (author)
+            cdazCopyText(author, PLB_CDAZ_AUTHOR_BYTES, entry.author);
+        if (address)
+            cdazCopyText(address, PLB_CDAZ_ADDRESS_BYTES, entry.address);
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetCDAZPluginFlags(CdazRecord* record, int32_t index, int32_t mask, int32_t value)
 {
-    if (!record || !validIndex(record, index, record->pluginCount))
-        return -1;
-    tamlib::CdazPluginEntry& entry = record->plugins[index];
-    if (mask)
-        entry.pluginFlags = uint8_t((entry.pluginFlags & ~mask) | value);
-    record->dirty = 1;
-    return entry.pluginFlags;
+    return tamrin::guarded<int32_t>(-1, [&]() -> int32_t {
+        if (!record || !validIndex(record, index, record->pluginCount))
+            return -1;
+        tamlib::CdazPluginEntry& entry = record->plugins[index];
+        if (mask)
+            entry.pluginFlags = uint8_t((entry.pluginFlags & ~mask) | value);
+        record->dirty = 1;
+        return entry.pluginFlags;
+    });
 }
 
 PLB_API int32_t PlbSetCDAZPluginPriority(CdazRecord* record, int32_t from, int32_t to)
 {
-    return record && tamlib::cdazMovePlugin(*record, from, to) ? 1 : 0;
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return record && tamlib::cdazMovePlugin(*record, from, to) ? 1 : 0; });
 }
 
 PLB_API int32_t PlbSetCDAZPluginPriAll(CdazRecord* record, int32_t count, const int32_t* positions)
 {
     if (!record)
         return 0;
-    try {
-        return tamlib::cdazReorderPlugins(*record, count, positions) ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return tamlib::cdazReorderPlugins(*record, count, positions) ? 1 : 0; });
 }

@@ -7,6 +7,7 @@
 
 #include "env/folders.h"
 #include "tamlib/environment.h"
+#include "tamrin_common/c_guard.h"
 
 namespace {
 
@@ -16,20 +17,22 @@ std::atomic<int32_t> g_debug{0};
 
 PLB_API int32_t PlbSETDEBUG(int32_t flag)
 {
-    g_debug = flag;
-    return flag;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        g_debug = flag;
+        return flag;
+    });
 }
 
 PLB_API int32_t PlbDEBUG(const char* format, ...)
 {
     if (g_debug == 0 || !format)
         return 0;
-    try {
-        char message[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(message, sizeof message, format, args);
-        va_end(args);
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    tamrin::guardedVoid([&] {
         const std::filesystem::path folder = tamlib::stateFolder();
         std::error_code error;
         std::filesystem::create_directories(folder, error);
@@ -37,7 +40,6 @@ PLB_API int32_t PlbDEBUG(const char* format, ...)
             std::fputs(message, file);
             std::fclose(file);
         }
-    } catch (...) {
-    }
+    });
     return 0;
 }

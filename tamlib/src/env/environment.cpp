@@ -16,6 +16,7 @@
 #include "streamkit/lbr.h"
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
+#include "tamrin_common/c_guard.h"
 
 namespace tamlib {
 
@@ -194,220 +195,237 @@ using namespace tamlib;
 
 PLB_API int32_t PlbInitialize(void)
 {
-    try {
-        return startEnvironment(defaultEnvironmentOptions()) ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return startEnvironment(defaultEnvironmentOptions()) ? 1 : 0; });
 }
 
 PLB_API int32_t PlbTerminate(void)
 {
-    std::lock_guard lock(g_mutex);
-    if (g_env.starts == 0)
-        return 0;
-    if (--g_env.starts > 0)
-        return 1;
-    try {
+    return tamrin::guarded<int32_t>(0, [] {
+        std::lock_guard lock(g_mutex);
+        if (g_env.starts == 0)
+            return 0;
+        if (--g_env.starts > 0)
+            return 1;
         if (g_env.changed)
-            save(); // a file that cannot be written is left as it was
-    } catch (...) {
-    }
-    g_env = Environment{};
-    setInstalledPlugins({});
-    return 1;
+            tamrin::guarded<bool>(false,
+                                  [] { return save(); }); // a file that cannot be written is left as it was
+        g_env = Environment{};
+        setInstalledPlugins({});
+        return 1;
+    });
 }
 
 PLB_API void* PlbGetModule(void)
 {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&PlbGetModule), &info) == 0)
-        return nullptr;
-    return info.dli_fbase;
+    return tamrin::guarded<void*>(nullptr, [&]() -> void* {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(&PlbGetModule), &info) == 0)
+            return nullptr;
+        return info.dli_fbase;
+    });
 }
 
 PLB_API int32_t PlbGetCdDrive(char* vendor, char* product, char* revision)
 {
-    std::lock_guard lock(g_mutex);
-    copyText(vendor, 64, g_env.settings.vendor);
-    copyText(product, 64, g_env.settings.product);
-    copyText(revision, 64, g_env.settings.revision);
-    return g_env.settings.drive;
+    return tamrin::guarded<int32_t>(-1, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        copyText(vendor, 64, g_env.settings.vendor);
+        copyText(product, 64, g_env.settings.product);
+        copyText(revision, 64, g_env.settings.revision);
+        return g_env.settings.drive;
+    });
 }
 
 PLB_API int32_t PlbSetCdDrive(int32_t index)
 {
-    std::lock_guard lock(g_mutex);
-    if (g_env.starts == 0 || index < -1)
-        return 0;
-    DriveIdentity identity;
-    if (index >= 0) {
-        if (index >= CdGetDriveNum())
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        if (g_env.starts == 0 || index < -1)
             return 0;
-        const std::optional<DriveIdentity> read = driveIdentity(index);
-        if (!read)
-            return 0;
-        identity = *read;
-    }
-    g_env.settings.drive = index;
-    g_env.settings.vendor = identity.vendor;
-    g_env.settings.product = identity.product;
-    g_env.settings.revision = identity.revision;
-    g_env.changed = true;
-    return 1;
+        DriveIdentity identity;
+        if (index >= 0) {
+            if (index >= CdGetDriveNum())
+                return 0;
+            const std::optional<DriveIdentity> read = driveIdentity(index);
+            if (!read)
+                return 0;
+            identity = *read;
+        }
+        g_env.settings.drive = index;
+        g_env.settings.vendor = identity.vendor;
+        g_env.settings.product = identity.product;
+        g_env.settings.revision = identity.revision;
+        g_env.changed = true;
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbGetPluginInfo(int32_t index, char* fileName, char* name, uint16_t* version,
                                  uint16_t* subVersion, char* copyright, uint32_t* caps, char* author,
                                  char* address)
 {
-    std::lock_guard lock(g_mutex);
-    constexpr size_t kNameSize = sizeof(PsrPluginInfo::name);
-    constexpr size_t kTextSize = sizeof(PsrPluginInfo::author);
-    for (char* text : {name})
-        if (text)
-            text[0] = '\0';
-    for (char* text : {copyright, author, address})
-        if (text)
-            text[0] = '\0';
-    const PluginEntry* entry = pluginAt(index, fileName);
-    if (!entry)
-        return -1;
-    if (index >= 0)
-        copyText(fileName, kPluginFileMax + 1, entry->fileName);
-    copyText(name, kNameSize, entry->name);
-    if (version)
-        *version = entry->version;
-    if (subVersion)
-        *subVersion = entry->subVersion;
-    if (caps)
-        *caps = entry->caps;
-    if (copyright || author || address) {
-        PsrPluginInfo info{};
-        if (!entry->diskName.empty() && LbrQueryPlugin(entry->diskName.c_str(), &info) != 0) {
-            info.copyright[sizeof info.copyright - 1] = '\0';
-            info.author[sizeof info.author - 1] = '\0';
-            info.address[sizeof info.address - 1] = '\0';
-            copyText(copyright, kTextSize, info.copyright);
-            copyText(author, kTextSize, info.author);
-            copyText(address, kTextSize, info.address);
+    return tamrin::guarded<int32_t>(-1, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        constexpr size_t kNameSize = sizeof(PsrPluginInfo::name);
+        constexpr size_t kTextSize = sizeof(PsrPluginInfo::author);
+        for (char* text : {name})
+            if (text)
+                text[0] = '\0';
+        for (char* text : {copyright, author, address})
+            if (text)
+                text[0] = '\0';
+        const PluginEntry* entry = pluginAt(index, fileName);
+        if (!entry)
+            return -1;
+        if (index >= 0)
+            copyText(fileName, kPluginFileMax + 1, entry->fileName);
+        copyText(name, kNameSize, entry->name);
+        if (version)
+            *version = entry->version;
+        if (subVersion)
+            *subVersion = entry->subVersion;
+        if (caps)
+            *caps = entry->caps;
+        if (copyright || author || address) {
+            PsrPluginInfo info{};
+            if (!entry->diskName.empty() && LbrQueryPlugin(entry->diskName.c_str(), &info) != 0) {
+                info.copyright[sizeof info.copyright - 1] = '\0';
+                info.author[sizeof info.author - 1] = '\0';
+                info.address[sizeof info.address - 1] = '\0';
+                copyText(copyright, kTextSize, info.copyright);
+                copyText(author, kTextSize, info.author);
+                copyText(address, kTextSize, info.address);
+            }
         }
-    }
-    return int32_t(g_env.plugins.size());
+        return int32_t(g_env.plugins.size());
+    });
 }
 
 PLB_API int32_t PlbMovePlugin(int32_t from, int32_t to)
 {
-    std::lock_guard lock(g_mutex);
-    const int32_t count = int32_t(g_env.plugins.size());
-    if (g_env.starts == 0 || from < 0 || from >= count || to < 0 || to >= count)
-        return 0;
-    PluginEntry moved = std::move(g_env.plugins[size_t(from)]);
-    g_env.plugins.erase(g_env.plugins.begin() + from);
-    g_env.plugins.insert(g_env.plugins.begin() + to, std::move(moved));
-    g_env.changed = true;
-    publishPlugins();
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        const int32_t count = int32_t(g_env.plugins.size());
+        if (g_env.starts == 0 || from < 0 || from >= count || to < 0 || to >= count)
+            return 0;
+        PluginEntry moved = std::move(g_env.plugins[size_t(from)]);
+        g_env.plugins.erase(g_env.plugins.begin() + from);
+        g_env.plugins.insert(g_env.plugins.begin() + to, std::move(moved));
+        g_env.changed = true;
+        publishPlugins();
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetPluginUse(const char* fileName, int32_t use)
 {
-    std::lock_guard lock(g_mutex);
-    if (g_env.starts == 0 || !fileName)
-        return 0;
-    const auto it = std::find_if(g_env.plugins.begin(), g_env.plugins.end(),
-                                 [&](const PluginEntry& e) { return e.fileName == fileName; });
-    if (it == g_env.plugins.end())
-        return 0;
-    it->caps = use ? (it->caps & ~kNoUse) : (it->caps | kNoUse);
-    g_env.changed = true;
-    publishPlugins();
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        if (g_env.starts == 0 || !fileName)
+            return 0;
+        const auto it = std::find_if(g_env.plugins.begin(), g_env.plugins.end(),
+                                     [&](const PluginEntry& e) { return e.fileName == fileName; });
+        if (it == g_env.plugins.end())
+            return 0;
+        it->caps = use ? (it->caps & ~kNoUse) : (it->caps | kNoUse);
+        g_env.changed = true;
+        publishPlugins();
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbSetColor(int32_t luminosity, int32_t blue, int32_t red, int32_t gamma)
 {
-    std::lock_guard lock(g_mutex);
-    const auto colour = [](int32_t v) { return v >= kColorMin && v <= kColorMax; };
-    if (g_env.starts == 0 || !colour(luminosity) || !colour(blue) || !colour(red) || gamma < kGammaMin ||
-        gamma > kGammaMax)
-        return 0;
-    g_env.settings.luminosity = luminosity;
-    g_env.settings.blue = blue;
-    g_env.settings.red = red;
-    g_env.settings.gamma = gamma;
-    g_env.changed = true;
-    LbrSetColorModify(luminosity, blue, red, gamma);
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        const auto colour = [](int32_t v) { return v >= kColorMin && v <= kColorMax; };
+        if (g_env.starts == 0 || !colour(luminosity) || !colour(blue) || !colour(red) || gamma < kGammaMin ||
+            gamma > kGammaMax)
+            return 0;
+        g_env.settings.luminosity = luminosity;
+        g_env.settings.blue = blue;
+        g_env.settings.red = red;
+        g_env.settings.gamma = gamma;
+        g_env.changed = true;
+        LbrSetColorModify(luminosity, blue, red, gamma);
+        return 1;
+    });
 }
 
 PLB_API void PlbGetColor(int32_t* luminosity, int32_t* blue, int32_t* red, int32_t* gamma)
 {
-    std::lock_guard lock(g_mutex);
-    if (luminosity)
-        *luminosity = g_env.settings.luminosity;
-    if (blue)
-        *blue = g_env.settings.blue;
-    if (red)
-        *red = g_env.settings.red;
-    if (gamma)
-        *gamma = g_env.settings.gamma;
+    tamrin::guardedVoid([&] {
+        std::lock_guard lock(g_mutex);
+        if (luminosity)
+            *luminosity = g_env.settings.luminosity;
+        if (blue)
+            *blue = g_env.settings.blue;
+        if (red)
+            *red = g_env.settings.red;
+        if (gamma)
+            *gamma = g_env.settings.gamma;
+    });
 }
 
 PLB_API int32_t PlbSetAnalyzeMode(int32_t localMode, int32_t serverMode, int32_t uploadMode)
 {
-    std::lock_guard lock(g_mutex);
-    const auto mode = [](int32_t v) { return v >= 0 && v <= kModeMax; };
-    if (g_env.starts == 0 || !mode(localMode) || !mode(serverMode) || !mode(uploadMode))
-        return 0;
-    g_env.settings.localMode = uint8_t(localMode);
-    g_env.settings.serverMode = uint8_t(serverMode);
-    g_env.settings.uploadMode = uint8_t(uploadMode);
-    g_env.changed = true;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        const auto mode = [](int32_t v) { return v >= 0 && v <= kModeMax; };
+        if (g_env.starts == 0 || !mode(localMode) || !mode(serverMode) || !mode(uploadMode))
+            return 0;
+        g_env.settings.localMode = uint8_t(localMode);
+        g_env.settings.serverMode = uint8_t(serverMode);
+        g_env.settings.uploadMode = uint8_t(uploadMode);
+        g_env.changed = true;
+        return 1;
+    });
 }
 
 PLB_API void PlbGetAnalyzeMode(int32_t* localMode, int32_t* serverMode, int32_t* uploadMode)
 {
-    std::lock_guard lock(g_mutex);
-    if (localMode)
-        *localMode = g_env.settings.localMode;
-    if (serverMode)
-        *serverMode = g_env.settings.serverMode;
-    if (uploadMode)
-        *uploadMode = g_env.settings.uploadMode;
+    tamrin::guardedVoid([&] {
+        std::lock_guard lock(g_mutex);
+        if (localMode)
+            *localMode = g_env.settings.localMode;
+        if (serverMode)
+            *serverMode = g_env.settings.serverMode;
+        if (uploadMode)
+            *uploadMode = g_env.settings.uploadMode;
+    });
 }
 
 PLB_API int32_t PlbSetServer(const char* address)
 {
-    std::lock_guard lock(g_mutex);
-    const std::string_view text = address ? std::string_view(address) : std::string_view();
-    if (g_env.starts == 0 || !validServerAddress(text))
-        return 0;
-    g_env.settings.server = text;
-    g_env.changed = true;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        const std::string_view text = address ? std::string_view(address) : std::string_view();
+        if (g_env.starts == 0 || !validServerAddress(text))
+            return 0;
+        g_env.settings.server = text;
+        g_env.changed = true;
+        return 1;
+    });
 }
 
 PLB_API int32_t PlbGetServer(char* address, int32_t capacity)
 {
-    std::lock_guard lock(g_mutex);
-    if (address && capacity > 0)
-        copyText(address, size_t(capacity), g_env.settings.server);
-    return int32_t(g_env.settings.server.size());
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        std::lock_guard lock(g_mutex);
+        if (address && capacity > 0)
+            copyText(address, size_t(capacity), g_env.settings.server);
+        return int32_t(g_env.settings.server.size());
+    });
 }
 
 PLB_API int32_t PlbSaveEnviron(void)
 {
-    std::lock_guard lock(g_mutex);
-    if (g_env.starts == 0)
-        return 0;
-    try {
-        if (!save())
+    return tamrin::guarded<int32_t>(0, [] {
+        std::lock_guard lock(g_mutex);
+        if (g_env.starts == 0 || !save())
             return 0;
-    } catch (...) {
-        return 0;
-    }
-    g_env.changed = false;
-    return 1;
+        g_env.changed = false;
+        return 1;
+    });
 }

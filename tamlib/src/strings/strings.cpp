@@ -8,6 +8,7 @@
 
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
+#include "tamrin_common/c_guard.h"
 
 namespace tamlib {
 
@@ -54,17 +55,21 @@ PLB_API const char* PlbLoadString(void* module, char* buffer, uint32_t id)
     static char shared[PLB_STRING_MAX];
     char* out = buffer ? buffer : shared;
     out[0] = '\0';
-    if (module && module != PlbGetModule())
-        return out;
-    const std::string_view text = lookupString(currentLanguage(), id);
-    const size_t length = std::min(text.size(), size_t(PLB_STRING_MAX - 1));
-    if (length > 0)
-        std::memcpy(out, text.data(), length);
-    out[length] = '\0';
+    // On any failure the text stays empty.
+    tamrin::guardedVoid([&] {
+        if (module && module != PlbGetModule())
+            return;
+        const std::string_view text = lookupString(currentLanguage(), id);
+        const size_t length = std::min(text.size(), size_t(PLB_STRING_MAX - 1));
+        if (length > 0)
+            std::memcpy(out, text.data(), length);
+        out[length] = '\0';
+    });
     return out;
 }
 
 PLB_API int32_t PlbGetLanguage(void)
 {
-    return currentLanguage() == Language::Japanese ? 1 : 0;
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return currentLanguage() == Language::Japanese ? 1 : 0; });
 }

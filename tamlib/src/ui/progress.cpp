@@ -5,6 +5,7 @@
 #include <new>
 
 #include "tamlib/strings.h"
+#include "tamrin_common/c_guard.h"
 #include "tamrin_common/handle_registry.h"
 
 namespace tamlib {
@@ -111,33 +112,39 @@ ProgressHandle* live(PlbProgress* progress)
 
 PLB_API PlbProgress* PlbBeginProgress(uint32_t total, uint32_t step)
 {
-    auto* handle =
-        new (std::nothrow) ProgressHandle{PLB_PROGRESS_MAGIC, tamlib::ProgressEstimator(total, step)};
-    if (!handle)
-        return nullptr;
-    if (!g_live.add(handle)) {
-        delete handle;
-        return nullptr;
-    }
-    return reinterpret_cast<PlbProgress*>(handle);
+    return tamrin::guarded<PlbProgress*>(nullptr, [&]() -> PlbProgress* {
+        auto* handle =
+            new (std::nothrow) ProgressHandle{PLB_PROGRESS_MAGIC, tamlib::ProgressEstimator(total, step)};
+        if (!handle)
+            return nullptr;
+        if (!g_live.add(handle)) {
+            delete handle;
+            return nullptr;
+        }
+        return reinterpret_cast<PlbProgress*>(handle);
+    });
 }
 
 PLB_API uint32_t PlbSetProgress(PlbProgress* progress, uint32_t value, uint32_t* estimateSeconds)
 {
-    ProgressHandle* handle = live(progress);
-    uint32_t estimate = 0;
-    const uint32_t elapsed = handle ? handle->estimator.update(value, &estimate) : 0;
-    if (estimateSeconds)
-        *estimateSeconds = estimate / 1000;
-    return elapsed / 1000;
+    return tamrin::guarded<uint32_t>(0u, [&]() -> uint32_t {
+        ProgressHandle* handle = live(progress);
+        uint32_t estimate = 0;
+        const uint32_t elapsed = handle ? handle->estimator.update(value, &estimate) : 0;
+        if (estimateSeconds)
+            *estimateSeconds = estimate / 1000;
+        return elapsed / 1000;
+    });
 }
 
 PLB_API int32_t PlbEndProgress(PlbProgress* progress)
 {
-    auto* handle = reinterpret_cast<ProgressHandle*>(progress);
-    if (!g_live.remove(handle))
-        return 0;
-    handle->magic = 0;
-    delete handle;
-    return 1;
+    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
+        auto* handle = reinterpret_cast<ProgressHandle*>(progress);
+        if (!g_live.remove(handle))
+            return 0;
+        handle->magic = 0;
+        delete handle;
+        return 1;
+    });
 }

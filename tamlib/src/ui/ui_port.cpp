@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "tamlib/strings.h"
+#include "tamrin_common/c_guard.h"
 
 namespace tamlib {
 
@@ -103,7 +104,8 @@ PLB_API int32_t PlbMessage(void* window, uint32_t type, const char* caption, con
 {
     va_list args;
     va_start(args, format);
-    const int32_t answer = show(window, type, caption ? caption : "", format, args);
+    const int32_t answer =
+        tamrin::guarded<int32_t>(0, [&] { return show(window, type, caption ? caption : "", format, args); });
     va_end(args);
     return answer;
 }
@@ -112,7 +114,8 @@ PLB_API int32_t PlbError(void* window, uint32_t type, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int32_t answer = showWithIcon(window, type, PLB_IDS_ERROR, PLB_MB_ICONERROR, format, args);
+    const int32_t answer = tamrin::guarded<int32_t>(
+        0, [&] { return showWithIcon(window, type, PLB_IDS_ERROR, PLB_MB_ICONERROR, format, args); });
     va_end(args);
     return answer;
 }
@@ -121,7 +124,8 @@ PLB_API int32_t PlbWarning(void* window, uint32_t type, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    const int32_t answer = showWithIcon(window, type, PLB_IDS_WARNING, PLB_MB_ICONWARNING, format, args);
+    const int32_t answer = tamrin::guarded<int32_t>(
+        0, [&] { return showWithIcon(window, type, PLB_IDS_WARNING, PLB_MB_ICONWARNING, format, args); });
     va_end(args);
     return answer;
 }
@@ -130,7 +134,8 @@ PLB_API int32_t PlbQuestion(void* window, uint32_t type, const char* format, ...
 {
     va_list args;
     va_start(args, format);
-    const int32_t answer = showWithIcon(window, type, PLB_IDS_QUESTION, PLB_MB_ICONQUESTION, format, args);
+    const int32_t answer = tamrin::guarded<int32_t>(
+        0, [&] { return showWithIcon(window, type, PLB_IDS_QUESTION, PLB_MB_ICONQUESTION, format, args); });
     va_end(args);
     return answer;
 }
@@ -139,8 +144,9 @@ PLB_API int32_t PlbInformation(void* window, uint32_t type, const char* format, 
 {
     va_list args;
     va_start(args, format);
-    const int32_t answer =
-        showWithIcon(window, type, PLB_IDS_INFORMATION, PLB_MB_ICONINFORMATION, format, args);
+    const int32_t answer = tamrin::guarded<int32_t>(0, [&] {
+        return showWithIcon(window, type, PLB_IDS_INFORMATION, PLB_MB_ICONINFORMATION, format, args);
+    });
     va_end(args);
     return answer;
 }
