@@ -29,7 +29,6 @@ namespace tamlib::exchange {
 namespace {
 
 constexpr uint32_t kLanguageStringId = 10037;
-constexpr size_t kDownloadPiece = 1024;
 constexpr size_t kUploadPiece = 2048;
 constexpr const char* kAccept = "Accept: text/*; q=0.2, text/plain";
 constexpr const char* kFormType = "Content-Type: application/x-www-form-urlencoded";
@@ -38,73 +37,6 @@ std::span<const uint8_t> bytesOf(const std::string& text)
 {
     return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
-
-std::filesystem::path temporaryFolder()
-{
-    const char* folder = std::getenv("TMPDIR");
-    return folder && *folder ? std::filesystem::path(folder) : std::filesystem::path("/tmp");
-}
-
-// The temporary file of one download: made when the first bytes of a 200 answer arrive, removed
-// when the download ends, whatever the outcome.
-class TemporaryFile
-{
-  public:
-    TemporaryFile() = default;
-    ~TemporaryFile()
-    {
-        close();
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    bool create()
-    {
-        const std::filesystem::path folder = temporaryFolder();
-        // Two downloads in the same millisecond take the next free name.
-        const uint32_t tick = tickCount();
-        for (uint32_t attempt = 0; attempt < 64; ++attempt) {
-            char name[32];
-            std::snprintf(name, sizeof name, "Temp%08x.cdaz", tick + attempt);
-            const std::filesystem::path path = folder / name;
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                m_fd = fd;
-                m_path = path;
-                m_name = name;
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-    bool write(const uint8_t* data, size_t size)
-    {
-        for (size_t done = 0; done < size; done += kDownloadPiece)
-            if (!tamrin_common::writeAll(m_fd, data + done, std::min(kDownloadPiece, size - done)))
-                return false;
-        return true;
-    }
-    bool close()
-    {
-        if (m_fd < 0)
-            return true;
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-    bool open() const { return m_fd >= 0; }
-    const std::filesystem::path& path() const { return m_path; }
-    const std::string& name() const { return m_name; }
-
-  private:
-    int m_fd = -1;
-    std::filesystem::path m_path;
-    std::string m_name;
-};
 
 uint32_t pluginVersionSum(const CdazRecord& record)
 {
@@ -227,9 +159,7 @@ CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* lan
         return nullptr;
     try {
         const std::string body = downloadBody(name, language, revision);
-        TemporaryFile file;
         std::vector<uint8_t> received;
-        bool failed = false;
         PostRequest request;
         request.path = kDownloadPath;
         request.headers = {kFormType};
@@ -238,19 +168,11 @@ CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* lan
         request.sink = [&](long status, const uint8_t* data, size_t size) {
             if (status != 200)
                 return false;
-            if (!file.open() && (failed || !file.create())) {
-                failed = true;
-                return false;
-            }
             received.insert(received.end(), data, data + size);
-            return file.write(data, size);
+            return true;
         };
         const PostResult result = httpPost(endpoint, request);
-        if (!result.complete || result.status != 200)
-            return nullptr;
-        if (!file.open() && !file.create()) // an empty body
-            return nullptr;
-        if (!file.close())
+        if (!result.complete || result.status != 200 || received.empty())
             return nullptr;
         // A file with bytes after its end, or that the strict reading refuses, is not taken.
         if (CdazRecord* whole = cdazReadV5(received, true))
@@ -260,9 +182,11 @@ CdazRecord* download(const Endpoint& endpoint, int32_t revision, const char* lan
                 check->fault = SharedCdazFault::NotOneFile;
             return nullptr;
         }
-        const std::string folder = file.path().parent_path().string();
-        int32_t status = 0;
-        CdazRecord* record = PlbLoadCDAZ(folder.c_str(), file.name().c_str(), &status).record;
+        // Loaded as a file from outside the analysis folder is: the post-load check against the
+        // installed plugins. The download never touches the disc, so a program stopped in the
+        // middle of one leaves nothing behind.
+        uint32_t status = 0;
+        CdazRecord* record = cdazLoadV5(received, installedPlugins(), PLB_CDAZ_LOAD_OTHER_FOLDER, &status);
         if (!record || !check)
             return record;
         check->fault = !check->discName || std::strcmp(record->name, check->discName) != 0
