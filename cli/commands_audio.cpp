@@ -132,7 +132,7 @@ class AudioRun
             handleUnit();
             if (LbrFreeReadBuffer(m_stream, m_record) != 1)
                 fail(m_subject,
-                     m_accepted.plugin + " did not take back sound unit " + std::to_string(m_units));
+                     shownPluginName(m_accepted.plugin) + " did not take back sound unit " + std::to_string(m_units));
             ++m_units;
             progress.update(m_units, 0, 0);
         }
@@ -252,7 +252,7 @@ class AudioRun
         if (m_options.json) {
             Json document;
             document["file"] = m_options.file;
-            document["plugin"] = m_accepted.plugin;
+            document["plugin"] = shownPluginName(m_accepted.plugin);
             document["info"] = strInfoJson(m_accepted.info);
             document["source"] = formatJson(m_source);
             document["target"] = formatJson(m_target);
@@ -337,7 +337,7 @@ int runAudio(const AudioOptions& options)
     if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
     if (const auto problem = soundProblem(input.accepted().info)) {
-        reportError(input.subject(), input.accepted().plugin + " " + *problem);
+        reportError(input.subject(), shownPluginName(input.accepted().plugin) + " " + *problem);
         return kExitFailure;
     }
     // Sound only: the pictures are never read, so they need not be queued.

@@ -204,7 +204,7 @@ class FramesRun
                 progress.update(m_decoded, frameNumber, m_accepted.info.frameCount);
             }
             if (LbrFreeReadBuffer(m_stream, m_record) != 1)
-                fail(m_subject, m_accepted.plugin + " did not take back the unit of frame " +
+                fail(m_subject, shownPluginName(m_accepted.plugin) + " did not take back the unit of frame " +
                                     std::to_string(frameNumber));
         }
     }
@@ -375,7 +375,7 @@ class FramesRun
             }
             Json document;
             document["file"] = m_options.file;
-            document["plugin"] = m_accepted.plugin;
+            document["plugin"] = shownPluginName(m_accepted.plugin);
             document["output"] = m_output == Output::Bmp ? "bmp" : m_output == Output::Yuv ? "yuv" : "none";
             if (!m_options.yuv)
                 document["bits"] = m_options.bits == 16 ? 16 : 24;
@@ -446,7 +446,7 @@ int runFrames(const FramesOptions& options)
     if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
     if (!(input.accepted().info.kind & StrVideo)) {
-        reportError(input.subject(), input.accepted().plugin + " finds no pictures in this " +
+        reportError(input.subject(), shownPluginName(input.accepted().plugin) + " finds no pictures in this " +
                                          (input.isDisc() ? "stream" : "file"));
         return kExitFailure;
     }

@@ -151,7 +151,7 @@ int runScan(const ScanOptions& options)
         Json pluginList = Json::array();
         for (const scan::PluginScan& plugin : result.plugins) {
             Json object;
-            object["file"] = plugin.file;
+            object["file"] = shownPluginName(plugin.file);
             object["name"] = plugin.name;
             object["outcome"] = outcomeName(plugin.outcome);
             object["streams"] = plugin.streams.size();

@@ -67,7 +67,7 @@ int runUnits(const UnitsOptions& options)
     auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
 
     if (!options.json) {
-        std::cout << subject << ": " << accepted->plugin << '\n';
+        std::cout << subject << ": " << shownPluginName(accepted->plugin) << '\n';
         printUnitHeaderText(std::cout);
     }
     // In text mode on a terminal the unit lines themselves show the progress; a second line on
@@ -101,7 +101,7 @@ int runUnits(const UnitsOptions& options)
                             payloadCrc(*record)};
         if (LbrFreeReadBuffer(stream, record) != 1) {
             progress.finish();
-            reportError(subject, accepted->plugin + " did not take back unit " + std::to_string(index));
+            reportError(subject, shownPluginName(accepted->plugin) + " did not take back unit " + std::to_string(index));
             status = kExitFailure;
         }
 
@@ -123,7 +123,7 @@ int runUnits(const UnitsOptions& options)
     if (options.json) {
         Json document;
         document["file"] = options.file;
-        document["plugin"] = accepted->plugin;
+        document["plugin"] = shownPluginName(accepted->plugin);
         document["info"] = strInfoJson(accepted->info);
         document["units"] = std::move(units);
         document["totals"] = unitTotalsJson(totals);

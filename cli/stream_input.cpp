@@ -33,11 +33,11 @@ bool checkPlugin(const std::string& plugin, uint32_t capability)
 {
     const PluginEntry entry = queryPlugin(plugin);
     if (entry.state != PluginState::Usable) {
-        reportError(plugin, std::string(unusableReason(entry)));
+        reportError(shownPluginName(plugin), std::string(unusableReason(entry)));
         return false;
     }
     if (!(entry.caps & capability)) {
-        reportError(plugin, capability == CapCd ? "this plugin does not read discs"
+        reportError(shownPluginName(plugin), capability == CapCd ? "this plugin does not read discs"
                                                 : "this plugin does not open files");
         return false;
     }
@@ -133,11 +133,12 @@ bool StreamInput::acceptFile(const StreamRequest& request)
         reportError(file, *problem);
         return false;
     }
-    if (!checkPlugin(request.plugin, CapFile))
+    const auto plugin = resolvePluginName(request.plugin);
+    if (!plugin || !checkPlugin(*plugin, CapFile))
         return false;
-    m_accepted.plugin = request.plugin;
-    if (!pluginAcceptsFile(request.plugin, file, m_accepted.info)) {
-        reportError(file, request.plugin + " does not accept this file");
+    m_accepted.plugin = *plugin;
+    if (!pluginAcceptsFile(*plugin, file, m_accepted.info)) {
+        reportError(file, shownPluginName(*plugin) + " does not accept this file");
         return false;
     }
     return true;
@@ -146,21 +147,23 @@ bool StreamInput::acceptFile(const StreamRequest& request)
 bool StreamInput::acceptArea(const StreamRequest& request)
 {
     const DiscStreamChoice& area = request.disc;
-    if (!checkPlugin(request.plugin, CapCd))
+    const auto plugin = resolvePluginName(request.plugin);
+    if (!plugin || !checkPlugin(*plugin, CapCd))
         return false;
-    PluginBinding* binding = LbrOpenPSR(request.plugin.c_str());
+    const std::string shown = shownPluginName(*plugin);
+    PluginBinding* binding = LbrOpenPSR(plugin->c_str());
     if (!binding) {
-        reportError(request.plugin, "cannot be bound");
+        reportError(shown, "cannot be bound");
         return false;
     }
-    m_accepted.plugin = request.plugin;
+    m_accepted.plugin = *plugin;
     m_accepted.info = StrInfo{};
     const int32_t described =
         LbrGetStrDataInfo(binding, m_source.drive(), area.start, area.sectors, &m_accepted.info);
     LbrClosePSR(binding);
     if (described != 1) {
-        reportError(m_subject, described < 0 ? request.plugin + " cannot describe an area of a disc"
-                                             : request.plugin + " finds no stream in " +
+        reportError(m_subject, described < 0 ? shown + " cannot describe an area of a disc"
+                                             : shown + " finds no stream in " +
                                                    areaText(area.start, area.sectors));
         return false;
     }
@@ -193,7 +196,10 @@ bool StreamInput::acceptListed(const StreamRequest& request)
         return false;
     }
     const ListedStream& chosen = streams[number - 1];
-    m_accepted.plugin = chosen.pluginFile;
+    const auto plugin = resolvePluginName(chosen.pluginFile);
+    if (!plugin)
+        return false;
+    m_accepted.plugin = *plugin;
     m_accepted.info = chosen.info;
     m_subject = request.argument + " stream " + std::to_string(number);
     return true;
@@ -221,19 +227,10 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
         return false;
     }
     // The CDAZ keeps the plugin's upper-case name; the file on disk may be spelt otherwise.
-    std::string plugin = chosen->pluginFile;
-    if (const auto files = installedPluginFiles()) {
-        for (const std::string& file : *files) {
-            std::string upper = file;
-            for (char& c : upper)
-                c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-            if (upper == chosen->pluginFile)
-                plugin = file;
-        }
-    }
-    if (!checkPlugin(plugin, CapCd))
+    const auto plugin = resolvePluginName(chosen->pluginFile);
+    if (!plugin || !checkPlugin(*plugin, CapCd))
         return false;
-    m_accepted.plugin = plugin;
+    m_accepted.plugin = *plugin;
     m_accepted.info = chosen->info;
     m_subject = argument;
     return true;
@@ -246,7 +243,7 @@ bool StreamInput::open(uint32_t mode)
                           : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
     if (!m_stream) {
         reportError(m_subject,
-                    m_accepted.plugin + (m_disc ? " described the stream but could not open it"
+                    shownPluginName(m_accepted.plugin) + (m_disc ? " described the stream but could not open it"
                                                 : " accepted the file but could not open its stream"));
         return false;
     }
