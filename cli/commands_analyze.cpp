@@ -16,6 +16,7 @@
 #include <cctype>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include "commands.h"
@@ -87,6 +88,8 @@ Json storedStreamJson(const StoredStream& stream)
     object["name"] = stream.name;
     object["flags"] = stream.flags;
     object["plugin"] = stream.pluginFile;
+    if (!stream.hiddenBecause.empty())
+        object["hiddenBecause"] = stream.hiddenBecause;
     addStrInfoFields(object, stream.info);
     return object;
 }
@@ -102,8 +105,14 @@ void printRecordText(std::ostream& out, const std::string& source, CdazRecord* r
         std::count_if(streams.begin(), streams.end(), [](const StoredStream& s) { return s.number != 0; }));
     out << source << ": " << title << " (" << name << "), "
         << (anaSector == -1 ? "analysis complete" : "analysis stopped at sector " + std::to_string(anaSector))
-        << ", " << listed << (listed == 1 ? " stream" : " streams") << " listed of " << streams.size()
-        << '\n';
+        << ", " << counted(listed, "stream", "streams") << " listed of " << streams.size() << '\n';
+    // Why the others are left out, one line per reason with its count.
+    std::map<std::string, size_t> reasons;
+    for (const StoredStream& s : streams)
+        if (s.number == 0)
+            ++reasons[s.hiddenBecause];
+    for (const auto& [reason, count] : reasons)
+        out << "  not listed: " << count << ", " << reason << '\n';
     if (listed == 0)
         return;
     out << std::left << std::setw(5) << "#" << std::setw(24) << "title" << std::setw(20) << "kind"

@@ -235,8 +235,9 @@ int runCdazList(const CdazOptions& options)
             object["anaSector"] = contents.anaSector;
             list.push_back(object);
         } else {
-            std::cout << name << "  " << quoted(contents.title) << "  " << contents.streams.size()
-                      << " streams (" << contents.validStreams << " valid)"
+            std::cout << name << "  " << quoted(contents.title) << "  "
+                      << counted(contents.streams.size(), "stream", "streams") << " ("
+                      << contents.validStreams << " valid)"
                       << (contents.anaSector == -1 ? "" : ", analysis incomplete") << '\n';
         }
     }

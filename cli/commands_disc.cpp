@@ -347,7 +347,7 @@ int runRead(const ReadOptions& options)
                                   {"out", options.out},
                                   {"badSectors", bad}});
     } else {
-        std::cout << "wrote " << options.count << " sectors of " << size << " bytes (sectors " << options.lba
+        std::cout << "wrote " << counted(options.count, "sector", "sectors") << " of " << size << " bytes (sectors " << options.lba
                   << " to " << uint64_t(options.lba) + options.count - 1 << ") to " << options.out;
         if (!bad.empty())
             std::cout << "; " << bad.size() << " could not be read";

@@ -125,9 +125,9 @@ std::string numbered(uint32_t frameNumber)
 class FramesRun
 {
   public:
-    FramesRun(const FramesOptions& options, const std::string& subject, const Acceptance& accepted,
-              StreamState* stream)
-        : m_options(options), m_subject(subject), m_accepted(accepted), m_stream(stream),
+    FramesRun(const FramesOptions& options, const StreamInput& input)
+        : m_options(options), m_subject(input.subject()), m_stem(input.outputStem()),
+          m_accepted(input.accepted()), m_stream(input.stream()),
           m_output(options.null || options.out.empty() ? Output::None
                    : options.yuv                       ? Output::Yuv
                                                        : Output::Bmp),
@@ -168,6 +168,14 @@ class FramesRun
         if (m_output == Output::Bmp) {
             std::error_code error;
             const std::filesystem::path folder(m_options.out);
+            // The folders made here are removed again when no picture goes into them.
+            for (std::filesystem::path missing = folder;
+                 !missing.empty() && !std::filesystem::exists(missing, error);
+                 missing = missing.parent_path()) {
+                m_madeFolders.push_back(missing);
+                if (missing == missing.parent_path())
+                    break;
+            }
             if (!std::filesystem::exists(folder, error))
                 std::filesystem::create_directories(folder, error);
             if (error || !std::filesystem::is_directory(folder, error)) {
@@ -268,8 +276,7 @@ class FramesRun
             line.crc32 = picturePixelCrc(*picture);
         if (m_output == Output::Bmp) {
             const std::filesystem::path path = std::filesystem::path(m_options.out) /
-                                               (std::filesystem::path(m_options.file).stem().string() + "-" +
-                                                numbered(line.frameNumber) + ".bmp");
+                                               (m_stem + "-" + numbered(line.frameNumber) + ".bmp");
             std::string error;
             if (!writeBmpFile(path, *picture, error)) {
                 fail(path.string(), error);
@@ -329,6 +336,12 @@ class FramesRun
     // shift every later one.
     void finishOutput()
     {
+        if (m_output == Output::Bmp && m_written == 0) {
+            // Innermost first; a folder that something else has filled meanwhile stays.
+            std::error_code ignored;
+            for (const std::filesystem::path& folder : m_madeFolders)
+                std::filesystem::remove(folder, ignored);
+        }
         if (m_output != Output::Yuv)
             return;
         std::string error;
@@ -392,15 +405,16 @@ class FramesRun
         }
         char timing[96];
         std::snprintf(timing, sizeof timing, " in %.3f s (%.1f frames/s)", m_seconds, rate);
-        std::cout << m_subject << ": " << m_decoded << " frames decoded" << timing << '\n';
+        std::cout << m_subject << ": " << counted(m_decoded, "frame", "frames") << " decoded" << timing << '\n';
         if (m_output == Output::Bmp)
-            std::cout << m_written << " BMP files written to " << m_options.out << '\n';
+            std::cout << counted(m_written, "BMP file", "BMP files") << " written to " << m_options.out << '\n';
         else if (m_output == Output::Yuv && m_written > 0)
-            std::cout << m_written << " frames written to " << m_options.out << '\n';
+            std::cout << counted(m_written, "frame", "frames") << " written to " << m_options.out << '\n';
     }
 
     const FramesOptions& m_options;
     const std::string& m_subject; // the file, or the disc stream, in messages
+    const std::string& m_stem;    // the start of the picture file names
     const Acceptance& m_accepted;
     StreamState* m_stream;
     const Output m_output;
@@ -414,6 +428,7 @@ class FramesRun
     std::vector<uint8_t> m_planes;
     PictureSize m_planeSize;
     AtomicFile m_yuvFile;
+    std::vector<std::filesystem::path> m_madeFolders; // innermost first
 
     std::vector<FrameLine> m_lines;
     uint64_t m_decoded = 0;
@@ -453,7 +468,7 @@ int runFrames(const FramesOptions& options)
     // Pictures only: the sound units are never read, so they need not be queued.
     if (!input.open(LBR_WANT_VIDEO))
         return kExitFailure;
-    FramesRun run(options, input.subject(), input.accepted(), input.stream());
+    FramesRun run(options, input);
     return run.run();
 }
 

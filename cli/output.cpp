@@ -121,6 +121,11 @@ std::string recordText(const char* text, size_t capacity)
     return utf8;
 }
 
+std::string counted(uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string hexText(uint32_t value, int digits)
 {
     char text[16];

@@ -23,6 +23,13 @@ bool endsWithCue(const std::string& argument)
                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b; });
 }
 
+// The file name without folder and extension; a drive index stays as it is ("0").
+std::string stemOf(const std::string& argument)
+{
+    const std::string stem = std::filesystem::path(argument).stem().string();
+    return stem.empty() ? argument : stem;
+}
+
 std::string areaText(uint32_t start, uint32_t sectors)
 {
     return "sectors " + std::to_string(start) + " to " + std::to_string(uint64_t(start) + sectors - 1);
@@ -74,6 +81,9 @@ std::optional<std::string> streamChoiceProblem(const std::string& argument, cons
     std::string disc;
     uint32_t number = 0;
     if (storedStreamArgument(argument, disc, number)) {
+        if (number == 0)
+            return argument + ": there is no stream 0; the streams of the stored analysis are numbered "
+                              "from 1 (see analyze)";
         if (choice.stream != 0 || choice.hasStart || choice.sectors != 0 || !plugin.empty())
             return argument +
                    " names a stream of the stored analysis; leave out --plugin, --start, --sectors "
@@ -99,6 +109,7 @@ std::optional<std::string> streamChoiceProblem(const std::string& argument, cons
 bool StreamInput::accept(const StreamRequest& request)
 {
     m_subject = request.argument;
+    m_outputStem = stemOf(request.argument);
     m_disc = isDiscInput(request.argument, request.disc);
     if (!m_disc)
         return acceptFile(request);
@@ -168,6 +179,7 @@ bool StreamInput::acceptArea(const StreamRequest& request)
         return false;
     }
     m_subject = request.argument + " " + areaText(area.start, area.sectors);
+    m_outputStem = stemOf(request.argument) + "-lba" + std::to_string(area.start);
     return true;
 }
 
@@ -202,6 +214,7 @@ bool StreamInput::acceptListed(const StreamRequest& request)
     m_accepted.plugin = *plugin;
     m_accepted.info = chosen.info;
     m_subject = request.argument + " stream " + std::to_string(number);
+    m_outputStem = stemOf(request.argument) + "-scan" + std::to_string(number);
     return true;
 }
 
@@ -233,6 +246,7 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
     m_accepted.plugin = *plugin;
     m_accepted.info = chosen->info;
     m_subject = argument;
+    m_outputStem = stemOf(argument.substr(0, argument.rfind('#'))) + "-cdaz" + std::to_string(number);
     return true;
 }
 

@@ -348,6 +348,23 @@ TEST_F(ScanCommand, FramesOfAListedMovieAreThoseOfTheMovieFile)
                 std::to_string(movie["sectorCount"].get<uint32_t>()), "--crc", "--no-progress"});
     ASSERT_EQ(area.status, kExitOk) << area.err;
     EXPECT_EQ(crcLines(area.out), crcLines(file.out));
+
+    // Pictures of two streams of one disc go into one folder side by side, none replaced.
+    TempFolder out;
+    for (const std::vector<std::string>& choice :
+         {std::vector<std::string>{"--stream", std::to_string(number)},
+          {"--plugin", "discmovie.psr", "--start", "1", "--sectors",
+           std::to_string(movie["sectorCount"].get<uint32_t>())}}) {
+        std::vector<std::string> args{"frames", cue(), "--count", "2", "--no-progress", "--out",
+                                      out.path().string()};
+        args.insert(args.end(), choice.begin(), choice.end());
+        const RunResult r = runCli(args);
+        ASSERT_EQ(r.status, kExitOk) << r.err;
+    }
+    std::vector<std::string> pictures;
+    for (const auto& entry : fs::directory_iterator(out.path()))
+        pictures.push_back(entry.path().filename().string());
+    EXPECT_EQ(pictures.size(), 4u) << ::testing::PrintToString(pictures);
 }
 
 TEST_F(ScanCommand, DiscStreamChoicesThatCannotWork)
