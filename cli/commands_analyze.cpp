@@ -19,6 +19,7 @@
 #include <map>
 #include <sstream>
 
+#include "command_set.h"
 #include "commands.h"
 #include "disc_source.h"
 #include "interrupt.h"
@@ -132,6 +133,26 @@ void printRecordText(std::ostream& out, const std::string& source, CdazRecord* r
 
 const char* const kAdoptNames[] = {"local", "server", "analyze"};
 
+// The plugins whose streams a complete stored analysis of the disc holds and that `chosen` (upper
+// case) leaves out; empty when there is no such analysis.
+std::vector<std::string> pluginsLeftOut(int32_t drive, const std::vector<std::string>& chosen)
+{
+    std::string ignored;
+    const RecordPtr stored = loadStoredAnalysis(drive, ignored);
+    std::vector<std::string> missing;
+    if (!stored)
+        return missing;
+    int32_t anaSector = 0;
+    PlbGetCDAZInfo(stored.get(), nullptr, nullptr, nullptr, nullptr, &anaSector);
+    if (anaSector != -1)
+        return missing;
+    for (const StoredStream& stream : storedStreams(stored.get()))
+        if (std::find(chosen.begin(), chosen.end(), stream.pluginFile) == chosen.end() &&
+            std::find(missing.begin(), missing.end(), stream.pluginFile) == missing.end())
+            missing.push_back(stream.pluginFile);
+    return missing;
+}
+
 } // namespace
 
 std::optional<std::string> analyzeUsageProblem(const AnalyzeOptions& options)
@@ -159,6 +180,20 @@ int runAnalyze(const AnalyzeOptions& options)
     if (!source.open(options.drive, error)) {
         reportError(options.drive, error);
         return kExitFailure;
+    }
+
+    // A complete analysis is not silently replaced by a narrower one.
+    if (options.plugins && options.adopt != "local" && !options.replace) {
+        const std::vector<std::string> missing = pluginsLeftOut(source.drive(), splitList(*options.plugins));
+        if (!missing.empty()) {
+            std::string names;
+            for (const std::string& file : missing)
+                names += (names.empty() ? "" : ", ") + file;
+            reportError(options.drive, "the complete stored analysis has streams of " + names +
+                                           ", which --plugins leaves out; it is kept (give --replace to "
+                                           "analyse with these plugins and replace it)");
+            return kExitFailure;
+        }
     }
 
     tamlib::ConsolePort::Options portOptions;
@@ -273,6 +308,44 @@ int runIdentify(const IdentifyOptions& options)
     if (options.json)
         writeJson(std::cout, list);
     return status;
+}
+
+void addAnalyzeCommands(CommandSet& commands)
+{
+    auto options = std::make_shared<AnalyzeOptions>();
+    AnalyzeOptions& a = *options;
+    CLI::App* analyze = commands.add(
+        nullptr, "analyze",
+        "Analyse a disc as the player does: adopt its stored or shared CDAZ, or offer every sector to "
+        "the CD plugins, save the CDAZ and list its streams.",
+        [options] {
+            return runUnlessProblem("analyze", analyzeUsageProblem(*options),
+                                    [&] { return runAnalyze(*options); });
+        });
+    analyze->add_option("drive", a.drive, "A drive index or a disc image (CUE sheet, ISO or raw image).")
+        ->required();
+    analyze->add_option("--adopt", a.adopt,
+                        "Answer the adoption question: local (the CDAZ found), server (look for a newer one "
+                        "on the exchange server), analyze (analyse the disc again).");
+    analyze->add_option("--plugins", a.plugins,
+                        "Plugin file names in any case, comma-separated, in the order they take part; the "
+                        "others do not.");
+    analyze->add_flag("--replace", a.replace,
+                      "Let an analysis with fewer plugins (--plugins) replace a complete stored one.");
+    analyze->add_option("--upload", a.upload, "yes: send a complete new analysis to the server; no: never.");
+    analyze->add_option("--title", a.title, "The disc title stored (at most 64 bytes).");
+    analyze->add_option("--prefix", a.prefix, "The prefix of the default stream titles (at most 16 bytes).");
+    analyze->add_flag("--json", a.json, "Write JSON instead of text (every stream of the CDAZ).");
+    addNoProgressFlag(analyze, a.noProgress);
+
+    auto identifyOptions = std::make_shared<IdentifyOptions>();
+    CLI::App* identify = commands.add(
+        nullptr, "identify",
+        "Find the installed plugin that takes each stream file, as the player (and probe) chooses it, "
+        "and show its description.",
+        [identifyOptions] { return runIdentify(*identifyOptions); });
+    identify->add_option("files", identifyOptions->files, "Stream files.")->required();
+    addJsonFlag(identify, identifyOptions->json);
 }
 
 } // namespace tamrin::cli

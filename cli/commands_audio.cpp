@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "plugin_folder.h"
@@ -345,6 +346,30 @@ int runAudio(const AudioOptions& options)
         return kExitFailure;
     AudioRun run(options, input.subject(), input.accepted(), input.stream());
     return run.run();
+}
+
+void addAudioCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<AudioOptions>();
+    CLI::App* audio = commands.add(
+        nullptr, "audio", "Decode the sound of a file's stream into a RIFF/WAVE file, optionally converted.",
+        [options] {
+            return runUnlessProblem("audio", audioUsageProblem(*options), [&] { return runAudio(*options); });
+        });
+    audio->add_option("file", options->file, "The file to decode, a disc image or drive index, or IMAGE#N.")
+        ->required();
+    addStreamOptions(audio, options->plugin, options->disc);
+    audio->add_option("--out", options->out, "The WAVE file to write.");
+    audio->add_option("--rate", options->rate, "Convert to this sample rate in Hz (default: the stream's).")
+        ->check(wholeRange(1000, 384000));
+    audio->add_option("--channels", options->channels, "Convert to 1 or 2 channels (default: the stream's).")
+        ->check(CLI::IsMember({1, 2}));
+    audio->add_option("--bits", options->bits, "Bits per sample of the file: 16 (default) or 8.")
+        ->check(CLI::IsMember({8, 16}));
+    audio->add_flag("--crc", options->crc,
+                    "Show a CRC-32 per sound unit of its decoded PCM (before any conversion).");
+    addJsonFlag(audio, options->json);
+    addNoProgressFlag(audio, options->noProgress);
 }
 
 } // namespace tamrin::cli

@@ -20,6 +20,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "command_set.h"
 #include "cdaz_file.h"
 #include "commands.h"
 #include "json_output.h"
@@ -325,6 +326,60 @@ int runCdazDelete(const CdazOptions& options)
     }
     std::cout << location.path.string() << ": deleted\n";
     return kExitOk;
+}
+
+void addCdazCommands(CommandSet& commands)
+{
+    auto options = std::make_shared<CdazOptions>();
+    CdazOptions& o = *options;
+    CLI::App* cdaz = commands.app().add_subcommand(
+        "cdaz", "List, show, edit, copy and delete CDAZ files (disc analyses).");
+    cdaz->require_subcommand(1);
+    const char* fileHelp = "A CDAZ file (a path) or the name of one in the analyze folder.";
+
+    CLI::App* list = commands.add(cdaz, "list", "List the CDAZ files of the analyze folder with title and "
+                                                "stream counts.",
+                                  [options] { return runCdazList(*options); });
+    addJsonFlag(list, o.json);
+
+    CLI::App* show = commands.add(cdaz, "show", "Show a CDAZ: the disc texts, the plugins and the streams.",
+                                  [options] { return runCdazShow(*options); });
+    show->add_option("file", o.file, fileHelp)->required();
+    addJsonFlag(show, o.json);
+
+    CLI::App* edit = commands.add(
+        cdaz, "edit", "Change a CDAZ's texts, stream names, hidden streams and plugins, and save it.",
+        [options] {
+            return runUnlessProblem("cdaz edit", cdazEditUsageProblem(*options),
+                                    [&] { return runCdazEdit(*options); });
+        });
+    edit->add_option("file", o.file, fileHelp)->required();
+    edit->add_option("--title", o.title, "The disc title (at most 64 bytes).");
+    edit->add_option("--prefix", o.prefix, "The prefix of the default stream titles (at most 16 bytes).");
+    edit->add_option("--stream", o.nameStreams, "A stream number (from 1) whose --name follows; repeatable.")
+        ->check(wholeRange(1));
+    edit->add_option("--name", o.names,
+                     "The name of the stream of the --stream before it (empty: the default title).");
+    edit->add_option("--hide", o.hide, "Hide this stream (number from 1); repeatable.")->check(wholeRange(1));
+    edit->add_option("--show", o.show, "Show this stream again (number from 1); repeatable.")
+        ->check(wholeRange(1));
+    edit->add_option("--plugin-off", o.pluginsOff,
+                     "Switch a plugin off for this disc (file name or number from 1); repeatable.");
+    edit->add_option("--plugin-on", o.pluginsOn,
+                     "Switch a plugin on again (file name or number from 1); repeatable.");
+    edit->add_option("--plugin-order", o.pluginOrder,
+                     "Plugin file names or numbers, comma-separated, highest priority first; the "
+                     "others follow in their order.");
+
+    CLI::App* copy = commands.add(cdaz, "copy", "Load a CDAZ and save it under another folder or file name.",
+                                  [options] { return runCdazCopy(*options); });
+    copy->add_option("file", o.file, fileHelp)->required();
+    copy->add_option("dest", o.dest, "The folder or the file to write.")->required();
+    copy->add_flag("--force", o.force, "Replace an existing file.");
+
+    CLI::App* remove = commands.add(cdaz, "delete", "Delete a CDAZ file.",
+                                    [options] { return runCdazDelete(*options); });
+    remove->add_option("file", o.file, fileHelp)->required();
 }
 
 } // namespace tamrin::cli

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "command_set.h"
 #include "atomic_file.h"
 #include "commands.h"
 #include "json_output.h"
@@ -470,6 +471,55 @@ int runFrames(const FramesOptions& options)
         return kExitFailure;
     FramesRun run(options, input);
     return run.run();
+}
+
+void addFramesCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<FramesOptions>();
+    CLI::App* frames = commands.add(
+        nullptr, "frames",
+        "Decode a movie's pictures into BMP files (OUT/NAME-0001.bmp by frame number; NAME is the file's "
+        "name, or the disc's with the stream: disc-scan3, disc-cdaz3, disc-lba1200), into one raw planar "
+        "4:2:0 file (--yuv), or only for timing (--null).",
+        [options] {
+            return runUnlessProblem("frames", framesUsageProblem(*options), [&] { return runFrames(*options); });
+        });
+    frames->add_option("file", options->file, "The movie to decode, a disc image or drive index, or IMAGE#N.")
+        ->required();
+    addStreamOptions(frames, options->plugin, options->disc);
+    frames->add_option("--out", options->out,
+                       "Folder of the BMP files (made if missing); with --yuv, the file to write.");
+    CLI::Option* bits = frames
+                            ->add_option("--bits", options->bits,
+                                         "Bits per pixel of the pictures: 24 (default) or 16 (5-5-5).")
+                            ->check(CLI::IsMember({16, 24}));
+    frames->add_option("--first", options->first, "First frame number to decode (frames count from 1).")
+        ->check(wholeRange(1));
+    frames->add_option("--count", options->count, "Decode at most this many frames.")->check(wholeRange(1));
+    CLI::Option* size =
+        frames->add_option("--size", options->size,
+                           "Scale every picture to WIDTHxHEIGHT (with --stretch mode 4 unless given).");
+    CLI::Option* stretch =
+        frames
+            ->add_option(
+                "--stretch", options->stretch,
+                "Scaler: 0 none, 1 nearest neighbour, 2 to 4 area averaging or linear interpolation, 5 as "
+                "4 with the 2x2 pattern for an exact double size. Without --size: to the display size.")
+            ->check(wholeRange(0, 5));
+    frames
+        ->add_flag("--yuv", options->yuv,
+                   "Write every frame into the --out file as planar 4:2:0 samples before the colour "
+                   "conversion: Y, then Cb, then Cr.")
+        ->excludes(bits)
+        ->excludes(size)
+        ->excludes(stretch);
+    frames->add_flag("--null", options->null, "Decode only; write nothing.");
+    frames->add_option("--repeat", options->repeat, "Decode the stream this many times (for timing).")
+        ->check(wholeRange(1, 1000000));
+    frames->add_flag("--crc", options->crc,
+                     "Show a CRC-32 per frame of its pixel rows (without padding) or of its planar samples.");
+    addJsonFlag(frames, options->json);
+    addNoProgressFlag(frames, options->noProgress);
 }
 
 } // namespace tamrin::cli

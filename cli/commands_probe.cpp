@@ -3,6 +3,7 @@
 #include <iostream>
 #include <optional>
 
+#include "command_set.h"
 #include "commands.h"
 #include "input_file.h"
 #include "json_output.h"
@@ -44,6 +45,18 @@ int runProbe(const ProbeOptions& options)
     if (options.json)
         writeJson(std::cout, results);
     return status;
+}
+
+void addProbeCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<ProbeOptions>();
+    CLI::App* probe = commands.add(
+        nullptr, "probe",
+        "Find the plugin that takes each file, as the player (and identify) chooses it, and show its "
+        "stream description.",
+        [options] { return runProbe(*options); });
+    probe->add_option("files", options->files, "Files to probe.")->required();
+    addJsonFlag(probe, options->json);
 }
 
 } // namespace tamrin::cli

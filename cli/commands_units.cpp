@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "output.h"
@@ -132,6 +133,22 @@ int runUnits(const UnitsOptions& options)
         printUnitTotalsText(std::cout, totals);
     }
     return status;
+}
+
+void addUnitsCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<UnitsOptions>();
+    CLI::App* units = commands.add(
+        nullptr, "units", "Read a file's stream unit by unit; show each unit and a checksum of its payload.",
+        [options] {
+            return runUnlessProblem("units", unitsUsageProblem(*options), [&] { return runUnits(*options); });
+        });
+    units->add_option("file", options->file, "The file to read, a disc image or drive index, or IMAGE#N.")
+        ->required();
+    addStreamOptions(units, options->plugin, options->disc);
+    units->add_option("--limit", options->limit, "Stop after this many units.")->check(wholeRange(1, UINT64_MAX));
+    addJsonFlag(units, options->json);
+    addNoProgressFlag(units, options->noProgress);
 }
 
 } // namespace tamrin::cli

@@ -1,5 +1,7 @@
 #include "stream_input.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -7,6 +9,7 @@
 #include "input_file.h"
 #include "library_session.h"
 #include "scan_run.h"
+#include "command_set.h"
 #include "stored_analysis.h"
 
 namespace tamrin::cli {
@@ -104,6 +107,23 @@ std::optional<std::string> streamChoiceProblem(const std::string& argument, cons
                " is a disc: choose a stream with --stream K (see scan) or an area with --plugin NAME "
                "--start LBA --sectors N";
     return std::nullopt;
+}
+
+void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& choice)
+{
+    command->add_option("--plugin", plugin,
+                        "Plugin file name, in any case (e.g. DISCMOVIE.PSR): for a file, instead of the "
+                        "library's choice; for a disc, the plugin that describes the area of --start.");
+    command
+        ->add_option("--start", choice.start,
+                     "On a disc: the first sector of the stream's area (with --plugin and --sectors).")
+        ->each([&choice](const std::string&) { choice.hasStart = true; });
+    command->add_option("--sectors", choice.sectors, "On a disc: the number of sectors of the area from --start.")
+        ->check(wholeRange(1));
+    command
+        ->add_option("--stream", choice.stream,
+                     "On a disc: scan it and take the stream the scan command lists with this number.")
+        ->check(wholeRange(1));
 }
 
 bool StreamInput::accept(const StreamRequest& request)

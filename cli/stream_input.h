@@ -13,7 +13,15 @@
 #include "plugin_folder.h"
 #include "streamkit/lbr.h"
 
+namespace CLI {
+class App;
+} // namespace CLI
+
 namespace tamrin::cli {
+
+// --plugin, --start, --sectors and --stream of a stream command: a stream on a disc image or in a
+// drive (`choice.hasStart` is set when --start is given).
+void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& choice);
 
 struct StreamCloser
 {

@@ -141,8 +141,18 @@ TEST_F(AnalyzeCommand, AdoptionAndPluginChoiceFromTheOptions)
     EXPECT_EQ(adopted["title"], "First title");
     EXPECT_EQ(keys(adopted["streams"]), keys(first["streams"]));
 
+    // A narrower analysis does not replace the complete one unless asked.
+    const RunResult narrower =
+        cli({"analyze", "--no-progress", "--adopt", "analyze", "--plugins", "Discmovie.psr", s_image->cue});
+    EXPECT_EQ(narrower.status, kExitFailure);
+    EXPECT_NE(narrower.err.find("streams of DISCVOICE.PSR, TRACKAUDIO.PSR, which --plugins leaves out; it is kept"),
+              std::string::npos)
+        << narrower.err;
+    EXPECT_EQ(keys(analyzeJson({"--adopt", "local"})["streams"]), keys(first["streams"]));
+
     // Analysed again with the movie plugin alone.
-    const json again = analyzeJson({"--adopt", "analyze", "--plugins", "Discmovie.psr", "--upload", "no"});
+    const json again =
+        analyzeJson({"--adopt", "analyze", "--plugins", "Discmovie.psr", "--upload", "no", "--replace"});
     ASSERT_FALSE(again["streams"].empty());
     for (const json& stream : again["streams"])
         EXPECT_EQ(stream["plugin"], "DISCMOVIE.PSR");
