@@ -29,6 +29,7 @@
 #include "stored_analysis.h"
 #include "tamlib/analysis.h"
 #include "tamlib/strings.h"
+#include "console_port.h"
 #include "tamlib/ui_port.h"
 
 namespace tamrin::cli {
@@ -36,7 +37,7 @@ namespace tamrin::cli {
 namespace {
 
 // The console port of the analysis: the answers the options give, Ctrl-C as STOP.
-class AnalysisPort : public tamlib::ConsolePort
+class AnalysisPort : public ConsolePort
 {
   public:
     explicit AnalysisPort(const Options& options) : ConsolePort(options) {}
@@ -196,7 +197,7 @@ int runAnalyze(const AnalyzeOptions& options)
         }
     }
 
-    tamlib::ConsolePort::Options portOptions;
+    ConsolePort::Options portOptions;
     portOptions.progressLine = !options.noProgress;
     tamlib::AnalysisOptions analysis;
     analysis.drive = source.drive();

@@ -13,6 +13,7 @@
 #include "streamkit/psr.h"
 #include "support_env_home.h"
 #include "tamlib/cdaz.h"
+#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace anatest {

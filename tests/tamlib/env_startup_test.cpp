@@ -16,6 +16,7 @@
 #include "support_env_home.h"
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
+#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace {
