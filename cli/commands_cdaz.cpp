@@ -77,24 +77,20 @@ std::string pluginFileOf(const CdazContents& contents, int32_t index)
 }
 
 void printShowText(std::ostream& out, const CdazLocation& location, const LoadedCdaz& loaded,
-                   const CdazContents& contents, const std::optional<CdazHeader>& header)
+                   const CdazContents& contents, const tamlib::CdazIdentity& identity)
 {
     field(out, "file", location.path.string());
     field(out, "name", contents.name);
     field(out, "title", quoted(contents.title));
     field(out, "prefix", quoted(contents.prefix));
-    if (header) {
-        field(out, "systemId", quoted(header->systemId));
-        field(out, "volumeId", quoted(header->volumeId));
-        field(out, "publisherId", quoted(header->publisherId));
-    }
+    field(out, "systemId", quoted(identity.systemId));
+    field(out, "volumeId", quoted(identity.volumeId));
+    field(out, "publisherId", quoted(identity.publisherId));
     field(out, "cdazFlags",
           hexText(uint32_t(contents.flags), 2) + " (" + cdazFlagWords(contents.flags) + ")");
     field(out, "anaSector", anaSectorText(contents.anaSector));
-    if (header) {
-        field(out, "version", std::to_string(header->version));
-        field(out, "analyzeVersion", std::to_string(header->analyzeVersion));
-    }
+    field(out, "version", std::to_string(identity.version));
+    field(out, "analyzeVersion", std::to_string(identity.analyzeVersion));
     field(out, "loadStatus", hexText(loaded.status, 8) + " (" + loadStatusWords(loaded.status) + ")");
     field(out, "streams",
           std::to_string(contents.streams.size()) + " (" + std::to_string(contents.effectiveStreams) +
@@ -128,22 +124,22 @@ void printShowText(std::ostream& out, const CdazLocation& location, const Loaded
 }
 
 Json showJson(const CdazLocation& location, const LoadedCdaz& loaded, const CdazContents& contents,
-              const std::optional<CdazHeader>& header)
+              const tamlib::CdazIdentity& identity)
 {
     Json document;
     document["file"] = location.path.string();
     document["name"] = contents.name;
     document["title"] = contents.title;
     document["prefix"] = contents.prefix;
-    document["systemId"] = header ? header->systemId : "";
-    document["volumeId"] = header ? header->volumeId : "";
-    document["publisherId"] = header ? header->publisherId : "";
+    document["systemId"] = identity.systemId;
+    document["volumeId"] = identity.volumeId;
+    document["publisherId"] = identity.publisherId;
     document["cdazFlags"] = contents.flags;
     document["cdazFlagWords"] = cdazFlagWords(contents.flags);
     document["anaSector"] = contents.anaSector;
     document["complete"] = contents.anaSector == -1;
-    document["version"] = header ? header->version : 0;
-    document["analyzeVersion"] = header ? header->analyzeVersion : 0;
+    document["version"] = identity.version;
+    document["analyzeVersion"] = identity.analyzeVersion;
     document["loadStatus"] = loaded.status;
     document["loadStatusWords"] = loadStatusWords(loaded.status);
     document["streamCount"] = contents.streams.size();
@@ -259,11 +255,12 @@ int runCdazShow(const CdazOptions& options)
     if (!loaded)
         return kExitFailure;
     const CdazContents contents = readCdazContents(loaded->record.get());
-    const std::optional<CdazHeader> header = readCdazHeader(location.path);
+    tamlib::CdazIdentity identity;
+    tamlib::cdazIdentity(loaded->record.get(), identity);
     if (options.json)
-        writeJson(std::cout, showJson(location, *loaded, contents, header));
+        writeJson(std::cout, showJson(location, *loaded, contents, identity));
     else
-        printShowText(std::cout, location, *loaded, contents, header);
+        printShowText(std::cout, location, *loaded, contents, identity);
     return kExitOk;
 }
 
