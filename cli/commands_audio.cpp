@@ -28,15 +28,13 @@
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
+#include "tamlib/unit_buffer.h"
 #include "wave_file.h"
 
 namespace tamrin::cli {
 
 namespace {
 
-// As in the units command: far above the largest unit of any plugin.
-constexpr size_t kPayloadCapacity = size_t(4) << 20;
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
 // Room for a unit's PCM: the decoders write at most 3.6 times the payload (ADX: 36 bytes to
 // 128); a plugin's own decoder gets as much again and a fixed reserve.
 constexpr size_t kPcmReserve = size_t(64) << 10;
@@ -101,8 +99,7 @@ class AudioRun
     AudioRun(const AudioOptions& options, const std::string& subject, const Acceptance& accepted,
              StreamState* stream)
         : m_options(options), m_subject(subject), m_accepted(accepted), m_stream(stream),
-          m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
-          m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
+          m_record(m_buffer.record())
     {
         const StrInfo& info = accepted.info;
         m_source = AudioFormat{info.sampleRate, info.channels, 16, kLevel, 0};
@@ -150,7 +147,7 @@ class AudioRun
     void handleUnit()
     {
         const uint32_t payloadBytes = m_record->payloadBytes;
-        if (payloadBytes > kPayloadCapacity) {
+        if (!m_buffer.holdsPayload()) {
             fail(m_subject, "a unit claims " + std::to_string(payloadBytes) +
                                 " payload bytes, more than the read buffer holds");
             m_stopped = true;
@@ -304,7 +301,7 @@ class AudioRun
     bool m_convert = false;
     AudioConvState m_state{};
 
-    std::unique_ptr<uint8_t[]> m_buffer;
+    tamlib::UnitBuffer m_buffer;
     PsrReadRecord* m_record;
     std::vector<uint8_t> m_pcm;
     std::vector<uint8_t> m_converted;

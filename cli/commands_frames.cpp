@@ -21,15 +21,12 @@
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
+#include "tamlib/unit_buffer.h"
 
 namespace tamrin::cli {
 
 namespace {
 
-// As in the units command: far above the largest unit of any movie plugin (a frame of at most
-// 24 sectors).
-constexpr size_t kPayloadCapacity = size_t(4) << 20;
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
 // Scaler used when only a size is given: two-pass area averaging or linear interpolation.
 constexpr int32_t kDefaultStretch = 4;
 
@@ -132,8 +129,7 @@ class FramesRun
           m_output(options.null || options.out.empty() ? Output::None
                    : options.yuv                       ? Output::Yuv
                                                        : Output::Bmp),
-          m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
-          m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
+          m_record(m_buffer.record())
     {
         if (!options.size.empty())
             m_target = parsePictureSize(options.size);
@@ -200,7 +196,7 @@ class FramesRun
         while (!m_stopped && (m_options.count == 0 || taken < m_options.count)) {
             if (LbrReadStream(m_stream, LBR_WANT_VIDEO, m_record) != 1)
                 break;
-            if (m_record->payloadBytes > kPayloadCapacity) {
+            if (!m_buffer.holdsPayload()) {
                 fail(m_subject, "a unit claims " + std::to_string(m_record->payloadBytes) +
                                     " payload bytes, more than the read buffer holds");
                 m_stopped = true;
@@ -422,7 +418,7 @@ class FramesRun
     std::optional<PictureSize> m_target;
     int32_t m_stretch = 0;
 
-    std::unique_ptr<uint8_t[]> m_buffer;
+    tamlib::UnitBuffer m_buffer;
     PsrReadRecord* m_record;
     PictureSlot m_decodedPicture;
     PictureSlot m_scaledPicture;

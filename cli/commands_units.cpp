@@ -15,17 +15,11 @@
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
+#include "tamlib/unit_buffer.h"
 
 namespace tamrin::cli {
 
 namespace {
-
-// The read contract passes no buffer size: the caller must hold the 20-byte header and the
-// largest payload any plugin produces. The movie plugins' largest unit is one frame of at most
-// 24 sectors (48 KiB) and CD audio gives at most four 2352-byte sectors; 4 MiB is far above
-// both and leaves room for plugins that hand out larger blocks.
-constexpr size_t kPayloadCapacity = size_t(4) << 20;
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
 
 uint32_t crcOf(uint32_t crc, const uint8_t* bytes, size_t length)
 {
@@ -64,8 +58,8 @@ int runUnits(const UnitsOptions& options)
     StreamState* const stream = input.stream();
     const std::string& subject = input.subject();
 
-    auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);
-    auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
+    tamlib::UnitBuffer buffer;
+    PsrReadRecord* record = buffer.record();
 
     if (!options.json) {
         std::cout << subject << ": " << shownPluginName(accepted->plugin) << '\n';
@@ -83,7 +77,7 @@ int runUnits(const UnitsOptions& options)
     for (uint64_t index = 0; options.limit == 0 || index < options.limit; ++index) {
         if (LbrReadStream(stream, 0, record) != 1)
             break;
-        if (record->payloadBytes > kPayloadCapacity) {
+        if (!buffer.holdsPayload()) {
             progress.finish();
             reportError(subject, "unit " + std::to_string(index) + " claims " +
                                      std::to_string(record->payloadBytes) +
