@@ -21,6 +21,7 @@
 
 #include "command_set.h"
 #include "commands.h"
+#include "console_port.h"
 #include "disc_source.h"
 #include "interrupt.h"
 #include "json_output.h"
@@ -29,7 +30,6 @@
 #include "stored_analysis.h"
 #include "tamlib/analysis.h"
 #include "tamlib/strings.h"
-#include "console_port.h"
 #include "tamlib/ui_port.h"
 
 namespace tamrin::cli {

@@ -129,8 +129,8 @@ class AudioRun
         while (!m_stopped && LbrReadStream(m_stream, LBR_WANT_AUDIO, m_record) == 1) {
             handleUnit();
             if (LbrFreeReadBuffer(m_stream, m_record) != 1)
-                fail(m_subject,
-                     shownPluginName(m_accepted.plugin) + " did not take back sound unit " + std::to_string(m_units));
+                fail(m_subject, shownPluginName(m_accepted.plugin) + " did not take back sound unit " +
+                                    std::to_string(m_units));
             ++m_units;
             progress.update(m_units, 0, 0);
         }

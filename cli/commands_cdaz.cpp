@@ -20,8 +20,8 @@
 #include <iostream>
 #include <system_error>
 
-#include "command_set.h"
 #include "cdaz_file.h"
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "library_session.h"
@@ -334,8 +334,9 @@ void addCdazCommands(CommandSet& commands)
     cdaz->require_subcommand(1);
     const char* fileHelp = "A CDAZ file (a path) or the name of one in the analyze folder.";
 
-    CLI::App* list = commands.add(cdaz, "list", "List the CDAZ files of the analyze folder with title and "
-                                                "stream counts.",
+    CLI::App* list = commands.add(cdaz, "list",
+                                  "List the CDAZ files of the analyze folder with title and "
+                                  "stream counts.",
                                   [options] { return runCdazList(*options); });
     addJsonFlag(list, o.json);
 
@@ -374,8 +375,8 @@ void addCdazCommands(CommandSet& commands)
     copy->add_option("dest", o.dest, "The folder or the file to write.")->required();
     copy->add_flag("--force", o.force, "Replace an existing file.");
 
-    CLI::App* remove = commands.add(cdaz, "delete", "Delete a CDAZ file.",
-                                    [options] { return runCdazDelete(*options); });
+    CLI::App* remove =
+        commands.add(cdaz, "delete", "Delete a CDAZ file.", [options] { return runCdazDelete(*options); });
     remove->add_option("file", o.file, fileHelp)->required();
 }
 

@@ -26,8 +26,8 @@
 #include <optional>
 #include <vector>
 
-#include "command_set.h"
 #include "atomic_file.h"
+#include "command_set.h"
 #include "commands.h"
 #include "disc_source.h"
 #include "discport/discport.h"
@@ -348,8 +348,9 @@ int runRead(const ReadOptions& options)
                                   {"out", options.out},
                                   {"badSectors", bad}});
     } else {
-        std::cout << "wrote " << counted(options.count, "sector", "sectors") << " of " << size << " bytes (sectors " << options.lba
-                  << " to " << uint64_t(options.lba) + options.count - 1 << ") to " << options.out;
+        std::cout << "wrote " << counted(options.count, "sector", "sectors") << " of " << size
+                  << " bytes (sectors " << options.lba << " to " << uint64_t(options.lba) + options.count - 1
+                  << ") to " << options.out;
         if (!bad.empty())
             std::cout << "; " << bad.size() << " could not be read";
         std::cout << '\n';
@@ -370,16 +371,16 @@ void addDiscCommands(CommandSet& commands)
     addJsonFlag(drives, drivesOptions->json);
 
     auto tocOptions = std::make_shared<DiscOptions>();
-    CLI::App* toc = commands.add(nullptr, "toc",
-                                 "Show the table of contents of the disc in a drive or of a disc image.",
-                                 [tocOptions] { return runToc(*tocOptions); });
+    CLI::App* toc =
+        commands.add(nullptr, "toc", "Show the table of contents of the disc in a drive or of a disc image.",
+                     [tocOptions] { return runToc(*tocOptions); });
     toc->add_option("drive", tocOptions->drive, driveHelp)->required();
     addJsonFlag(toc, tocOptions->json);
 
     auto volumeOptions = std::make_shared<DiscOptions>();
-    CLI::App* volume = commands.add(nullptr, "volume",
-                                    "Show the volume identity of the disc in a drive or of a disc image.",
-                                    [volumeOptions] { return runVolume(*volumeOptions); });
+    CLI::App* volume =
+        commands.add(nullptr, "volume", "Show the volume identity of the disc in a drive or of a disc image.",
+                     [volumeOptions] { return runVolume(*volumeOptions); });
     volume->add_option("drive", volumeOptions->drive, driveHelp)->required();
     addJsonFlag(volume, volumeOptions->json);
 
@@ -389,12 +390,14 @@ void addDiscCommands(CommandSet& commands)
         "Read sectors of a drive or a disc image through the sector reader into a file; sectors that "
         "cannot be read are reported and written as zeros.",
         [readOptions] {
-            return runUnlessProblem("read", readUsageProblem(*readOptions), [&] { return runRead(*readOptions); });
+            return runUnlessProblem("read", readUsageProblem(*readOptions),
+                                    [&] { return runRead(*readOptions); });
         });
     read->add_option("drive", readOptions->drive, driveHelp)->required();
     read->add_option("--lba", readOptions->lba, "First sector (logical block address).")->required();
     read->add_option("--count", readOptions->count, "Number of sectors.")->required();
-    read->add_flag("--user", readOptions->user, "Read 2048 bytes of user data per sector instead of raw 2352.");
+    read->add_flag("--user", readOptions->user,
+                   "Read 2048 bytes of user data per sector instead of raw 2352.");
     read->add_option("--out", readOptions->out, "The file to write.")->required();
     addJsonFlag(read, readOptions->json);
     addNoProgressFlag(read, readOptions->noProgress);

@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "command_set.h"
 #include "atomic_file.h"
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "output.h"
@@ -272,8 +272,8 @@ class FramesRun
         if (m_options.crc)
             line.crc32 = picturePixelCrc(*picture);
         if (m_output == Output::Bmp) {
-            const std::filesystem::path path = std::filesystem::path(m_options.out) /
-                                               (m_stem + "-" + numbered(line.frameNumber) + ".bmp");
+            const std::filesystem::path path =
+                std::filesystem::path(m_options.out) / (m_stem + "-" + numbered(line.frameNumber) + ".bmp");
             std::string error;
             if (!writeBmpFile(path, *picture, error)) {
                 fail(path.string(), error);
@@ -402,9 +402,11 @@ class FramesRun
         }
         char timing[96];
         std::snprintf(timing, sizeof timing, " in %.3f s (%.1f frames/s)", m_seconds, rate);
-        std::cout << m_subject << ": " << counted(m_decoded, "frame", "frames") << " decoded" << timing << '\n';
+        std::cout << m_subject << ": " << counted(m_decoded, "frame", "frames") << " decoded" << timing
+                  << '\n';
         if (m_output == Output::Bmp)
-            std::cout << counted(m_written, "BMP file", "BMP files") << " written to " << m_options.out << '\n';
+            std::cout << counted(m_written, "BMP file", "BMP files") << " written to " << m_options.out
+                      << '\n';
         else if (m_output == Output::Yuv && m_written > 0)
             std::cout << counted(m_written, "frame", "frames") << " written to " << m_options.out << '\n';
     }
@@ -458,7 +460,8 @@ int runFrames(const FramesOptions& options)
     if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
     if (!(input.accepted().info.kind & StrVideo)) {
-        reportError(input.subject(), shownPluginName(input.accepted().plugin) + " finds no pictures in this " +
+        reportError(input.subject(), shownPluginName(input.accepted().plugin) +
+                                         " finds no pictures in this " +
                                          (input.isDisc() ? "stream" : "file"));
         return kExitFailure;
     }
@@ -478,7 +481,8 @@ void addFramesCommand(CommandSet& commands)
         "name, or the disc's with the stream: disc-scan3, disc-cdaz3, disc-lba1200), into one raw planar "
         "4:2:0 file (--yuv), or only for timing (--null).",
         [options] {
-            return runUnlessProblem("frames", framesUsageProblem(*options), [&] { return runFrames(*options); });
+            return runUnlessProblem("frames", framesUsageProblem(*options),
+                                    [&] { return runFrames(*options); });
         });
     frames->add_option("file", options->file, "The movie to decode, a disc image or drive index, or IMAGE#N.")
         ->required();
@@ -492,9 +496,8 @@ void addFramesCommand(CommandSet& commands)
     frames->add_option("--first", options->first, "First frame number to decode (frames count from 1).")
         ->check(wholeRange(1));
     frames->add_option("--count", options->count, "Decode at most this many frames.")->check(wholeRange(1));
-    CLI::Option* size =
-        frames->add_option("--size", options->size,
-                           "Scale every picture to WIDTHxHEIGHT (with --stretch mode 4 unless given).");
+    CLI::Option* size = frames->add_option(
+        "--size", options->size, "Scale every picture to WIDTHxHEIGHT (with --stretch mode 4 unless given).");
     CLI::Option* stretch =
         frames
             ->add_option(

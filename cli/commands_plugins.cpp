@@ -33,8 +33,9 @@ int runPlugins(const PluginsOptions& options)
 void addPluginsCommand(CommandSet& commands)
 {
     auto options = std::make_shared<PluginsOptions>();
-    CLI::App* plugins = commands.add(nullptr, "plugins", "List every plugin of the PsrPlugins folder beside this program.",
-                                     [options] { return runPlugins(*options); });
+    CLI::App* plugins =
+        commands.add(nullptr, "plugins", "List every plugin of the PsrPlugins folder beside this program.",
+                     [options] { return runPlugins(*options); });
     addJsonFlag(plugins, options->json);
 }
 

@@ -13,10 +13,10 @@
 //   "noDiscSupport", "nothingToScan" or "wrongSectorSize". A stream holds every StrInfo field
 //   after its number and its plugin's file name.
 #include <algorithm>
-#include <map>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <map>
 
 #include "command_set.h"
 #include "commands.h"

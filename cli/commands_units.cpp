@@ -96,7 +96,8 @@ int runUnits(const UnitsOptions& options)
                             payloadCrc(*record)};
         if (LbrFreeReadBuffer(stream, record) != 1) {
             progress.finish();
-            reportError(subject, shownPluginName(accepted->plugin) + " did not take back unit " + std::to_string(index));
+            reportError(subject, shownPluginName(accepted->plugin) + " did not take back unit " +
+                                     std::to_string(index));
             status = kExitFailure;
         }
 
@@ -140,7 +141,8 @@ void addUnitsCommand(CommandSet& commands)
     units->add_option("file", options->file, "The file to read, a disc image or drive index, or IMAGE#N.")
         ->required();
     addStreamOptions(units, options->plugin, options->disc);
-    units->add_option("--limit", options->limit, "Stop after this many units.")->check(wholeRange(1, UINT64_MAX));
+    units->add_option("--limit", options->limit, "Stop after this many units.")
+        ->check(wholeRange(1, UINT64_MAX));
     addJsonFlag(units, options->json);
     addNoProgressFlag(units, options->noProgress);
 }

@@ -145,10 +145,9 @@ void printPluginText(std::ostream& out, const PluginEntry& entry)
     out << '\n';
     const PsrPluginInfo& info = entry.info;
     // A plugin may leave its texts empty; an empty line says nothing.
-    for (const auto& [label, text] : {std::pair{"name", recordText(info.name)},
-                                      std::pair{"copyright", recordText(info.copyright)},
-                                      std::pair{"author", recordText(info.author)},
-                                      std::pair{"address", recordText(info.address)}})
+    for (const auto& [label, text] :
+         {std::pair{"name", recordText(info.name)}, std::pair{"copyright", recordText(info.copyright)},
+          std::pair{"author", recordText(info.author)}, std::pair{"address", recordText(info.address)}})
         if (!text.empty())
             field(out, label, text);
     field(out, "version", versionText(info.version));

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <filesystem>
 
+#include "command_set.h"
 #include "input_file.h"
 #include "library_session.h"
 #include "scan_run.h"
-#include "command_set.h"
 #include "stored_analysis.h"
 
 namespace tamrin::cli {
@@ -48,7 +48,7 @@ bool checkPlugin(const std::string& plugin, uint32_t capability)
     }
     if (!(entry.caps & capability)) {
         reportError(shownPluginName(plugin), capability == CapCd ? "this plugin does not read discs"
-                                                : "this plugin does not open files");
+                                                                 : "this plugin does not open files");
         return false;
     }
     return true;
@@ -118,7 +118,9 @@ void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& 
         ->add_option("--start", choice.start,
                      "On a disc: the first sector of the stream's area (with --plugin and --sectors).")
         ->each([&choice](const std::string&) { choice.hasStart = true; });
-    command->add_option("--sectors", choice.sectors, "On a disc: the number of sectors of the area from --start.")
+    command
+        ->add_option("--sectors", choice.sectors,
+                     "On a disc: the number of sectors of the area from --start.")
         ->check(wholeRange(1));
     command
         ->add_option("--stream", choice.stream,
@@ -193,9 +195,9 @@ bool StreamInput::acceptArea(const StreamRequest& request)
         LbrGetStrDataInfo(binding, m_source.drive(), area.start, area.sectors, &m_accepted.info);
     LbrClosePSR(binding);
     if (described != 1) {
-        reportError(m_subject, described < 0 ? shown + " cannot describe an area of a disc"
-                                             : shown + " finds no stream in " +
-                                                   areaText(area.start, area.sectors));
+        reportError(m_subject, described < 0
+                                   ? shown + " cannot describe an area of a disc"
+                                   : shown + " finds no stream in " + areaText(area.start, area.sectors));
         return false;
     }
     m_subject = request.argument + " " + areaText(area.start, area.sectors);
@@ -276,9 +278,9 @@ bool StreamInput::open(uint32_t mode)
     m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, m_source.drive(), &info, mode)
                           : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
     if (!m_stream) {
-        reportError(m_subject,
-                    shownPluginName(m_accepted.plugin) + (m_disc ? " described the stream but could not open it"
-                                                : " accepted the file but could not open its stream"));
+        reportError(m_subject, shownPluginName(m_accepted.plugin) +
+                                   (m_disc ? " described the stream but could not open it"
+                                           : " accepted the file but could not open its stream"));
         return false;
     }
     return true;

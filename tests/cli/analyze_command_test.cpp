@@ -145,8 +145,9 @@ TEST_F(AnalyzeCommand, AdoptionAndPluginChoiceFromTheOptions)
     const RunResult narrower =
         cli({"analyze", "--no-progress", "--adopt", "analyze", "--plugins", "Discmovie.psr", s_image->cue});
     EXPECT_EQ(narrower.status, kExitFailure);
-    EXPECT_NE(narrower.err.find("streams of DISCVOICE.PSR, TRACKAUDIO.PSR, which --plugins leaves out; it is kept"),
-              std::string::npos)
+    EXPECT_NE(
+        narrower.err.find("streams of DISCVOICE.PSR, TRACKAUDIO.PSR, which --plugins leaves out; it is kept"),
+        std::string::npos)
         << narrower.err;
     EXPECT_EQ(keys(analyzeJson({"--adopt", "local"})["streams"]), keys(first["streams"]));
 
@@ -218,8 +219,9 @@ TEST_F(AnalyzeCommand, StreamsLeftOutOfTheListSayWhy)
     ASSERT_GT(hidden, 0u) << "the movie's sound is inside the movie's stream";
     const RunResult text = cli({"analyze", "--no-progress", "--adopt", "local", s_image->cue});
     ASSERT_EQ(text.status, kExitOk) << text.err;
-    EXPECT_NE(text.out.find("not listed: " + std::to_string(hidden) + ", inside a stream of a higher-priority"),
-              std::string::npos)
+    EXPECT_NE(
+        text.out.find("not listed: " + std::to_string(hidden) + ", inside a stream of a higher-priority"),
+        std::string::npos)
         << text.out;
 }
 

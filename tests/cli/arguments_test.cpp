@@ -40,10 +40,13 @@ TEST(Arguments, OutOfRangeValuesNameTheirBounds)
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {{"frames", "a.str", "--null", "--first", "0"}, "--first: Value 0 is not a whole number from 1 to 4294967295"},
-        {{"units", "a.str", "--limit", "0"}, "--limit: Value 0 is not a whole number from 1 to 18446744073709551615"},
+        {{"frames", "a.str", "--null", "--first", "0"},
+         "--first: Value 0 is not a whole number from 1 to 4294967295"},
+        {{"units", "a.str", "--limit", "0"},
+         "--limit: Value 0 is not a whole number from 1 to 18446744073709551615"},
         {{"units", "a.cue", "--stream", "-1"}, "--stream: Value -1 is not a whole number from 1 to"},
-        {{"frames", "a.str", "--null", "--stretch", "6"}, "--stretch: Value 6 is not a whole number from 0 to 5"},
+        {{"frames", "a.str", "--null", "--stretch", "6"},
+         "--stretch: Value 6 is not a whole number from 0 to 5"},
         {{"frames", "a.str", "--null", "--count", "99999999999"}, "from 1 to 4294967295"},
         {{"scan", "a.cue", "--retries", "101"}, "--retries: Value 101 is not a whole number from 1 to 100"},
         {{"audio", "a.str", "--rate", "999"}, "--rate: Value 999 is not a whole number from 1000 to 384000"},
@@ -61,8 +64,8 @@ TEST(Arguments, HelpAndVersionSucceed)
 {
     const RunResult result = runCli({"--help"});
     EXPECT_EQ(result.status, kExitOk) << result.err;
-    for (const char* command : {"plugins", "probe", "units", "frames", "audio", "drives", "toc", "volume", "read",
-                                "scan", "settings", "cdaz", "analyze", "identify"})
+    for (const char* command : {"plugins", "probe", "units", "frames", "audio", "drives", "toc", "volume",
+                                "read", "scan", "settings", "cdaz", "analyze", "identify"})
         EXPECT_NE(result.out.find(command), std::string::npos) << result.out;
     // The exit statuses are documented.
     EXPECT_NE(result.out.find("Exit status: 0 when"), std::string::npos) << result.out;

@@ -259,7 +259,8 @@ TEST_F(FramesCommand, FirstBeyondTheLastFrameIsAFailure)
     EXPECT_EQ(bmp.status, kExitFailure);
     EXPECT_TRUE(folderEntries(folder.path()).empty()) << "no empty folder left behind";
     fs::create_directory(folder.path() / "kept");
-    bmp = runCli({"frames", movie(kSmall).string(), "--first", "46", "--out", (folder.path() / "kept").string()});
+    bmp = runCli(
+        {"frames", movie(kSmall).string(), "--first", "46", "--out", (folder.path() / "kept").string()});
     EXPECT_EQ(bmp.status, kExitFailure);
     EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"kept"});
 }
@@ -400,7 +401,8 @@ TEST_F(FramesCommand, FailedWritesLeaveNoFileBehind)
     RunResult result = limited({"frames", movie(0).string(), "--out", bmpFolder.string()});
     EXPECT_EQ(result.status, kExitFailure) << result.err;
     EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
-    EXPECT_FALSE(fs::exists(bmpFolder)) << "no partial or temporary BMP file, and not the folder made for them";
+    EXPECT_FALSE(fs::exists(bmpFolder))
+        << "no partial or temporary BMP file, and not the folder made for them";
 
     const fs::path yuv = folder.path() / "all.yuv";
     result = limited({"frames", movie(0).string(), "--yuv", "--out", yuv.string()});

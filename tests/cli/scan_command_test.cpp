@@ -355,8 +355,8 @@ TEST_F(ScanCommand, FramesOfAListedMovieAreThoseOfTheMovieFile)
          {std::vector<std::string>{"--stream", std::to_string(number)},
           {"--plugin", "discmovie.psr", "--start", "1", "--sectors",
            std::to_string(movie["sectorCount"].get<uint32_t>())}}) {
-        std::vector<std::string> args{"frames", cue(), "--count", "2", "--no-progress", "--out",
-                                      out.path().string()};
+        std::vector<std::string> args{"frames",        cue(),   "--count",          "2",
+                                      "--no-progress", "--out", out.path().string()};
         args.insert(args.end(), choice.begin(), choice.end());
         const RunResult r = runCli(args);
         ASSERT_EQ(r.status, kExitOk) << r.err;

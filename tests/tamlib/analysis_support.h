@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "../plugins/disc_builder.h"
+#include "../support/scripted_port.h"
 #include "streamkit/psr.h"
 #include "support_env_home.h"
 #include "tamlib/cdaz.h"
-#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace anatest {

@@ -2,13 +2,12 @@
 // replies; the console port's answers with and without a terminal.
 #include <gtest/gtest.h>
 
-
 #include <cstdio>
 #include <string>
 
+#include "../support/scripted_port.h"
 #include "support_env_home.h"
 #include "tamlib/strings.h"
-#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../support/scripted_port.h"
 #include "discport/discport.h"
 #include "env/drive_choice.h"
 #include "env/environment_state.h"
@@ -16,7 +17,6 @@
 #include "support_env_home.h"
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
-#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "../support/scripted_port.h"
 #include "strings/string_table.h"
 #include "support_env_home.h"
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
-#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace {

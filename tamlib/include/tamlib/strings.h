@@ -63,12 +63,12 @@
 #define PLB_IDS_ANA_DONE_MESSAGE 320 /* one %d: the stream count */
 #define PLB_IDS_ANA_NO_TOC 321
 #define PLB_IDS_ANA_NO_MEMORY 322
-#define PLB_IDS_ANA_NO_FILE_PLUGIN 323 /* one %s: the file */
-#define PLB_IDS_ANA_REMAINING_HOURS 324 /* two %02u: hours, minutes */
+#define PLB_IDS_ANA_NO_FILE_PLUGIN 323    /* one %s: the file */
+#define PLB_IDS_ANA_REMAINING_HOURS 324   /* two %02u: hours, minutes */
 #define PLB_IDS_ANA_REMAINING_SECONDS 325 /* one %02u */
 #define PLB_IDS_ANA_REMAINING_MINUTES 326 /* two %02u: minutes, seconds */
-#define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
-#define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
+#define PLB_IDS_PLAY_CONTROL 10000        /* tooltips of the 13 play controls: 10000 + control index */
+#define PLB_IDS_PLAY_MODE 10013           /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
 #define PLB_IDS_FRAME_COUNTER 10016
 #define PLB_IDS_PLAY_TIME 10017
 #define PLB_IDS_TO_AVI 20011 /* conversion type names */

@@ -164,8 +164,7 @@ CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
         downloaded =
             PlbDownloadCDAZ(lookup.records[0].revision, lookup.records[0].language, disc.name.c_str());
     if (downloaded) {
-        switch (
-            askAdoption(disc, tableText(PLB_IDS_ANA_SERVER_NEWER), downloaded, local, lookup)) {
+        switch (askAdoption(disc, tableText(PLB_IDS_ANA_SERVER_NEWER), downloaded, local, lookup)) {
         case AdoptAnswer::Adopt:
             PlbFreeCDAZ(local);
             PlbSaveCDAZ(nullptr, downloaded->name, downloaded);
