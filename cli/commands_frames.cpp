@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "atomic_file.h"
@@ -21,7 +23,7 @@
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
-#include "tamlib/unit_buffer.h"
+#include "tamlib/frame_decoder.h"
 
 namespace tamrin::cli {
 
@@ -29,17 +31,6 @@ namespace {
 
 // Scaler used when only a size is given: two-pass area averaging or linear interpolation.
 constexpr int32_t kDefaultStretch = 4;
-
-// A picture kept from frame to frame. The library consumes a picture given for reuse and
-// returns the one to keep (or null), so every call replaces the pointer held here.
-struct PictureSlot
-{
-    FrameDib* picture = nullptr;
-    PictureSlot() = default;
-    PictureSlot(const PictureSlot&) = delete;
-    PictureSlot& operator=(const PictureSlot&) = delete;
-    ~PictureSlot() { LbrFreeBitmap(picture); }
-};
 
 struct PictureSize
 {
@@ -94,12 +85,6 @@ struct FrameLine
     std::string path; // the file written; empty for --yuv and --null
 };
 
-// A picture unit meant only for the plugin's own decoder gives no picture, and that is no fault.
-bool unitShowsNothing(const PsrReadRecord& record)
-{
-    return record.unitKind == UnitVideoPluginOnly || (record.unitFlags & UnitNoShow) != 0;
-}
-
 std::string frameSubject(const std::string& file, uint32_t frameNumber)
 {
     return file + ": frame " + std::to_string(frameNumber);
@@ -128,12 +113,17 @@ class FramesRun
           m_accepted(input.accepted()), m_stream(input.stream()),
           m_output(options.null || options.out.empty() ? Output::None
                    : options.yuv                       ? Output::Yuv
-                                                       : Output::Bmp),
-          m_record(m_buffer.record())
+                                                       : Output::Bmp)
     {
+        std::optional<PictureSize> target;
         if (!options.size.empty())
-            m_target = parsePictureSize(options.size);
-        m_stretch = options.stretch >= 0 ? options.stretch : m_target ? kDefaultStretch : 0;
+            target = parsePictureSize(options.size);
+        m_settings.bits = options.bits;
+        m_settings.stretch = options.stretch >= 0 ? options.stretch : target ? kDefaultStretch : 0;
+        m_settings.width = target ? target->width : 0;
+        m_settings.height = target ? target->height : 0;
+        m_settings.planar = options.yuv;
+        m_settings.first = options.first;
     }
 
     int run()
@@ -192,90 +182,70 @@ class FramesRun
 
     void runPass(uint32_t pass, ProgressLine& progress)
     {
+        tamlib::FrameDecoder decoder(m_stream, m_settings);
+        tamlib::FrameDecoder::Frame frame;
         uint32_t taken = 0;
         while (!m_stopped && (m_options.count == 0 || taken < m_options.count)) {
-            if (LbrReadStream(m_stream, LBR_WANT_VIDEO, m_record) != 1)
+            const tamlib::FrameDecoder::Step step = decoder.next(frame);
+            if (step == tamlib::FrameDecoder::Step::End)
                 break;
-            if (!m_buffer.holdsPayload()) {
-                fail(m_subject, "a unit claims " + std::to_string(m_record->payloadBytes) +
-                                    " payload bytes, more than the read buffer holds");
+            if (step == tamlib::FrameDecoder::Step::Overrun) {
+                fail(m_subject, frame.problem);
                 m_stopped = true;
                 break;
             }
-            const uint32_t frameNumber = m_record->frameNumber;
-            if (frameNumber >= m_options.first) {
-                if (handleFrame(pass))
+            if (step != tamlib::FrameDecoder::Step::Passed) {
+                // A frame that cannot be decoded still counts as one of --count.
+                if (handleFrame(pass, step, frame) != Outcome::Skipped)
                     ++taken;
-                progress.update(m_decoded, frameNumber, m_accepted.info.frameCount);
+                progress.update(m_decoded, frame.frameNumber, m_accepted.info.frameCount);
             }
-            if (LbrFreeReadBuffer(m_stream, m_record) != 1)
+            if (!frame.returned)
                 fail(m_subject, shownPluginName(m_accepted.plugin) + " did not take back the unit of frame " +
-                                    std::to_string(frameNumber));
+                                    std::to_string(frame.frameNumber));
         }
     }
 
-    // Decodes and hands on the unit in the record. True when it was a frame, decoded or not
-    // (a frame that cannot be decoded still counts as one of --count).
-    bool handleFrame(uint32_t pass)
+    Outcome handleFrame(uint32_t pass, tamlib::FrameDecoder::Step step,
+                        const tamlib::FrameDecoder::Frame& frame)
     {
+        if (step == tamlib::FrameDecoder::Step::NoShow)
+            return Outcome::Skipped;
+        if (step == tamlib::FrameDecoder::Step::BadFrame) {
+            fail(frameSubject(m_subject, frame.frameNumber), frame.problem);
+            return Outcome::Failed;
+        }
         FrameLine line;
         line.pass = pass;
-        line.frameNumber = m_record->frameNumber;
-        const Outcome outcome = m_options.yuv ? decodePlanes(line) : decodePicture(line);
+        line.frameNumber = frame.frameNumber;
+        line.width = frame.width;
+        line.height = frame.height;
+        const Outcome outcome =
+            frame.picture ? writePicture(*frame.picture, line) : writePlanes(frame.planes, line);
         if (outcome != Outcome::Shown)
-            return outcome == Outcome::Failed;
+            return outcome;
         ++m_decoded;
         if (m_options.json)
             m_lines.push_back(std::move(line));
         else if (m_options.crc)
             printFrameText(line);
-        return true;
+        return outcome;
     }
 
-    // The outcome of a unit that gave no picture.
-    Outcome noPicture(const FrameLine& line)
+    Outcome writePicture(const FrameDib& picture, FrameLine& line)
     {
-        if (unitShowsNothing(*m_record))
-            return Outcome::Skipped;
-        fail(frameSubject(m_subject, line.frameNumber), "cannot be decoded");
-        return Outcome::Failed;
-    }
-
-    Outcome decodePicture(FrameLine& line)
-    {
-        m_decodedPicture.picture =
-            LbrDecodeFrame(m_stream, m_record, m_options.bits, 0, m_decodedPicture.picture);
-        if (!m_decodedPicture.picture)
-            return noPicture(line);
-        FrameDib* picture = m_decodedPicture.picture;
-        if (m_stretch != 0) {
-            const int32_t target[2] = {m_target ? m_target->width : 0, m_target ? m_target->height : 0};
-            FrameDib* result =
-                LbrStretchFrame(picture, m_scaledPicture.picture, m_stretch, 0, m_target ? target : nullptr);
-            // The picture given for reuse is consumed either way.
-            m_scaledPicture.picture = result == picture ? nullptr : result;
-            if (m_target && result == picture &&
-                (picture->width != m_target->width || picture->height != m_target->height)) {
-                fail(frameSubject(m_subject, line.frameNumber),
-                     "cannot be scaled to " + m_options.size + " (out of memory)");
-                return Outcome::Failed;
-            }
-            picture = result;
-        }
-        if (const auto problem = pictureHeaderProblem(*picture)) {
+        if (const auto problem = pictureHeaderProblem(picture)) {
             fail(frameSubject(m_subject, line.frameNumber),
                  "the decoder gave a malformed picture (" + *problem + ")");
             return Outcome::Failed;
         }
-        line.width = picture->width;
-        line.height = picture->height;
         if (m_options.crc)
-            line.crc32 = picturePixelCrc(*picture);
+            line.crc32 = picturePixelCrc(picture);
         if (m_output == Output::Bmp) {
             const std::filesystem::path path =
                 std::filesystem::path(m_options.out) / (m_stem + "-" + numbered(line.frameNumber) + ".bmp");
             std::string error;
-            if (!writeBmpFile(path, *picture, error)) {
+            if (!writeBmpFile(path, picture, error)) {
                 fail(path.string(), error);
                 m_stopped = true; // a full disc or a lost folder fails every later frame too
                 return Outcome::Failed;
@@ -286,40 +256,23 @@ class FramesRun
         return Outcome::Shown;
     }
 
-    Outcome decodePlanes(FrameLine& line)
+    Outcome writePlanes(std::span<const uint8_t> planes, FrameLine& line)
     {
-        const uint32_t width = m_record->width;
-        const uint32_t height = m_record->height;
-        if (!sideInRange(width) || !sideInRange(height)) {
-            fail(frameSubject(m_subject, line.frameNumber),
-                 "size " + std::to_string(width) + "x" + std::to_string(height) + " out of range");
-            return Outcome::Failed;
-        }
-        const size_t lumaBytes = size_t(width) * height;
-        const size_t chromaBytes = size_t((width + 1) / 2) * ((height + 1) / 2);
-        m_planes.resize(lumaBytes + 2 * chromaBytes);
-        uint8_t* y = m_planes.data();
-        uint8_t* cb = y + lumaBytes;
-        uint8_t* cr = cb + chromaBytes;
-        if (LbrDecodeFrameYuv(m_stream, m_record, y, cb, cr) != 1)
-            return noPicture(line);
-        line.width = int32_t(width);
-        line.height = int32_t(height);
         if (m_options.crc)
-            line.crc32 = uint32_t(::crc32(::crc32(0, nullptr, 0), m_planes.data(), uInt(m_planes.size())));
+            line.crc32 = uint32_t(::crc32(::crc32(0, nullptr, 0), planes.data(), uInt(planes.size())));
         if (m_output == Output::Yuv) {
             if (m_planeSize.width == 0) {
-                m_planeSize = PictureSize{int32_t(width), int32_t(height)};
-            } else if (m_planeSize.width != int32_t(width) || m_planeSize.height != int32_t(height)) {
+                m_planeSize = PictureSize{line.width, line.height};
+            } else if (m_planeSize.width != line.width || m_planeSize.height != line.height) {
                 fail(frameSubject(m_subject, line.frameNumber),
-                     "is " + std::to_string(width) + "x" + std::to_string(height) + ", earlier frames " +
-                         std::to_string(m_planeSize.width) + "x" + std::to_string(m_planeSize.height) +
-                         "; a raw planar file holds one size");
+                     "is " + std::to_string(line.width) + "x" + std::to_string(line.height) +
+                         ", earlier frames " + std::to_string(m_planeSize.width) + "x" +
+                         std::to_string(m_planeSize.height) + "; a raw planar file holds one size");
                 m_stopped = true;
                 return Outcome::Failed;
             }
             std::string error;
-            if (!m_yuvFile.write(m_planes.data(), m_planes.size(), error)) {
+            if (!m_yuvFile.write(planes.data(), planes.size(), error)) {
                 fail(m_options.out, error);
                 m_stopped = true;
                 return Outcome::Failed;
@@ -417,14 +370,7 @@ class FramesRun
     const Acceptance& m_accepted;
     StreamState* m_stream;
     const Output m_output;
-    std::optional<PictureSize> m_target;
-    int32_t m_stretch = 0;
-
-    tamlib::UnitBuffer m_buffer;
-    PsrReadRecord* m_record;
-    PictureSlot m_decodedPicture;
-    PictureSlot m_scaledPicture;
-    std::vector<uint8_t> m_planes;
+    tamlib::FrameDecoder::Settings m_settings;
     PictureSize m_planeSize;
     AtomicFile m_yuvFile;
     std::vector<std::filesystem::path> m_madeFolders; // innermost first
