@@ -1,5 +1,4 @@
-// A CDAZ file named on the command line: where it is, the record the library loads from it, and
-// the texts of its header that the library's calls do not give (disc identifiers, versions).
+// A CDAZ file named on the command line: where it is and the record the library loads from it.
 #ifndef TAMRIN_CLI_CDAZ_FILE_H
 #define TAMRIN_CLI_CDAZ_FILE_H
 
@@ -11,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cdaz_header.h"
 #include "tamlib/cdaz.h"
 
 namespace tamrin::cli {

@@ -153,6 +153,7 @@ struct AnalyzeOptions
     std::optional<std::string> plugins; // comma-separated plugin file names, in the order wanted
     std::string upload;                 // "", "yes" or "no"
     std::optional<std::string> title, prefix;
+    bool replace = false; // a complete stored analysis may be replaced by one with fewer plugins
     bool json = false;
     bool noProgress = false;
 };

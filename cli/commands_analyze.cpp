@@ -16,9 +16,12 @@
 #include <cctype>
 #include <iomanip>
 #include <iostream>
+#include <map>
 #include <sstream>
 
+#include "command_set.h"
 #include "commands.h"
+#include "console_port.h"
 #include "disc_source.h"
 #include "interrupt.h"
 #include "json_output.h"
@@ -34,7 +37,7 @@ namespace tamrin::cli {
 namespace {
 
 // The console port of the analysis: the answers the options give, Ctrl-C as STOP.
-class AnalysisPort : public tamlib::ConsolePort
+class AnalysisPort : public ConsolePort
 {
   public:
     explicit AnalysisPort(const Options& options) : ConsolePort(options) {}
@@ -87,6 +90,8 @@ Json storedStreamJson(const StoredStream& stream)
     object["name"] = stream.name;
     object["flags"] = stream.flags;
     object["plugin"] = stream.pluginFile;
+    if (!stream.hiddenBecause.empty())
+        object["hiddenBecause"] = stream.hiddenBecause;
     addStrInfoFields(object, stream.info);
     return object;
 }
@@ -102,8 +107,14 @@ void printRecordText(std::ostream& out, const std::string& source, CdazRecord* r
         std::count_if(streams.begin(), streams.end(), [](const StoredStream& s) { return s.number != 0; }));
     out << source << ": " << title << " (" << name << "), "
         << (anaSector == -1 ? "analysis complete" : "analysis stopped at sector " + std::to_string(anaSector))
-        << ", " << listed << (listed == 1 ? " stream" : " streams") << " listed of " << streams.size()
-        << '\n';
+        << ", " << counted(listed, "stream", "streams") << " listed of " << streams.size() << '\n';
+    // Why the others are left out, one line per reason with its count.
+    std::map<std::string, size_t> reasons;
+    for (const StoredStream& s : streams)
+        if (s.number == 0)
+            ++reasons[s.hiddenBecause];
+    for (const auto& [reason, count] : reasons)
+        out << "  not listed: " << count << ", " << reason << '\n';
     if (listed == 0)
         return;
     out << std::left << std::setw(5) << "#" << std::setw(24) << "title" << std::setw(20) << "kind"
@@ -122,6 +133,26 @@ void printRecordText(std::ostream& out, const std::string& source, CdazRecord* r
 }
 
 const char* const kAdoptNames[] = {"local", "server", "analyze"};
+
+// The plugins whose streams a complete stored analysis of the disc holds and that `chosen` (upper
+// case) leaves out; empty when there is no such analysis.
+std::vector<std::string> pluginsLeftOut(int32_t drive, const std::vector<std::string>& chosen)
+{
+    std::string ignored;
+    const RecordPtr stored = loadStoredAnalysis(drive, ignored);
+    std::vector<std::string> missing;
+    if (!stored)
+        return missing;
+    int32_t anaSector = 0;
+    PlbGetCDAZInfo(stored.get(), nullptr, nullptr, nullptr, nullptr, &anaSector);
+    if (anaSector != -1)
+        return missing;
+    for (const StoredStream& stream : storedStreams(stored.get()))
+        if (std::find(chosen.begin(), chosen.end(), stream.pluginFile) == chosen.end() &&
+            std::find(missing.begin(), missing.end(), stream.pluginFile) == missing.end())
+            missing.push_back(stream.pluginFile);
+    return missing;
+}
 
 } // namespace
 
@@ -152,7 +183,21 @@ int runAnalyze(const AnalyzeOptions& options)
         return kExitFailure;
     }
 
-    tamlib::ConsolePort::Options portOptions;
+    // A complete analysis is not silently replaced by a narrower one.
+    if (options.plugins && options.adopt != "local" && !options.replace) {
+        const std::vector<std::string> missing = pluginsLeftOut(source.drive(), splitList(*options.plugins));
+        if (!missing.empty()) {
+            std::string names;
+            for (const std::string& file : missing)
+                names += (names.empty() ? "" : ", ") + file;
+            reportError(options.drive, "the complete stored analysis has streams of " + names +
+                                           ", which --plugins leaves out; it is kept (give --replace to "
+                                           "analyse with these plugins and replace it)");
+            return kExitFailure;
+        }
+    }
+
+    ConsolePort::Options portOptions;
     portOptions.progressLine = !options.noProgress;
     tamlib::AnalysisOptions analysis;
     analysis.drive = source.drive();
@@ -264,6 +309,44 @@ int runIdentify(const IdentifyOptions& options)
     if (options.json)
         writeJson(std::cout, list);
     return status;
+}
+
+void addAnalyzeCommands(CommandSet& commands)
+{
+    auto options = std::make_shared<AnalyzeOptions>();
+    AnalyzeOptions& a = *options;
+    CLI::App* analyze = commands.add(
+        nullptr, "analyze",
+        "Analyse a disc as the player does: adopt its stored or shared CDAZ, or offer every sector to "
+        "the CD plugins, save the CDAZ and list its streams.",
+        [options] {
+            return runUnlessProblem("analyze", analyzeUsageProblem(*options),
+                                    [&] { return runAnalyze(*options); });
+        });
+    analyze->add_option("drive", a.drive, "A drive index or a disc image (CUE sheet, ISO or raw image).")
+        ->required();
+    analyze->add_option("--adopt", a.adopt,
+                        "Answer the adoption question: local (the CDAZ found), server (look for a newer one "
+                        "on the exchange server), analyze (analyse the disc again).");
+    analyze->add_option("--plugins", a.plugins,
+                        "Plugin file names in any case, comma-separated, in the order they take part; the "
+                        "others do not.");
+    analyze->add_flag("--replace", a.replace,
+                      "Let an analysis with fewer plugins (--plugins) replace a complete stored one.");
+    analyze->add_option("--upload", a.upload, "yes: send a complete new analysis to the server; no: never.");
+    analyze->add_option("--title", a.title, "The disc title stored (at most 64 bytes).");
+    analyze->add_option("--prefix", a.prefix, "The prefix of the default stream titles (at most 16 bytes).");
+    analyze->add_flag("--json", a.json, "Write JSON instead of text (every stream of the CDAZ).");
+    addNoProgressFlag(analyze, a.noProgress);
+
+    auto identifyOptions = std::make_shared<IdentifyOptions>();
+    CLI::App* identify = commands.add(
+        nullptr, "identify",
+        "Find the installed plugin that takes each stream file, as the player (and probe) chooses it, "
+        "and show its description.",
+        [identifyOptions] { return runIdentify(*identifyOptions); });
+    identify->add_option("files", identifyOptions->files, "Stream files.")->required();
+    addJsonFlag(identify, identifyOptions->json);
 }
 
 } // namespace tamrin::cli

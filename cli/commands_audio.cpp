@@ -21,25 +21,20 @@
 #include <memory>
 #include <vector>
 
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "plugin_folder.h"
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
+#include "tamlib/sound_decoder.h"
 #include "wave_file.h"
 
 namespace tamrin::cli {
 
 namespace {
 
-// As in the units command: far above the largest unit of any plugin.
-constexpr size_t kPayloadCapacity = size_t(4) << 20;
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
-// Room for a unit's PCM: the decoders write at most 3.6 times the payload (ADX: 36 bytes to
-// 128); a plugin's own decoder gets as much again and a fixed reserve.
-constexpr size_t kPcmReserve = size_t(64) << 10;
-constexpr size_t kPcmPerPayloadByte = 4;
 // The level of both formats: no gain change.
 constexpr uint16_t kLevel = 100;
 // Units that cannot be decoded are each named up to this many times.
@@ -49,13 +44,6 @@ std::string crcText(uint32_t crc)
 {
     char digits[16];
     std::snprintf(digits, sizeof digits, "%08x", crc);
-    return digits;
-}
-
-std::string hexByte(uint8_t value)
-{
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "0x%02x", value);
     return digits;
 }
 
@@ -99,17 +87,13 @@ class AudioRun
   public:
     AudioRun(const AudioOptions& options, const std::string& subject, const Acceptance& accepted,
              StreamState* stream)
-        : m_options(options), m_subject(subject), m_accepted(accepted), m_stream(stream),
-          m_buffer(std::make_unique<uint8_t[]>(kRecordBytes)),
-          m_record(reinterpret_cast<PsrReadRecord*>(m_buffer.get()))
+        : m_options(options), m_subject(subject),
+          m_accepted(accepted), m_source{accepted.info.sampleRate, accepted.info.channels, 16, kLevel, 0},
+          m_target{options.rate ? options.rate : accepted.info.sampleRate,
+                   options.channels ? options.channels : accepted.info.channels,
+                   options.bits ? options.bits : uint16_t(16), kLevel, 0},
+          m_decoder(stream, m_source, m_target)
     {
-        const StrInfo& info = accepted.info;
-        m_source = AudioFormat{info.sampleRate, info.channels, 16, kLevel, 0};
-        m_target = AudioFormat{options.rate ? options.rate : info.sampleRate,
-                               options.channels ? options.channels : info.channels,
-                               options.bits ? options.bits : uint16_t(16), kLevel, 0};
-        m_convert = m_target.sampleRate != m_source.sampleRate || m_target.channels != m_source.channels ||
-                    m_target.bitsPerSample != m_source.bitsPerSample;
     }
 
     int run()
@@ -122,17 +106,17 @@ class AudioRun
                 return kExitFailure;
             }
         }
-        if (m_convert)
-            LbrConvAudioData(&m_state, 0, &m_source, nullptr, &m_target, nullptr);
 
         const bool linesOnTerminal = !m_options.json && m_options.crc && ::isatty(STDOUT_FILENO) == 1;
         ProgressLine progress(!m_options.noProgress && !linesOnTerminal);
         const auto start = std::chrono::steady_clock::now();
-        while (!m_stopped && LbrReadStream(m_stream, LBR_WANT_AUDIO, m_record) == 1) {
-            handleUnit();
-            if (LbrFreeReadBuffer(m_stream, m_record) != 1)
-                fail(m_subject,
-                     m_accepted.plugin + " did not take back sound unit " + std::to_string(m_units));
+        tamlib::SoundDecoder::Unit unit;
+        for (tamlib::SoundDecoder::Step step;
+             !m_stopped && (step = m_decoder.next(unit)) != tamlib::SoundDecoder::Step::End;) {
+            handleUnit(step, unit);
+            if (!unit.returned)
+                fail(m_subject, shownPluginName(m_accepted.plugin) + " did not take back sound unit " +
+                                    std::to_string(m_units));
             ++m_units;
             progress.update(m_units, 0, 0);
         }
@@ -146,54 +130,31 @@ class AudioRun
     }
 
   private:
-    void handleUnit()
+    void handleUnit(tamlib::SoundDecoder::Step step, const tamlib::SoundDecoder::Unit& unit)
     {
-        const uint32_t payloadBytes = m_record->payloadBytes;
-        if (payloadBytes > kPayloadCapacity) {
-            fail(m_subject, "a unit claims " + std::to_string(payloadBytes) +
-                                " payload bytes, more than the read buffer holds");
+        if (step == tamlib::SoundDecoder::Step::Overrun) {
+            fail(m_subject, unit.problem);
             m_stopped = true;
             return;
         }
-        const size_t capacity = kPcmReserve + size_t(payloadBytes) * kPcmPerPayloadByte;
-        if (m_pcm.size() < capacity)
-            m_pcm.resize(capacity);
-        const int32_t decoded = LbrDecodeAudio(m_stream, m_record, m_pcm.data(), int32_t(capacity));
-        if (decoded <= 0 || size_t(decoded) > capacity) {
-            unitFailed("(kind " + hexByte(m_record->unitKind) + ", " + std::to_string(payloadBytes) +
-                       " bytes) cannot be decoded");
+        if (step == tamlib::SoundDecoder::Step::BadUnit) {
+            unitFailed(unit.problem);
             return;
         }
-        const uint32_t frameBytes = uint32_t(m_source.channels) * 2;
-        if (uint32_t(decoded) % frameBytes != 0) {
-            unitFailed("decoded to " + std::to_string(decoded) + " bytes, not a whole number of " +
-                       std::to_string(frameBytes) + "-byte frames");
-            return;
-        }
-        m_pcmBytes += uint64_t(decoded);
+        const auto decoded = uint32_t(unit.pcm.size());
+        m_pcmBytes += decoded;
         if (m_options.crc) {
-            const UnitLine line{m_units, m_record->unitKind, payloadBytes, uint32_t(decoded),
-                                uint32_t(::crc32(::crc32(0, nullptr, 0), m_pcm.data(), uInt(decoded)))};
+            const UnitLine line{m_units, unit.kind, unit.payloadBytes, decoded,
+                                uint32_t(::crc32(::crc32(0, nullptr, 0), unit.pcm.data(), uInt(decoded)))};
             if (m_options.json)
                 m_lines.push_back(line);
             else
                 printUnitText(line);
         }
-        const uint8_t* samples = m_pcm.data();
-        size_t length = size_t(decoded);
-        if (m_convert) {
-            const auto room =
-                size_t(std::max(LbrConvAudioOutputBytes(&m_state, decoded, &m_source, &m_target), 0));
-            if (m_converted.size() < room + 4)
-                m_converted.resize(room + 4); // and the spare sample the converter may touch
-            const int32_t written =
-                LbrConvAudioData(&m_state, decoded, &m_source, m_pcm.data(), &m_target, m_converted.data());
-            samples = m_converted.data();
-            length = size_t(std::max(written, 0));
-        }
-        m_dataBytes += length;
+        m_dataBytes += unit.converted.size();
         std::string error;
-        if (!m_options.out.empty() && length > 0 && !m_wave.write(samples, length, error)) {
+        if (!m_options.out.empty() && !unit.converted.empty() &&
+            !m_wave.write(unit.converted.data(), unit.converted.size(), error)) {
             fail(m_options.out, error);
             m_stopped = true; // a full disc fails every later unit too
         }
@@ -252,7 +213,7 @@ class AudioRun
         if (m_options.json) {
             Json document;
             document["file"] = m_options.file;
-            document["plugin"] = m_accepted.plugin;
+            document["plugin"] = shownPluginName(m_accepted.plugin);
             document["info"] = strInfoJson(m_accepted.info);
             document["source"] = formatJson(m_source);
             document["target"] = formatJson(m_target);
@@ -297,16 +258,9 @@ class AudioRun
     const AudioOptions& m_options;
     const std::string& m_subject; // the file, or the disc stream, in messages
     const Acceptance& m_accepted;
-    StreamState* m_stream;
-    AudioFormat m_source{};
-    AudioFormat m_target{};
-    bool m_convert = false;
-    AudioConvState m_state{};
-
-    std::unique_ptr<uint8_t[]> m_buffer;
-    PsrReadRecord* m_record;
-    std::vector<uint8_t> m_pcm;
-    std::vector<uint8_t> m_converted;
+    const AudioFormat m_source;
+    const AudioFormat m_target;
+    tamlib::SoundDecoder m_decoder;
     WaveFile m_wave;
 
     std::vector<UnitLine> m_lines;
@@ -337,7 +291,7 @@ int runAudio(const AudioOptions& options)
     if (!input.accept({options.file, options.plugin, options.disc, !options.noProgress}))
         return kExitFailure;
     if (const auto problem = soundProblem(input.accepted().info)) {
-        reportError(input.subject(), input.accepted().plugin + " " + *problem);
+        reportError(input.subject(), shownPluginName(input.accepted().plugin) + " " + *problem);
         return kExitFailure;
     }
     // Sound only: the pictures are never read, so they need not be queued.
@@ -345,6 +299,30 @@ int runAudio(const AudioOptions& options)
         return kExitFailure;
     AudioRun run(options, input.subject(), input.accepted(), input.stream());
     return run.run();
+}
+
+void addAudioCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<AudioOptions>();
+    CLI::App* audio = commands.add(
+        nullptr, "audio", "Decode the sound of a file's stream into a RIFF/WAVE file, optionally converted.",
+        [options] {
+            return runUnlessProblem("audio", audioUsageProblem(*options), [&] { return runAudio(*options); });
+        });
+    audio->add_option("file", options->file, "The file to decode, a disc image or drive index, or IMAGE#N.")
+        ->required();
+    addStreamOptions(audio, options->plugin, options->disc);
+    audio->add_option("--out", options->out, "The WAVE file to write.");
+    audio->add_option("--rate", options->rate, "Convert to this sample rate in Hz (default: the stream's).")
+        ->check(wholeRange(1000, 384000));
+    audio->add_option("--channels", options->channels, "Convert to 1 or 2 channels (default: the stream's).")
+        ->check(CLI::IsMember({1, 2}));
+    audio->add_option("--bits", options->bits, "Bits per sample of the file: 16 (default) or 8.")
+        ->check(CLI::IsMember({8, 16}));
+    audio->add_flag("--crc", options->crc,
+                    "Show a CRC-32 per sound unit of its decoded PCM (before any conversion).");
+    addJsonFlag(audio, options->json);
+    addNoProgressFlag(audio, options->noProgress);
 }
 
 } // namespace tamrin::cli

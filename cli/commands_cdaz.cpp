@@ -21,6 +21,7 @@
 #include <system_error>
 
 #include "cdaz_file.h"
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "library_session.h"
@@ -76,24 +77,20 @@ std::string pluginFileOf(const CdazContents& contents, int32_t index)
 }
 
 void printShowText(std::ostream& out, const CdazLocation& location, const LoadedCdaz& loaded,
-                   const CdazContents& contents, const std::optional<CdazHeader>& header)
+                   const CdazContents& contents, const tamlib::CdazIdentity& identity)
 {
     field(out, "file", location.path.string());
     field(out, "name", contents.name);
     field(out, "title", quoted(contents.title));
     field(out, "prefix", quoted(contents.prefix));
-    if (header) {
-        field(out, "systemId", quoted(header->systemId));
-        field(out, "volumeId", quoted(header->volumeId));
-        field(out, "publisherId", quoted(header->publisherId));
-    }
+    field(out, "systemId", quoted(identity.systemId));
+    field(out, "volumeId", quoted(identity.volumeId));
+    field(out, "publisherId", quoted(identity.publisherId));
     field(out, "cdazFlags",
           hexText(uint32_t(contents.flags), 2) + " (" + cdazFlagWords(contents.flags) + ")");
     field(out, "anaSector", anaSectorText(contents.anaSector));
-    if (header) {
-        field(out, "version", std::to_string(header->version));
-        field(out, "analyzeVersion", std::to_string(header->analyzeVersion));
-    }
+    field(out, "version", std::to_string(identity.version));
+    field(out, "analyzeVersion", std::to_string(identity.analyzeVersion));
     field(out, "loadStatus", hexText(loaded.status, 8) + " (" + loadStatusWords(loaded.status) + ")");
     field(out, "streams",
           std::to_string(contents.streams.size()) + " (" + std::to_string(contents.effectiveStreams) +
@@ -127,22 +124,22 @@ void printShowText(std::ostream& out, const CdazLocation& location, const Loaded
 }
 
 Json showJson(const CdazLocation& location, const LoadedCdaz& loaded, const CdazContents& contents,
-              const std::optional<CdazHeader>& header)
+              const tamlib::CdazIdentity& identity)
 {
     Json document;
     document["file"] = location.path.string();
     document["name"] = contents.name;
     document["title"] = contents.title;
     document["prefix"] = contents.prefix;
-    document["systemId"] = header ? header->systemId : "";
-    document["volumeId"] = header ? header->volumeId : "";
-    document["publisherId"] = header ? header->publisherId : "";
+    document["systemId"] = identity.systemId;
+    document["volumeId"] = identity.volumeId;
+    document["publisherId"] = identity.publisherId;
     document["cdazFlags"] = contents.flags;
     document["cdazFlagWords"] = cdazFlagWords(contents.flags);
     document["anaSector"] = contents.anaSector;
     document["complete"] = contents.anaSector == -1;
-    document["version"] = header ? header->version : 0;
-    document["analyzeVersion"] = header ? header->analyzeVersion : 0;
+    document["version"] = identity.version;
+    document["analyzeVersion"] = identity.analyzeVersion;
     document["loadStatus"] = loaded.status;
     document["loadStatusWords"] = loadStatusWords(loaded.status);
     document["streamCount"] = contents.streams.size();
@@ -235,8 +232,9 @@ int runCdazList(const CdazOptions& options)
             object["anaSector"] = contents.anaSector;
             list.push_back(object);
         } else {
-            std::cout << name << "  " << quoted(contents.title) << "  " << contents.streams.size()
-                      << " streams (" << contents.validStreams << " valid)"
+            std::cout << name << "  " << quoted(contents.title) << "  "
+                      << counted(contents.streams.size(), "stream", "streams") << " ("
+                      << contents.validStreams << " valid)"
                       << (contents.anaSector == -1 ? "" : ", analysis incomplete") << '\n';
         }
     }
@@ -257,11 +255,12 @@ int runCdazShow(const CdazOptions& options)
     if (!loaded)
         return kExitFailure;
     const CdazContents contents = readCdazContents(loaded->record.get());
-    const std::optional<CdazHeader> header = readCdazHeader(location.path);
+    tamlib::CdazIdentity identity;
+    tamlib::cdazIdentity(loaded->record.get(), identity);
     if (options.json)
-        writeJson(std::cout, showJson(location, *loaded, contents, header));
+        writeJson(std::cout, showJson(location, *loaded, contents, identity));
     else
-        printShowText(std::cout, location, *loaded, contents, header);
+        printShowText(std::cout, location, *loaded, contents, identity);
     return kExitOk;
 }
 
@@ -324,6 +323,61 @@ int runCdazDelete(const CdazOptions& options)
     }
     std::cout << location.path.string() << ": deleted\n";
     return kExitOk;
+}
+
+void addCdazCommands(CommandSet& commands)
+{
+    auto options = std::make_shared<CdazOptions>();
+    CdazOptions& o = *options;
+    CLI::App* cdaz = commands.app().add_subcommand(
+        "cdaz", "List, show, edit, copy and delete CDAZ files (disc analyses).");
+    cdaz->require_subcommand(1);
+    const char* fileHelp = "A CDAZ file (a path) or the name of one in the analyze folder.";
+
+    CLI::App* list = commands.add(cdaz, "list",
+                                  "List the CDAZ files of the analyze folder with title and "
+                                  "stream counts.",
+                                  [options] { return runCdazList(*options); });
+    addJsonFlag(list, o.json);
+
+    CLI::App* show = commands.add(cdaz, "show", "Show a CDAZ: the disc texts, the plugins and the streams.",
+                                  [options] { return runCdazShow(*options); });
+    show->add_option("file", o.file, fileHelp)->required();
+    addJsonFlag(show, o.json);
+
+    CLI::App* edit = commands.add(
+        cdaz, "edit", "Change a CDAZ's texts, stream names, hidden streams and plugins, and save it.",
+        [options] {
+            return runUnlessProblem("cdaz edit", cdazEditUsageProblem(*options),
+                                    [&] { return runCdazEdit(*options); });
+        });
+    edit->add_option("file", o.file, fileHelp)->required();
+    edit->add_option("--title", o.title, "The disc title (at most 64 bytes).");
+    edit->add_option("--prefix", o.prefix, "The prefix of the default stream titles (at most 16 bytes).");
+    edit->add_option("--stream", o.nameStreams, "A stream number (from 1) whose --name follows; repeatable.")
+        ->check(wholeRange(1));
+    edit->add_option("--name", o.names,
+                     "The name of the stream of the --stream before it (empty: the default title).");
+    edit->add_option("--hide", o.hide, "Hide this stream (number from 1); repeatable.")->check(wholeRange(1));
+    edit->add_option("--show", o.show, "Show this stream again (number from 1); repeatable.")
+        ->check(wholeRange(1));
+    edit->add_option("--plugin-off", o.pluginsOff,
+                     "Switch a plugin off for this disc (file name or number from 1); repeatable.");
+    edit->add_option("--plugin-on", o.pluginsOn,
+                     "Switch a plugin on again (file name or number from 1); repeatable.");
+    edit->add_option("--plugin-order", o.pluginOrder,
+                     "Plugin file names or numbers, comma-separated, highest priority first; the "
+                     "others follow in their order.");
+
+    CLI::App* copy = commands.add(cdaz, "copy", "Load a CDAZ and save it under another folder or file name.",
+                                  [options] { return runCdazCopy(*options); });
+    copy->add_option("file", o.file, fileHelp)->required();
+    copy->add_option("dest", o.dest, "The folder or the file to write.")->required();
+    copy->add_flag("--force", o.force, "Replace an existing file.");
+
+    CLI::App* remove =
+        commands.add(cdaz, "delete", "Delete a CDAZ file.", [options] { return runCdazDelete(*options); });
+    remove->add_option("file", o.file, fileHelp)->required();
 }
 
 } // namespace tamrin::cli

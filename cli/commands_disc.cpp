@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "atomic_file.h"
+#include "command_set.h"
 #include "commands.h"
 #include "disc_source.h"
 #include "discport/discport.h"
@@ -347,13 +348,59 @@ int runRead(const ReadOptions& options)
                                   {"out", options.out},
                                   {"badSectors", bad}});
     } else {
-        std::cout << "wrote " << options.count << " sectors of " << size << " bytes (sectors " << options.lba
-                  << " to " << uint64_t(options.lba) + options.count - 1 << ") to " << options.out;
+        std::cout << "wrote " << counted(options.count, "sector", "sectors") << " of " << size
+                  << " bytes (sectors " << options.lba << " to " << uint64_t(options.lba) + options.count - 1
+                  << ") to " << options.out;
         if (!bad.empty())
             std::cout << "; " << bad.size() << " could not be read";
         std::cout << '\n';
     }
     return bad.empty() ? kExitOk : kExitFailure;
+}
+
+void addDiscCommands(CommandSet& commands)
+{
+    const char* driveHelp = "A drive index (see drives) or a disc image (CUE, ISO, raw).";
+    auto drivesOptions = std::make_shared<DrivesOptions>();
+    CLI::App* drives = commands.add(
+        nullptr, "drives",
+        "List the CD-ROM drives: index, interface, address, vendor, product, revision, capabilities.",
+        [drivesOptions] { return runDrives(*drivesOptions); });
+    drives->add_option("images", drivesOptions->images,
+                       "Disc images to mount for the run and list as drives too.");
+    addJsonFlag(drives, drivesOptions->json);
+
+    auto tocOptions = std::make_shared<DiscOptions>();
+    CLI::App* toc =
+        commands.add(nullptr, "toc", "Show the table of contents of the disc in a drive or of a disc image.",
+                     [tocOptions] { return runToc(*tocOptions); });
+    toc->add_option("drive", tocOptions->drive, driveHelp)->required();
+    addJsonFlag(toc, tocOptions->json);
+
+    auto volumeOptions = std::make_shared<DiscOptions>();
+    CLI::App* volume =
+        commands.add(nullptr, "volume", "Show the volume identity of the disc in a drive or of a disc image.",
+                     [volumeOptions] { return runVolume(*volumeOptions); });
+    volume->add_option("drive", volumeOptions->drive, driveHelp)->required();
+    addJsonFlag(volume, volumeOptions->json);
+
+    auto readOptions = std::make_shared<ReadOptions>();
+    CLI::App* read = commands.add(
+        nullptr, "read",
+        "Read sectors of a drive or a disc image through the sector reader into a file; sectors that "
+        "cannot be read are reported and written as zeros.",
+        [readOptions] {
+            return runUnlessProblem("read", readUsageProblem(*readOptions),
+                                    [&] { return runRead(*readOptions); });
+        });
+    read->add_option("drive", readOptions->drive, driveHelp)->required();
+    read->add_option("--lba", readOptions->lba, "First sector (logical block address).")->required();
+    read->add_option("--count", readOptions->count, "Number of sectors.")->required();
+    read->add_flag("--user", readOptions->user,
+                   "Read 2048 bytes of user data per sector instead of raw 2352.");
+    read->add_option("--out", readOptions->out, "The file to write.")->required();
+    addJsonFlag(read, readOptions->json);
+    addNoProgressFlag(read, readOptions->noProgress);
 }
 
 } // namespace tamrin::cli

@@ -1,6 +1,7 @@
 // plugins: describe every plugin of the folder, usable or not.
 #include <iostream>
 
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "output.h"
@@ -27,6 +28,15 @@ int runPlugins(const PluginsOptions& options)
     else if (files->empty())
         std::cout << "no plugins in " << pluginFolder().string() << '\n';
     return kExitOk;
+}
+
+void addPluginsCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<PluginsOptions>();
+    CLI::App* plugins =
+        commands.add(nullptr, "plugins", "List every plugin of the PsrPlugins folder beside this program.",
+                     [options] { return runPlugins(*options); });
+    addJsonFlag(plugins, options->json);
 }
 
 } // namespace tamrin::cli

@@ -1,31 +1,30 @@
-// probe: for each file, the first file plugin (in file name order) that accepts it and the
-// stream description it gives.
+// probe: for each file, the plugin that takes it (the library's choice: the first installed file
+// plugin in priority order that accepts it) and the stream description it gives.
 #include <iostream>
 #include <optional>
 
+#include "command_set.h"
 #include "commands.h"
 #include "input_file.h"
 #include "json_output.h"
+#include "library_session.h"
 #include "output.h"
-#include "plugin_folder.h"
+#include "tamlib/analysis.h"
 
 namespace tamrin::cli {
 
 int runProbe(const ProbeOptions& options)
 {
-    const auto files = installedPluginFiles();
-    if (!files)
+    if (!libraryReady("probe"))
         return kExitFailure;
-    const std::vector<PluginEntry> plugins = filePlugins(*files);
-
     int status = kExitOk;
     Json results = Json::array();
     for (const std::string& file : options.files) {
-        std::optional<Acceptance> accepted;
+        std::optional<tamlib::FileIdentity> identity;
         std::optional<std::string> problem = inputFileProblem(file);
         if (!problem) {
-            accepted = firstAcceptingPlugin(plugins, file);
-            if (!accepted)
+            identity = tamlib::identifyFile(file.c_str());
+            if (!identity)
                 problem = rejectionMessage(file);
         }
         if (problem) {
@@ -37,15 +36,27 @@ int runProbe(const ProbeOptions& options)
         }
         if (options.json) {
             results.push_back(
-                Json{{"file", file}, {"plugin", accepted->plugin}, {"info", strInfoJson(accepted->info)}});
+                Json{{"file", file}, {"plugin", identity->plugin}, {"info", strInfoJson(identity->info)}});
         } else {
-            std::cout << file << ": " << accepted->plugin << '\n';
-            printStrInfoText(std::cout, accepted->info);
+            std::cout << file << ": " << identity->plugin << '\n';
+            printStrInfoText(std::cout, identity->info);
         }
     }
     if (options.json)
         writeJson(std::cout, results);
     return status;
+}
+
+void addProbeCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<ProbeOptions>();
+    CLI::App* probe = commands.add(
+        nullptr, "probe",
+        "Find the plugin that takes each file, as the player (and identify) chooses it, and show its "
+        "stream description.",
+        [options] { return runProbe(*options); });
+    probe->add_option("files", options->files, "Files to probe.")->required();
+    addJsonFlag(probe, options->json);
 }
 
 } // namespace tamrin::cli

@@ -16,7 +16,9 @@
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
+#include <map>
 
+#include "command_set.h"
 #include "commands.h"
 #include "disc_source.h"
 #include "interrupt.h"
@@ -151,7 +153,7 @@ int runScan(const ScanOptions& options)
         Json pluginList = Json::array();
         for (const scan::PluginScan& plugin : result.plugins) {
             Json object;
-            object["file"] = plugin.file;
+            object["file"] = shownPluginName(plugin.file);
             object["name"] = plugin.name;
             object["outcome"] = outcomeName(plugin.outcome);
             object["streams"] = plugin.streams.size();
@@ -184,6 +186,36 @@ int runScan(const ScanOptions& options)
         std::all_of(result.plugins.begin(), result.plugins.end(),
                     [](const scan::PluginScan& p) { return p.outcome != scan::PluginOutcome::NotBound; });
     return complete && result.sectorsFailed == 0 && bound ? kExitOk : kExitFailure;
+}
+
+void addScanCommand(CommandSet& commands)
+{
+    static const std::map<std::string, ReadErrorPolicy> kPolicies{{"abort", ReadErrorPolicy::Abort},
+                                                                  {"retry", ReadErrorPolicy::Retry},
+                                                                  {"ignore", ReadErrorPolicy::Ignore}};
+    auto options = std::make_shared<ScanOptions>();
+    CLI::App* scan = commands.add(
+        nullptr, "scan",
+        "Offer every sector of the data tracks of a disc (image or drive) to the CD plugins and list the "
+        "streams they find; frames, audio and units take a stream by its number (--stream).",
+        [options] {
+            return runUnlessProblem("scan", scanUsageProblem(*options), [&] { return runScan(*options); });
+        });
+    scan->add_option("drive", options->drive, "A drive index (see drives) or a disc image (CUE, ISO, raw).")
+        ->required();
+    scan->add_option("--plugins", options->plugins,
+                     "Plugin file names in any case, comma-separated, in the order they are asked and "
+                     "listed (default: every installed plugin that reads discs).")
+        ->delimiter(',');
+    scan->add_option("--on-error", options->onError,
+                     "A sector that cannot be read: abort (stop the scan), retry (up to --retries times, "
+                     "then skip it) or ignore (skip it; the default).")
+        ->transform(CLI::CheckedTransformer(kPolicies, CLI::ignore_case).description(""))
+        ->type_name("abort|retry|ignore");
+    scan->add_option("--retries", options->retries, "Reads of an unreadable sector with --on-error retry.")
+        ->check(wholeRange(1, 100));
+    addJsonFlag(scan, options->json);
+    addNoProgressFlag(scan, options->noProgress);
 }
 
 } // namespace tamrin::cli

@@ -17,6 +17,7 @@
 #include <map>
 #include <string_view>
 
+#include "command_set.h"
 #include "commands.h"
 #include "discport/discport.h"
 #include "json_output.h"
@@ -385,6 +386,23 @@ int runSettings(const SettingsOptions& options)
     else
         printText(std::cout);
     return kExitOk;
+}
+
+void addSettingsCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<SettingsOptions>();
+    CLI::App* settings = commands.add(
+        nullptr, "settings",
+        "Show the library's settings (drive, colour, CDAZ analysis modes, plugin order), or change "
+        "and store them with --set.",
+        [options] { return runSettings(*options); });
+    settings->add_option(
+        "--set", options->assignments,
+        "KEY=VALUE, repeatable: drive=INDEX (-1 none), color=LUMINOSITY,BLUE,RED,GAMMA "
+        "(-128 to 127, gamma x 100 0 to 800), local=0|1|2, search=0|1|2, upload=0|1|2, "
+        "server=HOST[:PORT] (the CDAZ exchange; empty: off), plugins=FILE,-FILE,... (priority "
+        "order, names in any case; a leading '-' switches one off).");
+    addJsonFlag(settings, options->json);
 }
 
 } // namespace tamrin::cli

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "command_set.h"
 #include "commands.h"
 #include "json_output.h"
 #include "output.h"
@@ -14,17 +15,11 @@
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
+#include "tamlib/unit_buffer.h"
 
 namespace tamrin::cli {
 
 namespace {
-
-// The read contract passes no buffer size: the caller must hold the 20-byte header and the
-// largest payload any plugin produces. The movie plugins' largest unit is one frame of at most
-// 24 sectors (48 KiB) and CD audio gives at most four 2352-byte sectors; 4 MiB is far above
-// both and leaves room for plugins that hand out larger blocks.
-constexpr size_t kPayloadCapacity = size_t(4) << 20;
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + kPayloadCapacity;
 
 uint32_t crcOf(uint32_t crc, const uint8_t* bytes, size_t length)
 {
@@ -63,11 +58,11 @@ int runUnits(const UnitsOptions& options)
     StreamState* const stream = input.stream();
     const std::string& subject = input.subject();
 
-    auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);
-    auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
+    tamlib::UnitBuffer buffer;
+    PsrReadRecord* record = buffer.record();
 
     if (!options.json) {
-        std::cout << subject << ": " << accepted->plugin << '\n';
+        std::cout << subject << ": " << shownPluginName(accepted->plugin) << '\n';
         printUnitHeaderText(std::cout);
     }
     // In text mode on a terminal the unit lines themselves show the progress; a second line on
@@ -82,7 +77,7 @@ int runUnits(const UnitsOptions& options)
     for (uint64_t index = 0; options.limit == 0 || index < options.limit; ++index) {
         if (LbrReadStream(stream, 0, record) != 1)
             break;
-        if (record->payloadBytes > kPayloadCapacity) {
+        if (!buffer.holdsPayload()) {
             progress.finish();
             reportError(subject, "unit " + std::to_string(index) + " claims " +
                                      std::to_string(record->payloadBytes) +
@@ -101,7 +96,8 @@ int runUnits(const UnitsOptions& options)
                             payloadCrc(*record)};
         if (LbrFreeReadBuffer(stream, record) != 1) {
             progress.finish();
-            reportError(subject, accepted->plugin + " did not take back unit " + std::to_string(index));
+            reportError(subject, shownPluginName(accepted->plugin) + " did not take back unit " +
+                                     std::to_string(index));
             status = kExitFailure;
         }
 
@@ -123,7 +119,7 @@ int runUnits(const UnitsOptions& options)
     if (options.json) {
         Json document;
         document["file"] = options.file;
-        document["plugin"] = accepted->plugin;
+        document["plugin"] = shownPluginName(accepted->plugin);
         document["info"] = strInfoJson(accepted->info);
         document["units"] = std::move(units);
         document["totals"] = unitTotalsJson(totals);
@@ -132,6 +128,23 @@ int runUnits(const UnitsOptions& options)
         printUnitTotalsText(std::cout, totals);
     }
     return status;
+}
+
+void addUnitsCommand(CommandSet& commands)
+{
+    auto options = std::make_shared<UnitsOptions>();
+    CLI::App* units = commands.add(
+        nullptr, "units", "Read a file's stream unit by unit; show each unit and a checksum of its payload.",
+        [options] {
+            return runUnlessProblem("units", unitsUsageProblem(*options), [&] { return runUnits(*options); });
+        });
+    units->add_option("file", options->file, "The file to read, a disc image or drive index, or IMAGE#N.")
+        ->required();
+    addStreamOptions(units, options->plugin, options->disc);
+    units->add_option("--limit", options->limit, "Stop after this many units.")
+        ->check(wholeRange(1, UINT64_MAX));
+    addJsonFlag(units, options->json);
+    addNoProgressFlag(units, options->noProgress);
 }
 
 } // namespace tamrin::cli

@@ -34,7 +34,7 @@ namespace tamrin::cli {
 Json pluginJson(const PluginEntry& entry)
 {
     Json object;
-    object["file"] = entry.file;
+    object["file"] = shownPluginName(entry.file);
     object["usable"] = entry.state == PluginState::Usable;
     if (entry.state != PluginState::Usable)
         object["reason"] = std::string(unusableReason(entry));

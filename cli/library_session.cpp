@@ -20,9 +20,9 @@ fs::path orCurrent(fs::path folder)
     return folder.empty() ? fs::path(".") : folder;
 }
 
-tamlib::ConsolePort::Options consoleOptions()
+ConsolePort::Options consoleOptions()
 {
-    tamlib::ConsolePort::Options options;
+    ConsolePort::Options options;
     options.interactive = 0;
     return options;
 }

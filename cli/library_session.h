@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "tamlib/ui_port.h"
+#include "console_port.h"
 
 namespace tamrin::cli {
 
@@ -23,7 +23,7 @@ class LibrarySession
   private:
     // Messages on stderr; questions are never asked (scripts run this program), they take their
     // default answer.
-    tamlib::ConsolePort m_port;
+    ConsolePort m_port;
     tamlib::UiPort* m_previous = nullptr;
     bool m_started = false;
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace tamrin::cli {
 
@@ -120,6 +121,11 @@ std::string recordText(const char* text, size_t capacity)
     return utf8;
 }
 
+std::string counted(uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string hexText(uint32_t value, int digits)
 {
     char text[16];
@@ -129,7 +135,7 @@ std::string hexText(uint32_t value, int digits)
 
 void printPluginText(std::ostream& out, const PluginEntry& entry)
 {
-    out << entry.file;
+    out << shownPluginName(entry.file);
     if (entry.state == PluginState::NotBound) {
         out << "  unusable: " << unusableReason(entry) << "\n\n";
         return;
@@ -138,10 +144,12 @@ void printPluginText(std::ostream& out, const PluginEntry& entry)
         out << "  unusable: " << unusableReason(entry);
     out << '\n';
     const PsrPluginInfo& info = entry.info;
-    field(out, "name", recordText(info.name));
-    field(out, "copyright", recordText(info.copyright));
-    field(out, "author", recordText(info.author));
-    field(out, "address", recordText(info.address));
+    // A plugin may leave its texts empty; an empty line says nothing.
+    for (const auto& [label, text] :
+         {std::pair{"name", recordText(info.name)}, std::pair{"copyright", recordText(info.copyright)},
+          std::pair{"author", recordText(info.author)}, std::pair{"address", recordText(info.address)}})
+        if (!text.empty())
+            field(out, label, text);
     field(out, "version", versionText(info.version));
     field(out, "subVersion", versionText(info.subVersion));
     field(out, "interfaceVersion", versionText(info.interfaceVersion));

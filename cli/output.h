@@ -26,6 +26,9 @@ std::string unitFlagWords(uint8_t unitFlags);
 
 // A text field of a plugin record (single-byte text in a fixed array, terminated or not), as
 // UTF-8: bytes above 0x7F are read as Latin-1.
+// "1 frame", "2 frames": a count with its noun in the right number.
+std::string counted(uint64_t count, const char* one, const char* many);
+
 std::string recordText(const char* text, size_t capacity);
 template <size_t N> std::string recordText(const char (&text)[N])
 {

@@ -2,18 +2,25 @@
 
 #include "commands.h"
 #include "input_file.h"
+#include "library_session.h"
 
 #include <algorithm>
 #include <cstring>
 #include <system_error>
 
 #include "streamkit/lbr.h"
+#include "tamlib/analysis.h"
 
 namespace tamrin::cli {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+char upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
 
 bool hasPluginExtension(const std::string& name)
 {
@@ -117,17 +124,6 @@ std::string_view unusableReason(const PluginEntry& entry)
     return {};
 }
 
-std::vector<PluginEntry> filePlugins(const std::vector<std::string>& files)
-{
-    std::vector<PluginEntry> plugins;
-    for (const std::string& file : files) {
-        PluginEntry entry = queryPlugin(file);
-        if (entry.state == PluginState::Usable && (entry.caps & CapFile))
-            plugins.push_back(std::move(entry));
-    }
-    return plugins;
-}
-
 bool pluginAcceptsFile(const std::string& plugin, const std::string& file, StrInfo& info)
 {
     PluginBinding* binding = LbrOpenPSR(plugin.c_str());
@@ -142,17 +138,12 @@ bool pluginAcceptsFile(const std::string& plugin, const std::string& file, StrIn
     return accepted;
 }
 
-std::optional<Acceptance> firstAcceptingPlugin(const std::vector<PluginEntry>& plugins,
-                                               const std::string& file)
+std::string shownPluginName(std::string_view file)
 {
-    Acceptance accepted;
-    for (const PluginEntry& plugin : plugins) {
-        if (pluginAcceptsFile(plugin.file, file, accepted.info)) {
-            accepted.plugin = plugin.file;
-            return accepted;
-        }
-    }
-    return std::nullopt;
+    std::string shown(file);
+    for (char& c : shown)
+        c = upper(c);
+    return shown;
 }
 
 std::optional<std::vector<std::string>> installedPluginFiles()
@@ -165,19 +156,33 @@ std::optional<std::vector<std::string>> installedPluginFiles()
     return files;
 }
 
+std::optional<std::string> resolvePluginName(const std::string& named)
+{
+    const auto files = installedPluginFiles();
+    if (!files)
+        return std::nullopt;
+    const std::string wanted = shownPluginName(named);
+    for (const std::string& file : *files)
+        if (shownPluginName(file) == wanted)
+            return file;
+    reportError(named, "no such plugin in " + pluginFolder().string() + " (see the plugins command)");
+    return std::nullopt;
+}
+
 std::optional<Acceptance> acceptInputFile(const std::string& file)
 {
     if (const auto problem = inputFileProblem(file)) {
         reportError(file, *problem);
         return std::nullopt;
     }
-    const auto files = installedPluginFiles();
-    if (!files)
+    if (!libraryReady(file.c_str()))
         return std::nullopt;
-    auto accepted = firstAcceptingPlugin(filePlugins(*files), file);
-    if (!accepted)
+    const auto identity = tamlib::identifyFile(file.c_str());
+    if (!identity) {
         reportError(file, rejectionMessage(file));
-    return accepted;
+        return std::nullopt;
+    }
+    return Acceptance{identity->bindName, identity->info};
 }
 
 } // namespace tamrin::cli

@@ -50,26 +50,27 @@ PluginEntry queryPlugin(const std::string& file);
 // Why a plugin cannot be used; empty for usable ones.
 std::string_view unusableReason(const PluginEntry& entry);
 
-// The usable file-capable plugins of the folder, in file name order.
-std::vector<PluginEntry> filePlugins(const std::vector<std::string>& files);
-
 // Asks one plugin whether it takes `file`: the file test, then the description into a cleared
 // `info`. False when the plugin cannot be bound, refuses the file or fails to describe it.
 bool pluginAcceptsFile(const std::string& plugin, const std::string& file, StrInfo& info);
 
+// The one spelling of a plugin name on output: upper case, as the settings and CDAZ files keep it.
+std::string shownPluginName(std::string_view file);
+
+// The plugin file of the folder that `named` names, in any case ("DISCMOVIE.PSR" finds
+// "Discmovie.psr"). An unknown name is reported on stderr (null then).
+std::optional<std::string> resolvePluginName(const std::string& named);
+
 struct Acceptance
 {
-    std::string plugin;
+    std::string plugin; // the file name to bind (as it is on disk)
     StrInfo info{};
 };
 
-// The first of `plugins` that accepts `file`, with its description of the file.
-// The plugin that takes an input file of a stream command: the file checked first, then the
-// installed plugins asked in order. Every failure is reported on stderr (null then).
+// The plugin that takes an input file of a stream command, chosen by the library as the player
+// chooses it (installed priority order): the file checked first. Every failure is reported on
+// stderr (null then).
 std::optional<Acceptance> acceptInputFile(const std::string& file);
-
-std::optional<Acceptance> firstAcceptingPlugin(const std::vector<PluginEntry>& plugins,
-                                               const std::string& file);
 
 } // namespace tamrin::cli
 

@@ -32,22 +32,27 @@ std::string outcomeMessage(const scan::PluginScan& plugin)
 std::optional<std::vector<std::string>> chooseScanPlugins(const std::vector<std::string>& named)
 {
     if (!named.empty()) {
-        for (const std::string& file : named) {
-            if (std::count(named.begin(), named.end(), file) > 1) {
-                reportError(file, "named more than once in --plugins");
+        std::vector<std::string> chosen;
+        for (const std::string& name : named) {
+            const auto file = resolvePluginName(name);
+            if (!file)
+                return std::nullopt;
+            if (std::find(chosen.begin(), chosen.end(), *file) != chosen.end()) {
+                reportError(shownPluginName(*file), "named more than once in --plugins");
                 return std::nullopt;
             }
-            const PluginEntry entry = queryPlugin(file);
+            const PluginEntry entry = queryPlugin(*file);
             if (entry.state != PluginState::Usable) {
-                reportError(file, std::string(unusableReason(entry)));
+                reportError(shownPluginName(*file), std::string(unusableReason(entry)));
                 return std::nullopt;
             }
             if (!(entry.caps & CapCd)) {
-                reportError(file, "this plugin does not read discs");
+                reportError(shownPluginName(*file), "this plugin does not read discs");
                 return std::nullopt;
             }
+            chosen.push_back(*file);
         }
-        return named;
+        return chosen;
     }
     const auto files = installedPluginFiles();
     if (!files)
@@ -101,7 +106,7 @@ void reportScanProblems(const std::string& subject, const scan::ScanResult& resu
     for (const scan::PluginScan& plugin : result.plugins) {
         const std::string message = outcomeMessage(plugin);
         if (!message.empty())
-            reportError(plugin.file, message);
+            reportError(shownPluginName(plugin.file), message);
     }
     for (uint32_t track : result.unopenedTracks)
         reportError(subject, "data track " + std::to_string(track) + " cannot be read; not scanned");
@@ -114,7 +119,7 @@ std::vector<ListedStream> listStreams(const scan::ScanResult& result)
         for (const StrInfo& info : plugin.streams) {
             ListedStream stream;
             stream.number = uint32_t(list.size() + 1);
-            stream.pluginFile = plugin.file;
+            stream.pluginFile = shownPluginName(plugin.file);
             stream.pluginName = plugin.name;
             stream.info = info;
             list.push_back(std::move(stream));

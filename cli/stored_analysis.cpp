@@ -10,6 +10,22 @@ namespace {
 constexpr int32_t kNotListed = PLB_CDAZ_STREAM_USER_HIDDEN | PLB_CDAZ_STREAM_NO_PLUGIN |
                                PLB_CDAZ_STREAM_REANALYZE | PLB_CDAZ_STREAM_HIDDEN | PLB_CDAZ_STREAM_NO_KIND;
 
+// Why the record leaves a stream out of its list, in the order the reasons weigh.
+std::string hiddenReason(CdazRecord* record, int32_t flags, int32_t pluginIndex)
+{
+    if (flags & PLB_CDAZ_STREAM_USER_HIDDEN)
+        return "hidden by the user";
+    if (flags & PLB_CDAZ_STREAM_NO_PLUGIN)
+        return "its plugin is not installed";
+    if (flags & PLB_CDAZ_STREAM_REANALYZE)
+        return "its plugin is newer than the analysis";
+    if (flags & PLB_CDAZ_STREAM_NO_KIND)
+        return "of no kind that can be played";
+    if (pluginIndex >= 0 && (PlbSetCDAZPluginFlags(record, pluginIndex, 0, 0) & PLB_CDAZ_PLUGIN_OFF))
+        return "its plugin is switched off for this disc";
+    return "inside a stream of a higher-priority plugin (as a movie's own sound)";
+}
+
 } // namespace
 
 std::vector<StoredStream> storedStreams(CdazRecord* record)
@@ -31,6 +47,8 @@ std::vector<StoredStream> storedStreams(CdazRecord* record)
             stream.pluginFile = file;
         if (!(stream.flags & kNotListed))
             stream.number = ++listed;
+        else
+            stream.hiddenBecause = hiddenReason(record, stream.flags, pluginIndex);
         streams.push_back(std::move(stream));
     }
     return streams;
@@ -67,8 +85,6 @@ bool splitStreamSuffix(const std::string& text, std::string& argument, uint32_t&
             return false;
         value = value * 10 + uint32_t(text[i] - '0');
     }
-    if (value == 0)
-        return false;
     argument = text.substr(0, hash);
     number = value;
     return true;

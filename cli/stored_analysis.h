@@ -27,6 +27,7 @@ struct StoredStream
     int32_t flags = 0;   // streamFlags
     std::string pluginFile;
     StrInfo info{};
+    std::string hiddenBecause; // why a stream is not listed; empty for listed ones
 };
 
 // Every stream of the record; the listed ones (not hidden for any reason) are numbered.
@@ -36,8 +37,8 @@ std::vector<StoredStream> storedStreams(CdazRecord* record);
 // volume); null with `error` set when there is none or it cannot be loaded.
 RecordPtr loadStoredAnalysis(int32_t drive, std::string& error);
 
-// Splits "ARGUMENT#N" (N from 1, digits only) into the argument and N; false when it has no
-// such suffix.
+// Splits "ARGUMENT#N" (digits only) into the argument and N; false when it has no such suffix.
+// N may be 0, which names no stream: the caller says so.
 bool splitStreamSuffix(const std::string& text, std::string& argument, uint32_t& number);
 
 } // namespace tamrin::cli

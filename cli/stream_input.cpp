@@ -1,9 +1,12 @@
 #include "stream_input.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
 
+#include "command_set.h"
 #include "input_file.h"
 #include "library_session.h"
 #include "scan_run.h"
@@ -23,6 +26,13 @@ bool endsWithCue(const std::string& argument)
                       [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b; });
 }
 
+// The file name without folder and extension; a drive index stays as it is ("0").
+std::string stemOf(const std::string& argument)
+{
+    const std::string stem = std::filesystem::path(argument).stem().string();
+    return stem.empty() ? argument : stem;
+}
+
 std::string areaText(uint32_t start, uint32_t sectors)
 {
     return "sectors " + std::to_string(start) + " to " + std::to_string(uint64_t(start) + sectors - 1);
@@ -33,12 +43,12 @@ bool checkPlugin(const std::string& plugin, uint32_t capability)
 {
     const PluginEntry entry = queryPlugin(plugin);
     if (entry.state != PluginState::Usable) {
-        reportError(plugin, std::string(unusableReason(entry)));
+        reportError(shownPluginName(plugin), std::string(unusableReason(entry)));
         return false;
     }
     if (!(entry.caps & capability)) {
-        reportError(plugin, capability == CapCd ? "this plugin does not read discs"
-                                                : "this plugin does not open files");
+        reportError(shownPluginName(plugin), capability == CapCd ? "this plugin does not read discs"
+                                                                 : "this plugin does not open files");
         return false;
     }
     return true;
@@ -74,6 +84,9 @@ std::optional<std::string> streamChoiceProblem(const std::string& argument, cons
     std::string disc;
     uint32_t number = 0;
     if (storedStreamArgument(argument, disc, number)) {
+        if (number == 0)
+            return argument + ": there is no stream 0; the streams of the stored analysis are numbered "
+                              "from 1 (see analyze)";
         if (choice.stream != 0 || choice.hasStart || choice.sectors != 0 || !plugin.empty())
             return argument +
                    " names a stream of the stored analysis; leave out --plugin, --start, --sectors "
@@ -96,9 +109,29 @@ std::optional<std::string> streamChoiceProblem(const std::string& argument, cons
     return std::nullopt;
 }
 
+void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& choice)
+{
+    command->add_option("--plugin", plugin,
+                        "Plugin file name, in any case (e.g. DISCMOVIE.PSR): for a file, instead of the "
+                        "library's choice; for a disc, the plugin that describes the area of --start.");
+    command
+        ->add_option("--start", choice.start,
+                     "On a disc: the first sector of the stream's area (with --plugin and --sectors).")
+        ->each([&choice](const std::string&) { choice.hasStart = true; });
+    command
+        ->add_option("--sectors", choice.sectors,
+                     "On a disc: the number of sectors of the area from --start.")
+        ->check(wholeRange(1));
+    command
+        ->add_option("--stream", choice.stream,
+                     "On a disc: scan it and take the stream the scan command lists with this number.")
+        ->check(wholeRange(1));
+}
+
 bool StreamInput::accept(const StreamRequest& request)
 {
     m_subject = request.argument;
+    m_outputStem = stemOf(request.argument);
     m_disc = isDiscInput(request.argument, request.disc);
     if (!m_disc)
         return acceptFile(request);
@@ -133,11 +166,12 @@ bool StreamInput::acceptFile(const StreamRequest& request)
         reportError(file, *problem);
         return false;
     }
-    if (!checkPlugin(request.plugin, CapFile))
+    const auto plugin = resolvePluginName(request.plugin);
+    if (!plugin || !checkPlugin(*plugin, CapFile))
         return false;
-    m_accepted.plugin = request.plugin;
-    if (!pluginAcceptsFile(request.plugin, file, m_accepted.info)) {
-        reportError(file, request.plugin + " does not accept this file");
+    m_accepted.plugin = *plugin;
+    if (!pluginAcceptsFile(*plugin, file, m_accepted.info)) {
+        reportError(file, shownPluginName(*plugin) + " does not accept this file");
         return false;
     }
     return true;
@@ -146,25 +180,28 @@ bool StreamInput::acceptFile(const StreamRequest& request)
 bool StreamInput::acceptArea(const StreamRequest& request)
 {
     const DiscStreamChoice& area = request.disc;
-    if (!checkPlugin(request.plugin, CapCd))
+    const auto plugin = resolvePluginName(request.plugin);
+    if (!plugin || !checkPlugin(*plugin, CapCd))
         return false;
-    PluginBinding* binding = LbrOpenPSR(request.plugin.c_str());
+    const std::string shown = shownPluginName(*plugin);
+    PluginBinding* binding = LbrOpenPSR(plugin->c_str());
     if (!binding) {
-        reportError(request.plugin, "cannot be bound");
+        reportError(shown, "cannot be bound");
         return false;
     }
-    m_accepted.plugin = request.plugin;
+    m_accepted.plugin = *plugin;
     m_accepted.info = StrInfo{};
     const int32_t described =
         LbrGetStrDataInfo(binding, m_source.drive(), area.start, area.sectors, &m_accepted.info);
     LbrClosePSR(binding);
     if (described != 1) {
-        reportError(m_subject, described < 0 ? request.plugin + " cannot describe an area of a disc"
-                                             : request.plugin + " finds no stream in " +
-                                                   areaText(area.start, area.sectors));
+        reportError(m_subject, described < 0
+                                   ? shown + " cannot describe an area of a disc"
+                                   : shown + " finds no stream in " + areaText(area.start, area.sectors));
         return false;
     }
     m_subject = request.argument + " " + areaText(area.start, area.sectors);
+    m_outputStem = stemOf(request.argument) + "-lba" + std::to_string(area.start);
     return true;
 }
 
@@ -193,9 +230,13 @@ bool StreamInput::acceptListed(const StreamRequest& request)
         return false;
     }
     const ListedStream& chosen = streams[number - 1];
-    m_accepted.plugin = chosen.pluginFile;
+    const auto plugin = resolvePluginName(chosen.pluginFile);
+    if (!plugin)
+        return false;
+    m_accepted.plugin = *plugin;
     m_accepted.info = chosen.info;
     m_subject = request.argument + " stream " + std::to_string(number);
+    m_outputStem = stemOf(request.argument) + "-scan" + std::to_string(number);
     return true;
 }
 
@@ -221,21 +262,13 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
         return false;
     }
     // The CDAZ keeps the plugin's upper-case name; the file on disk may be spelt otherwise.
-    std::string plugin = chosen->pluginFile;
-    if (const auto files = installedPluginFiles()) {
-        for (const std::string& file : *files) {
-            std::string upper = file;
-            for (char& c : upper)
-                c = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-            if (upper == chosen->pluginFile)
-                plugin = file;
-        }
-    }
-    if (!checkPlugin(plugin, CapCd))
+    const auto plugin = resolvePluginName(chosen->pluginFile);
+    if (!plugin || !checkPlugin(*plugin, CapCd))
         return false;
-    m_accepted.plugin = plugin;
+    m_accepted.plugin = *plugin;
     m_accepted.info = chosen->info;
     m_subject = argument;
+    m_outputStem = stemOf(argument.substr(0, argument.rfind('#'))) + "-cdaz" + std::to_string(number);
     return true;
 }
 
@@ -245,9 +278,9 @@ bool StreamInput::open(uint32_t mode)
     m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, m_source.drive(), &info, mode)
                           : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
     if (!m_stream) {
-        reportError(m_subject,
-                    m_accepted.plugin + (m_disc ? " described the stream but could not open it"
-                                                : " accepted the file but could not open its stream"));
+        reportError(m_subject, shownPluginName(m_accepted.plugin) +
+                                   (m_disc ? " described the stream but could not open it"
+                                           : " accepted the file but could not open its stream"));
         return false;
     }
     return true;

@@ -13,7 +13,15 @@
 #include "plugin_folder.h"
 #include "streamkit/lbr.h"
 
+namespace CLI {
+class App;
+} // namespace CLI
+
 namespace tamrin::cli {
+
+// --plugin, --start, --sectors and --stream of a stream command: a stream on a disc image or in a
+// drive (`choice.hasStart` is set when --start is given).
+void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& choice);
 
 struct StreamCloser
 {
@@ -49,6 +57,10 @@ class StreamInput
     const Acceptance& accepted() const { return m_accepted; }
     StreamState* stream() const { return m_stream.get(); }
     const std::string& subject() const { return m_subject; }
+    // The start of the names of files made from this stream: the file's stem, or the disc's stem
+    // and which of its streams ("disc-scan3", "disc-cdaz2", "disc-lba1200"), so that the output
+    // of two streams of one disc never share a name.
+    const std::string& outputStem() const { return m_outputStem; }
     bool isDisc() const { return m_disc; }
 
   private:
@@ -58,6 +70,7 @@ class StreamInput
     bool acceptStored(const std::string& argument, uint32_t number);
 
     std::string m_subject;
+    std::string m_outputStem;
     bool m_disc = false;
     DiscSource m_source; // keeps a mounted image until the stream is closed
     Acceptance m_accepted;

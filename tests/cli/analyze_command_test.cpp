@@ -141,8 +141,19 @@ TEST_F(AnalyzeCommand, AdoptionAndPluginChoiceFromTheOptions)
     EXPECT_EQ(adopted["title"], "First title");
     EXPECT_EQ(keys(adopted["streams"]), keys(first["streams"]));
 
+    // A narrower analysis does not replace the complete one unless asked.
+    const RunResult narrower =
+        cli({"analyze", "--no-progress", "--adopt", "analyze", "--plugins", "Discmovie.psr", s_image->cue});
+    EXPECT_EQ(narrower.status, kExitFailure);
+    EXPECT_NE(
+        narrower.err.find("streams of DISCVOICE.PSR, TRACKAUDIO.PSR, which --plugins leaves out; it is kept"),
+        std::string::npos)
+        << narrower.err;
+    EXPECT_EQ(keys(analyzeJson({"--adopt", "local"})["streams"]), keys(first["streams"]));
+
     // Analysed again with the movie plugin alone.
-    const json again = analyzeJson({"--adopt", "analyze", "--plugins", "Discmovie.psr", "--upload", "no"});
+    const json again =
+        analyzeJson({"--adopt", "analyze", "--plugins", "Discmovie.psr", "--upload", "no", "--replace"});
     ASSERT_FALSE(again["streams"].empty());
     for (const json& stream : again["streams"])
         EXPECT_EQ(stream["plugin"], "DISCMOVIE.PSR");
@@ -184,6 +195,34 @@ TEST_F(AnalyzeCommand, StoredStreamsOpenAsImageHashNumber)
 
     const RunResult mixed = cli({"units", "--no-progress", s_image->cue + "#1", "--stream", "2"});
     EXPECT_EQ(mixed.status, kExitUsage);
+
+    // Stream numbers start at 1; #0 says so instead of looking for a file of that name.
+    const RunResult zero = cli({"frames", "--null", s_image->cue + "#0"});
+    EXPECT_EQ(zero.status, kExitUsage);
+    EXPECT_NE(zero.err.find("there is no stream 0"), std::string::npos) << zero.err;
+}
+
+TEST_F(AnalyzeCommand, StreamsLeftOutOfTheListSayWhy)
+{
+    const json analysis = analyzeJson({"--upload", "no"});
+    size_t hidden = 0;
+    for (const json& stream : analysis["streams"]) {
+        EXPECT_EQ(stream.contains("hiddenBecause"), stream["listed"] == false) << stream.dump();
+        if (stream["listed"] == false) {
+            ++hidden;
+            // On this disc only the movie's own sound, found by the sound plugin, is left out.
+            EXPECT_EQ(stream["plugin"], "DISCVOICE.PSR");
+            EXPECT_NE(stream["hiddenBecause"].get<std::string>().find("higher-priority plugin"),
+                      std::string::npos);
+        }
+    }
+    ASSERT_GT(hidden, 0u) << "the movie's sound is inside the movie's stream";
+    const RunResult text = cli({"analyze", "--no-progress", "--adopt", "local", s_image->cue});
+    ASSERT_EQ(text.status, kExitOk) << text.err;
+    EXPECT_NE(
+        text.out.find("not listed: " + std::to_string(hidden) + ", inside a stream of a higher-priority"),
+        std::string::npos)
+        << text.out;
 }
 
 TEST_F(AnalyzeCommand, WrongOptionsAndInputsFailClearly)

@@ -212,7 +212,7 @@ TEST_F(AudioCommand, ChecksumsAreThoseOfEachUnitsSound)
     const json document = parseJson(result);
     const Wave wave = readWave(out);
     ASSERT_TRUE(document.contains("units"));
-    EXPECT_EQ(document["plugin"], "Filmfile.psr");
+    EXPECT_EQ(document["plugin"], "FILMFILE.PSR");
     EXPECT_EQ(document["source"]["sampleRate"], 37800);
     EXPECT_EQ(document["target"]["channels"], 2);
     EXPECT_EQ(document["out"], out.string());

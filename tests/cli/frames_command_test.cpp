@@ -252,6 +252,17 @@ TEST_F(FramesCommand, FirstBeyondTheLastFrameIsAFailure)
     EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.err.find("no frame"), std::string::npos) << result.err;
     EXPECT_TRUE(folderEntries(folder.path()).empty());
+
+    // The picture folder (and its parent) made for the run go again; one that was there stays.
+    const fs::path made = folder.path() / "new" / "pictures";
+    RunResult bmp = runCli({"frames", movie(kSmall).string(), "--first", "46", "--out", made.string()});
+    EXPECT_EQ(bmp.status, kExitFailure);
+    EXPECT_TRUE(folderEntries(folder.path()).empty()) << "no empty folder left behind";
+    fs::create_directory(folder.path() / "kept");
+    bmp = runCli(
+        {"frames", movie(kSmall).string(), "--first", "46", "--out", (folder.path() / "kept").string()});
+    EXPECT_EQ(bmp.status, kExitFailure);
+    EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"kept"});
 }
 
 TEST_F(FramesCommand, EveryPassOfARepeatedDecodeGivesTheSamePictures)
@@ -390,13 +401,14 @@ TEST_F(FramesCommand, FailedWritesLeaveNoFileBehind)
     RunResult result = limited({"frames", movie(0).string(), "--out", bmpFolder.string()});
     EXPECT_EQ(result.status, kExitFailure) << result.err;
     EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
-    EXPECT_TRUE(folderEntries(bmpFolder).empty()) << "no partial or temporary BMP file";
+    EXPECT_FALSE(fs::exists(bmpFolder))
+        << "no partial or temporary BMP file, and not the folder made for them";
 
     const fs::path yuv = folder.path() / "all.yuv";
     result = limited({"frames", movie(0).string(), "--yuv", "--out", yuv.string()});
     EXPECT_EQ(result.status, kExitFailure) << result.err;
     EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
-    EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"bmp"}) << "no partial planar file";
+    EXPECT_TRUE(folderEntries(folder.path()).empty()) << "no partial planar file";
 
     // An older file of the same name survives the failed run untouched.
     writeFile(yuv, "older");

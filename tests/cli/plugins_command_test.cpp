@@ -25,7 +25,7 @@ TEST(PluginsCommand, JsonListsTheMoviePluginWithItsDescription)
     ASSERT_EQ(result.status, kExitOk) << result.err;
     const json list = parseJson(result);
     ASSERT_TRUE(list.is_array());
-    const json* film = findPlugin(list, "Filmfile.psr");
+    const json* film = findPlugin(list, "FILMFILE.PSR");
     ASSERT_NE(film, nullptr) << result.out;
     EXPECT_EQ(film->at("usable"), true);
     EXPECT_EQ(film->at("caps"), 0x0001);
@@ -43,7 +43,7 @@ TEST(PluginsCommand, TextShowsVersionsAndFlagWords)
         GTEST_SKIP() << "Filmfile.psr is not built";
     const RunResult result = runCli({"plugins"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    EXPECT_NE(result.out.find("Filmfile.psr"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("FILMFILE.PSR"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("1.24"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("3.22"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("0x0001 (file)"), std::string::npos) << result.out;
@@ -78,9 +78,9 @@ TEST_F(PluginFolderTest, ListsEveryPluginFileSortedAndMarksUnusableOnes)
     ASSERT_EQ(result.status, kExitOk) << result.err;
     const json list = parseJson(result);
     ASSERT_EQ(list.size(), 3u) << result.out;
-    EXPECT_EQ(list[0]["file"], "Filmfile.psr");
-    EXPECT_EQ(list[1]["file"], "Junk.psr");
-    EXPECT_EQ(list[2]["file"], "Zcopy.PSR");
+    EXPECT_EQ(list[0]["file"], "FILMFILE.PSR");
+    EXPECT_EQ(list[1]["file"], "JUNK.PSR");
+    EXPECT_EQ(list[2]["file"], "ZCOPY.PSR");
 
     EXPECT_EQ(list[1]["usable"], false);
     EXPECT_FALSE(list[1].contains("caps")) << "an unbound file has no description";
@@ -95,25 +95,42 @@ TEST_F(PluginFolderTest, TextListsUnusableFileWithoutFailing)
 {
     const RunResult result = run(m_program, {"plugins"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    const size_t junk = result.out.find("Junk.psr");
+    const size_t junk = result.out.find("JUNK.PSR");
     ASSERT_NE(junk, std::string::npos) << result.out;
     EXPECT_NE(result.out.find("unusable", junk), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("notes.txt"), std::string::npos);
-    EXPECT_EQ(result.out.find("Folder.psr"), std::string::npos);
+    EXPECT_EQ(result.out.find("FOLDER.PSR"), std::string::npos);
 }
 
-TEST_F(PluginFolderTest, ProbeTakesTheFirstAcceptingPluginByFileName)
+// probe asks the library, as identify does: the installed priority order decides, not the file
+// names, and the order the settings keep is followed.
+TEST_F(PluginFolderTest, ProbeAndIdentifyTakeTheFirstPluginOfThePriorityOrder)
 {
     const fs::path plugins = m_folder.path() / "PsrPlugins";
     fs::copy_file(outDir() / "PsrPlugins" / "Filmfile.psr", plugins / "Afilm.psr");
     writeFile(plugins / "Aaa.psr", "not a shared object either\n");
     const auto movies = movieFiles();
     ASSERT_FALSE(movies.empty());
-    const RunResult result = run(m_program, {"probe", "--json", movies.front().string()});
-    ASSERT_EQ(result.status, kExitOk) << result.err;
-    const json list = parseJson(result);
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0]["plugin"], "Afilm.psr");
+    // Settings of this installation's own.
+    const std::vector<std::string> home{"TAMRIN_HOME=" + (m_folder.path() / "home").string()};
+    const auto chosen = [&](const char* command) {
+        const RunResult result = run(m_program, {command, "--json", movies.front().string()}, home);
+        EXPECT_EQ(result.status, kExitOk) << result.err;
+        const json list = parseJson(result);
+        return list.size() == 1 ? list[0].value("plugin", "") : std::string();
+    };
+    // The known movie file plugin comes before an unknown one in a fresh installation.
+    EXPECT_EQ(chosen("probe"), "FILMFILE.PSR");
+    EXPECT_EQ(chosen("identify"), "FILMFILE.PSR");
+
+    ASSERT_EQ(run(m_program, {"settings", "--set", "plugins=afilm.psr,ZCOPY.PSR"}, home).status, kExitOk);
+    EXPECT_EQ(chosen("probe"), "AFILM.PSR");
+    EXPECT_EQ(chosen("identify"), "AFILM.PSR");
+
+    // A plugin switched off is passed over by both.
+    ASSERT_EQ(run(m_program, {"settings", "--set", "plugins=-AFILM.PSR,ZCOPY.PSR"}, home).status, kExitOk);
+    EXPECT_EQ(chosen("probe"), "ZCOPY.PSR");
+    EXPECT_EQ(chosen("identify"), "ZCOPY.PSR");
 }
 
 TEST(PluginsCommand, MissingPluginFolderIsAnErrorNamingIt)

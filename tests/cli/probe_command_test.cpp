@@ -1,6 +1,7 @@
 // probe: the stream description of each test movie, and clear failures for files nobody takes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "cli_runner.h"
@@ -34,7 +35,7 @@ TEST_F(ProbeCommand, EveryTestMovieHasTheRecordedSizeAndSound)
         const json list = parseJson(result);
         ASSERT_EQ(list.size(), 1u);
         EXPECT_EQ(list[0]["file"], movie.string());
-        EXPECT_EQ(list[0]["plugin"], "Filmfile.psr");
+        EXPECT_EQ(list[0]["plugin"], "FILMFILE.PSR");
         const json& info = list[0]["info"];
         EXPECT_EQ(info["kind"].get<int>() & 0x03, 0x03) << "video and sound";
         EXPECT_EQ(info["width"], facts->width);
@@ -50,6 +51,38 @@ TEST_F(ProbeCommand, EveryTestMovieHasTheRecordedSizeAndSound)
         EXPECT_EQ(info["outWidth"], facts->width);
         EXPECT_EQ(info["outHeight"], facts->height);
     }
+}
+
+// probe and identify ask the same library question: for every test file, the same plugin (or
+// none) and the same description.
+TEST_F(ProbeCommand, AgreesWithIdentifyOnEveryTestFile)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dataDir()))
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    ASSERT_GT(files.size(), 10u);
+    std::vector<std::string> probeArgs{"probe", "--json"}, identifyArgs{"identify", "--json"};
+    probeArgs.insert(probeArgs.end(), files.begin(), files.end());
+    identifyArgs.insert(identifyArgs.end(), files.begin(), files.end());
+    const json probed = parseJson(runCli(probeArgs));
+    const json identified = parseJson(runCli(identifyArgs));
+    ASSERT_EQ(probed.size(), files.size());
+    ASSERT_EQ(identified.size(), files.size());
+    size_t taken = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i]);
+        EXPECT_EQ(probed[i]["file"], files[i]);
+        EXPECT_EQ(identified[i]["file"], files[i]);
+        EXPECT_EQ(probed[i].value("plugin", ""), identified[i].value("plugin", ""));
+        if (!probed[i].contains("plugin"))
+            continue;
+        ++taken;
+        for (const char* field : {"kind", "frameCount", "durationMs", "sampleRate", "width"})
+            EXPECT_EQ(probed[i]["info"][field], identified[i][field]) << field;
+    }
+    EXPECT_GE(taken, std::size(kMovies)) << "every movie file is taken";
 }
 
 TEST_F(ProbeCommand, JsonNamesEveryStreamField)
@@ -73,7 +106,7 @@ TEST_F(ProbeCommand, TextShowsTheFieldsByName)
     const fs::path movie = dataDir() / "movies" / kMovies[3].file;
     const RunResult result = runCli({"probe", movie.string()});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    EXPECT_NE(result.out.find(movie.string() + ": Filmfile.psr"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(movie.string() + ": FILMFILE.PSR"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("  width            160\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("  sampleRate       37800\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("0x0003 (video, audio)"), std::string::npos) << result.out;

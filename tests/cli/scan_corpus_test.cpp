@@ -132,8 +132,8 @@ TEST_F(CorpusScan, TheCdAudioTrack)
 {
     EXPECT_EQ((*s_scan)["complete"], true);
     EXPECT_EQ((*s_scan)["sectorsRead"], 1888) << "the whole data track";
-    EXPECT_EQ(countOf("Trackaudio.psr"), 1u);
-    const json* track = stream("Trackaudio.psr", 2038);
+    EXPECT_EQ(countOf("TRACKAUDIO.PSR"), 1u);
+    const json* track = stream("TRACKAUDIO.PSR", 2038);
     ASSERT_NE(track, nullptr) << s_scan->dump(1);
     EXPECT_EQ((*track)["sectorCount"], 225);
     EXPECT_EQ((*track)["durationMs"], 3000);
@@ -141,10 +141,10 @@ TEST_F(CorpusScan, TheCdAudioTrack)
 
 TEST_F(CorpusScan, TheFourMoviesFromTheirFilesFirstSector)
 {
-    EXPECT_EQ(countOf("Discmovie.psr"), 4u);
+    EXPECT_EQ(countOf("DISCMOVIE.PSR"), 4u);
     for (const MovieOnDisc& movie : kMovies) {
         // Each file begins with a sound sector, which is the movie's.
-        const json* s = stream("Discmovie.psr", movie.fileStart);
+        const json* s = stream("DISCMOVIE.PSR", movie.fileStart);
         ASSERT_NE(s, nullptr) << movie.file << "\n" << s_scan->dump(1);
         EXPECT_EQ((*s)["frameCount"], movie.frames) << movie.file;
         EXPECT_EQ((*s)["width"], movie.width) << movie.file;
@@ -159,18 +159,18 @@ TEST_F(CorpusScan, TheFourMoviesFromTheirFilesFirstSector)
 TEST_F(CorpusScan, TheXaStreamsAndTheMoviesSoundChannels)
 {
     for (const XaOnDisc& xa : kXa) {
-        const json* s = stream("Discvoice.psr", xa.start);
+        const json* s = stream("DISCVOICE.PSR", xa.start);
         ASSERT_NE(s, nullptr) << xa.reference << "\n" << s_scan->dump(1);
         EXPECT_EQ((*s)["sectorCount"], xa.sectorCount) << xa.reference;
         EXPECT_EQ((*s)["sampleRate"], xa.sampleRate) << xa.reference;
         EXPECT_EQ((*s)["channels"], xa.channels) << xa.reference;
     }
     for (const MovieOnDisc& movie : kMovies) {
-        const json* s = stream("Discvoice.psr", movie.fileStart);
+        const json* s = stream("DISCVOICE.PSR", movie.fileStart);
         ASSERT_NE(s, nullptr) << movie.file << ": its sound channel";
         EXPECT_EQ((*s)["sampleRate"], movie.sampleRate) << movie.file;
     }
-    EXPECT_EQ(countOf("Discvoice.psr"), std::size(kXa) + std::size(kMovies));
+    EXPECT_EQ(countOf("DISCVOICE.PSR"), std::size(kXa) + std::size(kMovies));
 }
 
 TEST_F(CorpusScan, EachMoviesPicturesAreThoseOfTheMovieFile)
@@ -178,7 +178,7 @@ TEST_F(CorpusScan, EachMoviesPicturesAreThoseOfTheMovieFile)
     if (!filmfileBuilt())
         GTEST_SKIP() << "Filmfile.psr is not built";
     for (const MovieOnDisc& movie : kMovies) {
-        const json* s = stream("Discmovie.psr", movie.fileStart);
+        const json* s = stream("DISCMOVIE.PSR", movie.fileStart);
         ASSERT_NE(s, nullptr) << movie.file;
         const RunResult disc = runCli({"frames", kCorpusCue.string(), "--stream",
                                        std::to_string((*s)["number"].get<int>()), "--crc", "--no-progress"});
@@ -195,7 +195,7 @@ TEST_F(CorpusScan, EachMoviesPicturesAreThoseOfTheMovieFile)
 TEST_F(CorpusScan, EachXaChannelsSamplesAreFfmpegs)
 {
     for (const XaOnDisc& xa : kXa) {
-        const json* s = stream("Discvoice.psr", xa.start);
+        const json* s = stream("DISCVOICE.PSR", xa.start);
         ASSERT_NE(s, nullptr) << xa.reference;
         const fs::path out = m_out.path() / xa.reference;
         const RunResult r =
@@ -216,7 +216,7 @@ TEST_F(CorpusScan, EachXaChannelsSamplesAreFfmpegs)
 TEST_F(CorpusScan, EachMoviesSoundIsFfmpegsDecodeOfTheMovie)
 {
     // Both the movie stream and its sound channel alone, from the first sample.
-    for (const char* plugin : {"Discmovie.psr", "Discvoice.psr"}) {
+    for (const char* plugin : {"DISCMOVIE.PSR", "DISCVOICE.PSR"}) {
         for (const MovieOnDisc& movie : kMovies) {
             SCOPED_TRACE(plugin);
             const json* s = stream(plugin, movie.fileStart);

@@ -51,7 +51,7 @@ TEST_F(UnitsCommand, FramesAreNumberedWithoutGapsAndSoundComesInSectors)
         SCOPED_TRACE(facts.file);
         const json document = units(movie(i));
         ASSERT_TRUE(document.contains("units"));
-        EXPECT_EQ(document["plugin"], "Filmfile.psr");
+        EXPECT_EQ(document["plugin"], "FILMFILE.PSR");
 
         uint32_t nextFrame = 1;
         uint64_t video = 0;
@@ -131,8 +131,8 @@ TEST_F(UnitsCommand, LimitStopsEarlyWithTheSameUnits)
 TEST_F(UnitsCommand, NamedPluginGivesTheSameUnits)
 {
     const json chosen = units(movie(2));
-    const json named = units(movie(2), {"--plugin", "Filmfile.psr"});
-    EXPECT_EQ(named["plugin"], "Filmfile.psr");
+    const json named = units(movie(2), {"--plugin", "FILMFILE.PSR"});
+    EXPECT_EQ(named["plugin"], "FILMFILE.PSR");
     EXPECT_EQ(named["units"], chosen["units"]);
 }
 
@@ -147,7 +147,7 @@ TEST_F(UnitsCommand, TextHasOneLinePerUnitAndTotals)
         lines.push_back(line);
     // File line, column header, the units, totals.
     ASSERT_EQ(lines.size(), document["units"].size() + 3) << result.out;
-    EXPECT_EQ(lines[0], movie(3).string() + ": Filmfile.psr");
+    EXPECT_EQ(lines[0], movie(3).string() + ": FILMFILE.PSR");
     const json& unit = document["units"][1];
     const std::string& line = lines[3];
     EXPECT_NE(line.find(unit["crc32"].get<std::string>()), std::string::npos) << line;
@@ -194,8 +194,7 @@ TEST(UnitsFailures, UnknownPluginIsReported)
     const fs::path movie = dataDir() / "movies" / kMovies[3].file;
     const RunResult result = runCli({"units", movie.string(), "--plugin", "Nothing.psr"});
     EXPECT_EQ(result.status, kExitFailure);
-    EXPECT_NE(result.err.find("Nothing.psr"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("cannot be bound"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Nothing.psr: no such plugin"), std::string::npos) << result.err;
 }
 
 TEST(UnitsFailures, PluginThatRefusesTheFileIsReported)

@@ -24,6 +24,7 @@
 #include "exchange_test_support.h"
 #include "tamlib/environment.h"
 #include "tamlib/exchange.h"
+#include "../support/scripted_port.h"
 #include "tamlib/ui_port.h"
 
 namespace {

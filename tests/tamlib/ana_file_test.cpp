@@ -66,4 +66,13 @@ TEST_F(AnalyzeFile, SwitchedOffPluginsAndUnknownFilesGiveTheWarning)
     EXPECT_EQ(messages[2].text, "Plug-in which can process a file'/no/such/file.str' was undetectable.");
 }
 
+TEST_F(AnalyzeFile, TheWarningFollowsTheLocale)
+{
+    tamlib::test::ScopedVariable japanese("LC_ALL", "ja_JP.UTF-8");
+    EXPECT_EQ(PlbAnalyzeFile(nullptr, "/no/such/file.str", nullptr, nullptr), 0);
+    const auto messages = m_env.port().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "ファイル'/no/such/file.str'を処理できるプラグインが見つかりませんでした。");
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../plugins/disc_builder.h"
+#include "../support/scripted_port.h"
 #include "streamkit/psr.h"
 #include "support_env_home.h"
 #include "tamlib/cdaz.h"

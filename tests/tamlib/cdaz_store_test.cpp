@@ -397,6 +397,16 @@ TEST_F(CdazStore, SavedRecordLoadsBackWithItsStatus)
     EXPECT_EQ(142u + 113u, back->pluginVersionSum);
     EXPECT_FALSE(cdazAdoptable(back.get()));
 
+    // The disc identifiers and versions come back for the programs that show them.
+    CdazIdentity identity;
+    ASSERT_TRUE(cdazIdentity(back.get(), identity));
+    EXPECT_EQ(5, identity.version);
+    EXPECT_EQ(16515394u, identity.analyzeVersion);
+    EXPECT_EQ("PLAYSTATION", identity.systemId);
+    EXPECT_EQ("SLUS_000", identity.volumeId);
+    EXPECT_EQ("PUBLISHER", identity.publisherId);
+    EXPECT_FALSE(cdazIdentity(nullptr, identity));
+
     // The default folder given explicitly counts as none; any other folder adds 0x1000.
     RecordPtr same = own(PlbLoadCDAZ((m_analyze.string() + "/").c_str(), "DISC2000.cdaz", nullptr).record);
     ASSERT_TRUE(same);

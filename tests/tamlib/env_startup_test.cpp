@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../support/scripted_port.h"
 #include "discport/discport.h"
 #include "env/drive_choice.h"
 #include "env/environment_state.h"

@@ -1,11 +1,14 @@
 // The line splitter, size and tooltip texts, and the string tables with their language rule.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "../support/scripted_port.h"
 #include "strings/string_table.h"
 #include "support_env_home.h"
 #include "tamlib/environment.h"
@@ -174,6 +177,37 @@ TEST(StringTables, BothLanguagesHaveTheSameIdsEachOnce)
          {31u, 32u, 33u, 34u, 22u, 23u, 10000u, 10012u, 10015u, 10017u, 20011u, 20019u, 20065u, 20067u,
           21002u, 21016u, uint32_t(PLB_IDS_CHOOSE_DRIVE), uint32_t(PLB_IDS_CD_UNUSABLE)})
         EXPECT_TRUE(english.count(id)) << id;
+}
+
+// The printf conversions of a text, in order ("%%" is none): a translation that changes them would
+// read the wrong arguments.
+std::string conversions(const char* text)
+{
+    std::string found;
+    for (const char* c = text; *c; ++c) {
+        if (*c != '%')
+            continue;
+        std::string one = "%";
+        while (*++c && !std::isalpha(static_cast<unsigned char>(*c)) && *c != '%')
+            one += *c;
+        if (!*c)
+            break;
+        if (*c != '%')
+            found += one + *c;
+    }
+    return found;
+}
+
+TEST(StringTables, TranslationsTakeTheSameArguments)
+{
+    for (const auto& english : tamlib::englishStrings()) {
+        const std::string_view japanese = tamlib::lookupString(tamlib::Language::Japanese, english.id);
+        EXPECT_EQ(conversions(english.text), conversions(std::string(japanese).c_str())) << english.id;
+    }
+    // The analysis' own texts: every id it shows is in the table.
+    for (uint32_t id = PLB_IDS_ANA_ADOPT_CAPTION; id <= PLB_IDS_ANA_REMAINING_MINUTES; ++id)
+        EXPECT_FALSE(tamlib::lookupString(tamlib::Language::English, id).empty()) << id;
+    EXPECT_EQ(conversions("%d of %02u: 100%%"), "%d%02u");
 }
 
 TEST(StringTables, LoadStringFollowsTheLanguage)

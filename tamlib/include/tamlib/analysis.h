@@ -31,7 +31,22 @@ PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, ch
 #define PLB_CXX_API __attribute__((visibility("default")))
 #endif
 
+#include <optional>
+#include <string>
+
 namespace tamlib {
+
+// The installed plugin that takes a stream file, chosen as PlbAnalyzeFile chooses it.
+struct FileIdentity
+{
+    std::string plugin;   // the upper-case name the settings and CDAZ files keep ("FILMFILE.PSR")
+    std::string bindName; // the plugin's file name on disk, for LbrOpenPSR and LbrOpenStream
+    StrInfo info{};       // its description of the file
+};
+
+// The first installed plugin, in priority order, that opens files, is not switched off, accepts
+// `path` and describes a stream of a known kind; nothing when none does. Shows no message.
+PLB_CXX_API std::optional<FileIdentity> identifyFile(const char* path);
 
 // What a front end may change for one analysis without touching the stored settings.
 struct AnalysisOptions

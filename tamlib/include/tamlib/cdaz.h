@@ -107,4 +107,29 @@ PLB_API int32_t PlbSetCDAZPluginFlags(CdazRecord* record, int32_t index, int32_t
 PLB_API int32_t PlbSetCDAZPluginPriority(CdazRecord* record, int32_t from, int32_t to);
 PLB_API int32_t PlbSetCDAZPluginPriAll(CdazRecord* record, int32_t count, const int32_t* positions);
 
+#ifdef __cplusplus
+
+#include <string>
+
+#ifndef PLB_CXX_API
+#define PLB_CXX_API __attribute__((visibility("default")))
+#endif
+
+namespace tamlib {
+
+// What a record keeps of its disc and its file besides the texts the C calls give.
+struct CdazIdentity
+{
+    uint8_t version = 0;         // the format version of the file it was loaded from (5 when new)
+    uint32_t analyzeVersion = 0; // the analysing library's version
+    std::string systemId, volumeId, publisherId;
+};
+
+// The identity of `record`; false for a null record.
+PLB_CXX_API bool cdazIdentity(const CdazRecord* record, CdazIdentity& identity);
+
+} // namespace tamlib
+
+#endif
+
 #endif

@@ -47,8 +47,35 @@
 #define PLB_IDS_CDAZ_OUTSIDE_DISC 234
 #define PLB_IDS_CDAZ_OTHER_DISC 235
 #define PLB_IDS_CDAZ_UNKNOWN_DISC 236
-#define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
-#define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
+/* Texts of the disc and file analysis (captions, questions, warnings, adoption states). */
+#define PLB_IDS_ANA_ADOPT_CAPTION 301
+#define PLB_IDS_ANA_COMPLETED 302
+#define PLB_IDS_ANA_INTERRUPTED 303
+#define PLB_IDS_ANA_NO_PLUGIN_ROW 304
+#define PLB_IDS_ANA_AGAIN_ROW 305
+#define PLB_IDS_ANA_OK_ROW 306
+#define PLB_IDS_ANA_SERVER_NEWER 307
+#define PLB_IDS_ANA_SERVER_NONE_USE_LOCAL 308
+#define PLB_IDS_ANA_ASK_SEARCH 309
+#define PLB_IDS_ANA_SERVER_NOT_FOUND 310
+#define PLB_IDS_ANA_LOCAL_FOUND 311
+#define PLB_IDS_ANA_ASK_UPLOAD 312
+#define PLB_IDS_ANA_READ_ERROR 313 /* one %u: the sector */
+#define PLB_IDS_ANA_PROGRESS_CAPTION 314
+#define PLB_IDS_ANA_THREAD_FAILED 315
+#define PLB_IDS_ANA_NO_CD_PLUGIN 316
+#define PLB_IDS_ANA_CHOICE_CAPTION 317
+#define PLB_IDS_ANA_NO_STREAM 318
+#define PLB_IDS_ANA_DONE_CAPTION 319
+#define PLB_IDS_ANA_DONE_MESSAGE 320 /* one %d: the stream count */
+#define PLB_IDS_ANA_NO_TOC 321
+#define PLB_IDS_ANA_NO_MEMORY 322
+#define PLB_IDS_ANA_NO_FILE_PLUGIN 323    /* one %s: the file */
+#define PLB_IDS_ANA_REMAINING_HOURS 324   /* two %02u: hours, minutes */
+#define PLB_IDS_ANA_REMAINING_SECONDS 325 /* one %02u */
+#define PLB_IDS_ANA_REMAINING_MINUTES 326 /* two %02u: minutes, seconds */
+#define PLB_IDS_PLAY_CONTROL 10000        /* tooltips of the 13 play controls: 10000 + control index */
+#define PLB_IDS_PLAY_MODE 10013           /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
 #define PLB_IDS_FRAME_COUNTER 10016
 #define PLB_IDS_PLAY_TIME 10017
 #define PLB_IDS_TO_AVI 20011 /* conversion type names */

@@ -1,8 +1,8 @@
 /*
  * libtamlib user-interface port: whatever the library must tell or ask the user goes through
  * one small interface that each front end implements (the Qt layer, the command-line tool, the
- * tests). Until a program installs its own, a console port is used: messages go to stderr and
- * questions take their default answer unless a terminal can answer them.
+ * tests). Until a program installs its own, a built-in port is used: messages go to stderr and
+ * every question takes its default answer.
  *
  * The message functions follow the classic message-box conventions: a box type made of the
  * buttons (low nibble), an icon (0x10 to 0x40) and the default button (0x000, 0x100, 0x200), and
@@ -192,8 +192,8 @@ class PLB_CXX_API UiPort
 };
 
 // Installs the port the library talks through and returns the one it replaces (null: the
-// built-in console port). The caller keeps ownership and must keep the port alive while it is
-// installed; null goes back to the console port.
+// built-in port). The caller keeps ownership and must keep the port alive while it is installed;
+// null goes back to the built-in port.
 PLB_CXX_API UiPort* setUiPort(UiPort* port);
 // The installed port.
 PLB_CXX_API UiPort& uiPort();
@@ -203,118 +203,6 @@ PLB_CXX_API std::vector<int32_t> answersOf(uint32_t type);
 PLB_CXX_API int32_t defaultAnswer(uint32_t type);
 // The answer's button name in the current language ("Yes", "No", ...).
 PLB_CXX_API std::string answerName(int32_t answer);
-
-// Messages on a stream (stderr), answers from a preset answer, or from the terminal, or the
-// default answer. It never waits for input that is not a terminal.
-class PLB_CXX_API ConsolePort : public UiPort
-{
-  public:
-    struct Options
-    {
-        // The answer every question takes when the box offers it (0: none). With it nothing is
-        // asked on the terminal.
-        int32_t presetAnswer = 0;
-        // The choice every ChoiceRequest takes (-2: none preset).
-        int32_t presetChoice = -2;
-        FILE* output = nullptr; // null: stderr
-        FILE* input = nullptr;  // null: stdin
-        // Whether the input is a terminal a person answers; -1: asked of the input itself.
-        int interactive = -1;
-        // The disc analysis: the adoption answer (-1: asked on a terminal, else the default),
-        // the plugins by file name in the order wanted (the others unchecked; empty: as
-        // offered), the title and prefix kept at the end (empty: the record's own), and a
-        // progress line on the output when it is a terminal.
-        int32_t presetAdopt = -1;
-        std::vector<std::string> presetPlugins;
-        std::string presetTitle;
-        std::string presetPrefix;
-        bool progressLine = true;
-    };
-
-    ConsolePort();
-    explicit ConsolePort(const Options& options);
-
-    int32_t message(const MessageRequest& request) override;
-    int32_t choose(const ChoiceRequest& request) override;
-    void setItemText(void* dialog, int32_t item, const std::string& text) override;
-    AdoptAnswer adoptCdaz(const AdoptRequest& request) override;
-    bool choosePlugins(PluginChoiceRequest& request) override;
-    void beginProgress(const std::string& caption, uint64_t total) override;
-    void updateProgress(const ProgressState& state) override;
-    void endProgress() override;
-    void analysisDone(AnalysisDoneRequest& request) override;
-
-  private:
-    bool interactive() const;
-    bool progressShown() const;
-    FILE* output() const;
-    FILE* input() const;
-    bool readLine(std::string& line) const;
-
-    Options m_options;
-    bool m_progressOpen = false;
-};
-
-// For tests: records every request and answers from queues; an empty queue gives the default
-// answer (messages) or the current item (choices).
-class PLB_CXX_API ScriptedPort : public UiPort
-{
-  public:
-    struct ItemText
-    {
-        void* dialog;
-        int32_t item;
-        std::string text;
-    };
-
-    void queueAnswer(int32_t answer);
-    void queueChoice(int32_t index);
-    void queueAdopt(AdoptAnswer answer);
-    // The next plugin choice: the files in this order, the others unchecked.
-    void queuePlugins(std::vector<std::string> files);
-    void queuePluginCancel();
-    // stopRequested answers false `calls` times, then true (the analysis asks after every
-    // sector it read).
-    void stopAfter(uint64_t calls);
-    void setAnalysisTexts(std::string title, std::string prefix);
-
-    int32_t message(const MessageRequest& request) override;
-    int32_t choose(const ChoiceRequest& request) override;
-    void setItemText(void* dialog, int32_t item, const std::string& text) override;
-    AdoptAnswer adoptCdaz(const AdoptRequest& request) override;
-    bool choosePlugins(PluginChoiceRequest& request) override;
-    void beginProgress(const std::string& caption, uint64_t total) override;
-    void updateProgress(const ProgressState& state) override;
-    void endProgress() override;
-    bool stopRequested() override;
-    void analysisDone(AnalysisDoneRequest& request) override;
-
-    std::vector<MessageRequest> messages() const;
-    std::vector<AdoptRequest> adoptRequests() const;
-    std::vector<PluginChoiceRequest> pluginChoices() const;
-    std::vector<ProgressState> progress() const;
-    std::vector<AnalysisDoneRequest> analysisDoneRequests() const;
-    std::vector<ChoiceRequest> choices() const;
-    std::vector<ItemText> itemTexts() const;
-    void clear();
-
-  private:
-    mutable std::mutex m_mutex;
-    std::deque<int32_t> m_answers;
-    std::deque<int32_t> m_choices;
-    std::vector<MessageRequest> m_messages;
-    std::vector<ChoiceRequest> m_choiceRequests;
-    std::vector<ItemText> m_itemTexts;
-    std::deque<AdoptAnswer> m_adopts;
-    std::deque<std::optional<std::vector<std::string>>> m_pluginAnswers;
-    std::vector<AdoptRequest> m_adoptRequests;
-    std::vector<PluginChoiceRequest> m_pluginChoices;
-    std::vector<ProgressState> m_progress;
-    std::vector<AnalysisDoneRequest> m_doneRequests;
-    uint64_t m_stopAfter = UINT64_MAX;
-    bool m_stop = false;
-    std::optional<std::pair<std::string, std::string>> m_texts;
-};
 
 // Installs a port for the lifetime of a scope.
 class ScopedUiPort

@@ -19,6 +19,7 @@
 #include "env/installed.h"
 #include "installed_plugins.h"
 #include "streamkit/lbr.h"
+#include "strings/string_table.h"
 #include "tamlib/environment.h"
 #include "tamlib/exchange.h"
 #include "tamlib/sector_loop.h"
@@ -77,6 +78,12 @@ bool exchangeOn()
     return PlbGetServer(nullptr, 0) > 0;
 }
 
+// A text of the string table in the language of the locale.
+std::string tableText(uint32_t id)
+{
+    return std::string(lookupString(currentLanguage(), id));
+}
+
 std::string versionText(uint32_t version)
 {
     char text[16];
@@ -91,15 +98,15 @@ CdazRecord* newRecord(const Disc& disc, Lookup& lookup)
 }
 
 // The adoption question for `view` (the downloaded record, or the local one).
-AdoptAnswer askAdoption(const Disc& disc, const char* message, const CdazRecord* view,
+AdoptAnswer askAdoption(const Disc& disc, const std::string& message, const CdazRecord* view,
                         const CdazRecord* local, const Lookup& lookup)
 {
     AdoptRequest request;
     request.window = disc.window;
-    request.caption = "Adoption of CDAZ is checked";
+    request.caption = tableText(PLB_IDS_ANA_ADOPT_CAPTION);
     request.message = message;
     request.title = view->title;
-    request.state = view->anaSector == -1 ? "Analysis is completed." : "Analysis is interrupted.";
+    request.state = tableText(view->anaSector == -1 ? PLB_IDS_ANA_COMPLETED : PLB_IDS_ANA_INTERRUPTED);
     request.streams = view->streamCount;
     request.validStreams = view->validStreams;
     request.adoptable = cdazAdoptable(view);
@@ -112,11 +119,11 @@ AdoptAnswer askAdoption(const Disc& disc, const char* message, const CdazRecord*
         row.analysisVersion = versionText(entry.version);
         row.installedVersion = plugin ? versionText(plugin->version) : "---";
         if (!plugin)
-            row.status = "no plug-in";
+            row.status = tableText(PLB_IDS_ANA_NO_PLUGIN_ROW);
         else if (entry.version < plugin->subVersion)
-            row.status = "Analysis is required again";
+            row.status = tableText(PLB_IDS_ANA_AGAIN_ROW);
         else
-            row.status = "OK";
+            row.status = tableText(PLB_IDS_ANA_OK_ROW);
         row.files = plugin && (plugin->caps & CapFile);
         row.disc = plugin && (plugin->caps & CapCd);
         request.plugins.push_back(std::move(row));
@@ -206,8 +213,7 @@ CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
         downloaded = nullptr;
     }
     if (downloaded) {
-        switch (
-            askAdoption(disc, "The newest CDAZ file was found from the server.", downloaded, local, lookup)) {
+        switch (askAdoption(disc, tableText(PLB_IDS_ANA_SERVER_NEWER), downloaded, local, lookup)) {
         case AdoptAnswer::Adopt:
             PlbFreeCDAZ(local);
             PlbSaveCDAZ(nullptr, downloaded->name, downloaded);
@@ -225,9 +231,8 @@ CdazRecord* serverCheck(const Disc& disc, Lookup& lookup, CdazRecord* local)
     if (disc.localMode == 2)
         return local;
     const uint32_t type = PLB_MB_YESNO | (cdazAdoptable(local) ? 0u : uint32_t(PLB_MB_DEFBUTTON2));
-    if (PlbQuestion(disc.window, type,
-                    "The newest CDAZ file was not able to be found from a server.\n"
-                    "Is the CDAZ file found from the local disk used?") == PLB_IDYES)
+    if (PlbQuestion(disc.window, type, "%s", tableText(PLB_IDS_ANA_SERVER_NONE_USE_LOCAL).c_str()) ==
+        PLB_IDYES)
         return local;
     PlbFreeCDAZ(local);
     return newRecord(disc, lookup);
@@ -250,9 +255,8 @@ CdazRecord* lookupRecord(Disc& disc, Lookup& lookup, const std::string& secondNa
     if (!local) {
         bool searching = disc.serverMode == 2;
         if (disc.serverMode == 0 && exchangeOn())
-            searching = PlbQuestion(disc.window, PLB_MB_YESNO,
-                                    "An CDAZ file was not found.\nIs the CDAZ file in a server searched?") ==
-                        PLB_IDYES;
+            searching = PlbQuestion(disc.window, PLB_MB_YESNO, "%s",
+                                    tableText(PLB_IDS_ANA_ASK_SEARCH).c_str()) == PLB_IDYES;
         if (searching && exchangeOn()) {
             search(disc, lookup);
             if (lookup.searchCount > 0) {
@@ -263,9 +267,7 @@ CdazRecord* lookupRecord(Disc& disc, Lookup& lookup, const std::string& secondNa
                     return downloaded;
                 }
             }
-            PlbWarning(disc.window, PLB_MB_OK,
-                       "CDAZ was not able to be found from a server.\n"
-                       "Analysis processing of media is carried out.");
+            PlbWarning(disc.window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_SERVER_NOT_FOUND).c_str());
         }
         return newRecord(disc, lookup);
     }
@@ -275,7 +277,7 @@ CdazRecord* lookupRecord(Disc& disc, Lookup& lookup, const std::string& secondNa
     if (disc.localMode == 1 && cdazAdoptable(local))
         answer = AdoptAnswer::Adopt;
     else if (disc.localMode != 2)
-        answer = askAdoption(disc, "The CDAZ file was found from the local disk.", local, local, lookup);
+        answer = askAdoption(disc, tableText(PLB_IDS_ANA_LOCAL_FOUND), local, local, lookup);
     switch (answer) {
     case AdoptAnswer::Adopt:
     case AdoptAnswer::Local:
@@ -301,7 +303,7 @@ void offerUpload(const Disc& disc, const Lookup& lookup, CdazRecord* record)
     if (lookup.searchCount > 0 && PlbCompareCDAZ(record, &lookup.records[0], 0) != 1)
         return;
     if (disc.uploadMode == 0 &&
-        PlbQuestion(disc.window, PLB_MB_YESNO, "Is this CDAZ file uploaded to a server?") != PLB_IDYES)
+        PlbQuestion(disc.window, PLB_MB_YESNO, "%s", tableText(PLB_IDS_ANA_ASK_UPLOAD).c_str()) != PLB_IDYES)
         return;
     PlbUploadCDAZ(nullptr, record->name, record);
 }
@@ -338,16 +340,17 @@ bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chos
             stop = true;
         }
     };
+    const std::string readError = tableText(PLB_IDS_ANA_READ_ERROR);
     callbacks.readError = [&](uint32_t lba, uint32_t) {
-        const int32_t answer = PlbWarning(disc.window, PLB_MB_ABORTRETRYIGNORE,
-                                          "The error occurred by reading of the %uth sector.", lba);
+        const int32_t answer =
+            PlbWarning(disc.window, PLB_MB_ABORTRETRYIGNORE, readError.c_str(), unsigned(lba));
         if (answer == PLB_IDRETRY)
             return scan::ReadErrorAnswer::Retry;
         if (answer == PLB_IDIGNORE)
             return scan::ReadErrorAnswer::Ignore;
         return scan::ReadErrorAnswer::Abort;
     };
-    port.beginProgress("Analyzing CD-ROM", total);
+    port.beginProgress(tableText(PLB_IDS_ANA_PROGRESS_CAPTION), total);
     bool started = true;
     try {
         std::thread worker([&] { result = scan::scanDisc(disc.drive, files, callbacks, stop); });
@@ -357,7 +360,7 @@ bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chos
     }
     port.endProgress();
     if (!started) {
-        PlbError(disc.window, PLB_MB_OK, "Failed in running of the stream data serching thread.");
+        PlbError(disc.window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_THREAD_FAILED).c_str());
         return false;
     }
     userStopped = stoppedByUser;
@@ -368,7 +371,7 @@ bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chos
                    p.outcome == scan::PluginOutcome::NoProbe;
         });
     if (!anyone) {
-        PlbError(disc.window, PLB_MB_OK, "There is no plug-in which can process CD-ROM.");
+        PlbError(disc.window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_NO_CD_PLUGIN).c_str());
         return false;
     }
     return true;
@@ -382,12 +385,12 @@ bool analyse(const Disc& disc, CdazRecord* record)
         if (plugin.caps & CapCd)
             candidates.push_back({&plugin, plugin.noUse});
     if (candidates.empty()) {
-        PlbError(disc.window, PLB_MB_OK, "There is no plug-in which can process CD-ROM.");
+        PlbError(disc.window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_NO_CD_PLUGIN).c_str());
         return false;
     }
     PluginChoiceRequest choice;
     choice.window = disc.window;
-    choice.caption = "Start of CD-ROM analysis";
+    choice.caption = tableText(PLB_IDS_ANA_CHOICE_CAPTION);
     for (const Candidate& candidate : candidates)
         choice.rows.push_back({candidate.plugin->name, candidate.plugin->file, !candidate.off});
     bool go = true;
@@ -420,17 +423,14 @@ bool analyse(const Disc& disc, CdazRecord* record)
 
     if (record->streamCount <= 0) {
         if (!userStopped)
-            PlbWarning(disc.window, PLB_MB_OK, "Stream data has not been found from this CD-ROM.");
+            PlbWarning(disc.window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_NO_STREAM).c_str());
         return false;
     }
     AnalysisDoneRequest done;
     done.window = disc.window;
-    done.caption = "The completion of CD-ROM analysis";
-    char message[256];
-    std::snprintf(message, sizeof message,
-                  "%d stream was found.\nFor this CD-ROM data, you can specify CD-ROM title and a prefix "
-                  "stream title.",
-                  record->streamCount);
+    done.caption = tableText(PLB_IDS_ANA_DONE_CAPTION);
+    char message[PLB_STRING_MAX];
+    std::snprintf(message, sizeof message, tableText(PLB_IDS_ANA_DONE_MESSAGE).c_str(), record->streamCount);
     done.message = message;
     done.title = record->title;
     done.prefix = record->prefix;
@@ -454,8 +454,8 @@ CdazRecord* analyzeCd(void* window, const AnalysisOptions& options)
     int32_t count = 0;
     while ((count = CdReadToc(disc.drive, kTocEntries, entries)) <= 0) {
         // Cancel is the default: a port without a person to answer does not retry for ever.
-        if (PlbError(window, PLB_MB_RETRYCANCEL | PLB_MB_DEFBUTTON2,
-                     "Unable to read TOC from CD-ROM.\nThe drive may not be ready.") != PLB_IDRETRY)
+        if (PlbError(window, PLB_MB_RETRYCANCEL | PLB_MB_DEFBUTTON2, "%s",
+                     tableText(PLB_IDS_ANA_NO_TOC).c_str()) != PLB_IDRETRY)
             return nullptr;
     }
     disc.tracks.assign(entries, entries + std::min(count, kTocEntries));
@@ -479,7 +479,7 @@ CdazRecord* analyzeCd(void* window, const AnalysisOptions& options)
     Lookup lookup;
     CdazRecord* record = lookupRecord(disc, lookup, second);
     if (!record) {
-        PlbError(window, PLB_MB_OK, "No enough memory.");
+        PlbError(window, PLB_MB_OK, "%s", tableText(PLB_IDS_ANA_NO_MEMORY).c_str());
         return nullptr;
     }
     if (lookup.origin == Origin::Local)
@@ -496,42 +496,51 @@ CdazRecord* analyzeCd(void* window, const AnalysisOptions& options)
     return record;
 }
 
+std::optional<FileIdentity> identifyFile(const char* path)
+{
+    if (!path || !*path)
+        return std::nullopt;
+    for (const InstalledPlugin& plugin : installedPlugins()) {
+        if (!(plugin.caps & CapFile) || plugin.noUse)
+            continue;
+        FileIdentity identity;
+        identity.bindName = pluginBindName(plugin.file);
+        PluginBinding* binding = LbrOpenPSR(identity.bindName.c_str());
+        if (!binding)
+            continue;
+        bool described = false;
+        if (LbrIsSupportFile(binding, path) > 0)
+            described = LbrGetStrFileInfo(binding, path, &identity.info) > 0;
+        LbrClosePSR(binding);
+        if (described && (identity.info.kind & 0x0F)) {
+            identity.plugin = plugin.file;
+            return identity;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace tamlib
 
 using namespace tamlib;
 
 PLB_API CdazRecord* PlbAnalyzeCd(void* window)
 {
-    return tamrin::guarded<CdazRecord*>(
-        nullptr, [&]() -> CdazRecord* { return analyzeCd(window, AnalysisOptions{}); });
+    return tamrin::guarded<CdazRecord*>(nullptr, [&] { return analyzeCd(window, AnalysisOptions{}); });
 }
 
 PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, char* pluginName)
 {
-    return tamrin::guarded<int32_t>(0, [&]() -> int32_t {
-        if (path && *path) {
-            for (const InstalledPlugin& plugin : installedPlugins()) {
-                if (!(plugin.caps & CapFile) || plugin.noUse)
-                    continue;
-                PluginBinding* binding = LbrOpenPSR(pluginBindName(plugin.file).c_str());
-                if (!binding)
-                    continue;
-                StrInfo found{};
-                bool described = false;
-                if (LbrIsSupportFile(binding, path) > 0)
-                    described = LbrGetStrFileInfo(binding, path, &found) > 0;
-                LbrClosePSR(binding);
-                if (described && (found.kind & 0x0F)) {
-                    if (info)
-                        *info = found;
-                    if (pluginName)
-                        cdazCopyText(pluginName, PLB_CDAZ_PLUGIN_FILE_BYTES, plugin.file.c_str());
-                    return 1;
-                }
-            }
+    return tamrin::guarded<int32_t>(0, [&] {
+        const std::optional<FileIdentity> found = identifyFile(path);
+        if (found) {
+            if (info)
+                *info = found->info;
+            if (pluginName)
+                cdazCopyText(pluginName, PLB_CDAZ_PLUGIN_FILE_BYTES, found->plugin.c_str());
+            return 1;
         }
-        PlbWarning(window, PLB_MB_OK, "Plug-in which can process a file'%s' was undetectable.",
-                   path ? path : "");
+        PlbWarning(window, PLB_MB_OK, tableText(PLB_IDS_ANA_NO_FILE_PLUGIN).c_str(), path ? path : "");
         return 0;
     });
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "strings/string_table.h"
+#include "tamlib/strings.h"
+
 namespace tamlib {
 
 namespace {
@@ -16,12 +19,16 @@ std::string remainingText(uint32_t remaining)
 {
     char text[64];
     if (remaining > 3600)
-        std::snprintf(text, sizeof text, "After, about %02u:%02u", remaining / 3600, remaining % 3600 / 60);
+        std::snprintf(text, sizeof text, lookupString(currentLanguage(), PLB_IDS_ANA_REMAINING_HOURS).data(),
+                      remaining / 3600, remaining % 3600 / 60);
     else if (remaining <= 60)
-        std::snprintf(text, sizeof text, "After, about %02u\"", (remaining + 4) / 5 * 5);
+        std::snprintf(text, sizeof text,
+                      lookupString(currentLanguage(), PLB_IDS_ANA_REMAINING_SECONDS).data(),
+                      (remaining + 4) / 5 * 5);
     else
-        std::snprintf(text, sizeof text, "After, about %02u'%02u\"", (remaining + 9) / 60,
-                      ((remaining + 9) / 10 * 10) % 60);
+        std::snprintf(text, sizeof text,
+                      lookupString(currentLanguage(), PLB_IDS_ANA_REMAINING_MINUTES).data(),
+                      (remaining + 9) / 60, ((remaining + 9) / 10 * 10) % 60);
     return text;
 }
 

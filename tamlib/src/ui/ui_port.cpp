@@ -14,9 +14,31 @@ namespace {
 
 std::atomic<UiPort*> g_port{nullptr};
 
-UiPort& consolePort()
+// The port until a program installs its own: messages on stderr, every question its default
+// answer, every choice the current item. Nothing is ever read.
+class BuiltInPort final : public UiPort
 {
-    static ConsolePort port;
+  public:
+    int32_t message(const MessageRequest& request) override
+    {
+        if (request.caption.empty())
+            std::fprintf(stderr, "%s\n", request.text.c_str());
+        else
+            std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+        return defaultAnswer(request.type);
+    }
+
+    int32_t choose(const ChoiceRequest& request) override
+    {
+        return request.current >= 0 && size_t(request.current) < request.items.size() ? request.current : -1;
+    }
+
+    void setItemText(void*, int32_t, const std::string&) override {}
+};
+
+UiPort& builtInPort()
+{
+    static BuiltInPort port;
     return port;
 }
 
@@ -56,7 +78,7 @@ UiPort* setUiPort(UiPort* port)
 UiPort& uiPort()
 {
     UiPort* port = g_port.load();
-    return port ? *port : consolePort();
+    return port ? *port : builtInPort();
 }
 
 std::vector<int32_t> answersOf(uint32_t type)

@@ -1,5 +1,5 @@
 // The scripted port of the tests: records requests, replays queued answers.
-#include "tamlib/ui_port.h"
+#include "scripted_port.h"
 
 #include <algorithm>
 

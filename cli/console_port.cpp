@@ -5,9 +5,11 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "tamlib/ui_port.h"
+#include "console_port.h"
 
-namespace tamlib {
+namespace tamrin::cli {
+
+using namespace tamlib;
 
 namespace {
 
@@ -162,9 +164,9 @@ void ConsolePort::setItemText(void*, int32_t, const std::string&) {}
 AdoptAnswer ConsolePort::adoptCdaz(const AdoptRequest& request)
 {
     FILE* out = output();
-    std::fprintf(out, "%s: %s\n  %s: %s, %d streams (%d valid)\n", request.caption.c_str(),
+    std::fprintf(out, "%s: %s\n  %s\n  %s\n  %d %s, %d valid\n", request.caption.c_str(),
                  request.message.c_str(), request.title.c_str(), request.state.c_str(), request.streams,
-                 request.validStreams);
+                 request.streams == 1 ? "stream" : "streams", request.validStreams);
     for (const AdoptRequest::Plugin& plugin : request.plugins)
         std::fprintf(out, "  %-24s %6s %6s  %s\n", plugin.name.c_str(), plugin.analysisVersion.c_str(),
                      plugin.installedVersion.c_str(), plugin.status.c_str());
@@ -255,4 +257,4 @@ void ConsolePort::analysisDone(AnalysisDoneRequest& request)
         request.prefix = m_options.presetPrefix;
 }
 
-} // namespace tamlib
+} // namespace tamrin::cli
