@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -18,5 +19,15 @@ std::string repeatMovie(const std::string& source, int copies, const std::string
 
 // Quotes a path for the shell.
 std::string quoted(const std::string& path);
+
+struct ChildRun
+{
+    double seconds = -1; // negative when the program could not be run or did not exit with 0
+    long peakKiB = 0;    // the child's largest resident size
+};
+
+// Runs a program (args[0], a path) with its standard output into `outFile` and its errors
+// dropped; the wall time and the child's peak resident size.
+ChildRun runChild(const std::vector<std::string>& args, const std::string& outFile);
 
 } // namespace bench

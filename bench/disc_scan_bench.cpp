@@ -13,14 +13,8 @@
 // runs after a warm-up), scan_vs_cat (the goal is at least 0.5), scan_peak_rss_MB (the largest
 // resident size the scan process reached in those runs) and streams (listed by the scan).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -30,8 +24,6 @@
 #include "../tests/plugins/disc_builder.h"
 #include "../tests/support/scratch_folder.h"
 #include "bench_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -93,41 +85,6 @@ struct BenchImage
     }
 };
 
-struct ChildRun
-{
-    double seconds = -1;
-    long peakKiB = 0; // the child's largest resident size
-    std::string out;
-};
-
-// Runs the program with its output into a file; the wall time and the child's peak RSS.
-ChildRun runChild(const std::vector<std::string>& args, const std::string& outFile)
-{
-    ChildRun run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
-    int status = 0;
-    struct rusage usage = {};
-    if (::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakKiB = usage.ru_maxrss;
-    return run;
-}
-
 void BM_ScanAgainstCat(benchmark::State& state)
 {
     BenchImage image;
@@ -143,9 +100,9 @@ void BM_ScanAgainstCat(benchmark::State& state)
         const double cat = bench::medianSeconds("cat " + bench::quoted(image.bin) + " > /dev/null", kRuns);
         std::vector<double> times;
         long peakKiB = 0;
-        runChild(scan, listing); // warm-up
+        bench::runChild(scan, listing); // warm-up
         for (int i = 0; i < kRuns; ++i) {
-            const ChildRun run = runChild(scan, listing);
+            const bench::ChildRun run = bench::runChild(scan, listing);
             if (run.seconds < 0) {
                 state.SkipWithError("tamrin-cli scan failed");
                 return;

@@ -15,6 +15,7 @@ function(tamrin_plugin)
   target_link_libraries(${target} PRIVATE streamkit_headers ${P_LIBS})
   target_link_options(${target} PRIVATE ${TAMRIN_NO_UNDEFINED})
   install(TARGETS ${target} LIBRARY DESTINATION "${TAMRIN_INSTALL_DIR}/PsrPlugins")
+  set_property(GLOBAL APPEND PROPERTY TAMRIN_PLUGIN_TARGETS ${target})
 endfunction()
 
 # tamrin_program(NAME tamrin-cli SOURCES ... LIBS ...)

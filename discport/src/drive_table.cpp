@@ -25,7 +25,7 @@ LibraryState& library()
 std::shared_ptr<ScsiTransport> openDrive(int32_t drive)
 {
     LibraryState& state = library();
-    std::shared_ptr<SharedDevice> device;
+    std::shared_ptr<platform::DriveDevice> device;
     {
         std::lock_guard lock(state.lock);
         ensureSelected(state);

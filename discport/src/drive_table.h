@@ -1,5 +1,5 @@
 // The drive table behind the Cd functions: at most 26 drives, found by the interface selection
-// (SCSI generic devices or CD block devices) and followed by the mounted disc images.
+// (the system's drives, through platform.h) and followed by the mounted disc images.
 #pragma once
 
 #include "tamrin_common/c_guard.h"
@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "drives.h"
-#include "linux/sg_transport.h"
+#include "platform.h"
 
 namespace discport {
 
@@ -22,7 +22,7 @@ struct DriveSlot
     int32_t host = 0; // the SCSI address of a SCSI generic device; 0 otherwise
     int32_t target = 0;
     int32_t lun = 0;
-    std::shared_ptr<SharedDevice> device; // device drives
+    std::shared_ptr<platform::DriveDevice> device; // device drives
     std::shared_ptr<ScsiTransport> image; // image drives
     VolumeCache volume;                   // not locked: read and written by CdGetVolumeInfo/CdReadToc
 };

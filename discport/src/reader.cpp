@@ -1,9 +1,5 @@
 #include "reader.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,6 +10,7 @@
 
 #include "auto_event.h"
 #include "drives.h"
+#include "platform.h"
 #include "tamrin_common/handle_registry.h"
 
 using discport::AutoResetEvent;
@@ -230,7 +227,7 @@ class Worker
 
     void run()
     {
-        raisePriority();
+        discport::platform::raiseWorkerPriority();
         m_transport = m_r.transport ? m_r.transport : discport::openDrive(m_r.drive);
         uint32_t attempts = 0;
         while (m_r.open()) {
@@ -244,12 +241,6 @@ class Worker
     }
 
   private:
-    static void raisePriority()
-    {
-        // Best effort: only a privileged process may lower a nice value.
-        setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), -10);
-    }
-
     // One disc command; the consumer watches how long it takes.
     bool read(uint32_t rangeIndex, uint32_t count, uint8_t* destination)
     {

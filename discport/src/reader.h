@@ -32,8 +32,8 @@
 // every released slot costs a thread switch every ten sectors. Repositioning frees the blocks
 // with bad sectors from the new block on, except those whose sectors the caller still holds.
 //
-// Linux notes: the worker is raised to a higher scheduling priority where the process may do so
-// (a lower nice value); without that privilege it runs at normal priority.
+// The worker asks the platform for a raised priority (platform.h); where the process may not
+// have one it runs at normal priority.
 #pragma once
 
 #include <cstdint>

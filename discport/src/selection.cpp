@@ -2,16 +2,16 @@
 // functions of the library and its drive table.
 #include "discport/discport.h"
 #include "drive_table.h"
-#include "linux/device_enumeration.h"
+#include "platform.h"
 #include "settings_file.h"
 
 namespace discport {
 
 namespace {
 
-void appendDevices(LibraryState& state, int32_t interface, const std::vector<FoundDrive>& found)
+void appendDevices(LibraryState& state, int32_t interface, const std::vector<platform::FoundDrive>& found)
 {
-    for (const FoundDrive& drive : found) {
+    for (const platform::FoundDrive& drive : found) {
         if (state.count >= CD_MAX_DRIVES)
             break;
         DriveSlot& slot = state.slots[size_t(state.count++)];
@@ -22,7 +22,7 @@ void appendDevices(LibraryState& state, int32_t interface, const std::vector<Fou
             slot.target = drive.target;
             slot.lun = drive.lun;
         }
-        slot.device = std::make_shared<SharedDevice>(drive.path);
+        slot.device = drive.device;
         ++state.deviceDrives;
     }
 }
@@ -41,9 +41,8 @@ void ensureLoaded(LibraryState& state)
     if (const std::optional<uint32_t> stored = readStoredInterfaceMask()) {
         state.mask = uint16_t(*stored);
     } else {
-        const std::shared_ptr<DeviceLayer> layer = deviceLayer();
-        state.mask = uint16_t((cdBlockDevicesPossible(*layer) ? CD_USE_SR : 0) |
-                              (probeScsiGeneric(*layer).status == CD_STATUS_OK ? CD_USE_SG : 0));
+        state.mask = uint16_t((platform::deviceInterfacePossible() ? CD_USE_SR : 0) |
+                              (platform::addressedInterfaceStatus() == CD_STATUS_OK ? CD_USE_SG : 0));
     }
     state.interfaceInUse = CD_USE_NONE;
     state.status = CD_STATUS_OK;
@@ -62,18 +61,17 @@ void ensureSelected(LibraryState& state)
     ensureLoaded(state);
     if (state.interfaceInUse != CD_USE_NONE)
         return;
-    const std::shared_ptr<DeviceLayer> layer = deviceLayer();
     if (state.mask & CD_USE_SG) {
         state.interfaceInUse = CD_USE_SG;
-        const ScsiGenericProbe probe = probeScsiGeneric(*layer);
-        if (probe.status != CD_STATUS_OK)
-            state.status = probe.status;
+        const platform::Enumeration found = platform::enumerateAddressedDrives(room(state));
+        if (found.status != CD_STATUS_OK)
+            state.status = found.status;
         else
-            appendDevices(state, CD_USE_SG, enumerateScsiGeneric(*layer, probe.devices, room(state)));
+            appendDevices(state, CD_USE_SG, found.drives);
     }
-    if (state.deviceDrives == 0 && (state.mask & CD_USE_SR) && cdBlockDevicesPossible(*layer)) {
+    if (state.deviceDrives == 0 && (state.mask & CD_USE_SR) && platform::deviceInterfacePossible()) {
         state.interfaceInUse = CD_USE_SR;
-        appendDevices(state, CD_USE_SR, enumerateCdBlockDevices(*layer, room(state)));
+        appendDevices(state, CD_USE_SR, platform::enumerateDeviceDrives(room(state)));
         state.status = CD_STATUS_OK;
     }
 }
@@ -94,13 +92,12 @@ CD_API int32_t CdGetStatus(void)
 
 CD_API int32_t CdIsUseAspi(void)
 {
-    return guarded<int32_t>(0,
-                            [] { return probeScsiGeneric(*deviceLayer()).status == CD_STATUS_OK ? 1 : 0; });
+    return guarded<int32_t>(0, [] { return platform::addressedInterfaceStatus() == CD_STATUS_OK ? 1 : 0; });
 }
 
 CD_API int32_t CdIsUseSpti(void)
 {
-    return guarded<int32_t>(0, [] { return cdBlockDevicesPossible(*deviceLayer()) ? 1 : 0; });
+    return guarded<int32_t>(0, [] { return platform::deviceInterfacePossible() ? 1 : 0; });
 }
 
 CD_API int32_t CdSetUseInterface(int32_t mask)

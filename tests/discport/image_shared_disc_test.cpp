@@ -1,4 +1,4 @@
-// The corpus disc (a CUE/BIN made by an independent disc image tool), when it is present: its
+// The corpus disc (a CUE/BIN made by an independent disc image tool, kept in tests/data/disc): its
 // TOC as its CUE sheet places the tracks, its volume descriptor, every sector as stored, and the
 // library's sector synthesis against the sectors that tool wrote.
 #include <gtest/gtest.h>
@@ -14,27 +14,13 @@ using namespace discport::imagetest;
 
 namespace {
 
-// tests/data when the disc was copied there, else the shared corpus beside the repository.
-std::string sharedDiscCue()
-{
-    for (const std::string& candidate :
-         {std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue",
-          std::string(TAMRIN_TEST_DATA) + "/../../../shared/testdata/disc/psxdisc_a.cue"}) {
-        std::error_code ignored;
-        if (fs::is_regular_file(candidate, ignored))
-            return candidate;
-    }
-    return {};
-}
-
 class SharedDisc : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        cue = sharedDiscCue();
-        if (cue.empty())
-            GTEST_SKIP() << "psxdisc_a.cue is not available";
+        cue = std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue";
+        ASSERT_TRUE(fs::is_regular_file(cue)) << cue << " is missing";
         std::string error;
         transport = openImageTransport(cue, error);
         ASSERT_TRUE(transport) << error;

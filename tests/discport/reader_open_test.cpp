@@ -1,7 +1,6 @@
 // CdReadOpen on a mounted disc image: the track is found in the TOC when none is given, sectors
 // between tracks and past the disc cannot be opened, bit 31 of the count gives user data, and
-// every sector handed out equals the image. When the corpus disc of the shared test data is at
-// hand, every sector of it is checked too.
+// every sector handed out equals the image, on built images and on the corpus disc of tests/data.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -128,25 +127,10 @@ TEST_F(ReaderOpen, ReaderOutlivesTheUnmountOfItsImage)
     EXPECT_EQ(CdReadClose(reader), 1);
 }
 
-// The corpus disc of the shared test data, when it is at hand (tests/data/disc, or the shared
-// folder beside the repository).
-fs::path corpusCue()
-{
-    for (const fs::path& candidate : {fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue",
-                                      fs::path(TAMRIN_TEST_DATA) / ".." / ".." / ".." / "shared" /
-                                          "testdata" / "disc" / "psxdisc_a.cue"}) {
-        std::error_code error;
-        if (fs::exists(candidate, error))
-            return candidate;
-    }
-    return {};
-}
-
 TEST(ReaderOnCorpusDisc, EverySectorEqualsTheBinFile)
 {
-    const fs::path cue = corpusCue();
-    if (cue.empty())
-        GTEST_SKIP() << "psxdisc_a.cue is not at hand";
+    const fs::path cue = fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue";
+    ASSERT_TRUE(fs::is_regular_file(cue)) << cue << " is missing";
     const fs::path binPath = cue.parent_path() / "psxdisc_a.bin";
     std::vector<char> bin(fs::file_size(binPath));
     std::ifstream(binPath, std::ios::binary).read(bin.data(), std::streamsize(bin.size()));

@@ -43,8 +43,7 @@ class ExchangeLookup : public ::testing::Test
   protected:
     void SetUp() override
     {
-        if (!fs::exists(fs::path(TAMRIN_OUT_DIR) / "PsrPlugins" / "Discmovie.psr"))
-            GTEST_SKIP() << "plugins not built";
+        ASSERT_TRUE(fs::exists(fs::path(TAMRIN_OUT_DIR) / "PsrPlugins" / "Discmovie.psr"));
         ASSERT_TRUE(m_server.running());
         m_image = movieDisc("PLAYSTATION", "SHARED_DISC");
         ASSERT_NE(m_image, nullptr);

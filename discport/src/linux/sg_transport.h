@@ -7,6 +7,7 @@
 #include <string>
 
 #include "linux/device_layer.h"
+#include "platform.h"
 #include "scsi_transport.h"
 
 namespace discport {
@@ -19,7 +20,7 @@ ScsiResult sendSgIo(DeviceLayer& layer, int fd, const ScsiCommand& command);
 // A device shared by every user of one drive: opened by the first user, closed when the last one
 // lets go. The open count and the descriptor are guarded by the device's own lock; the commands
 // themselves are not serialised.
-class SharedDevice : public std::enable_shared_from_this<SharedDevice>
+class SharedDevice final : public platform::DriveDevice, public std::enable_shared_from_this<SharedDevice>
 {
   public:
     explicit SharedDevice(std::string path) : m_path(std::move(path)) {}
@@ -28,7 +29,7 @@ class SharedDevice : public std::enable_shared_from_this<SharedDevice>
 
     // A transport on the open device; null when the device cannot be opened (no such device, no
     // permission). The device stays open while the transport exists.
-    std::shared_ptr<ScsiTransport> acquire();
+    std::shared_ptr<ScsiTransport> acquire() override;
 
     const std::string& path() const { return m_path; }
     int openCount() const;
