@@ -408,8 +408,12 @@ int BlockDecoder::next(int32_t* block)
     const AcPair* pairs = m_pairs;
     const size_t limit = std::min(written + 63, codeCount);
     bool ended = false;
+    // A refill serves two codes (at most 22 bits each): every other one waits on no load.
+    bool full = false;
     while (written < limit && !failed) {
-        bits.refill();
+        if (!full)
+            bits.refill();
+        full = !full;
         const AcPair& pair = pairs[bits.peek(kAcPairBits)];
         if (pair.kind <= AcPairTwo) [[likely]] {
             const bool two = pair.kind == AcPairTwo && written + 1 < limit;

@@ -109,21 +109,22 @@ __attribute__((always_inline)) inline void transpose4(const Lanes* a, Lanes* b)
     b[3] = asLanes(_mm_unpackhi_epi64(t2, t3));
 }
 
-// With `LeftHalf`, columns 4 to 7 hold only zeros, and so does their column pass's output.
-template <bool LeftHalf>
+// With `TopLeft`, only the top-left 4 x 4 coefficients may be non-zero: the terms of the others
+// vanish, and columns 4 to 7 come out of the column pass as zeros.
+template <bool TopLeft>
 __attribute__((always_inline)) inline void transformFullBody(const int32_t* block, int16_t* samples)
 {
     // Column pass: columns[h][r] is input row r of columns 4h .. 4h + 3.
     Lanes columns[2][8];
     for (int h = 0; h < 2; ++h) {
-        if (LeftHalf && h == 1) {
-            for (int r = 0; r < 8; ++r)
+        for (int r = 0; r < 8; ++r) {
+            if (TopLeft && (h == 1 || r >= 4))
                 columns[h][r] = Lanes{0, 0, 0, 0};
-            continue;
+            else
+                std::memcpy(&columns[h][r], block + r * 8 + 4 * h, sizeof(Lanes));
         }
-        for (int r = 0; r < 8; ++r)
-            std::memcpy(&columns[h][r], block + r * 8 + 4 * h, sizeof(Lanes));
-        butterfly(columns[h]);
+        if (!TopLeft || h == 0)
+            butterfly(columns[h]);
     }
     // Row pass: rows[g][c] is column c of rows 4g .. 4g + 3.
     Lanes rows[2][8];
@@ -148,14 +149,14 @@ __attribute__((always_inline)) inline void transformFullBody(const int32_t* bloc
 
 // The same code twice: for any x86-64 processor, and for those with a 32-bit lane multiply
 // (SSE4.1), chosen once at run time.
-template <bool LeftHalf> void transformFullSse2(const int32_t* block, int16_t* samples)
+template <bool TopLeft> void transformFullSse2(const int32_t* block, int16_t* samples)
 {
-    transformFullBody<LeftHalf>(block, samples);
+    transformFullBody<TopLeft>(block, samples);
 }
 
-template <bool LeftHalf> __attribute__((target("sse4.1"))) void transformFullSse41(const int32_t* block, int16_t* samples)
+template <bool TopLeft> __attribute__((target("sse4.1"))) void transformFullSse41(const int32_t* block, int16_t* samples)
 {
-    transformFullBody<LeftHalf>(block, samples);
+    transformFullBody<TopLeft>(block, samples);
 }
 
 const bool kHasSse41 = __builtin_cpu_supports("sse4.1");
@@ -168,8 +169,8 @@ void transformFull(const int32_t* block, int16_t* samples)
         transformFullSse2<false>(block, samples);
 }
 
-// A block whose coefficients all lie in its first four columns.
-void transformLeftHalf(const int32_t* block, int16_t* samples)
+// A block whose coefficients all lie in its first four rows and columns.
+void transformTopLeft(const int32_t* block, int16_t* samples)
 {
     if (kHasSse41)
         transformFullSse41<true>(block, samples);
@@ -222,7 +223,7 @@ void inverseTransform(const int32_t* block, int active, int16_t* samples)
 #if !defined(__SSE2__)
     // Scalar code gains from leaving out the terms of zero coefficients; with vectors the
     // whole transform of four columns at once is several times faster than any of them, and
-    // only the column pass of four columns known to be zero is worth leaving out.
+    // only a block within its top-left quarter is worth a form of its own.
     case 2: transformBlock<2>(block, samples); return;
     case 3: transformBlock<3>(block, samples); return;
     case 4: transformBlock<4>(block, samples); return;
@@ -232,7 +233,7 @@ void inverseTransform(const int32_t* block, int active, int16_t* samples)
 #else
     case 2:
     case 3:
-    case 4: transformLeftHalf(block, samples); return;
+    case 4: transformTopLeft(block, samples); return;
 #endif
     default: transformFull(block, samples); return;
     }
