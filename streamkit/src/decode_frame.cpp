@@ -54,9 +54,10 @@ bool frameCodes(StreamState& stream, PsrReadRecord* record, CodeSpan& codes)
 
 // The host's decoder in one pass, from the bitstream straight to the picture. False when the
 // frame needs the run-level buffer (a damaged stream) or cannot be decoded at all.
-bool decodeDirect(const PsrReadRecord& record, int32_t width, int32_t height, FrameDib* picture)
+bool decodeDirect(StreamState& stream, const PsrReadRecord& record, int32_t width, int32_t height,
+                  FrameDib* picture)
 {
-    BlockDecoder blocks;
+    BlockDecoder& blocks = stream.blockDecoder;
     return blocks.open(record.payload, record.payloadBytes, pictureBlocks(record)) &&
            reconstructPicture(blocks, width, height, picture);
 }
@@ -101,7 +102,7 @@ LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int
             return nullptr;
         }
 
-        if (!plugin.PsrDecodeBs && decodeDirect(*record, width, height, picture))
+        if (!plugin.PsrDecodeBs && decodeDirect(*stream, *record, width, height, picture))
             return picture;
         CodeSpan codes{};
         if (!frameCodes(*stream, record, codes)) {

@@ -174,7 +174,7 @@ bool startFrame(const uint8_t* payload, size_t payloadBytes, size_t maxBlocks, F
 class BlockDecoder
 {
 public:
-    // False as decodeBitstream is false.
+    // False as decodeBitstream is false. A decoder opened again keeps its buffers.
     bool open(const uint8_t* payload, size_t payloadBytes, size_t maxBlocks);
 
     // As dequantiseBlock: the block's coefficients added to the all-zero `block`, and the last
