@@ -333,6 +333,7 @@ bool BlockDecoder::open(const uint8_t* payload, size_t payloadBytes, size_t maxB
     m_failed = false;
     m_ac = &acTables();
     m_pairs = acPairs().data();
+    m_dcFactor = scanSteps()[0].factor;
     if (!startFrame(payload, payloadBytes, maxBlocks, m_frame))
         return false;
     return m_bits.start(m_frame.streamStart, m_frame.streamBytes, m_stream);
@@ -391,7 +392,7 @@ int BlockDecoder::next(int32_t* block)
         m_scale = scale;
     }
     const ScanStep* steps = m_steps.data();
-    block[0] = signExtend10(dc) * scanSteps()[0].factor;
+    block[0] = signExtend10(dc) * m_dcFactor;
     int pos = 0;
     // One coefficient code; false when it runs past the block (into the next, in the buffer).
     auto put = [&](uint16_t code) {

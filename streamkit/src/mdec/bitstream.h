@@ -193,6 +193,7 @@ private:
     bool m_failed = false;
     const AcTables* m_ac = nullptr;
     const AcPair* m_pairs = nullptr;
+    int32_t m_dcFactor = 0;
     int32_t m_scale = -1;                // the block quantiser m_steps is for
     std::array<ScanStep, 64> m_steps{};  // factors times that quantiser
     LookaheadReader m_bits;
