@@ -1,7 +1,8 @@
 // Feeds arbitrary picture units to the picture decoder: LbrDecodeFrame at both depths, with and
 // without a picture to reuse, and LbrDecodeFrameYuv. The input is a unit header followed by its
 // payload; the unit goes to a stream opened once on a real test movie, as the decoder needs
-// one.
+// one. Every picture must equal the one the two passes through the run-level buffer give (the
+// movie's plugin has no decoder of its own).
 //
 // Input layout:
 //   0x00 u16 width    any value, including 0 and sizes beyond LBR_MAX_PICTURE_SIDE
@@ -19,7 +20,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "mdec/bitstream.h"
+#include "mdec/mdec_tables.h"
+#include "mdec/reconstruct.h"
 #include "movie_stream.h"
 #include "streamkit/lbr.h"
 
@@ -46,6 +51,31 @@ void checkPicture(const FrameDib* picture, const PsrReadRecord& record, int32_t 
     const uint8_t* pixels = LbrPicturePixels(const_cast<FrameDib*>(picture));
     volatile uint8_t sink = pixels[size_t(picture->height) * stride - 1];
     (void)sink;
+}
+
+// The picture decoded again through the run-level buffer: the same pixel rows, or abort.
+void checkAgainstTwoPasses(const FrameDib* picture, const PsrReadRecord& record, int32_t bits)
+{
+    using namespace streamkit::mdec;
+    if (!picture)
+        return;
+    const int32_t width = int32_t(record.width), height = int32_t(record.height);
+    const size_t blocks = size_t(kBlocksPerMacroblock) * size_t((width + 15) / 16) * size_t((height + 15) / 16);
+    std::vector<uint16_t> buffer;
+    if (!decodeBitstream(record.payload, record.payloadBytes, buffer, blocks))
+        std::abort();  // a picture came out of a frame the two passes refuse
+    FrameDib* reference = LbrAllocBitmap(width, height, 1, bits, nullptr);
+    if (!reference)
+        return;
+    reconstructPicture({buffer.data() + kRunLevelHeaderWords, size_t(buffer[0]) * 2 + kGuardCodes}, width, height,
+                       reference);
+    const size_t stride = LbrPictureStride(width, bits), row = size_t(width) * size_t(bits / 8);
+    const uint8_t* a = LbrPicturePixels(const_cast<FrameDib*>(picture));
+    const uint8_t* b = LbrPicturePixels(reference);
+    for (int32_t y = 0; y < height; ++y)
+        if (std::memcmp(a + size_t(y) * stride, b + size_t(y) * stride, row) != 0)
+            std::abort();
+    LbrFreeBitmap(reference);
 }
 
 } // namespace
@@ -80,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     FrameDib* picture = LbrDecodeFrame(stream, exact, bits, 0, nullptr);
     checkPicture(picture, *exact, bits);
+    checkAgainstTwoPasses(picture, *exact, bits);
     LbrFreeBitmap(picture);
 
     if (choices & 2) {

@@ -27,6 +27,11 @@ bool hasDecodableSize(const PsrReadRecord* record)
            record->height <= LBR_MAX_PICTURE_SIDE;
 }
 
+size_t pictureBlocks(const PsrReadRecord& record)
+{
+    return size_t(kBlocksPerMacroblock) * ((record.width + 15) / 16) * ((record.height + 15) / 16);
+}
+
 // The run-level codes of a unit: the plugin's own bitstream decoder when it has one, else the
 // host's into the stream's work buffer. False when there are none (or the plugin failed).
 bool frameCodes(StreamState& stream, PsrReadRecord* record, CodeSpan& codes)
@@ -41,12 +46,20 @@ bool frameCodes(StreamState& stream, PsrReadRecord* record, CodeSpan& codes)
             return true;
         }
     }
-    const size_t pictureBlocks =
-        size_t(kBlocksPerMacroblock) * ((record->width + 15) / 16) * ((record->height + 15) / 16);
-    if (!decodeBitstream(record->payload, record->payloadBytes, stream.workBuffer, pictureBlocks))
+    if (!decodeBitstream(record->payload, record->payloadBytes, stream.workBuffer, pictureBlocks(*record)))
         return false;
     codes = {stream.workBuffer.data() + kRunLevelHeaderWords, size_t(stream.workBuffer[0]) * 2 + kGuardCodes};
     return true;
+}
+
+// The host's decoder in one pass, from the bitstream straight to the picture. False when the
+// frame needs the run-level buffer (a damaged stream) or cannot be decoded at all.
+bool decodeDirect(StreamState& stream, const PsrReadRecord& record, int32_t width, int32_t height,
+                  FrameDib* picture)
+{
+    BlockDecoder& blocks = stream.blockDecoder;
+    return blocks.open(record.payload, record.payloadBytes, pictureBlocks(record)) &&
+           reconstructPicture(blocks, width, height, picture);
 }
 
 bool onlyForPluginDecoder(const PsrReadRecord* record)
@@ -89,6 +102,8 @@ LBR_API FrameDib* LbrDecodeFrame(StreamState* stream, PsrReadRecord* record, int
             return nullptr;
         }
 
+        if (!plugin.PsrDecodeBs && decodeDirect(*stream, *record, width, height, picture))
+            return picture;
         CodeSpan codes{};
         if (!frameCodes(*stream, record, codes)) {
             LbrFreeBitmap(picture);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/adpcm.h"
+#include "mdec/bitstream.h"
 #include "plugin_binding.h"
 
 struct StreamState
@@ -19,6 +20,7 @@ struct StreamState
     StrInfo info{};     // copy of the description given at open
 
     std::vector<uint16_t> workBuffer;  // run-level codes of the last frame, grown on demand
+    streamkit::mdec::BlockDecoder blockDecoder;  // the one-pass decoder, its buffers kept between frames
 
     std::mutex lock;  // guards both queues and every plugin read
     // Units read ahead, oldest first: each a copy of header and payload.

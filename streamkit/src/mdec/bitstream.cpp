@@ -1,64 +1,16 @@
 #include "bitstream.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
+#include "idct.h"
 #include "mdec_tables.h"
 
 namespace streamkit::mdec {
 
 namespace {
-
-// Reads bits from the top of little-endian 16-bit words; past the end it supplies zeros.
-class BitReader
-{
-public:
-    BitReader(const uint8_t* data, size_t bytes) : m_data(data), m_words(bytes / 2) { refill(); }
-
-    // The next n bits (1 to 24) without consuming them.
-    uint32_t peek(int n) const { return uint32_t(m_bits >> (64 - n)); }
-    void skip(int n)
-    {
-        m_bits <<= n;
-        m_count -= n;
-        if (m_count <= 32)
-            refill();
-    }
-    uint32_t take(int n)
-    {
-        const uint32_t v = peek(n);
-        skip(n);
-        return v;
-    }
-
-private:
-    void refill()
-    {
-        // Two words at once while the data lasts; the space is there, as at most 32 bits are left.
-        if (m_count <= 32 && m_next + 2 <= m_words) {
-            const uint8_t* p = m_data + 2 * m_next;
-            const uint64_t pair = uint64_t(p[0]) << 16 | uint64_t(p[1]) << 24 | uint64_t(p[2]) | uint64_t(p[3]) << 8;
-            m_bits |= pair << (32 - m_count);
-            m_count += 32;
-            m_next += 2;
-        }
-        while (m_count <= 48) {
-            uint64_t word = 0;
-            if (m_next < m_words)
-                word = uint64_t(m_data[2 * m_next]) | uint64_t(m_data[2 * m_next + 1]) << 8;
-            ++m_next;
-            m_bits |= word << (48 - m_count);
-            m_count += 16;
-        }
-    }
-
-    const uint8_t* m_data;
-    size_t m_words;
-    size_t m_next = 0;
-    uint64_t m_bits = 0;  // left-aligned
-    int m_count = 0;      // valid bits in m_bits
-};
 
 uint16_t readWord(const uint8_t* p)
 {
@@ -66,7 +18,7 @@ uint16_t readWord(const uint8_t* p)
 }
 
 // Leading one bits, at most `limit`.
-int countOnes(BitReader& bits, int limit)
+template <typename Bits> int countOnes(Bits& bits, int limit)
 {
     int n = 0;
     while (n < limit && bits.peek(1)) {
@@ -81,7 +33,7 @@ int countOnes(BitReader& bits, int limit)
 // and so on. Sizes are bounded where the value could no longer matter (the DC keeps 10 bits).
 constexpr int kMaxDcSize = 16;
 
-int readDcSize(BitReader& bits, bool luma)
+template <typename Bits> int readDcSize(Bits& bits, bool luma)
 {
     if (bits.peek(1) == 0) {
         bits.skip(1);
@@ -103,7 +55,7 @@ int readDcSize(BitReader& bits, bool luma)
     return ones + 1;
 }
 
-int32_t readDcDifference(BitReader& bits, int size)
+template <typename Bits> int32_t readDcDifference(Bits& bits, int size)
 {
     if (size == 0)
         return 0;
@@ -113,21 +65,7 @@ int32_t readDcDifference(BitReader& bits, int size)
     return int32_t(v) - int32_t((1u << size) - 1);
 }
 
-struct DcState
-{
-    enum class Form
-    {
-        Plain,
-        Differential,
-        Table,
-    } form = Form::Plain;
-    int32_t predictor[3] = {};  // first chroma block, second chroma block, luma
-    const uint8_t* table = nullptr;
-    size_t tableBlocks = 0;
-    size_t nextBlock = 0;
-};
-
-uint16_t readDc(BitReader& bits, DcState& dc, int blockInMacroblock, uint16_t qscaleTerm)
+template <typename Bits> uint16_t readDc(Bits& bits, DcState& dc, int blockInMacroblock, uint16_t qscaleTerm)
 {
     switch (dc.form) {
     case DcState::Form::Plain:
@@ -234,20 +172,60 @@ void expandDcHalves(const uint8_t* in, size_t inBytes, size_t blocks, size_t kep
     });
 }
 
-bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer,
-                     size_t maxBlocks)
+bool startFrame(const uint8_t* payload, size_t payloadBytes, size_t maxBlocks, FrameStart& frame)
 {
     if (!payload || payloadBytes < 8)
         return false;
     const uint16_t codeWords = readWord(payload);
-    const uint16_t magic = readWord(payload + 2);
     const uint16_t qscale = readWord(payload + 4);
     const uint16_t version = readWord(payload + 6);
+    frame.magic = readWord(payload + 2);
 
     // A picture of maxBlocks blocks reads at most 65 codes of each (DC, 63 AC codes, end of
     // block), and no block past its own count: nothing beyond that is decoded.
     const size_t usedCodes = maxBlocks > SIZE_MAX / 130 ? SIZE_MAX : (maxBlocks * 65 + 1) & ~size_t(1);
-    const size_t codeCount = std::min(size_t(codeWords) * 2, usedCodes);
+    frame.codeCount = std::min(size_t(codeWords) * 2, usedCodes);
+
+    frame.dc = DcState{};
+    frame.qscaleTerm = 0;
+    size_t streamStart = 8;
+    if (version >= 16) {
+        const size_t blocks = size_t(kBlocksPerMacroblock) * ((qscale + 15u) / 16) * ((version + 15u) / 16);
+        if (blocks == 0)
+            return false;
+        const size_t tableBytes = payloadBytes >= 10 ? readWord(payload + 8) : 0;
+        const size_t tableStart = std::min<size_t>(10, payloadBytes);
+        // The width and height fields may describe a table far larger than the frame: only the
+        // entries of blocks that can be decoded (each takes at least two codes) are kept.
+        const size_t kept = std::min({blocks, frame.codeCount / 2, maxBlocks});
+        try {
+            frame.dcTable.resize(kept * 2);
+            expandDcHalves(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), blocks, kept,
+                           frame.dcTable.data(), frame.dcTable.data() + kept);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        frame.dc.form = DcState::Form::Table;
+        frame.dc.table = frame.dcTable.data();
+        frame.dc.tableBlocks = kept;
+        streamStart = std::min(payloadBytes, 10 + (tableBytes & ~size_t(1)));
+    } else {
+        frame.dc.form = version == 3 ? DcState::Form::Differential : DcState::Form::Plain;
+        frame.qscaleTerm = uint16_t(qscale << 10);
+    }
+    frame.bits = BitReader(payload + streamStart, payloadBytes - streamStart);
+    frame.streamStart = payload + streamStart;
+    frame.streamBytes = payloadBytes - streamStart;
+    return true;
+}
+
+bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<uint16_t>& buffer,
+                     size_t maxBlocks)
+{
+    FrameStart frame;
+    if (!startFrame(payload, payloadBytes, maxBlocks, frame))
+        return false;
+    const size_t codeCount = frame.codeCount;
     const size_t total = kRunLevelHeaderWords + codeCount + kGuardCodes;
     if (buffer.size() < total) {
         // A buffer that cannot be had yields nothing, as a frame that cannot be decoded.
@@ -260,42 +238,15 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     }
     uint16_t* out = buffer.data();
     out[0] = uint16_t(codeCount / 2);
-    out[1] = magic;
+    out[1] = frame.magic;
     uint16_t* codes = out + kRunLevelHeaderWords;
     std::fill(codes + codeCount, codes + codeCount + kGuardCodes, kEndOfBlock);
 
-    DcState dc;
-    std::vector<uint8_t> dcTable; // the kept part of each half: high bytes, then low bytes
-    size_t streamStart = 8;
-    uint16_t qscaleTerm = 0;
-    if (version >= 16) {
-        const size_t blocks = size_t(kBlocksPerMacroblock) * ((qscale + 15u) / 16) * ((version + 15u) / 16);
-        if (blocks == 0)
-            return false;
-        const size_t tableBytes = payloadBytes >= 10 ? readWord(payload + 8) : 0;
-        const size_t tableStart = std::min<size_t>(10, payloadBytes);
-        // The width and height fields may describe a table far larger than the frame: only the
-        // entries of blocks that can be decoded (each takes at least two codes) are kept.
-        const size_t kept = std::min({blocks, codeCount / 2, maxBlocks});
-        try {
-            dcTable.resize(kept * 2);
-            expandDcHalves(payload + tableStart, std::min(tableBytes, payloadBytes - tableStart), blocks,
-                           kept, dcTable.data(), dcTable.data() + kept);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        dc.form = DcState::Form::Table;
-        dc.table = dcTable.data();
-        dc.tableBlocks = kept;
-        streamStart = std::min(payloadBytes, 10 + (tableBytes & ~size_t(1)));
-    } else {
-        dc.form = version == 3 ? DcState::Form::Differential : DcState::Form::Plain;
-        qscaleTerm = uint16_t(qscale << 10);
-    }
-
+    DcState& dc = frame.dc;
+    const uint16_t qscaleTerm = frame.qscaleTerm;
+    BitReader bits = frame.bits;
     const AcTables& ac = acTables();
     const AcPair* pairs = acPairs().data();
-    BitReader bits(payload + streamStart, payloadBytes - streamStart);
     size_t written = 0;
     int blockInMacroblock = 0;
     while (written < codeCount) {
@@ -353,6 +304,165 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
         blockInMacroblock = blockInMacroblock == kBlocksPerMacroblock - 1 ? 0 : blockInMacroblock + 1;
     }
     return true;
+}
+
+namespace {
+
+inline int32_t signExtend10(uint16_t code)
+{
+    return int32_t(code & 0x3FF) - ((code & 0x200) << 1);
+}
+
+const std::array<ScanStep, 64>& scanSteps()
+{
+    static const std::array<ScanStep, 64> steps = [] {
+        std::array<ScanStep, 64> s{};
+        for (size_t p = 0; p < 64; ++p)
+            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
+        return s;
+    }();
+    return steps;
+}
+
+} // namespace
+
+bool BlockDecoder::open(const uint8_t* payload, size_t payloadBytes, size_t maxBlocks)
+{
+    m_written = m_consumed = 0;
+    m_blockInMacroblock = 0;
+    m_failed = false;
+    m_ac = &acTables();
+    m_pairs = acPairs().data();
+    m_dcFactor = scanSteps()[0].factor;
+    if (!startFrame(payload, payloadBytes, maxBlocks, m_frame))
+        return false;
+    return m_bits.start(m_frame.streamStart, m_frame.streamBytes, m_stream);
+}
+
+bool LookaheadReader::start(const uint8_t* data, size_t bytes, std::vector<uint8_t>& storage)
+{
+    // The words with their bytes swapped, so that the stream reads as one big-endian sequence,
+    // then zeros for reads past the end.
+    const size_t words = bytes / 2;
+    try {
+        storage.resize(words * 2 + 8);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    uint8_t* out = storage.data();
+    for (size_t i = 0; i < words; ++i) {
+        out[2 * i] = data[2 * i + 1];
+        out[2 * i + 1] = data[2 * i];
+    }
+    std::fill(out + words * 2, out + words * 2 + 8, uint8_t(0));
+    m_at = out;
+    m_end = out + words * 2;
+    m_cache = 0;
+    m_count = 0;
+    return true;
+}
+
+int BlockDecoder::next(int32_t* block)
+{
+    const size_t codeCount = m_frame.codeCount;
+    if (m_written >= codeCount || m_failed) {
+        // The guard codes: one empty block each, then nothing.
+        if (m_consumed < codeCount + kGuardCodes)
+            ++m_consumed;
+        return -1;
+    }
+    // The same reading as decodeBitstream's, code for code; where it would store a code, the
+    // coefficient goes into the block as dequantiseBlock would place it.
+    LookaheadReader bits = m_bits;
+    bits.refill();
+    size_t written = m_written;
+    const uint16_t dc = m_frame.dc.form == DcState::Form::Plain
+                            ? uint16_t(m_frame.qscaleTerm | bits.take(10))
+                            : readDc(bits, m_frame.dc, m_blockInMacroblock, m_frame.qscaleTerm);
+    ++written;
+    m_blockInMacroblock = m_blockInMacroblock == kBlocksPerMacroblock - 1 ? 0 : m_blockInMacroblock + 1;
+    bool failed = dc == kEndOfBlock;  // the buffer would hold an empty block and shift every later one
+    const int32_t scale = dc >> 10;
+    if (scale != m_scale) {
+        // The block quantiser times each position's factor: the same products, one multiplication
+        // fewer per coefficient (no product exceeds 31 bits).
+        const ScanStep* scan = scanSteps().data();
+        for (size_t p = 0; p < 64; ++p)
+            m_steps[p] = {scan[p].factor * scale, scan[p].at};
+        m_scale = scale;
+    }
+    const ScanStep* steps = m_steps.data();
+    block[0] = signExtend10(dc) * m_dcFactor;
+    int pos = 0;
+    // One coefficient code; false when it runs past the block (into the next, in the buffer).
+    auto put = [&](uint16_t code) {
+        pos += (code >> 10) + 1;
+        if (pos >= 64) [[unlikely]]
+            return false;
+        const ScanStep step = steps[pos];
+        const int32_t value = (signExtend10(code) * step.factor) >> 3;
+        block[step.at] = std::clamp(value, -kMaxCoefficient, kMaxCoefficient);
+        return true;
+    };
+
+    const AcTables& ac = *m_ac;
+    const AcPair* pairs = m_pairs;
+    const size_t limit = std::min(written + 63, codeCount);
+    bool ended = false;
+    // A refill serves two codes (at most 22 bits each): every other one waits on no load.
+    bool full = false;
+    while (written < limit && !failed) {
+        if (!full)
+            bits.refill();
+        full = !full;
+        const AcPair& pair = pairs[bits.peek(kAcPairBits)];
+        if (pair.kind <= AcPairTwo) [[likely]] {
+            const bool two = pair.kind == AcPairTwo && written + 1 < limit;
+            failed = !put(pair.first) || (two && !put(pair.second));
+            written += two ? 2 : 1;
+            bits.skip(two ? pair.bothBits : pair.firstBits);
+            continue;
+        }
+        if (pair.kind == AcPairThenEnd) {
+            failed = !put(pair.first);
+            written += 2;
+            bits.skip(pair.bothBits);
+            ended = true;
+            break;
+        }
+        if (pair.kind == AcPairEnd) {
+            ++written;
+            bits.skip(pair.firstBits);
+            ended = true;
+            break;
+        }
+        const uint32_t top = bits.peek(17);
+        const AcEntry& e = (top >> 11) != 0 ? ac.shortCodes[top >> 8] : ac.longCodes[top & 0x7FF];
+        bits.skip(e.bits);
+        ++written;
+        if (e.kind == AcCode) [[likely]] {
+            failed = !put(e.code);
+        } else if (e.kind == AcEscape) {
+            const uint16_t code = uint16_t(bits.take(16));
+            failed = code == kEndOfBlock || !put(code);
+        } else {
+            ended = true;
+            break;
+        }
+    }
+    if (!ended) {
+        ++written;
+        bits.skip(2);
+    }
+    m_bits = bits;
+    m_written = written;
+    m_consumed = written;
+    if (failed) {
+        m_failed = true;
+        std::memset(block, 0, 64 * sizeof *block);
+        return -1;
+    }
+    return pos;
 }
 
 } // namespace streamkit::mdec

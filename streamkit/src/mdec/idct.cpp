@@ -1,6 +1,7 @@
 #include "idct.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -108,14 +109,22 @@ __attribute__((always_inline)) inline void transpose4(const Lanes* a, Lanes* b)
     b[3] = asLanes(_mm_unpackhi_epi64(t2, t3));
 }
 
+// With `TopLeft`, only the top-left 4 x 4 coefficients may be non-zero: the terms of the others
+// vanish, and columns 4 to 7 come out of the column pass as zeros.
+template <bool TopLeft>
 __attribute__((always_inline)) inline void transformFullBody(const int32_t* block, int16_t* samples)
 {
     // Column pass: columns[h][r] is input row r of columns 4h .. 4h + 3.
     Lanes columns[2][8];
     for (int h = 0; h < 2; ++h) {
-        for (int r = 0; r < 8; ++r)
-            std::memcpy(&columns[h][r], block + r * 8 + 4 * h, sizeof(Lanes));
-        butterfly(columns[h]);
+        for (int r = 0; r < 8; ++r) {
+            if (TopLeft && (h == 1 || r >= 4))
+                columns[h][r] = Lanes{0, 0, 0, 0};
+            else
+                std::memcpy(&columns[h][r], block + r * 8 + 4 * h, sizeof(Lanes));
+        }
+        if (!TopLeft || h == 0)
+            butterfly(columns[h]);
     }
     // Row pass: rows[g][c] is column c of rows 4g .. 4g + 3.
     Lanes rows[2][8];
@@ -140,21 +149,33 @@ __attribute__((always_inline)) inline void transformFullBody(const int32_t* bloc
 
 // The same code twice: for any x86-64 processor, and for those with a 32-bit lane multiply
 // (SSE4.1), chosen once at run time.
-void transformFullSse2(const int32_t* block, int16_t* samples)
+template <bool TopLeft> void transformFullSse2(const int32_t* block, int16_t* samples)
 {
-    transformFullBody(block, samples);
+    transformFullBody<TopLeft>(block, samples);
 }
 
-__attribute__((target("sse4.1"))) void transformFullSse41(const int32_t* block, int16_t* samples)
+template <bool TopLeft> __attribute__((target("sse4.1"))) void transformFullSse41(const int32_t* block, int16_t* samples)
 {
-    transformFullBody(block, samples);
+    transformFullBody<TopLeft>(block, samples);
 }
+
+const bool kHasSse41 = __builtin_cpu_supports("sse4.1");
 
 void transformFull(const int32_t* block, int16_t* samples)
 {
-    static void (*const chosen)(const int32_t*, int16_t*) =
-        __builtin_cpu_supports("sse4.1") ? transformFullSse41 : transformFullSse2;
-    chosen(block, samples);
+    if (kHasSse41)
+        transformFullSse41<false>(block, samples);
+    else
+        transformFullSse2<false>(block, samples);
+}
+
+// A block whose coefficients all lie in its first four rows and columns.
+void transformTopLeft(const int32_t* block, int16_t* samples)
+{
+    if (kHasSse41)
+        transformFullSse41<true>(block, samples);
+    else
+        transformFullSse2<true>(block, samples);
 }
 #else
 void transformFull(const int32_t* block, int16_t* samples)
@@ -170,13 +191,25 @@ void inverseTransformReference(const int32_t* block, int16_t* samples)
     transformBlock<8>(block, samples);
 }
 
+namespace {
+
+// Anti-diagonal d of the zig-zag order holds positions d(d+1)/2 .. d(d+3)/2.
+constexpr std::array<uint8_t, 64> kActiveSizes = [] {
+    std::array<uint8_t, 64> sizes{};
+    for (int last = 0; last < 64; ++last) {
+        int d = 0;
+        while (d < 7 && (d + 1) * (d + 2) / 2 <= last)
+            ++d;
+        sizes[size_t(last)] = uint8_t(d + 1);
+    }
+    return sizes;
+}();
+
+} // namespace
+
 int activeSize(int last)
 {
-    // Anti-diagonal d of the zig-zag order holds positions d(d+1)/2 .. d(d+3)/2.
-    int d = 0;
-    while (d < 7 && (d + 1) * (d + 2) / 2 <= last)
-        ++d;
-    return d + 1;
+    return kActiveSizes[size_t(std::clamp(last, 0, 63))];
 }
 
 void inverseTransform(const int32_t* block, int active, int16_t* samples)
@@ -189,13 +222,18 @@ void inverseTransform(const int32_t* block, int active, int16_t* samples)
     }
 #if !defined(__SSE2__)
     // Scalar code gains from leaving out the terms of zero coefficients; with vectors the
-    // whole transform of four columns at once is several times faster than any of them.
+    // whole transform of four columns at once is several times faster than any of them, and
+    // only a block within its top-left quarter is worth a form of its own.
     case 2: transformBlock<2>(block, samples); return;
     case 3: transformBlock<3>(block, samples); return;
     case 4: transformBlock<4>(block, samples); return;
     case 5: transformBlock<5>(block, samples); return;
     case 6: transformBlock<6>(block, samples); return;
     case 7: transformBlock<7>(block, samples); return;
+#else
+    case 2:
+    case 3:
+    case 4: transformTopLeft(block, samples); return;
 #endif
     default: transformFull(block, samples); return;
     }

@@ -30,12 +30,26 @@ struct Macroblock
     int16_t samples[6][64];
 };
 
+// Blocks from the run-level buffer.
+class BufferBlocks
+{
+public:
+    explicit BufferBlocks(CodeSpan codes) : m_code(codes.codes), m_end(codes.codes + codes.count) {}
+    int next(int32_t* block) { return dequantiseBlock(m_code, m_end, block); }
+    bool exhausted() const { return m_code >= m_end; }
+    bool failed() const { return false; }
+
+private:
+    const uint16_t* m_code;
+    const uint16_t* m_end;
+};
+
 // `block` is all zeros on entry and on return: only the coefficients a block set are cleared
 // again after its transform.
-void decodeMacroblock(const uint16_t*& code, const uint16_t* end, int32_t* block, Macroblock& mb)
+template <typename Blocks> void decodeMacroblock(Blocks& blocks, int32_t* block, Macroblock& mb)
 {
     for (int b = 0; b < kBlocksPerMacroblock; ++b) {
-        const int last = dequantiseBlock(code, end, block);
+        const int last = blocks.next(block);
         if (last < 0) {
             std::fill(mb.samples[b], mb.samples[b] + 64, int16_t(0));
             continue;
@@ -54,26 +68,27 @@ void decodeMacroblock(const uint16_t*& code, const uint16_t* end, int32_t* block
 // Where the macroblocks go: column by column, the leftmost column narrowed to width mod 16 and
 // the bottom row to height mod 16. Once the codes are used up, every further macroblock is empty:
 // `fill(x0, empty)` then covers all columns from x0 on at once with the empty macroblock.
-template <typename Place, typename Fill>
-void forEachMacroblock(CodeSpan codes, int32_t width, int32_t height, Place place, Fill fill)
+// A source whose blocks fail stops the walk: what it placed is then to be overwritten.
+template <typename Blocks, typename Place, typename Fill>
+void forEachMacroblock(Blocks& blocks, int32_t width, int32_t height, Place place, Fill fill)
 {
     const int columns = (width + 15) / 16, rows = (height + 15) / 16;
     const int firstWidth = width % 16 ? width % 16 : 16;
     const int lastHeight = height % 16 ? height % 16 : 16;
-    const uint16_t* code = codes.codes;
-    const uint16_t* end = codes.codes + codes.count;
     Macroblock mb;
     alignas(32) int32_t block[64] = {};
     for (int mx = 0; mx < columns; ++mx) {
         const int x0 = mx == 0 ? 0 : firstWidth + (mx - 1) * 16;
         const int w = mx == 0 ? firstWidth : 16;
-        if (code >= end) {
+        if (blocks.exhausted()) {
             std::memset(&mb, 0, sizeof mb);
             fill(x0, mb);
             return;
         }
         for (int my = 0; my < rows; ++my) {
-            decodeMacroblock(code, end, block, mb);
+            decodeMacroblock(blocks, block, mb);
+            if (blocks.failed())
+                return;
             place(mb, x0, my * 16, w, my == rows - 1 ? lastHeight : 16);
         }
     }
@@ -90,11 +105,6 @@ inline int lumaIndex(int lx, int ly, int& block)
 namespace {
 
 // The zig-zag order with the dequantisation factor of each position, looked up together.
-struct ScanStep
-{
-    int32_t factor;
-    int32_t at;
-};
 const std::array<ScanStep, 64>& scanSteps()
 {
     static const std::array<ScanStep, 64> steps = [] {
@@ -395,7 +405,8 @@ private:
     const ColourTables& m_linear;  // the shortcut's values
 };
 
-template <int Bits> void convertPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
+template <int Bits, typename Blocks>
+void convertPicture(Blocks& blocks, int32_t width, int32_t height, FrameDib* picture)
 {
     const MacroblockWriter<Bits> writer(colourTables());
     const ptrdiff_t stride = ptrdiff_t(LbrPictureStride(width, Bits));
@@ -422,17 +433,27 @@ template <int Bits> void convertPicture(CodeSpan codes, int32_t width, int32_t h
         for (int32_t y = 1; y < height; ++y)
             std::memcpy(first + size_t(y) * size_t(stride), first, rowBytes);
     };
-    forEachMacroblock(codes, width, height, place, fill);
+    forEachMacroblock(blocks, width, height, place, fill);
 }
 
 } // namespace
 
 void reconstructPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture)
 {
+    BufferBlocks blocks(codes);
     if (picture->bitCount == 16)
-        convertPicture<16>(codes, width, height, picture);
+        convertPicture<16>(blocks, width, height, picture);
     else
-        convertPicture<24>(codes, width, height, picture);
+        convertPicture<24>(blocks, width, height, picture);
+}
+
+bool reconstructPicture(BlockDecoder& blocks, int32_t width, int32_t height, FrameDib* picture)
+{
+    if (picture->bitCount == 16)
+        convertPicture<16>(blocks, width, height, picture);
+    else
+        convertPicture<24>(blocks, width, height, picture);
+    return !blocks.failed();
 }
 
 void reconstructPlanes(CodeSpan codes, int32_t width, int32_t height, const PlanarFrame& out)
@@ -474,7 +495,8 @@ void reconstructPlanes(CodeSpan codes, int32_t width, int32_t height, const Plan
             }
         }
     };
-    forEachMacroblock(codes, width, height, place, fill);
+    BufferBlocks blocks(codes);
+    forEachMacroblock(blocks, width, height, place, fill);
 }
 
 } // namespace streamkit::mdec

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bitstream.h"
 #include "streamkit/psr.h"
 
 namespace streamkit::mdec {
@@ -18,6 +19,10 @@ struct CodeSpan
 
 // Fills the picture (its header already written for width x height at 16 or 24 bits).
 void reconstructPicture(CodeSpan codes, int32_t width, int32_t height, FrameDib* picture);
+
+// The same straight from the bitstream (`blocks` freshly opened). False when the decoder failed
+// part way: the picture is then incomplete, and the frame is to be decoded through the buffer.
+bool reconstructPicture(BlockDecoder& blocks, int32_t width, int32_t height, FrameDib* picture);
 
 struct PlanarFrame
 {
