@@ -11,6 +11,7 @@
 #include <map>
 
 #include "commands.h"
+#include "commands_play.h"
 #include "library_commands.h"
 #include "library_session.h"
 
@@ -213,6 +214,7 @@ int main(int argc, char** argv)
     scan->add_flag("--no-progress", scanOptions.noProgress, "Never show the progress line on the terminal.");
 
     const LibraryCommands libraryCommands(app);
+    const PlayCommand playCommand(app);
 
     try {
         app.parse(argc, argv);
@@ -226,6 +228,8 @@ int main(int argc, char** argv)
     // colour correction among them) and its list of installed plugins.
     const LibrarySession session;
     if (const auto status = libraryCommands.run())
+        return *status;
+    if (const auto status = playCommand.run())
         return *status;
 
     unitsOptions.disc.hasStart = unitsStart->count() > 0;

@@ -50,6 +50,7 @@ class StreamInput
     StreamState* stream() const { return m_stream.get(); }
     const std::string& subject() const { return m_subject; }
     bool isDisc() const { return m_disc; }
+    int32_t drive() const { return m_source.drive(); }
 
   private:
     bool acceptFile(const StreamRequest& request);

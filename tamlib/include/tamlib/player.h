@@ -106,6 +106,10 @@ PLB_API int32_t PlbSetVolume(Player* player, uint32_t volumePercent);
 /* Speed in percent (10 to 1000); keeps the player's state. */
 PLB_API int32_t PlbSetTempo(Player* player, uint32_t tempoPercent);
 
+/* 1 when the sound driver (as in PlbPlayerOptions) can open the device for 16-bit sound of
+ * this rate and channel count; the device is closed again at once. */
+PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels);
+
 /* Counts of the pictures put on screen and of those dropped as late, since open. */
 PLB_API int32_t PlbGetPlayerCounts(Player* player, uint32_t* shown, uint32_t* dropped);
 

@@ -392,3 +392,14 @@ PLB_API int32_t PlbGetPlayerCounts(Player* player, uint32_t* shown, uint32_t* dr
         return 1;
     });
 }
+
+PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        auto output = tamrin::audio::makeSoundOutput(driver ? driver : "alsa", device ? device : "");
+        if (!output || !output->open(tamrin::audio::PcmFormat{outputRate(sampleRate), channels, 16}, [](void*) {}))
+            return 0;
+        output->close();
+        return 1;
+    });
+}

@@ -20,6 +20,9 @@ namespace {
 constexpr unsigned kLatencyUs = 100000; // ring of about 100 ms
 constexpr auto kRoomWait = std::chrono::milliseconds(5);
 
+// The library reports its own errors on stderr; here a failure is told by the result only.
+void quietError(const char*, int, const char*, int, const char*, ...) {}
+
 class AlsaOutput final : public SoundOutput
 {
   public:
@@ -31,6 +34,8 @@ class AlsaOutput final : public SoundOutput
         close();
         if (!format.valid() || !done)
             return false;
+        static std::once_flag quiet;
+        std::call_once(quiet, [] { snd_lib_error_set_handler(quietError); });
         snd_pcm_t* pcm = nullptr;
         if (snd_pcm_open(&pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
             return false;
