@@ -217,6 +217,8 @@ class Feeder
     void take(SoundBuffer& b)
     {
         const size_t n = std::min<size_t>(m_carry.size(), kBufferBytes - b.fill);
+        if (n == 0)
+            return;
         std::memcpy(b.data.get() + b.fill, m_carry.data(), n);
         b.fill += uint32_t(n);
         m_carry.erase(m_carry.begin(), m_carry.begin() + ptrdiff_t(n));
