@@ -238,6 +238,26 @@ TEST(PlayerTransport, SeekWhilePlayingLeavesThePictureOfThePositionPaused)
     EXPECT_EQ(PlbClosePlayer(player), 1);
 }
 
+TEST(PlayerSound, LowRatesAreRaisedForTheDevice)
+{
+    const struct
+    {
+        uint32_t source, device;
+    } cases[] = {{11025, 22050}, {16000, 22050}, {22049, 22050}, {22050, 44100}, {32000, 44100}, {37800, 44100},
+                 {44100, 44100}, {48000, 48000}};
+    for (const auto& c : cases) {
+        StrInfo info = describe(kMovie);
+        info.sampleRate = c.source;
+        const PlbPlayerOptions options{"null", nullptr, -1};
+        Player* player = PlbOpenPlayerEx("Filmfile.psr", kMovie.c_str(), &info, nullptr, nullptr, 10, 4, &options);
+        ASSERT_TRUE(player);
+        EXPECT_EQ(player->outputFormat.sampleRate, c.device) << c.source;
+        EXPECT_EQ(player->resampleNeeded, c.source != c.device) << c.source;
+        EXPECT_EQ(player->deviceRate, c.device) << "the device is open (paused, pre-filled) at that rate";
+        EXPECT_EQ(PlbClosePlayer(player), 1);
+    }
+}
+
 TEST(PlayerNotify, AnIntervalOfZeroCountsAsOne)
 {
     StrInfo info = describe(kMovie);
