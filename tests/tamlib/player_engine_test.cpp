@@ -238,6 +238,53 @@ TEST(PlayerTransport, SeekWhilePlayingLeavesThePictureOfThePositionPaused)
     EXPECT_EQ(PlbClosePlayer(player), 1);
 }
 
+TEST(PlayerTiming, DamagedUnitsNeitherStallTheClockNorTheEnd)
+{
+    // The movie with a run of its sectors (pictures and sound) overwritten by noise.
+    std::vector<uint8_t> bytes;
+    {
+        FILE* in = std::fopen(kMovie.c_str(), "rb");
+        ASSERT_TRUE(in);
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(in);
+    }
+    uint32_t noise = 12345;
+    for (size_t i = 44 + 2352 * 100; i < 44 + 2352 * 160 && i < bytes.size(); ++i) {
+        noise = noise * 1103515245u + 12345u;
+        if ((i - 44) % 2352 >= 24) // keep the sector headers, so that the units are still found
+            bytes[i] = uint8_t(noise >> 16);
+    }
+    const std::string damaged = testing::TempDir() + "damaged_movie.str";
+    FILE* out = std::fopen(damaged.c_str(), "wb");
+    ASSERT_TRUE(out);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+    std::fclose(out);
+
+    StrInfo info = describe(damaged);
+    Watcher watcher;
+    const PlbFrameSink sink = watcher.sink(320, 240);
+    const PlbNotifySink notify = watcher.notify();
+    const PlbPlayerOptions options{"null", nullptr, -1};
+    Player* player = PlbOpenPlayerEx("Filmfile.psr", damaged.c_str(), &info, &sink, &notify, 10, 4, &options);
+    ASSERT_TRUE(player);
+    ASSERT_EQ(PlbPlayPlayer(player), 1);
+    const int64_t wall = watcher.waitEnd(player, milliseconds(6000));
+    EXPECT_NEAR(double(wall), 3000.0, 200.0);
+    EXPECT_EQ(watcher.endCount(), 1);
+    {
+        std::lock_guard lock(watcher.mutex);
+        const std::set<uint32_t> shown(watcher.frames.begin(), watcher.frames.end());
+        EXPECT_LT(shown.size(), 45u) << "the damaged pictures are skipped";
+        EXPECT_GT(shown.size(), 30u);
+        EXPECT_TRUE(shown.count(45)) << "the last picture is shown";
+    }
+    EXPECT_EQ(PlbClosePlayer(player), 1);
+    std::remove(damaged.c_str());
+}
+
 TEST(PlayerSound, LowRatesAreRaisedForTheDevice)
 {
     const struct
