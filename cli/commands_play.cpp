@@ -239,7 +239,7 @@ int runPlay(const PlayOptions& options)
             uint32_t length = 0, shown = 0, dropped = 0;
             const uint32_t at = PlbGetPlayPosition(player, &length);
             PlbGetPlayerCounts(player, &shown, &dropped);
-            std::fprintf(stderr, "\r%s / %s  frames %u shown, %u dropped%s   ", clock(at).c_str(),
+            std::fprintf(stderr, "\r%s / %s  frames %u shown, %u dropped%s\x1b[K", clock(at).c_str(),
                          clock(length).c_str(), shown, dropped,
                          PlbGetPlayerStatus(player) == PLB_STATE_PAUSED ? "  (paused)" : "");
         }
