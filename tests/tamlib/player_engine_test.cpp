@@ -17,6 +17,14 @@ using namespace std::chrono;
 
 namespace {
 
+// Under ThreadSanitizer decoding is many times slower: pictures come late and are dropped, so
+// only the clock, the end and the counts that do not depend on speed are checked there.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kFullSpeed = false;
+#else
+constexpr bool kFullSpeed = true;
+#endif
+
 const std::string kMovie = std::string(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
 
 StrInfo describe(const std::string& path)
@@ -152,15 +160,19 @@ TEST(PlayerTiming, PlaysInRealTimeOnEveryClock)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Played played = playMovie(c.info, c.driver, c.pictures, c.tempo);
-        EXPECT_NEAR(double(played.wallMs), double(c.wallMs), c.wallMs * 0.05 + 20);
+        EXPECT_NEAR(double(played.wallMs), double(c.wallMs), c.wallMs * (kFullSpeed ? 0.05 : 0.15) + 20);
         EXPECT_EQ(played.ends, 1);
         // The known length grows to the sound's own length (114912 samples, 3040 ms).
         EXPECT_EQ(played.positionMs, played.lengthMs);
         EXPECT_GE(played.lengthMs, 3000u);
-        EXPECT_LE(played.lengthMs, 3050u);
+        if (kFullSpeed) {
+            EXPECT_LE(played.lengthMs, 3050u);
+        }
         if (c.pictures) {
             EXPECT_EQ(played.distinctFrames + played.dropped, 45u);
-            EXPECT_LE(played.dropped, 2u) << "frames dropped on a quiet machine";
+            if (kFullSpeed) {
+                EXPECT_LE(played.dropped, 2u) << "frames dropped on a quiet machine";
+            }
         } else {
             EXPECT_EQ(played.shown, 0u);
         }
@@ -172,7 +184,9 @@ TEST(PlayerTiming, UntimedSoundPlaysAsFastAsItCan)
     const Played played = playMovie(describe(kMovie), "null-untimed", true);
     EXPECT_EQ(played.ends, 1);
     EXPECT_GE(played.wallMs, 0);
-    EXPECT_LT(played.wallMs, 2500);
+    if (kFullSpeed) {
+        EXPECT_LT(played.wallMs, 2500);
+    }
     EXPECT_EQ(played.distinctFrames, 45u);
     EXPECT_EQ(played.dropped, 0u);
     std::printf("untimed: %lld ms for %u pictures (%.0f a second)\n", (long long)played.wallMs, played.shown,

@@ -36,7 +36,11 @@ void displayThread(Player* pp)
             p.drawWake.wait(3000);
         }
         {
+            // The decode thread may have emptied the slot meanwhile (a stop): then its pictures
+            // stay its own.
             std::lock_guard lock(p.decodeLock);
+            if (!p.decodedFull.load())
+                continue;
             std::swap(p.decoded, p.spare);
             p.decodedFull.store(false);
             p.displayQueued.store(true);
@@ -114,7 +118,6 @@ class Decoder
     {
         Player& p = m_p;
         PsrReadRecord* unit = m_unit.record();
-        m_havePending = false;
         if (!LbrReadStream(p.stream, LBR_WANT_VIDEO, unit)) {
             m_atEnd = true;
             m_previous = position(p, nullptr);
@@ -257,7 +260,6 @@ class Decoder
     uint64_t m_previous = 0;
     uint32_t m_lastHanded = 0;
     bool m_atEnd = false;
-    bool m_havePending = false;
 };
 
 } // namespace
