@@ -8,6 +8,7 @@
 
 #include "command_set.h"
 #include "commands.h"
+#include "commands_play.h"
 #include "library_session.h"
 
 #ifndef TAMRIN_VERSION
@@ -46,6 +47,7 @@ int main(int argc, char** argv)
     addSettingsCommand(commands);
     addCdazCommands(commands);
     addAnalyzeCommands(commands);
+    addPlayCommand(commands);
 
     try {
         app.parse(argc, argv);

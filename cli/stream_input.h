@@ -62,6 +62,7 @@ class StreamInput
     // of two streams of one disc never share a name.
     const std::string& outputStem() const { return m_outputStem; }
     bool isDisc() const { return m_disc; }
+    int32_t drive() const { return m_source.drive(); }
 
   private:
     bool acceptFile(const StreamRequest& request);
