@@ -39,7 +39,7 @@ constexpr size_t kDiscSectorBytes = 2352;
 constexpr size_t kUserDataOffset = 24;
 constexpr uint32_t kMaxSectors = 512;
 constexpr uint32_t kMaxResults = 64;
-// Streams played per input beyond the descriptions' own: the probe of a small input can report
+// Streams played per input besides the description's: the probe of a small input can report
 // dozens of streams over the same few sectors, and each costs a reader.
 constexpr size_t kMaxProbeStreams = 3;
 // Sound units decoded per run of reads: the decoders have their own fuzz target; here the units
