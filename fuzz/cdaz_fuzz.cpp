@@ -69,13 +69,13 @@ void exercise(CdazRecord* record)
     }
 }
 
-// The same bytes through the file loader, from a memory file.
+// The same bytes through the file loader, from a memory file made once and rewritten per input.
 void loadThroughFile(const uint8_t* data, size_t size)
 {
-    const int fd = memfd_create("cdaz-fuzz", MFD_CLOEXEC);
-    if (fd < 0)
+    static const int fd = memfd_create("cdaz-fuzz", MFD_CLOEXEC);
+    if (fd < 0 || ::ftruncate(fd, off_t(size)) != 0)
         return;
-    if (size == 0 || ::write(fd, data, size) == ssize_t(size)) {
+    if (size == 0 || ::pwrite(fd, data, size, 0) == ssize_t(size)) {
         char path[64];
         std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
         uint32_t status = 0;
@@ -83,7 +83,6 @@ void loadThroughFile(const uint8_t* data, size_t size)
         check((record != nullptr) == (status < PLB_CDAZ_LOAD_BAD_VERSION), "status and record disagree");
         cdazFree(record);
     }
-    ::close(fd);
 }
 
 } // namespace

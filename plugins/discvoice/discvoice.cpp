@@ -19,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "sectorkit/plugin_info.h"
@@ -38,7 +39,6 @@ constexpr uint32_t kCapacityStep = 16;
 constexpr uint32_t kDescribeSectors = 256;
 constexpr uint32_t kSamplesPerSector = 4032; // shared by the channels
 constexpr uint32_t kNoOpenRecord = 0xFFFFFFFF;
-constexpr size_t kFileChannelWords = 0x10000;
 
 // One stream found by the probe (24 bytes).
 struct Record
@@ -57,8 +57,9 @@ struct ProbeContext
 {
     std::vector<Record> records; // capacity 64 at first, then grows by 16
     uint32_t open = 0;
-    // There is at most one open record per file-and-channel word: its index, or kNoOpenRecord.
-    std::vector<uint32_t> openIndex = std::vector<uint32_t>(kFileChannelWords, kNoOpenRecord);
+    // There is at most one open record per file-and-channel word: its index. A disc holds a few
+    // dozen of the 65536 words, so they are kept in a map rather than a table of all of them.
+    std::unordered_map<uint16_t, uint32_t> openIndex;
     // Table places of the open records, so that the stale test passes over closed ones.
     std::set<uint32_t> openPlaces;
 };
@@ -79,7 +80,7 @@ void removeRecord(ProbeContext& probe, uint32_t i)
     if (i != last) {
         probe.records[i] = probe.records[last];
         if (!probe.records[i].closed) {
-            probe.openIndex[probe.records[i].fileChannel] = i;
+            probe.openIndex[probe.records[i].fileChannel] = i; // the word is listed: nothing allocated
             probe.openPlaces.erase(last);
             try {
                 probe.openPlaces.insert(i);
@@ -98,7 +99,7 @@ bool closeRecord(ProbeContext& probe, uint32_t i)
 {
     Record& r = probe.records[i];
     r.closed = 1;
-    probe.openIndex[r.fileChannel] = kNoOpenRecord;
+    probe.openIndex.erase(r.fileChannel);
     probe.openPlaces.erase(i);
     --probe.open;
     if (r.lastSound != 0)
@@ -131,7 +132,9 @@ bool appendRecord(ProbeContext& probe, uint32_t lba, uint16_t fileChannel, uint8
     const auto place = uint32_t(probe.records.size());
     try {
         probe.openPlaces.insert(place);
+        probe.openIndex[fileChannel] = place;
     } catch (const std::bad_alloc&) {
+        probe.openPlaces.erase(place);
         return false;
     }
     Record r;
@@ -139,7 +142,6 @@ bool appendRecord(ProbeContext& probe, uint32_t lba, uint16_t fileChannel, uint8
     r.fileChannel = fileChannel;
     r.coding = coding;
     probe.records.push_back(r); // cannot throw: room was made
-    probe.openIndex[fileChannel] = place;
     ++probe.open;
     return true;
 }
@@ -160,7 +162,8 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* sector)
     }
 
     const uint16_t fileChannel = keyFileChannel(key);
-    uint32_t i = probe.openIndex[fileChannel];
+    const auto listed = probe.openIndex.find(fileChannel);
+    uint32_t i = listed == probe.openIndex.end() ? kNoOpenRecord : listed->second;
     if (i != kNoOpenRecord && probe.records[i].coding != coding) {
         closeRecord(probe, i);
         i = kNoOpenRecord;
@@ -187,7 +190,7 @@ void dropOpen(ProbeContext& probe)
     uint32_t i = 0;
     while (i < probe.records.size()) {
         if (!probe.records[i].closed) {
-            probe.openIndex[probe.records[i].fileChannel] = kNoOpenRecord;
+            probe.openIndex.erase(probe.records[i].fileChannel);
             removeRecord(probe, i);
             continue;
         }

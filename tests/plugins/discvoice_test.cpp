@@ -276,6 +276,29 @@ TEST_F(Discvoice, InterleavedChannelsBecomeOneStreamEach)
     EXPECT_EQ(found[0].dataBytes, 23040u);
 }
 
+// File and channel numbers at both ends of their bytes, interleaved with a stride of 4: every
+// file-and-channel word keeps its own stream, the highest as the lowest.
+TEST_F(Discvoice, StreamsOfExtremeFileAndChannelNumbers)
+{
+    const auto xa = discbuild::loadXa("xa1_37800_stereo.xa");
+    const uint8_t words[][2] = {{0, 0}, {0, 0xFF}, {0xFF, 0}, {0xFF, 0xFF}};
+    DiscBuilder b;
+    b.addForeign(20);
+    for (uint32_t w = 0; w < 4; ++w)
+        b.placeSound(slice(xa, 10 * w, 10), words[w][0], words[w][1], 20 + w, 4, true);
+    b.addForeign(30);
+    fillForeign(b, 20, b.next());
+    auto image = mountBuilt(b);
+    ASSERT_TRUE(image);
+
+    const auto found = scanDisc();
+    ASSERT_EQ(found.size(), 4u);
+    for (uint32_t w = 0; w < 4; ++w) {
+        SCOPED_TRACE(w);
+        expectStream(found[w], {20 + w, 10, 4, kStereo37800});
+    }
+}
+
 // A change of coding on a channel ends its stream and starts another; sectors with nothing in
 // their first 32 sound bytes are passed over, even with the end-of-file bit.
 TEST_F(Discvoice, CodingChangeSplitsTheStreamAndEmptySectorsAreIgnored)
