@@ -26,6 +26,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <utility>
 #include <thread>
 #include <vector>
 
@@ -180,15 +182,25 @@ void exchange(Running& server, const uint8_t* data, size_t size, const char* wha
     ::close(s);
 }
 
-// Every stored CDAZ file passes the shared check.
+// Every stored CDAZ file passes the shared check. A file is read again only when it is new or
+// has changed since it was last checked (the store keeps every revision, so the folder grows).
 void checkStore(const fs::path& folder)
 {
+    static std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> checked;
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::end(it);
          it.increment(error)) {
         // The folders of the store are named after the CDAZ names, so only files are looked at.
         if (!it->is_regular_file() || it->path().extension() != ".cdaz")
             continue;
+        std::error_code statError;
+        const std::pair<uintmax_t, fs::file_time_type> seen{it->file_size(statError), it->last_write_time(statError)};
+        if (!statError) {
+            const auto known = checked.find(it->path());
+            if (known != checked.end() && known->second == seen)
+                continue;
+            checked[it->path()] = seen;
+        }
         std::ifstream in(it->path(), std::ios::binary);
         const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         tamlib::SharedCdazFault fault = tamlib::SharedCdazFault::None;
