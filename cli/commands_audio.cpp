@@ -29,11 +29,14 @@
 #include "stream_input.h"
 #include "streamkit/lbr.h"
 #include "tamlib/sound_decoder.h"
-#include "wave_file.h"
+#include "tamlib/wave_file.h"
 
 namespace tamrin::cli {
 
 namespace {
+
+using tamlib::WaveFile;
+using tamlib::WaveFormat;
 
 // The level of both formats: no gain change.
 constexpr uint16_t kLevel = 100;

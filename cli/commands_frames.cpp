@@ -18,16 +18,20 @@
 #include "commands.h"
 #include "json_output.h"
 #include "output.h"
-#include "picture_file.h"
 #include "plugin_folder.h"
 #include "progress.h"
 #include "stream_input.h"
 #include "streamkit/lbr.h"
 #include "tamlib/frame_decoder.h"
+#include "tamlib/picture_file.h"
 
 namespace tamrin::cli {
 
 namespace {
+
+using tamlib::pictureHeaderProblem;
+using tamlib::picturePixelCrc;
+using tamlib::writeBmpFile;
 
 // Scaler used when only a size is given: two-pass area averaging or linear interpolation.
 constexpr int32_t kDefaultStretch = 4;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "console_port.h"
+#include "tamlib/strings.h"
 
 namespace tamrin::cli {
 
@@ -61,6 +62,31 @@ int32_t typedAnswer(const std::string& typed, const std::vector<int32_t>& answer
         return found;
     }
     return 0;
+}
+
+// A text of the library's string table, in the language of the locale.
+std::string tableText(uint32_t id)
+{
+    char text[PLB_STRING_MAX];
+    return PlbLoadString(nullptr, text, id);
+}
+
+// A table text with numbers in it. The table's texts are the program's own, and each format
+// below takes exactly the numbers its id documents.
+template <typename... Numbers> std::string tableFormat(uint32_t id, Numbers... numbers)
+{
+    const std::string format = tableText(id);
+    char text[PLB_STRING_MAX];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(text, sizeof text, format.c_str(), numbers...);
+#pragma GCC diagnostic pop
+    return text;
+}
+
+std::string adoptAnswerName(AdoptAnswer answer)
+{
+    return tableText(uint32_t(PLB_IDS_CONSOLE_ADOPT + int32_t(answer)));
 }
 
 } // namespace
@@ -146,7 +172,7 @@ int32_t ConsolePort::choose(const ChoiceRequest& request)
     if (!interactive() || count == 0)
         return fallback;
     for (;;) {
-        std::fprintf(out, "1-%d, 0 none: ", count);
+        std::fputs(tableFormat(PLB_IDS_CONSOLE_CHOICE_PROMPT, int(count)).c_str(), out);
         std::fflush(out);
         std::string line;
         if (!readLine(line) || trimmed(line).empty())
@@ -164,9 +190,10 @@ void ConsolePort::setItemText(void*, int32_t, const std::string&) {}
 AdoptAnswer ConsolePort::adoptCdaz(const AdoptRequest& request)
 {
     FILE* out = output();
-    std::fprintf(out, "%s: %s\n  %s\n  %s\n  %d %s, %d valid\n", request.caption.c_str(),
-                 request.message.c_str(), request.title.c_str(), request.state.c_str(), request.streams,
-                 request.streams == 1 ? "stream" : "streams", request.validStreams);
+    const uint32_t countId = request.streams == 1 ? PLB_IDS_CONSOLE_ONE_STREAM : PLB_IDS_CONSOLE_STREAMS;
+    std::fprintf(out, "%s: %s\n  %s\n  %s\n  %s\n", request.caption.c_str(), request.message.c_str(),
+                 request.title.c_str(), request.state.c_str(),
+                 tableFormat(countId, int(request.streams), int(request.validStreams)).c_str());
     for (const AdoptRequest::Plugin& plugin : request.plugins)
         std::fprintf(out, "  %-24s %6s %6s  %s\n", plugin.name.c_str(), plugin.analysisVersion.c_str(),
                      plugin.installedVersion.c_str(), plugin.status.c_str());
@@ -181,15 +208,13 @@ AdoptAnswer ConsolePort::adoptCdaz(const AdoptRequest& request)
     };
     if (m_options.presetAdopt >= 0 && offered(m_options.presetAdopt))
         return AdoptAnswer(m_options.presetAdopt);
-    static const char* const kNames[] = {"adopt this CDAZ", "search the server", "adopt the local CDAZ",
-                                         "analyse the disc"};
     if (!interactive()) {
-        std::fprintf(out, "(%s)\n", kNames[int32_t(request.defaultAnswer)]);
+        std::fprintf(out, "(%s)\n", adoptAnswerName(request.defaultAnswer).c_str());
         return request.defaultAnswer;
     }
     for (;;) {
         for (size_t i = 0; i < answers.size(); ++i)
-            std::fprintf(out, "%s%zu) %s%s", i ? "  " : "", i + 1, kNames[int32_t(answers[i])],
+            std::fprintf(out, "%s%zu) %s%s", i ? "  " : "", i + 1, adoptAnswerName(answers[i]).c_str(),
                          answers[i] == request.defaultAnswer ? " *" : "");
         std::fprintf(out, ": ");
         std::fflush(out);

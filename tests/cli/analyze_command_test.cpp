@@ -56,9 +56,10 @@ class AnalyzeCommand : public ::testing::Test
             GTEST_SKIP() << "plugins not built";
     }
 
-    RunResult cli(const std::vector<std::string>& args) const
+    RunResult cli(const std::vector<std::string>& args, std::vector<std::string> environment = {}) const
     {
-        return runCli(args, {"TAMRIN_HOME=" + m_home.path().string()});
+        environment.push_back("TAMRIN_HOME=" + m_home.path().string());
+        return runCli(args, environment);
     }
 
     json analyzeJson(std::vector<std::string> extra = {}) const
@@ -223,6 +224,33 @@ TEST_F(AnalyzeCommand, StreamsLeftOutOfTheListSayWhy)
         text.out.find("not listed: " + std::to_string(hidden) + ", inside a stream of a higher-priority"),
         std::string::npos)
         << text.out;
+}
+
+// The adoption question of a disc analysed before, asked without a terminal: its caption, its
+// stream count and the default answer it takes are in the language of the child's locale.
+TEST_F(AnalyzeCommand, AdoptionQuestionSpeaksTheLocalesLanguage)
+{
+    ASSERT_EQ(analyzeJson({"--upload", "no"})["complete"], true);
+    struct Case
+    {
+        const char* lang;
+        std::vector<std::string> shown;
+        std::string foreign;
+    };
+    const Case cases[] = {
+        {"LANG=en_US.UTF-8", {"Adoption of CDAZ is checked: ", " valid\n", "(adopt this CDAZ)\n"}, "\xE3"},
+        {"LANG=ja_JP.UTF-8", {"CDAZ 採用の確認: ", "ストリーム ", "(この CDAZ を採用する)\n"}, "adopt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lang);
+        const RunResult result = cli({"analyze", "--no-progress", "--upload", "no", s_image->cue},
+                                     {"LC_ALL=", "LC_CTYPE=", c.lang});
+        ASSERT_EQ(result.status, kExitOk) << result.err;
+        for (const std::string& shown : c.shown)
+            EXPECT_NE(result.err.find(shown), std::string::npos) << shown << "\n" << result.err;
+        EXPECT_EQ(result.err.find(c.foreign), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(cdazFiles().size(), 1u) << "the adopted record is kept, not analysed again";
 }
 
 TEST_F(AnalyzeCommand, WrongOptionsAndInputsFailClearly)

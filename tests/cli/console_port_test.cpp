@@ -12,6 +12,7 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console_port.h"
 #include "tamlib/strings.h"
@@ -249,6 +250,9 @@ class TypedConsole
 
     ConsolePort::Options options;
 
+    // What the console has printed so far.
+    std::string printed() const { return contents(m_out); }
+
   private:
     FILE* m_in;
     FILE* m_out;
@@ -302,6 +306,58 @@ TEST_F(PortTest, ConsoleChoices)
     EXPECT_EQ(choose("", 2), 2);
     EXPECT_EQ(choose("", -1), -1);
     EXPECT_EQ(choose("", 5), 0); // a preset beyond the items keeps the current one
+}
+
+// The console's own prompts come from the string tables: the adoption answers, the stream count
+// and the choice prompt are in the locale's language, and the typed numbers work alike in both.
+TEST_F(PortTest, ConsolePromptsFollowTheLocale)
+{
+    struct Case
+    {
+        const char* locale;
+        std::vector<std::string> shown;
+        std::string foreign; // a text of the other language that must not appear
+    };
+    const Case cases[] = {
+        {"en_US.UTF-8",
+         {"1) adopt this CDAZ *  2) search the server  3) analyse the disc: ", "  3 streams, 2 valid\n",
+          "1-2, 0 none: ", "(adopt the local CDAZ)", "  1 stream, 1 valid\n"},
+         "\xE3"},
+        {"ja_JP.UTF-8",
+         {"1) この CDAZ を採用する *  2) サーバーを検索する  3) ディスクを解析する: ",
+          "  ストリーム 3 個 (有効 2 個)\n", "1-2 (0 はなし): ", "(ローカルの CDAZ を採用する)",
+          "  ストリーム 1 個 (有効 1 個)\n"},
+         "adopt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        ::setenv("LC_ALL", c.locale, 1);
+        TypedConsole console("3\n2\n");
+        ConsolePort port(console.options);
+        AdoptRequest request = oneRecord();
+        request.streams = 3;
+        request.validStreams = 2;
+        EXPECT_EQ(port.adoptCdaz(request), AdoptAnswer::Analyze);
+        ChoiceRequest choice;
+        choice.caption = "drive";
+        choice.items = {"a", "b"};
+        EXPECT_EQ(port.choose(choice), 1);
+
+        // Without a terminal the default is named, here the local record of two.
+        ConsolePort::Options quiet = console.options;
+        quiet.interactive = 0;
+        AdoptRequest two = oneRecord();
+        two.twoRecords = true;
+        two.streams = 1;
+        two.validStreams = 1;
+        two.defaultAnswer = AdoptAnswer::Local;
+        EXPECT_EQ(ConsolePort(quiet).adoptCdaz(two), AdoptAnswer::Local);
+
+        const std::string text = console.printed();
+        for (const std::string& shown : c.shown)
+            EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+        EXPECT_EQ(text.find(c.foreign), std::string::npos) << text;
+    }
 }
 
 } // namespace

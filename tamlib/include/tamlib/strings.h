@@ -74,8 +74,18 @@
 #define PLB_IDS_ANA_REMAINING_HOURS 324   /* two %02u: hours, minutes */
 #define PLB_IDS_ANA_REMAINING_SECONDS 325 /* one %02u */
 #define PLB_IDS_ANA_REMAINING_MINUTES 326 /* two %02u: minutes, seconds */
-#define PLB_IDS_PLAY_CONTROL 10000        /* tooltips of the 13 play controls: 10000 + control index */
-#define PLB_IDS_PLAY_MODE 10013           /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
+/* The command-line tool's own prompts: the adoption answers (340 + AdoptAnswer), the stream count
+ * of the adoption question (two %d: streams, valid streams; 344 for one stream, 345 for several)
+ * and the prompt of a numbered choice (one %d: the number of items). */
+#define PLB_IDS_CONSOLE_ADOPT 340
+#define PLB_IDS_CONSOLE_SEARCH_SERVER 341
+#define PLB_IDS_CONSOLE_ADOPT_LOCAL 342
+#define PLB_IDS_CONSOLE_ANALYZE 343
+#define PLB_IDS_CONSOLE_ONE_STREAM 344
+#define PLB_IDS_CONSOLE_STREAMS 345
+#define PLB_IDS_CONSOLE_CHOICE_PROMPT 346
+#define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
+#define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
 #define PLB_IDS_FRAME_COUNTER 10016
 #define PLB_IDS_PLAY_TIME 10017
 #define PLB_IDS_TO_AVI 20011 /* conversion type names */

@@ -7,8 +7,8 @@
 //   0x0C "fmt "  0x10 u32 16  0x14 u16 1 (PCM)  0x16 u16 channels  0x18 u32 sample rate
 //   0x1C u32 bytes per second  0x20 u16 bytes per frame  0x22 u16 bits per sample
 //   0x24 "data"  0x28 u32 sample bytes  0x2C samples (and a pad byte when their count is odd)
-#ifndef TAMRIN_CLI_WAVE_FILE_H
-#define TAMRIN_CLI_WAVE_FILE_H
+#ifndef TAMLIB_WAVE_FILE_H
+#define TAMLIB_WAVE_FILE_H
 
 #include <array>
 #include <cstddef>
@@ -16,9 +16,13 @@
 #include <filesystem>
 #include <string>
 
-#include "atomic_file.h"
+#include "tamrin_common/output_file.h"
 
-namespace tamrin::cli {
+#ifndef PLB_CXX_API
+#define PLB_CXX_API __attribute__((visibility("default")))
+#endif
+
+namespace tamlib {
 
 constexpr size_t kWaveHeaderBytes = 44;
 // RIFF sizes are 32-bit: the header's 36 bytes after the size field, the samples and a pad
@@ -35,9 +39,9 @@ struct WaveFormat
 };
 
 // The header of a file holding `dataBytes` bytes of samples (at most kWaveMaxDataBytes).
-std::array<uint8_t, kWaveHeaderBytes> waveHeader(const WaveFormat& format, uint32_t dataBytes);
+PLB_CXX_API std::array<uint8_t, kWaveHeaderBytes> waveHeader(const WaveFormat& format, uint32_t dataBytes);
 
-class WaveFile
+class PLB_CXX_API WaveFile
 {
   public:
     WaveFile() = default;
@@ -62,11 +66,11 @@ class WaveFile
     uint64_t dataBytes() const { return m_dataBytes; }
 
   private:
-    AtomicFile m_file;
+    tamrin_common::OutputFile m_file;
     WaveFormat m_format;
     uint64_t m_dataBytes = 0;
 };
 
-} // namespace tamrin::cli
+} // namespace tamlib
 
 #endif

@@ -1,10 +1,10 @@
-#include "wave_file.h"
+#include "tamlib/wave_file.h"
 
 #include <cstring>
 
-#include "little_endian.h"
+#include "cdaz/cdaz_bytes.h"
 
-namespace tamrin::cli {
+namespace tamlib {
 
 std::array<uint8_t, kWaveHeaderBytes> waveHeader(const WaveFormat& format, uint32_t dataBytes)
 {
@@ -49,7 +49,8 @@ bool WaveFile::write(const void* samples, size_t length, std::string& error)
         return false;
     }
     if (length > kWaveMaxDataBytes - m_dataBytes) {
-        error = "cannot write " + m_file.target().string() + ": the sound is too long for a WAVE file (4 GiB)";
+        error =
+            "cannot write " + m_file.target().string() + ": the sound is too long for a WAVE file (4 GiB)";
         discard();
         return false;
     }
@@ -79,4 +80,4 @@ void WaveFile::discard()
     m_file.discard();
 }
 
-} // namespace tamrin::cli
+} // namespace tamlib

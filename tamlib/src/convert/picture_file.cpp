@@ -1,14 +1,14 @@
-#include "picture_file.h"
+#include "tamlib/picture_file.h"
 
 #include <zlib.h>
 
 #include <cstring>
 
-#include "atomic_file.h"
-#include "little_endian.h"
+#include "cdaz/cdaz_bytes.h"
 #include "streamkit/lbr.h"
+#include "tamrin_common/output_file.h"
 
-namespace tamrin::cli {
+namespace tamlib {
 
 namespace {
 
@@ -81,9 +81,9 @@ bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, st
         return false;
     }
     const auto header = bmpFileHeader(picture);
-    AtomicFile file;
+    tamrin_common::OutputFile file;
     return file.create(path, error) && file.write(header.data(), header.size(), error) &&
            file.write(&picture, sizeof(FrameDib) + imageBytes(picture), error) && file.commit(error);
 }
 
-} // namespace tamrin::cli
+} // namespace tamlib

@@ -2,19 +2,21 @@
 // sizes written at the end, the pad byte, and files that appear complete or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
-#include "cli_runner.h"
-#include "wave_file.h"
+#include "convert_support.h"
+#include "tamlib/wave_file.h"
 
-namespace clitest {
+namespace converttest {
 namespace {
 
-using tamrin::cli::kWaveHeaderBytes;
-using tamrin::cli::kWaveMaxDataBytes;
-using tamrin::cli::WaveFile;
-using tamrin::cli::WaveFormat;
-using tamrin::cli::waveHeader;
+using tamlib::kWaveHeaderBytes;
+using tamlib::kWaveMaxDataBytes;
+using tamlib::WaveFile;
+using tamlib::WaveFormat;
+using tamlib::waveHeader;
 
 std::vector<std::string> entries(const fs::path& folder)
 {
@@ -141,4 +143,4 @@ TEST(WaveFile, TargetsThatAreNotRegularFilesAreRefused)
 }
 
 } // namespace
-} // namespace clitest
+} // namespace converttest
