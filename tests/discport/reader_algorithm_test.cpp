@@ -434,12 +434,24 @@ TEST_F(ReaderAlgorithm, AudioBlockThatKeepsDriftingIsAcceptedAsRead)
 
 TEST_F(ReaderAlgorithm, AudioReferenceIsSampledAgainAfterRepositioning)
 {
-    // Far enough that the read-ahead (30 blocks of 9) cannot have reached the new place.
+    // Far enough that the read-ahead (30 blocks of 9, up to block 261) cannot have reached the
+    // new place. The seek makes those blocks stale and wakes the worker, which goes on with block
+    // 270 until the caller's read names the new block; that read is held in the drive until the
+    // caller waits for sector 5000, so that the worker cannot read its way up to the new place
+    // first (the drive answers at once, and a caller that is not scheduled for a while would
+    // otherwise find the block before 4995 read, and its last sector taken as the reference).
+    m_drive->hangAt(270);
     CdReadHandle* reader = open(TrackKind::Audio, 0, 10000);
     for (uint32_t i = 0; i < 5; ++i)
         expectNext(reader, i);
     EXPECT_EQ(CdSetReadPointer(reader, 5000, 0), 4995);
+    ASSERT_TRUE(m_drive->waitUntilHanging(5s));
+    std::thread releaser([this] {
+        std::this_thread::sleep_for(200ms);
+        m_drive->release();
+    });
     expectNext(reader, 5000);
+    releaser.join();
     ASSERT_EQ(CdReadClose(reader), 1);
     // No block before it was read: the block's first sector is read alone first, to get a
     // reference (twice when none is held at all, once when one of another sector is).
