@@ -1,5 +1,6 @@
 #include "picture_compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -111,6 +112,40 @@ std::span<const uint8_t> PlanarFrames::plane(size_t frame, int plane) const
     if (plane == 0)
         return {base, lumaBytes()};
     return {base + lumaBytes() + size_t(plane - 1) * chromaBytes(), chromaBytes()};
+}
+
+PicturePtr makePicture(int32_t width, int32_t height, int32_t bits)
+{
+    PicturePtr picture(LbrAllocBitmap(width, height, 1, bits, nullptr));
+    if (!picture)
+        return picture;
+    const size_t stride = LbrPictureStride(width, bits);
+    uint8_t* pixels = LbrPicturePixels(picture.get());
+    std::memset(pixels, 0xEE, stride * size_t(height));
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = pixels + size_t(height - 1 - y) * stride;
+        for (int32_t x = 0; x < width; ++x) {
+            if (bits == 24) {
+                row[x * 3 + 0] = uint8_t(10 * x + y);  // blue
+                row[x * 3 + 1] = uint8_t(100 + x);     // green
+                row[x * 3 + 2] = uint8_t(200 + 7 * y); // red
+            } else {
+                const uint16_t word = uint16_t(((x & 0x1F) << 10) | ((y & 0x1F) << 5) | ((x + y) & 0x1F));
+                row[x * 2] = uint8_t(word);
+                row[x * 2 + 1] = uint8_t(word >> 8);
+            }
+        }
+    }
+    return picture;
+}
+
+std::vector<std::string> folderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace clitest

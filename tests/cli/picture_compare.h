@@ -4,11 +4,15 @@
 #define TAMRIN_TESTS_PICTURE_COMPARE_H
 
 #include <cstddef>
+#include <filesystem>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "streamkit/lbr.h"
 
 namespace clitest {
 
@@ -48,6 +52,19 @@ struct PlanarFrames
     // plane 0 Y, 1 Cb, 2 Cr
     std::span<const uint8_t> plane(size_t frame, int plane) const;
 };
+
+struct PictureDeleter
+{
+    void operator()(FrameDib* picture) const { LbrFreeBitmap(picture); }
+};
+using PicturePtr = std::unique_ptr<FrameDib, PictureDeleter>;
+
+// A picture built for the writer tests: pixel (x, y) (y from the top) has bytes made from x and
+// y, and every padding byte is 0xEE, so that a reader or checksum that strays into it shows.
+PicturePtr makePicture(int32_t width, int32_t height, int32_t bits);
+
+// The names in a folder, sorted.
+std::vector<std::string> folderEntries(const std::filesystem::path& folder);
 
 } // namespace clitest
 
