@@ -1,0 +1,136 @@
+// Music rendering: sequences made here are converted to stream event records and rendered on
+// the General MIDI SoundFont; the sound must be there, last as long as the tempo says, follow
+// the volume and tempo events, and survive damaged records.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "audio/music_synth.h"
+#include "player/sequencer_events.h"
+
+using namespace tamrin;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+constexpr uint32_t kDivision = 96;
+
+// Raw sequencer events: `notes` quarter notes in a row on a piano, optionally a tempo change first.
+Bytes sequence(int notes, uint32_t tempoUs = 0)
+{
+    Bytes raw;
+    auto add = [&](std::initializer_list<uint8_t> bytes) {
+        for (uint8_t b : bytes)
+            raw.push_back(b);
+    };
+    if (tempoUs)
+        add({0x00, 0xFF, 0x51, 0x03, uint8_t(tempoUs >> 16), uint8_t(tempoUs >> 8), uint8_t(tempoUs)});
+    add({0x00, 0xC0, 0x00});
+    for (int i = 0; i < notes; ++i)
+    {
+        const uint8_t key = uint8_t(60 + 2 * i);
+        add({0x00, 0x90, key, 0x64});
+        add({0x60, 0x80, key, 0x00}); // 96 ticks later
+    }
+    return raw;
+}
+
+Bytes records(const Bytes& raw)
+{
+    Bytes out(4096);
+    out.resize(player::convertSequencerEvents(raw, out));
+    return out;
+}
+
+double rms(const std::vector<int16_t>& pcm)
+{
+    double sum = 0;
+    for (int16_t s : pcm)
+        sum += double(s) * s;
+    return pcm.empty() ? 0 : std::sqrt(sum / double(pcm.size()));
+}
+
+std::unique_ptr<audio::MusicSynth> synth()
+{
+    std::string error;
+    auto s = audio::makeMusicSynth(kRate, "", &error);
+    EXPECT_TRUE(s) << error;
+    if (s)
+    {
+        EXPECT_TRUE(s->setTiming(kDivision, 500000));
+    }
+    return s;
+}
+
+TEST(MusicSynth, RendersTheSequenceForItsLength)
+{
+    struct Case
+    {
+        uint32_t tempoEvent;
+        uint64_t frames; // stereo frames up to the last note off
+    } const cases[] = {
+        {0, 4 * kRate / 2},           // four quarters at 0.5 s
+        {250000, 4 * kRate / 4},      // the tempo event halves it
+        {1000000, 4 * kRate},         // and doubles it
+    };
+    for (const auto& c : cases)
+    {
+        auto s = synth();
+        ASSERT_TRUE(s);
+        const Bytes recs = records(sequence(4, c.tempoEvent));
+        ASSERT_FALSE(recs.empty());
+        std::vector<int16_t> pcm;
+        ASSERT_TRUE(s->render(recs, pcm));
+        EXPECT_EQ(pcm.size(), c.frames * 2) << c.tempoEvent;
+        EXPECT_GT(rms(pcm), 100.0) << c.tempoEvent;
+        s->renderFrames(kRate / 10, pcm);
+        EXPECT_EQ(pcm.size(), (c.frames + kRate / 10) * 2);
+    }
+}
+
+TEST(MusicSynth, VolumeAndResetTakeEffect)
+{
+    const Bytes recs = records(sequence(2));
+    std::vector<int16_t> loud, quiet, silent;
+    auto s = synth();
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->render(recs, loud));
+    s->reset();
+    s->setVolume(25);
+    ASSERT_TRUE(s->render(recs, quiet));
+    s->reset();
+    s->setVolume(0);
+    ASSERT_TRUE(s->render(recs, silent));
+    ASSERT_EQ(loud.size(), quiet.size());
+    EXPECT_NEAR(rms(quiet) / rms(loud), 0.25, 0.05);
+    EXPECT_LT(rms(silent), 10.0); // the synthesiser's dither only
+}
+
+TEST(MusicSynth, RefusesBadTimingAndDamagedRecords)
+{
+    auto s = synth();
+    ASSERT_TRUE(s);
+    EXPECT_FALSE(s->setTiming(0, 500000));
+    EXPECT_FALSE(s->setTiming(0x8000 | 25, 500000)); // frame-based division
+    EXPECT_FALSE(s->setTiming(kDivision, 0));
+
+    Bytes recs = records(sequence(1));
+    std::vector<int16_t> pcm;
+    EXPECT_FALSE(s->render(Bytes(recs.begin(), recs.end() - 1), pcm)); // cut record
+    Bytes unknown = recs;
+    unknown[11] = 0x42; // record type
+    EXPECT_FALSE(s->render(unknown, pcm));
+    Bytes longCut = {0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0x80, 0xF0, 0x7E};
+    EXPECT_FALSE(s->render(longCut, pcm));
+
+    std::string error;
+    EXPECT_FALSE(audio::makeMusicSynth(kRate, "/nonexistent/font.sf2", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(audio::makeMusicSynth(0, "", &error));
+}
+
+} // namespace
