@@ -538,13 +538,7 @@ PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* i
         const auto* probe = static_cast<const ProbeContext*>(context);
         if (!probe)
             return 0;
-        const int32_t count = int32_t(probe->candidates.size());
-        if (!info)
-            return count;
-        if (index < 0 || index >= count)
-            return -1;
-        describeCandidate(probe->candidates[size_t(index)], info);
-        return count;
+        return probeResult(probe->candidates, index, info, describeCandidate);
     });
 }
 

@@ -357,13 +357,7 @@ PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* i
         const auto* probe = static_cast<const ProbeContext*>(context);
         if (!probe)
             return 0;
-        const auto count = int32_t(probe->records.size());
-        if (!info)
-            return count;
-        if (index < 0 || index >= count)
-            return -1;
-        describeRecord(probe->records[size_t(index)], info);
-        return count;
+        return probeResult(probe->records, index, info, describeRecord);
     });
 }
 

@@ -40,6 +40,21 @@ template <typename T> bool roomForOne(std::vector<T>& table, size_t step)
     return true;
 }
 
+// The answer of PsrIsSupportCDResult over a probe's table: the number of streams when `info` is
+// null, -1 for an index outside the table, else the stream described by `describe(entry, info)`
+// and the number of streams.
+template <typename T, typename Describe>
+int32_t probeResult(const std::vector<T>& table, int32_t index, StrInfo* info, Describe describe)
+{
+    const auto count = int32_t(table.size());
+    if (!info)
+        return count;
+    if (index < 0 || index >= count)
+        return -1;
+    describe(table[size_t(index)], info);
+    return count;
+}
+
 // Whether a table of contents (null or empty: no) holds a data track.
 bool hasDataTrack(const CdTocEntry* tracks, int32_t count);
 
