@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "disc_builder.h"
+#include "movie_builder.h"
 #include "disc_probe.h"
 #include "discport/discport.h"
 #include "sectorkit/rate_guess.h"
@@ -31,17 +32,8 @@ constexpr const char* kMv4 = "mv4_v3_160x112_15fps_x1_xa37800s.str";
 // exactly this size so that a write past it is caught by the sanitizer.
 constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + 32 * 2016;
 
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v)
-{
-    put16(p, uint16_t(v));
-    put16(p + 2, uint16_t(v >> 16));
-}
+using movietest::put16;
+using movietest::put32;
 
 struct MovieSectorSpec
 {

@@ -159,43 +159,12 @@ class PluginContract : public testing::TestWithParam<PluginRow>
     std::vector<StrInfo> streams()
     {
         if (isCd())
-            return probeAsTheAnalysis();
+            return discprobe::probeDisc(m_binding, m_drive, true, discprobe::Feed::UntilDone);
         StrInfo info{};
         if (LbrIsSupportFile(m_binding, m_sample.file.c_str()) == 0 ||
             LbrGetStrFileInfo(m_binding, m_sample.file.c_str(), &info) == 0)
             return {};
         return {info};
-    }
-
-    // Every sector of each data track until the plugin answers 0, the final call, the results.
-    std::vector<StrInfo> probeAsTheAnalysis()
-    {
-        CdTocEntry toc[100] = {};
-        const int32_t tracks = CdReadToc(m_drive, 100, toc);
-        void* context = LbrIsSupportCDBegin(m_binding, tracks, toc);
-        EXPECT_NE(context, nullptr);
-        if (!context)
-            return {};
-        for (int32_t t = 0; t < tracks; ++t) {
-            const CdTocEntry& track = toc[t];
-            if (!(track.control & CD_TOC_DATA_TRACK))
-                continue;
-            CdReadHandle* reader = CdReadOpen(m_drive, &track, track.start, track.length, -1);
-            EXPECT_NE(reader, nullptr);
-            bool interested = true;
-            for (uint32_t i = 0; reader && interested && i < track.length; ++i) {
-                const uint8_t* sector = CdReadSector(reader, nullptr);
-                if (!sector)
-                    break;
-                interested = LbrIsSupportCDSector(m_binding, context, track, track.start + i, sector) != 0;
-                CdUnlockReadBuffer(reader, sector);
-            }
-            if (reader)
-                CdReadClose(reader);
-            if (interested)
-                LbrIsSupportCDSector(m_binding, context, track, 0, nullptr);
-        }
-        return discprobe::results(m_binding, context);
     }
 
     void* open(StrInfo info)

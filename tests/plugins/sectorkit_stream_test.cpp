@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disc_builder.h"
+#include "movie_builder.h"
 #include "discport/discport.h"
 #include "sectorkit/frame_assembly.h"
 #include "sectorkit/sector_stream.h"
@@ -19,17 +20,8 @@ namespace {
 
 using discbuild::Sector;
 
-void put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void put32(uint8_t* p, uint32_t v)
-{
-    put16(p, uint16_t(v));
-    put16(p + 2, uint16_t(v >> 16));
-}
+using movietest::put16;
+using movietest::put32;
 
 struct MovieFields
 {
