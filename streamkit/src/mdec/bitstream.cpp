@@ -306,26 +306,6 @@ bool decodeBitstream(const uint8_t* payload, size_t payloadBytes, std::vector<ui
     return true;
 }
 
-namespace {
-
-inline int32_t signExtend10(uint16_t code)
-{
-    return int32_t(code & 0x3FF) - ((code & 0x200) << 1);
-}
-
-const std::array<ScanStep, 64>& scanSteps()
-{
-    static const std::array<ScanStep, 64> steps = [] {
-        std::array<ScanStep, 64> s{};
-        for (size_t p = 0; p < 64; ++p)
-            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
-        return s;
-    }();
-    return steps;
-}
-
-} // namespace
-
 bool BlockDecoder::open(const uint8_t* payload, size_t payloadBytes, size_t maxBlocks)
 {
     m_written = m_consumed = 0;
@@ -463,6 +443,17 @@ int BlockDecoder::next(int32_t* block)
         return -1;
     }
     return pos;
+}
+
+const std::array<ScanStep, 64>& scanSteps()
+{
+    static const std::array<ScanStep, 64> steps = [] {
+        std::array<ScanStep, 64> s{};
+        for (size_t p = 0; p < 64; ++p)
+            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
+        return s;
+    }();
+    return steps;
 }
 
 } // namespace streamkit::mdec

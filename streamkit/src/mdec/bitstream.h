@@ -160,6 +160,15 @@ struct ScanStep
     int32_t at;
 };
 
+// The zig-zag order with the dequantisation factor of each position, looked up together.
+const std::array<ScanStep, 64>& scanSteps();
+
+// A 10-bit two's-complement field of a code as a signed value.
+inline int32_t signExtend10(uint16_t code)
+{
+    return int32_t(code & 0x3FF) - ((code & 0x200) << 1);
+}
+
 struct AcTables;
 struct AcPair;
 

@@ -18,11 +18,6 @@ namespace streamkit::mdec {
 
 namespace {
 
-inline int32_t signExtend10(uint16_t code)
-{
-    return int32_t(code & 0x3FF) - ((code & 0x200) << 1);
-}
-
 // The six blocks of a macroblock as samples: Cr, Cb, then luma top-left, top-right,
 // bottom-left, bottom-right.
 struct Macroblock
@@ -104,17 +99,6 @@ inline int lumaIndex(int lx, int ly, int& block)
 
 namespace {
 
-// The zig-zag order with the dequantisation factor of each position, looked up together.
-const std::array<ScanStep, 64>& scanSteps()
-{
-    static const std::array<ScanStep, 64> steps = [] {
-        std::array<ScanStep, 64> s{};
-        for (size_t p = 0; p < 64; ++p)
-            s[p] = {quantTable()[kZigZag[p]], kZigZag[p]};
-        return s;
-    }();
-    return steps;
-}
 const ScanStep* const kScan = scanSteps().data();
 
 } // namespace
