@@ -180,21 +180,14 @@ void BM_AnalyzeAgainstCat(benchmark::State& state)
     const std::vector<std::string> analyze{TAMRIN_CLI, "analyze", "--no-progress", "--adopt", "analyze",
                                            "--upload", "no", image.cue};
     for (auto _ : state) {
-        const double cat = bench::medianSeconds("cat " + bench::quoted(image.bin) + " > /dev/null", kRuns);
-        bench::runChild(analyze, listing); // warm-up
-        std::vector<double> times;
-        long peakKiB = 0;
-        for (int i = 0; i < kRuns; ++i) {
-            const bench::ChildRun run = bench::runChild(analyze, listing);
-            if (run.seconds < 0) {
-                state.SkipWithError("tamrin-cli analyze failed");
-                return;
-            }
-            times.push_back(run.seconds);
-            peakKiB = std::max(peakKiB, run.peakKiB);
+        const bench::VersusCat run = bench::runAgainstCat(analyze, listing, image.bin, kRuns);
+        if (run.seconds < 0) {
+            state.SkipWithError("tamrin-cli analyze failed");
+            return;
         }
-        std::sort(times.begin(), times.end());
-        const double seconds = times[times.size() / 2];
+        const double seconds = run.seconds;
+        const double cat = run.catSeconds;
+        const long peakKiB = run.peakKiB;
         state.SetIterationTime(seconds);
         const double megabytes = double(image.bytes) / 1e6;
         state.counters["image_MB"] = megabytes;

@@ -104,4 +104,23 @@ ChildRun runChild(const std::vector<std::string>& args, const std::string& outFi
     return run;
 }
 
+VersusCat runAgainstCat(const std::vector<std::string>& args, const std::string& outFile,
+                        const std::string& file, int runs)
+{
+    VersusCat result;
+    result.catSeconds = medianSeconds("cat " + quoted(file) + " > /dev/null", runs);
+    runChild(args, outFile); // warm-up
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const ChildRun run = runChild(args, outFile);
+        if (run.seconds < 0)
+            return result;
+        times.push_back(run.seconds);
+        result.peakKiB = std::max(result.peakKiB, run.peakKiB);
+    }
+    std::sort(times.begin(), times.end());
+    result.seconds = times[times.size() / 2];
+    return result;
+}
+
 } // namespace bench

@@ -30,4 +30,16 @@ struct ChildRun
 // dropped; the wall time and the child's peak resident size.
 ChildRun runChild(const std::vector<std::string>& args, const std::string& outFile);
 
+// A program against `cat FILE > /dev/null` over the same file, `runs` times each after a warm-up:
+// the program's median wall time and largest peak resident size, and cat's median (negative
+// when it failed). The program's seconds are negative when one of its runs failed.
+struct VersusCat
+{
+    double seconds = -1;
+    long peakKiB = 0;
+    double catSeconds = -1;
+};
+VersusCat runAgainstCat(const std::vector<std::string>& args, const std::string& outFile,
+                        const std::string& file, int runs);
+
 } // namespace bench

@@ -97,21 +97,14 @@ void BM_ScanAgainstCat(benchmark::State& state)
     if (state.range(1) == 1)
         scan.insert(scan.end(), {"--plugins", "Discmovie.psr"});
     for (auto _ : state) {
-        const double cat = bench::medianSeconds("cat " + bench::quoted(image.bin) + " > /dev/null", kRuns);
-        std::vector<double> times;
-        long peakKiB = 0;
-        bench::runChild(scan, listing); // warm-up
-        for (int i = 0; i < kRuns; ++i) {
-            const bench::ChildRun run = bench::runChild(scan, listing);
-            if (run.seconds < 0) {
-                state.SkipWithError("tamrin-cli scan failed");
-                return;
-            }
-            times.push_back(run.seconds);
-            peakKiB = std::max(peakKiB, run.peakKiB);
+        const bench::VersusCat run = bench::runAgainstCat(scan, listing, image.bin, kRuns);
+        if (run.seconds < 0) {
+            state.SkipWithError("tamrin-cli scan failed");
+            return;
         }
-        std::sort(times.begin(), times.end());
-        const double seconds = times[times.size() / 2];
+        const double seconds = run.seconds;
+        const double cat = run.catSeconds;
+        const long peakKiB = run.peakKiB;
         state.SetIterationTime(seconds);
         const double megabytes = double(image.bytes) / 1e6;
         state.counters["image_MB"] = megabytes;
