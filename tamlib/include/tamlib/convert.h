@@ -1,0 +1,155 @@
+/*
+ * libtamlib converters: a whole stream read through the stream layer and written to a file.
+ *
+ * Every converter takes the same six arguments: the plugin's file name, the source file (null
+ * for a stream of the disc), the stream's description, a settings record of its own, a progress
+ * callback (null: go on always) and a value handed back to it. It returns one of the PLB_CONV_*
+ * result codes. The output is written under a hidden name in the target's folder and takes its
+ * name only when the conversion succeeds: on failure, on cancel, or when the final progress call
+ * answers 0, nothing is left and a file that was there before is untouched.
+ *
+ * Conversions run on the caller's thread; the progress callback is called on it.
+ */
+#ifndef TAMLIB_CONVERT_H
+#define TAMLIB_CONVERT_H
+
+#include <stdint.h>
+
+#include "streamkit/psr.h"
+#include "tamlib/plb.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Told the position and the stream's length in ms; returns non-zero to go on, 0 to cancel. */
+typedef int32_t (*PlbProgressFn)(uint32_t positionMs, uint32_t lengthMs, void* user);
+
+/* Result codes. Cancelling returns PLB_CONV_OK as success does. */
+#define PLB_CONV_OK 0
+#define PLB_CONV_NO_STREAM 2    /* the stream could not be opened (or read) */
+#define PLB_CONV_NO_FRAMES 5    /* AVI conversion of a stream without frames */
+#define PLB_CONV_AVI_FILE 6     /* the AVI file could not be created or written */
+#define PLB_CONV_WAVE_FILE 7    /* the WAVE file could not be created or written */
+#define PLB_CONV_VIDEO_STREAM 8 /* the video stream could not be created */
+#define PLB_CONV_AUDIO_STREAM 9 /* the audio stream could not be created */
+/* MP3: the encoder library is missing (20) or lacks a function (21); 30 + e for an encoder
+ * error e of setting up; 40 to 54 for the encoder's errors 10 to 24. */
+#define PLB_CONV_NO_ENCODER 20
+#define PLB_CONV_ENCODER_INCOMPLETE 21
+
+#define PLB_PATH_BYTES 260
+
+/* WAVE settings. */
+typedef struct PlbWaveSettings
+{
+    char outputPath[PLB_PATH_BYTES];
+    uint16_t formatTag; /* written to the file; 1 (PCM) */
+    uint16_t channels;
+    uint16_t bitsPerSample;
+    uint16_t reserved;
+    uint32_t sampleRate;
+} PlbWaveSettings;
+
+/* The video codec choice, 44 bytes, stored as it is in the options file. No codec (uncompressed
+ * frames) when type or handler is 0. Handlers are the four-character codes of the AVI file,
+ * first character in the low byte ("MJPG" = 'M' | 'J' << 8 | 'P' << 16 | 'G' << 24). */
+typedef struct PlbAviCompression
+{
+    uint32_t type;           /* "vidc" */
+    uint32_t handler;        /* the codec */
+    uint32_t keyFrameEvery;  /* frames; 0: the codec's default */
+    uint32_t quality;        /* 0 to 10000; 0: the codec's default */
+    uint32_t bytesPerSecond; /* data rate; 0: none asked */
+    uint32_t flags;          /* PLB_AVI_* */
+    uint32_t reserved[5];    /* format and parameter references of the original record: 0 */
+} PlbAviCompression;
+
+#define PLB_AVI_DATARATE 0x02
+#define PLB_AVI_KEYFRAMES 0x04
+#define PLB_AVI_VALID 0x08
+
+/* AVI settings. */
+typedef struct PlbAviSettings
+{
+    char outputPath[PLB_PATH_BYTES];
+    uint32_t width; /* size of the frames written */
+    uint32_t height;
+    uint16_t frameRate;   /* as StrInfo.frameRate: tenths of a frame per second up to 800, hundredths above */
+    uint16_t stretchMode; /* for LbrStretchFrame; 4 is the usual */
+    uint32_t audio;       /* non-zero: write an audio stream */
+    uint16_t channels;
+    uint16_t bitsPerSample;
+    uint32_t sampleRate;
+    PlbAviCompression compression;
+} PlbAviSettings;
+
+/* A codec's description (PlbGetAVIOptionInfo, PlbGetAVICodec). */
+typedef struct PlbAviCodecInfo
+{
+    uint32_t quality;
+    uint32_t keyFrameEvery;
+    uint32_t bytesPerSecond;
+    char description[256];
+    char name[32];
+} PlbAviCodecInfo;
+
+/* MP3 settings (the values as the options file keeps them). */
+typedef struct PlbMp3Settings
+{
+    char outputPath[PLB_PATH_BYTES];
+    uint16_t bitRate;      /* kbit/s, or 0x4000 | quality 0-9 for a variable bit rate */
+    uint16_t outputFormat; /* 0 plain MP3, 1 RIFF/WAVE, 2 RIFF/RMP */
+    uint16_t channelMode;  /* 0 mono, 1 stereo, 2 joint stereo, 3 mid/side, 4 dual channel */
+    uint16_t switches;     /* PLB_MP3_* */
+    uint16_t lowPassFirst;
+    uint16_t lowPassSecond;
+    uint16_t vbrLowest; /* kbit/s */
+    uint16_t vbrHighest;
+    uint16_t emphasis; /* 0 none, 1 50/15 ms, 3 CCITT */
+    uint16_t reserved;
+} PlbMp3Settings;
+
+#define PLB_MP3_VBR 0x4000
+#define PLB_MP3_PSYCHO 0x0001        /* psycho-acoustic analysis */
+#define PLB_MP3_LOWPASS_128 0x0002   /* low-pass filter at 128 kbit/s and below */
+#define PLB_MP3_VBR_RANGE 0x0100     /* keep a variable bit rate within vbrLowest..vbrHighest */
+#define PLB_MP3_USER_LOWPASS 0x0200  /* apply lowPassFirst..lowPassSecond */
+
+/* The drive that disc streams (file name null) are read from by the conversions of the calling
+ * thread; -1, the start value, means the drive chosen in the settings. Returns the previous one. */
+PLB_API int32_t PlbSetConvertDrive(int32_t drive);
+
+PLB_API int32_t PlbConvertWAVE(const char* pluginName, const char* fileName, const StrInfo* info,
+                               const PlbWaveSettings* settings, PlbProgressFn progress, void* user);
+PLB_API int32_t PlbConvertAVI(const char* pluginName, const char* fileName, const StrInfo* info,
+                              const PlbAviSettings* settings, PlbProgressFn progress, void* user);
+
+/* Lets the user choose a codec through the user-interface port; 1 when a choice was confirmed
+ * (stored in `options`), 0 otherwise. */
+PLB_API int32_t PlbSetAVIOption(void* parent, PlbAviCompression* options);
+/* Describes the codec of `options`; 1 when it is one this library can use, else 0 with the
+ * description of uncompressed frames. */
+PLB_API int32_t PlbGetAVIOptionInfo(const PlbAviCompression* options, PlbAviCodecInfo* info);
+/* The usable codecs, from index 0: 1 and the codec's options and description, 0 past the end. */
+PLB_API int32_t PlbGetAVICodec(int32_t index, PlbAviCompression* options, PlbAviCodecInfo* info);
+/* Finds a usable codec by its name or four-character handler (any case); 1 when found. */
+PLB_API int32_t PlbFindAVICodec(const char* name, PlbAviCompression* options);
+
+/* Whether the MP3 encoder can be used: 0 when not, else non-zero (0x4000 | the encoder's units).
+ * The version code and text (up to PLB_MP3_VERSION_BYTES with the final 0) may be null. */
+#define PLB_MP3_VERSION_BYTES 260
+PLB_API int32_t PlbIsGogo(uint32_t* versionCode, char* versionText);
+PLB_API int32_t PlbConvertGOGO(const char* pluginName, const char* fileName, const StrInfo* info,
+                               const PlbMp3Settings* settings, PlbProgressFn progress, void* user);
+
+#ifdef __cplusplus
+}
+static_assert(sizeof(PlbWaveSettings) == 272, "WAVE settings layout");
+static_assert(sizeof(PlbAviCompression) == 44, "stored AVI compression record");
+static_assert(sizeof(PlbAviSettings) == 328, "AVI settings layout");
+static_assert(sizeof(PlbAviCodecInfo) == 300, "codec description layout");
+static_assert(sizeof(PlbMp3Settings) == 280, "MP3 settings layout");
+#endif
+
+#endif
