@@ -72,6 +72,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -411,7 +412,12 @@ PLB_API int32_t PlbIsGogo(uint32_t* versionCode, char* versionText)
 PLB_API int32_t PlbConvertGOGO(const char* pluginName, const char* fileName, const StrInfo* info,
                                const PlbMp3Settings* settings, PlbProgressFn progress, void* user)
 {
-    return tamrin::guarded<int32_t>(tamlib::convert::kMp3ErrorBase + tamlib::convert::kMp3Internal, [&] {
-        return tamlib::convert::convertGogo(pluginName, fileName, info, settings, progress, user);
+    using namespace tamlib::convert;
+    return tamrin::guarded<int32_t>(kMp3ErrorBase + kMp3Internal, [&] {
+        try {
+            return convertGogo(pluginName, fileName, info, settings, progress, user);
+        } catch (const std::bad_alloc&) {
+            return kMp3ErrorBase + kMp3Memory;
+        }
     });
 }
