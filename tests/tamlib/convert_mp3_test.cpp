@@ -396,6 +396,34 @@ TEST_F(Mp3, RefusalsLeaveNoFile)
     EXPECT_EQ(m_folder.files(), std::vector<std::string>{"kept.mp3"});
 }
 
+// Damaged sources: noise over the sectors' contents (headers kept, so units are still found) and
+// a file cut in the middle of a sector. The sound that can be read is converted.
+TEST_F(Mp3, DamagedSourcesGiveTheSoundThatIsThere)
+{
+    std::string bytes = readFile(kNoise.movie);
+    ASSERT_GT(bytes.size(), 44u + 100 * 2352);
+    std::string noisy = bytes;
+    uint32_t noise = 12345;
+    for (size_t i = 44; i < noisy.size(); ++i)
+        if ((i - 44) % 2352 >= 24 && (i / 7) % 3 == 0) {
+            noise = noise * 1103515245u + 12345u;
+            noisy[i] = char(noise >> 16);
+        }
+    const std::pair<std::string, std::string> sources[] = {
+        {"noisy.str", noisy}, {"cut.str", bytes.substr(0, 44 + 2352 * 100 + 1000)}};
+    for (const auto& [name, content] : sources) {
+        SCOPED_TRACE(name);
+        const fs::path movie = m_folder.path() / name, out = m_folder.path() / (name + ".mp3");
+        writeFile(movie, content);
+        const StrInfo info = describe(movie.string());
+        const PlbMp3Settings settings = settingsFor(out, 128, 2);
+        ASSERT_EQ(PlbConvertGOGO("Filmfile.psr", movie.c_str(), &info, &settings, nullptr, nullptr),
+                  PLB_CONV_OK);
+        EXPECT_EQ(probe(out), "mp3,44100,2");
+        EXPECT_GT(decode(out, 2).size(), 2 * 44100u);
+    }
+}
+
 TEST_F(Mp3, MissingOrIncompleteEncoder)
 {
     const fs::path out = m_folder.path() / "kept.mp3";
