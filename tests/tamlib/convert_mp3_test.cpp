@@ -380,6 +380,7 @@ TEST_F(Mp3, RefusalsLeaveNoFile)
         {[](PlbMp3Settings& s) { std::memset(s.outputPath, 'a', sizeof s.outputPath); }, 44}, // unterminated
         {[&](PlbMp3Settings& s) { setPath(s, m_folder.path() / "no/x.mp3"); }, 44},
         {[&](PlbMp3Settings& s) { setPath(s, folder); }, 44},
+        {[](PlbMp3Settings& s) { setPath(s, "/proc/tamrin-test.mp3"); }, 44}, // read-only even for root
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         PlbMp3Settings settings = settingsFor(out, 128, 2);
