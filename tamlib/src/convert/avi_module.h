@@ -38,6 +38,8 @@ typedef struct TamlibAviSetup
     uint32_t sampleRate;
     uint16_t channels;      /* 1 or 2 */
     uint16_t bitsPerSample; /* 8 (unsigned) or 16 (signed) */
+    const char* videoName;  /* the streams' names in the file; may be null */
+    const char* audioName;
 } TamlibAviSetup;
 
 /* Results of writerOpen. */
