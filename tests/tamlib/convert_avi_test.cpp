@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "convert_support.h"
@@ -251,6 +252,24 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
         }
         EXPECT_GE(sum / compared, 32.0);
         RecordProperty(std::string(movie.name).substr(0, 3) + "_rgb_db", std::to_string(sum / compared));
+
+        // Sound in blocks of at most one second between the frames, not all of it at the end.
+        const auto packets = run("ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + quoted(out));
+        ASSERT_TRUE(packets);
+        const size_t second = size_t(info.sampleRate) * info.channels * 2;
+        size_t videoRun = 0, longestVideoRun = 0, audioPackets = 0;
+        std::istringstream lines(*packets);
+        for (std::string line; std::getline(lines, line);) {
+            const bool isAudio = line.rfind("1,", 0) == 0;
+            if (isAudio) {
+                ++audioPackets;
+                EXPECT_LE(std::stoul(line.substr(2)), second);
+            }
+            videoRun = isAudio ? 0 : videoRun + 1;
+            longestVideoRun = std::max(longestVideoRun, videoRun);
+        }
+        EXPECT_GE(audioPackets, 3u);
+        EXPECT_LE(longestVideoRun, 16u) << "about a second of frames between sound blocks";
 
         const AudioFormat target{info.sampleRate, info.channels, 16, kLevel, 0};
         const std::string sound = decodedSound(source, info, target);
@@ -496,7 +515,20 @@ TEST_F(ConvertAvi, FailuresAndCancelLeaveOnlyTheOldFile)
         {"12-bit sound", [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.bitsPerSample = 12; },
          PLB_CONV_AUDIO_STREAM},
     };
-    for (const Case& c : cases) {
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    const fs::path locked = m_folder.path() / "locked";
+    if (::geteuid() != 0) { // the superuser writes into read-only folders
+        fs::create_directory(locked);
+        writeFile(locked / "kept.avi", "the old file");
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        all.push_back({"read-only folder",
+                       [&](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) {
+                           std::snprintf(settings.outputPath, sizeof settings.outputPath, "%s",
+                                         (locked / "kept.avi").c_str());
+                       },
+                       PLB_CONV_AVI_FILE});
+    }
+    for (const Case& c : all) {
         SCOPED_TRACE(c.what);
         writeFile(target, "the old file");
         StrInfo info = movie;
@@ -506,11 +538,19 @@ TEST_F(ConvertAvi, FailuresAndCancelLeaveOnlyTheOldFile)
         c.change(info, settings, log, file);
         EXPECT_EQ(PlbConvertAVI(kFilmfile, file.c_str(), &info, &settings, logProgress, &log), c.result);
         EXPECT_EQ(readFile(target), "the old file");
-        EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"kept.avi"});
+        std::vector<std::string> expected{"kept.avi"};
+        if (fs::exists(locked)) {
+            expected.push_back("locked");
+            EXPECT_EQ(readFile(locked / "kept.avi"), "the old file");
+            EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.avi"});
+        }
+        EXPECT_EQ(clitest::folderEntries(m_folder.path()), expected);
         if (c.result == PLB_CONV_NO_FRAMES) {
             EXPECT_TRUE(log.calls.empty()) << "nothing opened, nothing reported";
         }
     }
+    if (fs::exists(locked))
+        fs::permissions(locked, fs::perms::owner_all);
 }
 
 // A codec that cannot be opened gives uncompressed frames.
