@@ -23,8 +23,10 @@ extern "C" {
 //   0x08 u32 flags                      0x1C u32 start
 //   0x0C u16 priority, 0x0E u16 language 0x20 u32 length
 //   0x10 u32 initial frames
-// The muxer writes the codec's tag as the handler (none for uncompressed frames) and the time base
-// reduced (1/15 for 10/150); both are set to the values asked for once the file is complete.
+//   0x24 u32 suggested buffer size
+// The muxer writes the codec's tag as the handler (none for uncompressed frames), the time base
+// reduced (1/15 for 10/150), audio at priority 0 with a buffer of its largest block; these are set
+// to the values asked for once the file is complete.
 
 struct TamlibAviWriter
 {
@@ -143,26 +145,38 @@ void putLe32(uint8_t* at, uint32_t value)
         at[i] = uint8_t(value >> (8 * i));
 }
 
-// Sets the video stream header's handler (uncompressed frames: "DIB "), scale and rate.
-bool fixVideoHeader(TamlibAviWriter& writer, std::string& error)
+// Sets the video stream header's handler (uncompressed frames: "DIB "), scale and rate, and the
+// audio stream header's priority (1) and suggested buffer (one second).
+bool fixStreamHeaders(TamlibAviWriter& writer, std::string& error)
 {
     const std::vector<uint8_t>& head = writer.head;
-    for (size_t at = 0; at + 8 + 0x20 <= head.size(); ++at) {
-        if (std::memcmp(&head[at], "strh", 4) != 0 || std::memcmp(&head[at + 8], "vids", 4) != 0)
+    bool video = false;
+    for (size_t at = 0; at + 8 + 0x28 <= head.size(); ++at) {
+        if (std::memcmp(&head[at], "strh", 4) != 0)
             continue;
         const size_t data = at + 8;
-        uint8_t handler[4];
-        std::memcpy(handler, &head[data + 4], 4);
-        if (!writer.encoder)
-            std::memcpy(handler, "DIB ", 4);
-        uint8_t timing[8];
-        putLe32(timing, writer.scale);
-        putLe32(timing + 4, writer.rate);
-        return writer.file.writeAt(data + 4, handler, 4, error) &&
-               writer.file.writeAt(data + 0x14, timing, 8, error);
+        if (std::memcmp(&head[data], "vids", 4) == 0 && !video) {
+            video = true;
+            uint8_t handler[4];
+            std::memcpy(handler, &head[data + 4], 4);
+            if (!writer.encoder)
+                std::memcpy(handler, "DIB ", 4);
+            uint8_t timing[8];
+            putLe32(timing, writer.scale);
+            putLe32(timing + 4, writer.rate);
+            if (!writer.file.writeAt(data + 4, handler, 4, error) || !writer.file.writeAt(data + 0x14, timing, 8, error))
+                return false;
+        } else if (std::memcmp(&head[data], "auds", 4) == 0 && writer.audio) {
+            const uint8_t priority[2] = {1, 0};
+            uint8_t buffer[4];
+            putLe32(buffer, uint32_t(writer.audio->codecpar->sample_rate) * writer.blockAlign);
+            if (!writer.file.writeAt(data + 0x0C, priority, 2, error) || !writer.file.writeAt(data + 0x24, buffer, 4, error))
+                return false;
+        }
     }
-    error = "the AVI header has no video stream header";
-    return false;
+    if (!video)
+        error = "the AVI header has no video stream header";
+    return video;
 }
 
 // Hands one packet to the muxer; `base` is the time base of its pts, dts and duration.
@@ -408,7 +422,7 @@ int32_t writerFinish(TamlibAviWriter* writer, char* error)
         return 0;
     }
     std::string text;
-    if (!fixVideoHeader(*writer, text) || !writer->file.commit(text)) {
+    if (!fixStreamHeaders(*writer, text) || !writer->file.commit(text)) {
         setError(error, text);
         return 0;
     }

@@ -84,6 +84,8 @@ struct StreamHeader
     uint32_t rate = 0;
     uint32_t start = 0;
     uint32_t length = 0;
+    uint32_t priority = 0;
+    uint32_t bufferBytes = 0;
 };
 
 uint32_t le32(const std::string& bytes, size_t at)
@@ -95,11 +97,12 @@ uint32_t le32(const std::string& bytes, size_t at)
 std::vector<StreamHeader> streamHeaders(const std::string& file)
 {
     std::vector<StreamHeader> headers;
-    for (size_t at = file.find("strh"); at != std::string::npos && at + 8 + 0x24 <= file.size();
+    for (size_t at = file.find("strh"); at != std::string::npos && at + 8 + 0x28 <= file.size();
          at = file.find("strh", at + 4)) {
         const size_t data = at + 8;
         headers.push_back({file.substr(data, 4), file.substr(data + 4, 4), le32(file, data + 0x14),
-                           le32(file, data + 0x18), le32(file, data + 0x1C), le32(file, data + 0x20)});
+                           le32(file, data + 0x18), le32(file, data + 0x1C), le32(file, data + 0x20),
+                           le32(file, data + 0x0C) & 0xFFFF, le32(file, data + 0x24)});
         if (headers.size() == 2)
             break;
     }
@@ -233,6 +236,8 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
         EXPECT_EQ(headers[0].start, 0u);
         EXPECT_EQ(headers[1].type, "auds");
         EXPECT_EQ(headers[1].start, 0u);
+        EXPECT_EQ(headers[1].priority, 1u);
+        EXPECT_EQ(headers[1].bufferBytes, info.sampleRate * info.channels * 2) << "one second";
 
         // Right side up and close to ffmpeg's own decode of the movie.
         const std::string frames = ffmpegFrames(out);
