@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "convert/avi_module.h"
 #include "convert_support.h"
 #include "picture_compare.h"
 #include "streamkit/lbr.h"
@@ -572,6 +573,53 @@ TEST_F(ConvertAvi, UnknownCodecFallsBackToUncompressedFrames)
     ASSERT_EQ(headers.size(), 2u);
     EXPECT_EQ(headers[0].handler, "DIB ");
     EXPECT_EQ(ffprobe(out)["streams"][0]["codec_name"], "rawvideo");
+}
+
+// Every codec the module offers writes a file that ffmpeg reads with the codec's handler, every
+// frame, and pictures close to the uncompressed ones (right side up).
+TEST_F(ConvertAvi, EveryUsableCodecWritesAReadableFile)
+{
+    const TamlibAviModule* module = tamlib::convert::aviModule();
+    ASSERT_NE(module, nullptr);
+    std::vector<PlbAviCompression> codecs;
+    PlbAviCompression options{};
+    PlbAviCodecInfo description{};
+    for (int32_t index = 0; module->codecAt(index, &options, &description) == 1; ++index)
+        codecs.push_back(options);
+    if (codecs.empty())
+        GTEST_SKIP() << "this build offers no codec";
+
+    const fs::path source = moviePath("mv4_v3_160x112_15fps_x1_xa37800s.str");
+    const StrInfo info = describe(kFilmfile, source);
+    const fs::path plain = m_folder.path() / "plain.avi";
+    PlbAviSettings settings = aviSettings(plain, info);
+    ASSERT_EQ(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
+    const std::string uncompressed = ffmpegFrames(plain);
+    const size_t frameBytes = size_t(info.width) * info.height * 3;
+    ASSERT_EQ(uncompressed.size(), frameBytes * 45);
+
+    for (const PlbAviCompression& codec : codecs) {
+        const std::string handler(reinterpret_cast<const char*>(&codec.handler), 4);
+        SCOPED_TRACE(handler);
+        const fs::path out = m_folder.path() / "coded.avi";
+        settings = aviSettings(out, info);
+        settings.compression = codec;
+        ASSERT_EQ(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
+        const std::vector<StreamHeader> headers = streamHeaders(readFile(out));
+        ASSERT_EQ(headers.size(), 2u);
+        EXPECT_EQ(headers[0].handler, handler);
+        EXPECT_EQ(headers[0].length, 45u);
+        const json probe = ffprobe(out);
+        EXPECT_NE(probe["streams"][0]["codec_name"], "rawvideo");
+        EXPECT_EQ(probe["streams"][0]["nb_read_frames"], "45");
+        const std::string frames = ffmpegFrames(out);
+        ASSERT_EQ(frames.size(), uncompressed.size());
+        for (size_t frame = 0; frame < 45; frame += 11)
+            EXPECT_GE(framePsnr(frames.substr(frame * frameBytes, frameBytes),
+                                uncompressed.substr(frame * frameBytes, frameBytes)),
+                      25.0)
+                << "frame " << frame + 1;
+    }
 }
 
 // A file-size limit met in the middle is a failure (6) that leaves the old file.
