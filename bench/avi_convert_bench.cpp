@@ -66,11 +66,15 @@ bool prepare(const std::string& movie, const std::string& out, StrInfo& info, Pl
     return true;
 }
 
-int convertOnce(const std::string& movie, const std::string& out)
+// One conversion, optionally to another picture size ("WxH": files past 1 GB for a check of the
+// OpenDML index by hand).
+int convertOnce(const std::string& movie, const std::string& out, const char* size)
 {
     StrInfo info;
     PlbAviSettings settings;
     if (!prepare(movie, out, info, settings))
+        return 2;
+    if (size && std::sscanf(size, "%ux%u", &settings.width, &settings.height) != 2)
         return 2;
     return PlbConvertAVI(kPlugin, movie.c_str(), &info, &settings, nullptr, nullptr);
 }
@@ -181,8 +185,8 @@ BENCHMARK(BM_WholeProcessVersusFfmpeg)->UseManualTime()->Iterations(5)->Unit(ben
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], "--convert") == 0)
-        return convertOnce(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--convert") == 0)
+        return convertOnce(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
