@@ -123,7 +123,8 @@ void BM_ConvertInProcess(benchmark::State& state)
             state.SkipWithError("conversion failed");
             return;
         }
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(elapsed);
         seconds += elapsed;
     }
@@ -144,8 +145,8 @@ void BM_WholeProcessVersusFfmpeg(benchmark::State& state)
         state.SkipWithError("sample movie missing");
         return;
     }
-    const std::string command = bench::quoted(selfPath()) + " --convert " + bench::quoted(longMovie()) + " " +
-                                bench::quoted(ours);
+    const std::string command =
+        bench::quoted(selfPath()) + " --convert " + bench::quoted(longMovie()) + " " + bench::quoted(ours);
     const std::string ffmpeg = "ffmpeg -nostdin -v error -y -threads 1 -i " + bench::quoted(longSectors()) +
                                " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + bench::quoted(theirs);
     for (auto _ : state) {
@@ -154,7 +155,8 @@ void BM_WholeProcessVersusFfmpeg(benchmark::State& state)
             state.SkipWithError("conversion failed");
             return;
         }
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     const double tamrin = bench::medianSeconds(command);
     const double other = bench::medianSeconds(ffmpeg);

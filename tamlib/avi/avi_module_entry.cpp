@@ -70,7 +70,15 @@ void discard(TamlibAviWriter* writer)
 }
 
 constexpr TamlibAviModule kTable = {
-    TAMLIB_AVI_MODULE_VERSION, sizeof(TamlibAviModule), open, frame, audio, finish, discard, codecAt, codecFind,
+    TAMLIB_AVI_MODULE_VERSION,
+    sizeof(TamlibAviModule),
+    open,
+    frame,
+    audio,
+    finish,
+    discard,
+    codecAt,
+    codecFind,
 };
 
 } // namespace

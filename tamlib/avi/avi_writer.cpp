@@ -164,13 +164,15 @@ bool fixStreamHeaders(TamlibAviWriter& writer, std::string& error)
             uint8_t timing[8];
             putLe32(timing, writer.scale);
             putLe32(timing + 4, writer.rate);
-            if (!writer.file.writeAt(data + 4, handler, 4, error) || !writer.file.writeAt(data + 0x14, timing, 8, error))
+            if (!writer.file.writeAt(data + 4, handler, 4, error) ||
+                !writer.file.writeAt(data + 0x14, timing, 8, error))
                 return false;
         } else if (std::memcmp(&head[data], "auds", 4) == 0 && writer.audio) {
             const uint8_t priority[2] = {1, 0};
             uint8_t buffer[4];
             putLe32(buffer, uint32_t(writer.audio->codecpar->sample_rate) * writer.blockAlign);
-            if (!writer.file.writeAt(data + 0x0C, priority, 2, error) || !writer.file.writeAt(data + 0x24, buffer, 4, error))
+            if (!writer.file.writeAt(data + 0x0C, priority, 2, error) ||
+                !writer.file.writeAt(data + 0x24, buffer, 4, error))
                 return false;
         }
     }
@@ -186,7 +188,8 @@ bool writePacket(TamlibAviWriter& writer, AVPacket* packet, AVStream* stream, AV
     av_packet_rescale_ts(packet, base, stream->time_base);
     const int status = av_write_frame(writer.format, packet);
     if (status < 0) {
-        setError(error, writer.ioError.empty() ? "cannot write the AVI file: " + avError(status) : writer.ioError);
+        setError(error,
+                 writer.ioError.empty() ? "cannot write the AVI file: " + avError(status) : writer.ioError);
         return false;
     }
     return true;
@@ -235,8 +238,9 @@ bool openVideo(TamlibAviWriter& writer, const TamlibAviSetup& setup, int32_t* co
 
 bool openAudio(TamlibAviWriter& writer, const TamlibAviSetup& setup)
 {
-    if ((setup.channels != 1 && setup.channels != 2) || (setup.bitsPerSample != 8 && setup.bitsPerSample != 16) ||
-        setup.sampleRate == 0 || setup.sampleRate > 1000000)
+    if ((setup.channels != 1 && setup.channels != 2) ||
+        (setup.bitsPerSample != 8 && setup.bitsPerSample != 16) || setup.sampleRate == 0 ||
+        setup.sampleRate > 1000000)
         return false;
     writer.audio = avformat_new_stream(writer.format, nullptr);
     if (!writer.audio)
@@ -259,8 +263,8 @@ bool openAudio(TamlibAviWriter& writer, const TamlibAviSetup& setup)
 
 } // namespace
 
-TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32_t* result, int32_t* compressed,
-                            char* error)
+TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32_t* result,
+                            int32_t* compressed, char* error)
 {
     int32_t ignored = 0;
     if (!result)
@@ -285,8 +289,9 @@ TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32
         return nullptr;
     }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
-    AVIOContext* io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, writer.get(), nullptr, writeBytes, seekTo)
-                             : nullptr;
+    AVIOContext* io =
+        buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, writer.get(), nullptr, writeBytes, seekTo)
+               : nullptr;
     if (!io) {
         av_free(buffer);
         setError(error, "out of memory");
@@ -299,7 +304,8 @@ TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32
     *result = TAMLIB_AVI_VIDEO_FAILED;
     const bool sized = setup->width >= 1 && setup->width <= LBR_MAX_PICTURE_SIDE && setup->height >= 1 &&
                        setup->height <= LBR_MAX_PICTURE_SIDE;
-    if (!sized || setup->rate == 0 || setup->scale == 0 || setup->rate > INT32_MAX || setup->scale > INT32_MAX) {
+    if (!sized || setup->rate == 0 || setup->scale == 0 || setup->rate > INT32_MAX ||
+        setup->scale > INT32_MAX) {
         setError(error, "frame size or rate out of range");
         return nullptr;
     }
@@ -315,9 +321,9 @@ TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32
     }
     if (setup->audio && !openAudio(*writer, *setup)) {
         *result = TAMLIB_AVI_AUDIO_FAILED;
-        setError(error, "the audio stream cannot be made (format " + std::to_string(setup->sampleRate) + " Hz, " +
-                            std::to_string(setup->channels) + " channels, " + std::to_string(setup->bitsPerSample) +
-                            " bits)");
+        setError(error, "the audio stream cannot be made (format " + std::to_string(setup->sampleRate) +
+                            " Hz, " + std::to_string(setup->channels) + " channels, " +
+                            std::to_string(setup->bitsPerSample) + " bits)");
         return nullptr;
     }
     AVDictionary* options = nullptr;
@@ -377,7 +383,8 @@ int32_t writerFrame(TamlibAviWriter* writer, const uint8_t* bottomUpBgr, uint32_
 
 int32_t writerAudio(TamlibAviWriter* writer, const uint8_t* pcm, uint32_t bytes, char* error)
 {
-    if (!writer || !writer->audio || (bytes > 0 && !pcm) || bytes % writer->blockAlign != 0 || bytes > INT32_MAX) {
+    if (!writer || !writer->audio || (bytes > 0 && !pcm) || bytes % writer->blockAlign != 0 ||
+        bytes > INT32_MAX) {
         setError(error, "no audio stream, or not whole sample frames");
         return 0;
     }
@@ -418,7 +425,8 @@ int32_t writerFinish(TamlibAviWriter* writer, char* error)
     const int status = av_write_trailer(writer->format);
     avio_flush(writer->format->pb);
     if (status < 0 || !writer->ioError.empty() || writer->format->pb->error < 0) {
-        setError(error, writer->ioError.empty() ? "cannot complete the AVI file: " + avError(status) : writer->ioError);
+        setError(error, writer->ioError.empty() ? "cannot complete the AVI file: " + avError(status)
+                                                : writer->ioError);
         return 0;
     }
     std::string text;

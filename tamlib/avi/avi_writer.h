@@ -7,8 +7,8 @@
 
 namespace tamlib::avi {
 
-TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32_t* result, int32_t* compressed,
-                            char* error);
+TamlibAviWriter* writerOpen(const char* path, const TamlibAviSetup* setup, int32_t* result,
+                            int32_t* compressed, char* error);
 int32_t writerFrame(TamlibAviWriter* writer, const uint8_t* bottomUpBgr, uint32_t stride, char* error);
 int32_t writerAudio(TamlibAviWriter* writer, const uint8_t* pcm, uint32_t bytes, char* error);
 int32_t writerFinish(TamlibAviWriter* writer, char* error);

@@ -56,7 +56,8 @@ std::string quoted(const fs::path& path)
 
 json ffprobe(const fs::path& file)
 {
-    const auto out = run("ffprobe -v error -count_frames -show_streams -show_format -of json " + quoted(file));
+    const auto out =
+        run("ffprobe -v error -count_frames -show_streams -show_format -of json " + quoted(file));
     return out ? json::parse(*out) : json();
 }
 
@@ -251,7 +252,8 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
             std::snprintf(reference, sizeof reference, "%s/%s-%04d.rgb", movie.name, movie.name, number);
             const std::string expected = readFile(fs::path(TAMRIN_TEST_DATA) / "references" / reference);
             ASSERT_EQ(expected.size(), frameBytes) << reference;
-            const double value = framePsnr(frames.substr(frameBytes * size_t(number - 1), frameBytes), expected);
+            const double value =
+                framePsnr(frames.substr(frameBytes * size_t(number - 1), frameBytes), expected);
             EXPECT_GE(value, 30.0) << "frame " << number;
             sum += value;
             ++compared;
@@ -260,7 +262,8 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
         RecordProperty(std::string(movie.name).substr(0, 3) + "_rgb_db", std::to_string(sum / compared));
 
         // Sound in blocks of at most one second between the frames, not all of it at the end.
-        const auto packets = run("ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + quoted(out));
+        const auto packets =
+            run("ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + quoted(out));
         ASSERT_TRUE(packets);
         const size_t second = size_t(info.sampleRate) * info.channels * 2;
         size_t videoRun = 0, longestVideoRun = 0, audioPackets = 0;
@@ -280,7 +283,8 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
         const AudioFormat target{info.sampleRate, info.channels, 16, kLevel, 0};
         const std::string sound = decodedSound(source, info, target);
         ASSERT_FALSE(sound.empty());
-        EXPECT_TRUE(ffmpegAudio(out, 16) == sound) << "the audio track is the decoded sound, sample for sample";
+        EXPECT_TRUE(ffmpegAudio(out, 16) == sound)
+            << "the audio track is the decoded sound, sample for sample";
     }
 }
 
@@ -302,7 +306,8 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
     const fs::path source = moviePath("mv1_v2_320x240_15fps_xa37800s.str");
     const StrInfo info = describe(kFilmfile, source);
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.sampleRate) + " Hz " + std::to_string(c.width) + "x" + std::to_string(c.height));
+        SCOPED_TRACE(std::to_string(c.sampleRate) + " Hz " + std::to_string(c.width) + "x" +
+                     std::to_string(c.height));
         const fs::path out = m_folder.path() / "sized.avi";
         PlbAviSettings settings = aviSettings(out, info);
         settings.sampleRate = c.sampleRate;
@@ -319,7 +324,8 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         EXPECT_EQ(probe["streams"][1]["codec_name"], c.codec);
         EXPECT_EQ(probe["streams"][1]["sample_rate"], std::to_string(c.sampleRate));
         EXPECT_EQ(probe["streams"][1]["channels"], c.channels);
-        const std::string sound = decodedSound(source, info, AudioFormat{c.sampleRate, c.channels, c.bits, kLevel, 0});
+        const std::string sound =
+            decodedSound(source, info, AudioFormat{c.sampleRate, c.channels, c.bits, kLevel, 0});
         EXPECT_TRUE(ffmpegAudio(out, c.bits) == sound);
         // The first picture, scaled, still looks like the movie's first picture scaled by ffmpeg.
         const std::string frames = ffmpegFrames(out);
@@ -349,7 +355,8 @@ const std::vector<SourceFrame>& sourceFrames()
         PsrReadRecord* record = buffer.record();
         while (result.size() < 4 && LbrReadStream(stream, LBR_WANT_VIDEO, record) == 1) {
             SourceFrame frame;
-            frame.unit.assign(reinterpret_cast<const char*>(record), PSR_READ_HEADER_BYTES + record->payloadBytes);
+            frame.unit.assign(reinterpret_cast<const char*>(record),
+                              PSR_READ_HEADER_BYTES + record->payloadBytes);
             FrameDib* picture = LbrDecodeFrame(stream, record, 24, 0, nullptr);
             if (picture)
                 frame.rgb = topDownRgb(picture);
@@ -421,13 +428,37 @@ TEST_F(ConvertAvi, ScriptedFrameNumbersRatesAndKinds)
         std::vector<int> written; // source of each frame of the file
     };
     const Case cases[] = {
-        {"frame numbers 1, 2, 5: frame 2 three times", {{0, 1}, {1, 2}, {2, 5}}, 5, false, 0, {0, 1, 1, 1, 2}},
-        {"a unit of rate 75 in a stream of 150 twice", {{0, 1}, {1, 2, 75}, {2, 3}}, 3, true, 267, {0, 1, 1, 2}},
+        {"frame numbers 1, 2, 5: frame 2 three times",
+         {{0, 1}, {1, 2}, {2, 5}},
+         5,
+         false,
+         0,
+         {0, 1, 1, 1, 2}},
+        {"a unit of rate 75 in a stream of 150 twice",
+         {{0, 1}, {1, 2, 75}, {2, 3}},
+         3,
+         true,
+         267,
+         {0, 1, 1, 2}},
         {"missing last frames padded", {{0, 1}, {1, 2}, {2, 3}}, 6, false, 0, {0, 1, 2, 2, 2, 2}},
         {"a unit for the plugin's decoder is neither shown nor counted",
-         {{0, 1}, {1, 2, 0, UnitVideoPluginOnly}, {2, 3}}, 3, false, 0, {0, 0, 2}},
-        {"an undecodable frame is filled by the next", {{0, 1}, {kGarbage, 2}, {2, 3}}, 3, false, 0, {0, 2, 2}},
-        {"a damaged frame number is no gap", {{0, 1}, {1, 0x7FFFFFF0}, {2, 0x7FFFFFF1}}, 3, false, 0, {0, 1, 2}},
+         {{0, 1}, {1, 2, 0, UnitVideoPluginOnly}, {2, 3}},
+         3,
+         false,
+         0,
+         {0, 0, 2}},
+        {"an undecodable frame is filled by the next",
+         {{0, 1}, {kGarbage, 2}, {2, 3}},
+         3,
+         false,
+         0,
+         {0, 2, 2}},
+        {"a damaged frame number is no gap",
+         {{0, 1}, {1, 0x7FFFFFF0}, {2, 0x7FFFFFF1}},
+         3,
+         false,
+         0,
+         {0, 1, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -443,7 +474,8 @@ TEST_F(ConvertAvi, ScriptedFrameNumbersRatesAndKinds)
         const size_t frameBytes = 320 * 240 * 3;
         ASSERT_EQ(frames.size(), frameBytes * c.written.size());
         for (size_t i = 0; i < c.written.size(); ++i)
-            EXPECT_TRUE(frames.compare(i * frameBytes, frameBytes, sourceFrames()[size_t(c.written[i])].rgb) == 0)
+            EXPECT_TRUE(
+                frames.compare(i * frameBytes, frameBytes, sourceFrames()[size_t(c.written[i])].rgb) == 0)
                 << "frame " << i << " is the picture of source unit " << c.written[i];
     }
 }
@@ -498,27 +530,35 @@ TEST_F(ConvertAvi, FailuresAndCancelLeaveOnlyTheOldFile)
     const Case cases[] = {
         {"no frames", [](StrInfo& info, PlbAviSettings&, ProgressLog&, std::string&) { info.frameCount = 0; },
          PLB_CONV_NO_FRAMES},
-        {"no such source", [](StrInfo&, PlbAviSettings&, ProgressLog&, std::string& file) { file += ".none"; },
+        {"no such source",
+         [](StrInfo&, PlbAviSettings&, ProgressLog&, std::string& file) { file += ".none"; },
          PLB_CONV_NO_STREAM},
-        {"cancel on the third call", [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 2; },
+        {"cancel on the third call",
+         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 2; },
          PLB_CONV_OK},
-        {"cancel at the start", [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 0; },
+        {"cancel at the start",
+         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 0; },
          PLB_CONV_OK},
         {"the final call answers 0",
-         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAtEnd = true; }, PLB_CONV_OK},
+         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAtEnd = true; },
+         PLB_CONV_OK},
         {"no such folder",
          [&](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) {
              std::snprintf(settings.outputPath, sizeof settings.outputPath, "%s",
                            (m_folder.path() / "none" / "x.avi").c_str());
          },
          PLB_CONV_AVI_FILE},
-        {"no frame size", [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.width = 0; },
+        {"no frame size",
+         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.width = 0; },
          PLB_CONV_VIDEO_STREAM},
-        {"no frame rate", [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.frameRate = 0; },
+        {"no frame rate",
+         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.frameRate = 0; },
          PLB_CONV_VIDEO_STREAM},
-        {"three channels", [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.channels = 3; },
+        {"three channels",
+         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.channels = 3; },
          PLB_CONV_AUDIO_STREAM},
-        {"12-bit sound", [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.bitsPerSample = 12; },
+        {"12-bit sound",
+         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.bitsPerSample = 12; },
          PLB_CONV_AUDIO_STREAM},
     };
     std::vector<Case> all(std::begin(cases), std::end(cases));

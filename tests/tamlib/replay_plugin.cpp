@@ -27,7 +27,8 @@ bool load(const char* fileName, std::vector<uint8_t>& bytes)
     for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
         bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(file);
-    return bytes.size() >= kMagicBytes + sizeof(StrInfo) && std::memcmp(bytes.data(), "RPLY", kMagicBytes) == 0;
+    return bytes.size() >= kMagicBytes + sizeof(StrInfo) &&
+           std::memcmp(bytes.data(), "RPLY", kMagicBytes) == 0;
 }
 
 } // namespace

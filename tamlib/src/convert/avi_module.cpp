@@ -19,7 +19,8 @@ constexpr const char* kAviModule = "libtamlib-avi.so";
 // libstreamkit; last, wherever the loader finds it by name.
 void* loadModule(std::string& why)
 {
-    for (const void* anchor : {reinterpret_cast<const void*>(&libraryFolder), reinterpret_cast<const void*>(&LbrOpenPSR)}) {
+    for (const void* anchor :
+         {reinterpret_cast<const void*>(&libraryFolder), reinterpret_cast<const void*>(&LbrOpenPSR)}) {
         const std::filesystem::path folder = objectFolder(anchor);
         if (folder.empty())
             continue;

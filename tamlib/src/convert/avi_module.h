@@ -29,7 +29,7 @@ typedef struct TamlibAviSetup
 {
     uint32_t width; /* of every frame, 1 to LBR_MAX_PICTURE_SIDE */
     uint32_t height;
-    uint32_t rate;   /* frames per `scale` seconds: the stream header's rate and scale */
+    uint32_t rate; /* frames per `scale` seconds: the stream header's rate and scale */
     uint32_t scale;
     /* The codec chosen; null or no codec (type or handler 0): uncompressed frames. A codec that
      * cannot be opened gives uncompressed frames as well. */

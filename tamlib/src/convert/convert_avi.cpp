@@ -49,7 +49,8 @@ class AviOutput
         int32_t result = TAMLIB_AVI_FILE_FAILED;
         int32_t compressed = 0;
         m_writer = m_module.writerOpen(path.c_str(), &setup, &result, &compressed, m_error);
-        if (m_writer && setup.compression && setup.compression->type && setup.compression->handler && !compressed)
+        if (m_writer && setup.compression && setup.compression->type && setup.compression->handler &&
+            !compressed)
             PlbDEBUG("avi: codec not used, frames written uncompressed: %s\n", m_error);
         return m_writer ? PLB_CONV_OK : result;
     }
@@ -58,7 +59,10 @@ class AviOutput
         auto* pixels = LbrPicturePixels(const_cast<FrameDib*>(picture));
         return m_module.writerFrame(m_writer, pixels, LbrPictureStride(picture->width, 24), m_error) == 1;
     }
-    bool audio(const uint8_t* pcm, uint32_t bytes) { return m_module.writerAudio(m_writer, pcm, bytes, m_error) == 1; }
+    bool audio(const uint8_t* pcm, uint32_t bytes)
+    {
+        return m_module.writerAudio(m_writer, pcm, bytes, m_error) == 1;
+    }
     bool finish()
     {
         TamlibAviWriter* writer = m_writer;
@@ -76,7 +80,8 @@ class AviOutput
 class AviConversion
 {
   public:
-    AviConversion(const PlbAviSettings& settings, const Progress& progress) : m_settings(settings), m_progress(progress)
+    AviConversion(const PlbAviSettings& settings, const Progress& progress)
+        : m_settings(settings), m_progress(progress)
     {
     }
 
@@ -103,14 +108,14 @@ class AviConversion
     AviOutput* m_output = nullptr;
     int32_t m_failure = PLB_CONV_AVI_FILE; // the result when the loop fails
     uint32_t m_scale = 10;
-    uint32_t m_length = 0;   // frames the video header announces
-    uint32_t m_lengthMs = 0; // of the stream, for the progress calls
-    uint64_t m_rate = 0;     // R
-    uint64_t m_input = 0;    // S
+    uint32_t m_length = 0;     // frames the video header announces
+    uint32_t m_lengthMs = 0;   // of the stream, for the progress calls
+    uint64_t m_rate = 0;       // R
+    uint64_t m_input = 0;      // S
     uint64_t m_outputTime = 0; // D
     uint64_t m_increment = 0;
-    uint64_t m_written = 0;  // i
-    uint64_t m_seen = 0;     // n
+    uint64_t m_written = 0; // i
+    uint64_t m_seen = 0;    // n
     std::unique_ptr<FrameDib, PictureDeleter> m_decoded;
     std::unique_ptr<FrameDib, PictureDeleter> m_stretched;
     const FrameDib* m_picture = nullptr; // P: one of the two above, or none
@@ -198,7 +203,8 @@ int32_t AviConversion::run(const char* pluginName, const char* fileName, const S
     Flow flow = Flow::Go;
     while (flow == Flow::Go && LbrReadStream(m_stream, LBR_WANT_VIDEO | LBR_WANT_AUDIO, record) == 1) {
         if (!buffer.holdsPayload()) {
-            PlbDEBUG("avi: a unit claims %u payload bytes, more than the read buffer holds\n", record->payloadBytes);
+            PlbDEBUG("avi: a unit claims %u payload bytes, more than the read buffer holds\n",
+                     record->payloadBytes);
             m_failure = PLB_CONV_NO_STREAM; // nothing after such a unit can be trusted
             flow = Flow::Fail;
         } else if (record->unitKind & UnitAudio) {
@@ -252,7 +258,8 @@ AviConversion::Flow AviConversion::video(PsrReadRecord& record)
     const int32_t size[2] = {int32_t(m_settings.width), int32_t(m_settings.height)};
     const FrameDib* picture = decoded;
     if (decoded->width != size[0] || decoded->height != size[1]) {
-        FrameDib* stretched = LbrStretchFrame(decoded, m_stretched.release(), m_settings.stretchMode, 0, size);
+        FrameDib* stretched =
+            LbrStretchFrame(decoded, m_stretched.release(), m_settings.stretchMode, 0, size);
         if (stretched != decoded)
             m_stretched.reset(stretched);
         if (stretched->width != size[0] || stretched->height != size[1]) {
@@ -292,7 +299,7 @@ AviConversion::Flow AviConversion::report()
     if (m_lengthMs > 0)
         position = std::min<uint64_t>(position, m_lengthMs);
     return m_progress.report(uint32_t(std::min<uint64_t>(position, UINT32_MAX)), m_lengthMs) ? Flow::Go
-                                                                                              : Flow::Cancel;
+                                                                                             : Flow::Cancel;
 }
 
 AviConversion::Flow AviConversion::audio(PsrReadRecord& record)
@@ -318,7 +325,8 @@ AviConversion::Flow AviConversion::audio(PsrReadRecord& record)
     size_t bytes = size_t(decoded);
     if (m_convert)
         bytes = size_t(std::max(
-            LbrConvAudioData(&m_state, decoded, &m_source, m_pcm.data(), &m_target, &m_block[m_buffered]), 0));
+            LbrConvAudioData(&m_state, decoded, &m_source, m_pcm.data(), &m_target, &m_block[m_buffered]),
+            0));
     else
         std::memcpy(&m_block[m_buffered], m_pcm.data(), bytes);
     bytes -= bytes % m_blockAlign;
