@@ -298,11 +298,16 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         uint16_t bits;
         uint32_t width;
         uint32_t height;
+        uint16_t stretchMode;
         const char* codec;
     };
-    const Case cases[] = {{44100, 2, 16, 320, 240, "pcm_s16le"},
-                          {22050, 1, 8, 160, 120, "pcm_u8"},
-                          {37800, 1, 16, 642, 481, "pcm_s16le"}}; // odd sizes: rows padded to 4 bytes
+    const Case cases[] = {{44100, 2, 16, 320, 240, 4, "pcm_s16le"},
+                          {22050, 1, 8, 160, 120, 0, "pcm_u8"},        // a mode that scales nothing
+                          {37800, 1, 16, 642, 481, 1, "pcm_s16le"}}; // odd sizes: rows padded to 4 bytes
+    const std::string firstReference =
+        (fs::path(TAMRIN_TEST_DATA) / "references" / "mv1_v2_320x240_15fps_xa37800s" /
+         "mv1_v2_320x240_15fps_xa37800s-0001.rgb")
+            .string();
     const fs::path source = moviePath("mv1_v2_320x240_15fps_xa37800s.str");
     const StrInfo info = describe(kFilmfile, source);
     for (const Case& c : cases) {
@@ -315,6 +320,7 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         settings.bitsPerSample = c.bits;
         settings.width = c.width;
         settings.height = c.height;
+        settings.stretchMode = c.stretchMode;
         ASSERT_EQ(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
         const json probe = ffprobe(out);
         ASSERT_EQ(probe["streams"].size(), 2u);
@@ -327,9 +333,17 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         const std::string sound =
             decodedSound(source, info, AudioFormat{c.sampleRate, c.channels, c.bits, kLevel, 0});
         EXPECT_TRUE(ffmpegAudio(out, c.bits) == sound);
-        // The first picture, scaled, still looks like the movie's first picture scaled by ffmpeg.
+        // The first picture, scaled, looks like ffmpeg's first picture scaled by ffmpeg.
         const std::string frames = ffmpegFrames(out);
-        ASSERT_EQ(frames.size(), size_t(c.width) * c.height * 3 * 45);
+        const size_t frameBytes = size_t(c.width) * c.height * 3;
+        ASSERT_EQ(frames.size(), frameBytes * 45);
+        const std::string scaled =
+            run("ffmpeg -v error -nostdin -f rawvideo -pix_fmt rgb24 -s 320x240 -i '" + firstReference +
+                "' -vf scale=" + std::to_string(c.width) + ":" + std::to_string(c.height) +
+                " -f rawvideo -pix_fmt rgb24 -")
+                .value_or("");
+        ASSERT_EQ(scaled.size(), frameBytes);
+        EXPECT_GE(framePsnr(frames.substr(0, frameBytes), scaled), 24.0);
     }
 }
 

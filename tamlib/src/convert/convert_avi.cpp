@@ -26,6 +26,8 @@ namespace {
 constexpr uint16_t kLevel = 100;
 // The largest decoded sound unit is assumed this large until a larger one comes.
 constexpr uint32_t kFirstLargestUnit = 8064;
+// The scaler's mode when the settings name none that scales.
+constexpr int32_t kUsualStretch = 4;
 // Room for one unit's PCM, as the sound decoder of the tools gives it.
 constexpr size_t kPcmReserve = size_t(64) << 10;
 constexpr size_t kPcmPerPayloadByte = 4;
@@ -148,20 +150,20 @@ int32_t AviConversion::run(const char* pluginName, const char* fileName, const S
     if (callerInfo.kind & StrTimed)
         m_length = uint32_t(uint64_t(callerInfo.frameRate) * callerInfo.durationMs / 1000 / m_scale);
 
+    ConversionStream stream(pluginName, fileName, callerInfo, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
+    if (!stream.isOpen())
+        return PLB_CONV_NO_STREAM;
+    m_stream = stream.get();
+    const StrInfo& info = stream.info(); // as the plugin completed it
+
     // The stream's own sound format (decoded to 16 bits) and the file's.
     m_withAudio = m_settings.audio != 0;
-    m_source = AudioFormat{callerInfo.sampleRate, callerInfo.channels, 16, kLevel, 0};
+    m_source = AudioFormat{info.sampleRate, info.channels, 16, kLevel, 0};
     m_target = AudioFormat{m_settings.sampleRate, m_settings.channels, m_settings.bitsPerSample, kLevel, 0};
     m_convert = m_source.sampleRate != m_target.sampleRate || m_source.channels != m_target.channels ||
                 m_source.bitsPerSample != m_target.bitsPerSample;
     if (m_withAudio && m_convert)
         LbrConvAudioData(&m_state, 0, &m_source, nullptr, &m_target, nullptr);
-
-    ConversionStream stream(pluginName, fileName, callerInfo, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
-    if (!stream.isOpen())
-        return PLB_CONV_NO_STREAM;
-    m_stream = stream.get();
-    const StrInfo& info = stream.info();
     // A stream without a rate of its own runs at the rate asked for.
     m_rate = info.frameRate ? info.frameRate : m_settings.frameRate;
     m_increment = m_rate;
@@ -258,8 +260,10 @@ AviConversion::Flow AviConversion::video(PsrReadRecord& record)
     const int32_t size[2] = {int32_t(m_settings.width), int32_t(m_settings.height)};
     const FrameDib* picture = decoded;
     if (decoded->width != size[0] || decoded->height != size[1]) {
-        FrameDib* stretched =
-            LbrStretchFrame(decoded, m_stretched.release(), m_settings.stretchMode, 0, size);
+        // The file's frames have one size: a mode that scales nothing (0, unknown) gives the usual.
+        const int32_t mode = m_settings.stretchMode >= 1 && m_settings.stretchMode <= 5 ? m_settings.stretchMode
+                                                                                       : kUsualStretch;
+        FrameDib* stretched = LbrStretchFrame(decoded, m_stretched.release(), mode, 0, size);
         if (stretched != decoded)
             m_stretched.reset(stretched);
         if (stretched->width != size[0] || stretched->height != size[1]) {
