@@ -4,6 +4,7 @@
 // give the frame numbers, rates and kinds of the edge cases around real picture payloads.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -674,6 +675,34 @@ TEST_F(ConvertAvi, EveryUsableCodecWritesAReadableFile)
                       25.0)
                 << "frame " << frame + 1;
     }
+}
+
+// Without the AVI module (it cannot be loaded: here no file can be opened while it is looked
+// for) a conversion fails with 6 and leaves the old file.
+TEST_F(ConvertAvi, MissingModuleIsAFailure)
+{
+    const fs::path source = moviePath("mv4_v3_160x112_15fps_x1_xa37800s.str");
+    const StrInfo info = describe(kFilmfile, source);
+    const fs::path target = m_folder.path() / "kept.avi";
+    writeFile(target, "the old file");
+    const PlbAviSettings settings = aviSettings(target, info);
+    GTEST_FLAG_SET(death_test_style, "threadsafe"); // a fresh process, the module not yet loaded
+    const auto convertWithoutModule = [&] {
+        const int lowest = ::open("/dev/null", O_RDONLY);
+        ::close(lowest);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        const rlim_t usual = limit.rlim_cur;
+        limit.rlim_cur = rlim_t(lowest);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        const bool missing = tamlib::convert::aviModule() == nullptr;
+        limit.rlim_cur = usual;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        std::_Exit(missing ? PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr) : 99);
+    };
+    EXPECT_EXIT(convertWithoutModule(), ::testing::ExitedWithCode(PLB_CONV_AVI_FILE), "");
+    EXPECT_EQ(readFile(target), "the old file");
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"kept.avi"});
 }
 
 // A file-size limit met in the middle is a failure (6) that leaves the old file.
