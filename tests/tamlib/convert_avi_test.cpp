@@ -2,15 +2,14 @@
 // sizes, audio format, pictures), the pictures are compared with ffmpeg's own decode of the test
 // movies, the sound with the library's sound decoder. Scripted streams (the Replay test plugin)
 // give the frame numbers, rates and kinds of the edge cases around real picture payloads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <vector>
@@ -303,7 +302,7 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         const char* codec;
     };
     const Case cases[] = {{44100, 2, 16, 320, 240, 4, "pcm_s16le"},
-                          {22050, 1, 8, 160, 120, 0, "pcm_u8"},        // a mode that scales nothing
+                          {22050, 1, 8, 160, 120, 0, "pcm_u8"},      // a mode that scales nothing
                           {37800, 1, 16, 642, 481, 1, "pcm_s16le"}}; // odd sizes: rows padded to 4 bytes
     const std::string firstReference =
         (fs::path(TAMRIN_TEST_DATA) / "references" / "mv1_v2_320x240_15fps_xa37800s" /
@@ -338,11 +337,10 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         const std::string frames = ffmpegFrames(out);
         const size_t frameBytes = size_t(c.width) * c.height * 3;
         ASSERT_EQ(frames.size(), frameBytes * 45);
-        const std::string scaled =
-            run("ffmpeg -v error -nostdin -f rawvideo -pix_fmt rgb24 -s 320x240 -i '" + firstReference +
-                "' -vf scale=" + std::to_string(c.width) + ":" + std::to_string(c.height) +
-                " -f rawvideo -pix_fmt rgb24 -")
-                .value_or("");
+        const std::string scaled = run("ffmpeg -v error -nostdin -f rawvideo -pix_fmt rgb24 -s 320x240 -i '" +
+                                       firstReference + "' -vf scale=" + std::to_string(c.width) + ":" +
+                                       std::to_string(c.height) + " -f rawvideo -pix_fmt rgb24 -")
+                                       .value_or("");
         ASSERT_EQ(scaled.size(), frameBytes);
         EXPECT_GE(framePsnr(frames.substr(0, frameBytes), scaled), 24.0);
     }
@@ -539,64 +537,49 @@ TEST_F(ConvertAvi, FailuresAndCancelLeaveOnlyTheOldFile)
     struct Case
     {
         const char* what;
-        std::function<void(StrInfo&, PlbAviSettings&, ProgressLog&, std::string&)> change;
         int32_t result;
+        bool noFrames = false;
+        const char* sourceSuffix = "";
+        const char* target = "kept.avi"; // in the folder
+        size_t cancelAt = SIZE_MAX;
+        bool cancelAtEnd = false;
+        std::optional<uint32_t> width = std::nullopt;
+        std::optional<uint16_t> frameRate = std::nullopt;
+        std::optional<uint16_t> channels = std::nullopt;
+        std::optional<uint16_t> bits = std::nullopt;
     };
-    const Case cases[] = {
-        {"no frames", [](StrInfo& info, PlbAviSettings&, ProgressLog&, std::string&) { info.frameCount = 0; },
-         PLB_CONV_NO_FRAMES},
-        {"no such source",
-         [](StrInfo&, PlbAviSettings&, ProgressLog&, std::string& file) { file += ".none"; },
-         PLB_CONV_NO_STREAM},
-        {"cancel on the third call",
-         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 2; },
-         PLB_CONV_OK},
-        {"cancel at the start",
-         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAt = 0; },
-         PLB_CONV_OK},
-        {"the final call answers 0",
-         [](StrInfo&, PlbAviSettings&, ProgressLog& log, std::string&) { log.answerZeroAtEnd = true; },
-         PLB_CONV_OK},
-        {"no such folder",
-         [&](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) {
-             std::snprintf(settings.outputPath, sizeof settings.outputPath, "%s",
-                           (m_folder.path() / "none" / "x.avi").c_str());
-         },
-         PLB_CONV_AVI_FILE},
-        {"no frame size",
-         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.width = 0; },
-         PLB_CONV_VIDEO_STREAM},
-        {"no frame rate",
-         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.frameRate = 0; },
-         PLB_CONV_VIDEO_STREAM},
-        {"three channels",
-         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.channels = 3; },
-         PLB_CONV_AUDIO_STREAM},
-        {"12-bit sound",
-         [](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) { settings.bitsPerSample = 12; },
-         PLB_CONV_AUDIO_STREAM},
+    std::vector<Case> all = {
+        {.what = "no frames", .result = PLB_CONV_NO_FRAMES, .noFrames = true},
+        {.what = "no such source", .result = PLB_CONV_NO_STREAM, .sourceSuffix = ".none"},
+        {.what = "cancel on the third call", .result = PLB_CONV_OK, .cancelAt = 2},
+        {.what = "cancel at the start", .result = PLB_CONV_OK, .cancelAt = 0},
+        {.what = "the final call answers 0", .result = PLB_CONV_OK, .cancelAtEnd = true},
+        {.what = "no such folder", .result = PLB_CONV_AVI_FILE, .target = "none/x.avi"},
+        {.what = "no frame size", .result = PLB_CONV_VIDEO_STREAM, .width = 0},
+        {.what = "no frame rate", .result = PLB_CONV_VIDEO_STREAM, .frameRate = 0},
+        {.what = "three channels", .result = PLB_CONV_AUDIO_STREAM, .channels = 3},
+        {.what = "12-bit sound", .result = PLB_CONV_AUDIO_STREAM, .bits = 12},
     };
-    std::vector<Case> all(std::begin(cases), std::end(cases));
     const fs::path locked = m_folder.path() / "locked";
     if (::geteuid() != 0) { // the superuser writes into read-only folders
         fs::create_directory(locked);
         writeFile(locked / "kept.avi", "the old file");
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        all.push_back({"read-only folder",
-                       [&](StrInfo&, PlbAviSettings& settings, ProgressLog&, std::string&) {
-                           std::snprintf(settings.outputPath, sizeof settings.outputPath, "%s",
-                                         (locked / "kept.avi").c_str());
-                       },
-                       PLB_CONV_AVI_FILE});
+        all.push_back({.what = "read-only folder", .result = PLB_CONV_AVI_FILE, .target = "locked/kept.avi"});
     }
     for (const Case& c : all) {
         SCOPED_TRACE(c.what);
         writeFile(target, "the old file");
         StrInfo info = movie;
-        PlbAviSettings settings = aviSettings(target, info);
-        ProgressLog log;
-        std::string file = source.string();
-        c.change(info, settings, log, file);
+        if (c.noFrames)
+            info.frameCount = 0;
+        PlbAviSettings settings = aviSettings(m_folder.path() / c.target, info);
+        settings.width = c.width.value_or(settings.width);
+        settings.frameRate = c.frameRate.value_or(settings.frameRate);
+        settings.channels = c.channels.value_or(settings.channels);
+        settings.bitsPerSample = c.bits.value_or(settings.bitsPerSample);
+        ProgressLog log{{}, c.cancelAt, c.cancelAtEnd};
+        const std::string file = source.string() + c.sourceSuffix;
         EXPECT_EQ(PlbConvertAVI(kFilmfile, file.c_str(), &info, &settings, logProgress, &log), c.result);
         EXPECT_EQ(readFile(target), "the old file");
         std::vector<std::string> expected{"kept.avi"};
@@ -614,26 +597,25 @@ TEST_F(ConvertAvi, FailuresAndCancelLeaveOnlyTheOldFile)
         fs::permissions(locked, fs::perms::owner_all);
 }
 
-// A codec that cannot be opened gives uncompressed frames.
-TEST_F(ConvertAvi, UnknownCodecFallsBackToUncompressedFrames)
+// A codec that cannot be opened gives uncompressed frames; every codec the module offers writes a
+// file that ffmpeg reads with the codec's handler, every frame, and pictures close to the
+// uncompressed ones (right side up).
+TEST_F(ConvertAvi, CodecsAndTheUncompressedFallback)
 {
     const fs::path source = moviePath("mv4_v3_160x112_15fps_x1_xa37800s.str");
     const StrInfo info = describe(kFilmfile, source);
-    const fs::path out = m_folder.path() / "fallback.avi";
-    PlbAviSettings settings = aviSettings(out, info);
+    const fs::path plain = m_folder.path() / "plain.avi";
+    PlbAviSettings settings = aviSettings(plain, info);
     settings.compression.type = 'v' | 'i' << 8 | 'd' << 16 | 'c' << 24;
-    settings.compression.handler = 'Z' | 'Z' << 8 | 'Z' << 16 | 'Z' << 24;
+    settings.compression.handler = 'Z' | 'Z' << 8 | 'Z' << 16 | 'Z' << 24; // no such codec
     ASSERT_EQ(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
-    const std::vector<StreamHeader> headers = streamHeaders(readFile(out));
-    ASSERT_EQ(headers.size(), 2u);
-    EXPECT_EQ(headers[0].handler, "DIB ");
-    EXPECT_EQ(ffprobe(out)["streams"][0]["codec_name"], "rawvideo");
-}
+    const std::vector<StreamHeader> plainHeaders = streamHeaders(readFile(plain));
+    ASSERT_EQ(plainHeaders.size(), 2u);
+    EXPECT_EQ(plainHeaders[0].handler, "DIB ");
+    const std::string uncompressed = ffmpegFrames(plain);
+    const size_t frameBytes = size_t(info.width) * info.height * 3;
+    ASSERT_EQ(uncompressed.size(), frameBytes * 45);
 
-// Every codec the module offers writes a file that ffmpeg reads with the codec's handler, every
-// frame, and pictures close to the uncompressed ones (right side up).
-TEST_F(ConvertAvi, EveryUsableCodecWritesAReadableFile)
-{
     const TamlibAviModule* module = tamlib::convert::aviModule();
     ASSERT_NE(module, nullptr);
     std::vector<PlbAviCompression> codecs;
@@ -643,16 +625,6 @@ TEST_F(ConvertAvi, EveryUsableCodecWritesAReadableFile)
         codecs.push_back(options);
     if (codecs.empty())
         GTEST_SKIP() << "this build offers no codec";
-
-    const fs::path source = moviePath("mv4_v3_160x112_15fps_x1_xa37800s.str");
-    const StrInfo info = describe(kFilmfile, source);
-    const fs::path plain = m_folder.path() / "plain.avi";
-    PlbAviSettings settings = aviSettings(plain, info);
-    ASSERT_EQ(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
-    const std::string uncompressed = ffmpegFrames(plain);
-    const size_t frameBytes = size_t(info.width) * info.height * 3;
-    ASSERT_EQ(uncompressed.size(), frameBytes * 45);
-
     for (const PlbAviCompression& codec : codecs) {
         const std::string handler(reinterpret_cast<const char*>(&codec.handler), 4);
         SCOPED_TRACE(handler);
@@ -698,7 +670,8 @@ TEST_F(ConvertAvi, MissingModuleIsAFailure)
         const bool missing = tamlib::convert::aviModule() == nullptr;
         limit.rlim_cur = usual;
         ::setrlimit(RLIMIT_NOFILE, &limit);
-        std::_Exit(missing ? PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr) : 99);
+        std::_Exit(missing ? PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr)
+                           : 99);
     };
     EXPECT_EXIT(convertWithoutModule(), ::testing::ExitedWithCode(PLB_CONV_AVI_FILE), "");
     EXPECT_EQ(readFile(target), "the old file");
