@@ -15,6 +15,7 @@
 /* String ids of the library's table. */
 #define PLB_IDS_AVI_NO_COMPRESSION 22 /* "All frames are un-compressed." */
 #define PLB_IDS_AVI_VIDEO 23          /* "Video" */
+#define PLB_IDS_AVI_AUDIO 24          /* "Audio" */
 #define PLB_IDS_ERROR 31              /* message captions */
 #define PLB_IDS_WARNING 32
 #define PLB_IDS_INFORMATION 33

@@ -10,6 +10,7 @@ namespace {
 constexpr StringEntry kEnglish[] = {
     {PLB_IDS_AVI_NO_COMPRESSION, "All frames are un-compressed."},
     {PLB_IDS_AVI_VIDEO, "Video"},
+    {PLB_IDS_AVI_AUDIO, "Audio"},
     {PLB_IDS_ERROR, "ERROR"},
     {PLB_IDS_WARNING, "WARNING"},
     {PLB_IDS_INFORMATION, "INFORMATION"},

@@ -10,6 +10,7 @@ namespace {
 constexpr StringEntry kJapanese[] = {
     {PLB_IDS_AVI_NO_COMPRESSION, "全フレーム非圧縮です。"},
     {PLB_IDS_AVI_VIDEO, "ビデオ"},
+    {PLB_IDS_AVI_AUDIO, "オーディオ"},
     {PLB_IDS_ERROR, "エラー"},
     {PLB_IDS_WARNING, "警告"},
     {PLB_IDS_INFORMATION, "情報"},
