@@ -419,92 +419,63 @@ TEST_F(CodecExports, ChoiceThroughThePortStoresTheConfirmedCodec)
 {
     const int32_t ffv1 = indexOf("FFV1"), hfyu = indexOf("HFYU");
     ASSERT_TRUE(ffv1 >= 0 && hfyu >= 0);
-    const auto answer = [](int32_t codec, uint32_t keyFrame, uint32_t quality, uint32_t dataRateKb) {
+    // A choice as the port sees it (the preset) and gives it back (the answer).
+    struct Choice
+    {
+        int32_t codec;
+        uint32_t keyFrame, quality, dataRateKb;
+    };
+    const auto request = [](const Choice& choice) {
         tamlib::CodecChoiceRequest request;
-        request.codec = codec;
-        request.keyFrameEvery = keyFrame;
-        request.quality = quality;
-        request.dataRateKb = dataRateKb;
-        return std::optional(request);
+        request.codec = choice.codec;
+        request.keyFrameEvery = choice.keyFrame;
+        request.quality = choice.quality;
+        request.dataRateKb = choice.dataRateKb;
+        return request;
     };
     PlbAviCompression dirty = named("HFYU");
     dirty.bytesPerSecond = 204800 + 1000;
     dirty.flags = 0xFF;
     dirty.reserved[2] = 99;
-    constexpr uint32_t all = PLB_AVI_VALID | PLB_AVI_DATARATE | PLB_AVI_KEYFRAMES;
+    const uint32_t vidc = fourcc("vidc"), all = PLB_AVI_VALID | PLB_AVI_DATARATE | PLB_AVI_KEYFRAMES;
+    const Choice hfyuPreset{hfyu, 12, 7000, 29}, noPreset{-1, 0, 0, 0};
     const struct
     {
         const char* what;
         PlbAviCompression before;
-        std::optional<tamlib::CodecChoiceRequest> answer;
+        Choice preset;
+        std::optional<Choice> answer; // none: declined
         int32_t result;
-        int32_t presetCodec; // the preset shown to the user
-        uint32_t presetKeyFrame, presetQuality, presetDataRateKb;
         PlbAviCompression after;
     } cases[] = {
-        {"declined", named("HFYU"), std::nullopt, 0, hfyu, 12, 7000, 29, named("HFYU")},
-        {"out of range", named("HFYU"), answer(99, 0, 0, 0), 0, hfyu, 12, 7000, 29, named("HFYU")},
-        {"all set",
-         {},
-         answer(ffv1, 10, 5000, 100),
-         1,
-         -1,
-         0,
-         0,
-         0,
-         {fourcc("vidc"), fourcc("FFV1"), 10, 5000, 102400, all, {}}},
-        {"nothing set",
-         dirty,
-         answer(hfyu, 0, 8000, 0),
-         1,
-         hfyu,
-         12,
-         7000,
-         200,
-         {fourcc("vidc"), fourcc("HFYU"), 0, 8000, 0, PLB_AVI_VALID, {}}},
-        {"uncompressed",
-         named("HFYU"),
-         answer(-1, 15, 0, 0),
-         1,
-         hfyu,
-         12,
-         7000,
-         29,
+        // clang-format off
+        {"declined", named("HFYU"), hfyuPreset, std::nullopt, 0, named("HFYU")},
+        {"out of range", named("HFYU"), hfyuPreset, Choice{99, 0, 0, 0}, 0, named("HFYU")},
+        {"all set", {}, noPreset, Choice{ffv1, 10, 5000, 100}, 1, {vidc, fourcc("FFV1"), 10, 5000, 102400, all, {}}},
+        {"nothing set", dirty, {hfyu, 12, 7000, 200}, Choice{hfyu, 0, 8000, 0}, 1,
+         {vidc, fourcc("HFYU"), 0, 8000, 0, PLB_AVI_VALID, {}}},
+        {"uncompressed", named("HFYU"), hfyuPreset, Choice{-1, 15, 0, 0}, 1,
          {0, 0, 15, 0, 0, PLB_AVI_VALID | PLB_AVI_KEYFRAMES, {}}},
-        {"huge data rate",
-         {},
-         answer(ffv1, 0, 20000, 0xFFFFFFFF),
-         1,
-         -1,
-         0,
-         0,
-         0,
-         {fourcc("vidc"),
-          fourcc("FFV1"),
-          0,
-          10000,
-          (UINT32_MAX / 1024) * 1024,
-          PLB_AVI_VALID | PLB_AVI_DATARATE,
-          {}}},
+        {"huge data rate", {}, noPreset, Choice{ffv1, 0, 20000, 0xFFFFFFFF}, 1,
+         {vidc, fourcc("FFV1"), 0, 10000, (UINT32_MAX / 1024) * 1024, PLB_AVI_VALID | PLB_AVI_DATARATE, {}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         tamlib::ScriptedPort port;
         tamlib::ScopedUiPort scope(port);
-        port.queueCodecChoice(c.answer);
+        port.queueCodecChoice(c.answer ? std::optional(request(*c.answer)) : std::nullopt);
         PlbAviCompression options = c.before;
         int parent = 0;
         EXPECT_EQ(PlbSetAVIOption(&parent, &options), c.result) << c.what;
+        EXPECT_EQ(std::memcmp(&options, &c.after, sizeof options), 0) << c.what;
         const auto asked = port.codecChoices();
         ASSERT_EQ(asked.size(), 1u) << c.what;
         EXPECT_EQ(asked[0].window, static_cast<void*>(&parent)) << c.what;
         ASSERT_EQ(asked[0].codecs.size(), tamlib::avi::usableCodecs().size()) << c.what;
         EXPECT_EQ(asked[0].codecs[size_t(ffv1)].handler, fourcc("FFV1")) << c.what;
         EXPECT_EQ(asked[0].codecs[size_t(ffv1)].name, "ffv1") << c.what;
-        EXPECT_EQ(asked[0].codec, c.presetCodec) << c.what;
-        EXPECT_EQ(asked[0].keyFrameEvery, c.presetKeyFrame) << c.what;
-        EXPECT_EQ(asked[0].quality, c.presetQuality) << c.what;
-        EXPECT_EQ(asked[0].dataRateKb, c.presetDataRateKb) << c.what;
-        EXPECT_EQ(std::memcmp(&options, &c.after, sizeof options), 0) << c.what;
+        const Choice shown{asked[0].codec, asked[0].keyFrameEvery, asked[0].quality, asked[0].dataRateKb};
+        EXPECT_EQ(std::memcmp(&shown, &c.preset, sizeof shown), 0) << c.what << ": preset";
     }
     // Without a port of its own the library never confirms; without the module only
     // uncompressed frames can be chosen.
@@ -514,7 +485,7 @@ TEST_F(CodecExports, ChoiceThroughThePortStoresTheConfirmedCodec)
     tamlib::convert::setAviCodecSource(&missingModule);
     tamlib::ScriptedPort port;
     tamlib::ScopedUiPort scope(port);
-    port.queueCodecChoice(answer(-1, 0, 0, 0));
+    port.queueCodecChoice(request({-1, 0, 0, 0}));
     EXPECT_EQ(PlbSetAVIOption(nullptr, &options), 1);
     ASSERT_EQ(port.codecChoices().size(), 1u);
     EXPECT_TRUE(port.codecChoices()[0].codecs.empty());
