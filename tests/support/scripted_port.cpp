@@ -80,6 +80,8 @@ void ScriptedPort::clear()
     m_stopAfter = UINT64_MAX;
     m_stop = false;
     m_texts.reset();
+    m_codecAnswers.clear();
+    m_codecChoices.clear();
 }
 
 void ScriptedPort::queueAdopt(AdoptAnswer answer)
@@ -197,6 +199,35 @@ std::vector<AnalysisDoneRequest> ScriptedPort::analysisDoneRequests() const
 {
     std::lock_guard lock(m_mutex);
     return m_doneRequests;
+}
+
+void ScriptedPort::queueCodecChoice(std::optional<CodecChoiceRequest> answer)
+{
+    std::lock_guard lock(m_mutex);
+    m_codecAnswers.push_back(std::move(answer));
+}
+
+bool ScriptedPort::chooseVideoCodec(CodecChoiceRequest& request)
+{
+    std::lock_guard lock(m_mutex);
+    m_codecChoices.push_back(request);
+    if (m_codecAnswers.empty())
+        return false;
+    const std::optional<CodecChoiceRequest> answer = std::move(m_codecAnswers.front());
+    m_codecAnswers.pop_front();
+    if (!answer)
+        return false;
+    request.codec = answer->codec;
+    request.keyFrameEvery = answer->keyFrameEvery;
+    request.quality = answer->quality;
+    request.dataRateKb = answer->dataRateKb;
+    return true;
+}
+
+std::vector<CodecChoiceRequest> ScriptedPort::codecChoices() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_codecChoices;
 }
 
 } // namespace tamlib

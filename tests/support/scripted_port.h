@@ -36,6 +36,9 @@ class ScriptedPort : public UiPort
     // sector it read).
     void stopAfter(uint64_t calls);
     void setAnalysisTexts(std::string title, std::string prefix);
+    // The next codec choice: confirmed with the codec index (-1 uncompressed) and settings of
+    // `answer`, or declined (nullopt). Without one queued the choice is declined.
+    void queueCodecChoice(std::optional<CodecChoiceRequest> answer);
 
     int32_t message(const MessageRequest& request) override;
     int32_t choose(const ChoiceRequest& request) override;
@@ -47,6 +50,7 @@ class ScriptedPort : public UiPort
     void endProgress() override;
     bool stopRequested() override;
     void analysisDone(AnalysisDoneRequest& request) override;
+    bool chooseVideoCodec(CodecChoiceRequest& request) override;
 
     std::vector<MessageRequest> messages() const;
     std::vector<AdoptRequest> adoptRequests() const;
@@ -55,6 +59,8 @@ class ScriptedPort : public UiPort
     std::vector<AnalysisDoneRequest> analysisDoneRequests() const;
     std::vector<ChoiceRequest> choices() const;
     std::vector<ItemText> itemTexts() const;
+    // The codec choices as the library asked them.
+    std::vector<CodecChoiceRequest> codecChoices() const;
     void clear();
 
   private:
@@ -73,6 +79,8 @@ class ScriptedPort : public UiPort
     uint64_t m_stopAfter = UINT64_MAX;
     bool m_stop = false;
     std::optional<std::pair<std::string, std::string>> m_texts;
+    std::deque<std::optional<CodecChoiceRequest>> m_codecAnswers;
+    std::vector<CodecChoiceRequest> m_codecChoices;
 };
 
 } // namespace tamlib

@@ -158,6 +158,29 @@ struct AnalysisDoneRequest
     std::string prefix; // at most 16 characters
 };
 
+// The video codec of AVI conversions: the usable codecs, and the choice so far. The port shows
+// them with "uncompressed frames" as the first choice and may change the key-frame interval,
+// quality and data rate.
+struct CodecChoiceRequest
+{
+    void* window = nullptr;
+    struct Codec
+    {
+        uint32_t handler = 0;    // four-character code, first character in the low byte
+        std::string name;        // short name, for example "mjpeg"
+        std::string description; // the codec's long name
+        uint32_t keyFrameEvery = 0; // the codec's defaults
+        uint32_t quality = 0;
+    };
+    std::vector<Codec> codecs;
+    // In: the preset; out: the choice. `codec` is an index of `codecs`, or -1 for uncompressed
+    // frames; a value of 0 means "not set".
+    int32_t codec = -1;
+    uint32_t keyFrameEvery = 0;
+    uint32_t quality = 0;    // 1 to 10000
+    uint32_t dataRateKb = 0; // KB (1024 bytes) per second
+};
+
 class PLB_CXX_API UiPort
 {
   public:
@@ -189,6 +212,14 @@ class PLB_CXX_API UiPort
     virtual bool stopRequested() { return false; }
     // May change the title and prefix; the analysis keeps what it gets back.
     virtual void analysisDone(AnalysisDoneRequest& request) { (void)request; }
+
+    // The codec choice of AVI conversions; true when the user confirmed a choice (kept in the
+    // request). A port without it never confirms.
+    virtual bool chooseVideoCodec(CodecChoiceRequest& request)
+    {
+        (void)request;
+        return false;
+    }
 };
 
 // Installs the port the library talks through and returns the one it replaces (null: the
