@@ -187,8 +187,12 @@ int runPlay(const PlayOptions& options)
                                &notify, kNotifyIntervalMs, kStretch, &playerOptions);
     };
     std::string driver = options.untimed ? "null-untimed" : options.driver;
-    if (driver == "alsa" && (info.kind & StrAudio) &&
-        !PlbProbeSoundOutput("alsa", options.device.c_str(), info.sampleRate, info.channels == 2 ? 2 : 1)) {
+    // Music is rendered to 44100 Hz stereo; the rate field of a music stream is its tempo.
+    const bool music = (info.kind & StrMusic) && !(info.kind & StrAudio);
+    const uint32_t rate = music ? 44100 : info.sampleRate;
+    const uint16_t channels = music || info.channels == 2 ? 2 : 1;
+    if (driver == "alsa" && (info.kind & (StrAudio | StrMusic)) &&
+        !PlbProbeSoundOutput("alsa", options.device.c_str(), rate, channels)) {
         std::cerr << "tamrin-cli: warning: the sound device cannot be opened; playing on the null device\n";
         driver = "null";
     }
@@ -198,6 +202,9 @@ int runPlay(const PlayOptions& options)
                                      "no frame rate)");
         return kExitFailure;
     }
+    char problem[512];
+    if (PlbGetSoundProblem(player, problem, sizeof problem) > 0)
+        std::cerr << "tamrin-cli: warning: " << problem << "; playing without sound\n";
     if (options.volume != 100)
         PlbSetVolume(player, options.volume);
     if (options.tempo != 100)

@@ -110,6 +110,12 @@ PLB_API int32_t PlbSetTempo(Player* player, uint32_t tempoPercent);
  * this rate and channel count; the device is closed again at once. */
 PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels);
 
+/* Why the sound does not play on its device, while the wall clock times the stream instead
+ * (the device cannot be opened, or the music synthesiser or its SoundFont cannot be loaded):
+ * the length of the reason, 0 while the sound plays. The reason goes to `text` (cut to
+ * size - 1 bytes, always terminated) when it is given. */
+PLB_API int32_t PlbGetSoundProblem(Player* player, char* text, uint32_t size);
+
 /* Counts of the pictures put on screen and of those dropped as late, since open. */
 PLB_API int32_t PlbGetPlayerCounts(Player* player, uint32_t* shown, uint32_t* dropped);
 

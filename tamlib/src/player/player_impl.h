@@ -173,6 +173,9 @@ struct Player
     AudioFormat sourceFormat{};
     AudioFormat outputFormat{};
     bool resampleNeeded = false;
+    // Why the sound does not play on its device (empty while it does).
+    std::mutex problemLock;
+    std::string soundProblem;
 };
 
 namespace tamrin::player {
@@ -183,6 +186,7 @@ void setStates(Player& p, uint16_t state, bool wait);
 uint16_t status(Player& p);
 void notifyPosition(Player& p, bool forced);
 void checkEnd(Player& p);
+void setSoundProblem(Player& p, std::string why);
 // Moves a thread's state from a running one to `to`, unless the caller changed it meanwhile.
 bool advanceState(std::atomic<uint16_t>& state, uint16_t to);
 
