@@ -141,9 +141,13 @@ void addPlayCommand(CommandSet& commands)
                                   [options] { return runPlay(*options); });
     play->add_option("source", options->source, "The file, disc image or drive to play.")->required();
     addStreamOptions(play, options->plugin, options->disc);
-    play->add_option("--driver", options->driver, "Sound output: alsa (the default) or null.")
-        ->check(CLI::IsMember({"alsa", "null"}));
-    play->add_option("--device", options->device, "ALSA device name (default: the default device).");
+    play->add_option("--driver", options->driver,
+                     "Sound output: alsa (the default), null, or alsa-seq (the music of a sequenced-music "
+                     "stream to an ALSA sequencer port).")
+        ->check(CLI::IsMember({"alsa", "null", "alsa-seq"}));
+    play->add_option("--device", options->device,
+                     "ALSA device name (default: the default device); for alsa-seq the sequencer port, "
+                     "CLIENT:PORT or a port's name.");
     play->add_flag("--untimed", options->untimed,
                    "Play as fast as the stream decodes, without sound (the null device, untimed).");
     play->add_option("--tempo", options->tempo, "Speed in percent.")->check(wholeRange(10, 1000));

@@ -147,12 +147,13 @@ struct Played
 };
 
 // Opens the song, sets volume and tempo, plays it to the end (or 10 s) and closes.
-Played playSong(const std::string& path, const char* driver, uint32_t tempo, uint32_t volume = 100)
+Played playSong(const std::string& path, const char* driver, uint32_t tempo, uint32_t volume = 100,
+               const char* device = nullptr)
 {
     Played played;
     Watcher watcher;
     const PlbNotifySink notify = watcher.notify();
-    const PlbPlayerOptions options{driver, nullptr, -1};
+    const PlbPlayerOptions options{driver, device, -1};
     StrInfo info = describe(path);
     Player* player = PlbOpenPlayerEx("MusicUnits.psr", path.c_str(), &info, nullptr, &notify, 50, 4, &options);
     if (!player) {
@@ -205,6 +206,7 @@ TEST(MusicPlayer, EndsAtTheLengthOnEveryClock)
         uint32_t volume;
         int64_t wallMs; // -1: as fast as it goes
         bool sounds;    // plays on the device (no problem reported)
+        const char* device = nullptr;
     } const cases[] = {
         {"real time", song, "null", 100, 100, 4000, true},
         {"tempo 200", song, "null", 200, 100, 2000, true},
@@ -212,10 +214,11 @@ TEST(MusicPlayer, EndsAtTheLengthOnEveryClock)
         {"untimed", song, "null-untimed", 100, 100, -1, true},
         {"device that cannot open", song, "null-faulty", 100, 100, 4000, false},
         {"damaged units", broken, "null", 100, 100, 4000, true},
+        {"sequencer port that cannot open", song, "alsa-seq", 100, 100, 4000, false, "no-such-client:0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Played played = playSong(c.path, c.driver, c.tempo, c.volume);
+        const Played played = playSong(c.path, c.driver, c.tempo, c.volume, c.device);
         ASSERT_GE(played.wallMs, 0) << "no end";
         if (c.wallMs < 0) {
             EXPECT_LT(played.wallMs, 1000);
@@ -231,6 +234,7 @@ TEST(MusicPlayer, EndsAtTheLengthOnEveryClock)
         EXPECT_TRUE(played.positionsGrow);
         EXPECT_EQ(played.problem.empty(), c.sounds) << played.problem;
     }
+    EXPECT_EQ(PlbProbeSoundOutput("alsa-seq", "no-such-client:0", 0, 0), 0);
     std::filesystem::remove(song);
     std::filesystem::remove(broken);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "player/player_impl.h"
+#include "audio/sequencer_output.h"
 #include "player/sound_source.h"
 
 namespace tamrin::player {
@@ -49,7 +50,8 @@ class PcmSource final : public SoundSource
 class Feeder
 {
   public:
-    explicit Feeder(Player& p) : m_p(p), m_source(p.music ? makeMusicSource(p) : makePcmSource(p))
+    explicit Feeder(Player& p)
+        : m_p(p), m_source(p.music ? makeMusicSource(p, p.soundDriver == kSequencerDriver) : makePcmSource(p))
     {
         for (SoundBuffer& b : m_buffers)
             b.data.reset(new uint8_t[kBufferBytes]);
@@ -126,16 +128,30 @@ class Feeder
             setSoundProblem(p, why);
             return false;
         }
-        auto device = audio::makeSoundOutput(p.soundDriver, p.soundDevice);
-        const audio::PcmFormat format{p.outputFormat.sampleRate, p.outputFormat.channels,
-                                      p.outputFormat.bitsPerSample};
-        if (!device || !device->open(format, [&p, this](void* tag) {
-                m_buffers[reinterpret_cast<uintptr_t>(tag) - 1].busy.store(false);
-                p.audioWake.set();
-            })) {
-            setSoundProblem(p, "the sound device (driver " + p.soundDriver +
-                                   (p.soundDevice.empty() ? std::string() : ", device " + p.soundDevice) +
-                                   ") cannot be opened");
+        std::unique_ptr<audio::SoundOutput> device;
+        audio::PcmFormat format{p.outputFormat.sampleRate, p.outputFormat.channels, p.outputFormat.bitsPerSample};
+        std::string failure;
+        if (p.soundDriver == kSequencerDriver) {
+            auto sequencer = audio::makeSequencerOutput(audio::makeAlsaSequencerPort(), p.soundDevice,
+                                                        p.info.bitsPerSample, p.info.sampleRate, p.tempo.load());
+            if (!p.music)
+                failure = "a sequencer port plays music only";
+            else if (!sequencer->open(format, done()))
+                failure = sequencer->error();
+            else
+                device = std::move(sequencer);
+            format.rate = audio::kSequencerRate;
+        } else {
+            device = audio::makeSoundOutput(p.soundDriver, p.soundDevice);
+            if (!device || !device->open(format, done())) {
+                device.reset();
+                failure = "the sound device (driver " + p.soundDriver +
+                          (p.soundDevice.empty() ? std::string() : ", device " + p.soundDevice) +
+                          ") cannot be opened";
+            }
+        }
+        if (!device) {
+            setSoundProblem(p, failure);
             return false;
         }
         setSoundProblem(p, {});
@@ -144,6 +160,14 @@ class Feeder
         p.wave = std::move(device);
         p.deviceRate = format.rate;
         return true;
+    }
+
+    audio::Completion done()
+    {
+        return [this](void* tag) {
+            m_buffers[reinterpret_cast<uintptr_t>(tag) - 1].busy.store(false);
+            m_p.audioWake.set();
+        };
     }
 
     bool idle(int index) const { return !m_buffers[index].busy.load(); }
@@ -217,7 +241,7 @@ class Feeder
     {
         Player& p = m_p;
         SoundBuffer& b = m_buffers[index];
-        const uint32_t frameBytes = uint32_t(p.outputFormat.channels) * 2;
+        const uint32_t frameBytes = m_source->records() ? 1 : uint32_t(p.outputFormat.channels) * 2;
         const bool otherIdle = idle(1 - index);
         auto room = [&] { return kBufferBytes - b.fill; };
         take(b);
@@ -227,7 +251,10 @@ class Feeder
                 break;
             if (m_decoded.empty())
                 continue; // a damaged unit is skipped
-            convert(uint32_t(m_decoded.size()));
+            if (m_source->records())
+                m_carry.insert(m_carry.end(), m_decoded.begin(), m_decoded.end());
+            else
+                convert(uint32_t(m_decoded.size()));
             m_estimate = std::max<uint32_t>(m_estimate, uint32_t(m_carry.size()));
             take(b);
             more = !otherIdle;

@@ -2,7 +2,8 @@
 // converted to stream event records and played on the synthesiser a piece at a time (a long rest
 // costs no more memory than a short one). When the units are used up, the notes still ringing
 // are rendered for a short tail and silence follows up to the known length, so that the device's
-// clock carries the position to the length and the end comes there.
+// clock carries the position to the length and the end comes there. For a sequencer port the
+// records themselves are the pieces.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +28,17 @@ constexpr uint32_t kDefaultTempoUs = 500000;
 class MusicSource final : public SoundSource
 {
   public:
-    explicit MusicSource(Player& p) : m_p(p) {}
+    MusicSource(Player& p, bool records) : m_p(p), m_toSequencer(records) {}
+
+    bool records() const override { return m_toSequencer; }
 
     bool begin(uint32_t fromMs, std::string& error) override
     {
+        m_records.clear();
+        m_played = 0;
+        m_usedUp = false;
+        if (m_toSequencer)
+            return true;
         if (!m_synth) {
             // The SoundFont the user names in TAMRIN_SOUNDFONT, else the distribution's.
             const char* font = std::getenv("TAMRIN_SOUNDFONT");
@@ -60,6 +68,13 @@ class MusicSource final : public SoundSource
     bool next(std::vector<uint8_t>& out) override
     {
         out.clear();
+        if (m_toSequencer) {
+            // The sequencer plays the records with their times; nothing rings on after them.
+            readUnit();
+            out.swap(m_records);
+            m_records.clear();
+            return !m_usedUp;
+        }
         m_pcm.clear();
         const uint32_t volume = m_p.volume.load();
         if (volume != m_volume) {
@@ -135,6 +150,7 @@ class MusicSource final : public SoundSource
     }
 
     Player& m_p;
+    const bool m_toSequencer;
     std::unique_ptr<audio::MusicSynth> m_synth;
     std::string m_error; // why the synthesiser could not be made; not tried again then
     std::vector<uint8_t> m_unit = std::vector<uint8_t>(kRecordBytes);
@@ -152,9 +168,9 @@ class MusicSource final : public SoundSource
 
 } // namespace
 
-std::unique_ptr<SoundSource> makeMusicSource(Player& p)
+std::unique_ptr<SoundSource> makeMusicSource(Player& p, bool records)
 {
-    return std::make_unique<MusicSource>(p);
+    return std::make_unique<MusicSource>(p, records);
 }
 
 } // namespace tamrin::player

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "player/player_impl.h"
+#include "audio/sequencer_output.h"
 #include "player/sound_source.h"
 #include "tamlib/environment.h"
 #include "tamrin_common/c_guard.h"
@@ -417,6 +418,14 @@ PLB_API int32_t PlbGetSoundProblem(Player* player, char* text, uint32_t size)
 PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels)
 {
     return tamrin::guarded<int32_t>(0, [&] {
+        if (driver && std::strcmp(driver, kSequencerDriver) == 0) {
+            auto port = tamrin::audio::makeAlsaSequencerPort();
+            std::string error;
+            if (!port->open(device ? device : "", error))
+                return 0;
+            port->close();
+            return 1;
+        }
         auto output = tamrin::audio::makeSoundOutput(driver ? driver : "alsa", device ? device : "");
         if (!output || !output->open(tamrin::audio::PcmFormat{outputRate(sampleRate), channels, 16}, [](void*) {}))
             return 0;

@@ -22,6 +22,8 @@ namespace tamrin::player {
 constexpr uint32_t kPlayerMagic = 0x75D39014u;
 constexpr uint32_t kInitialChunkEstimate = 8064;
 constexpr uint32_t kLateMs = 20;
+// The sound driver that sends music to a sequencer port instead of rendering it.
+inline constexpr const char* kSequencerDriver = "alsa-seq";
 // Room for one unit: its header and the largest payload of any plugin (a frame of at most 24
 // sectors, a block of sound).
 constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + (size_t(4) << 20);

@@ -25,10 +25,14 @@ class SoundSource
     virtual bool next(std::vector<uint8_t>& pcm) = 0;
     // True when the source applies the volume itself; the feeder then leaves the level alone.
     virtual bool ownsVolume() const = 0;
+    // True when the pieces are stream event records for a sequencer, not PCM: they go to the
+    // device as they are.
+    virtual bool records() const { return false; }
 };
 
 std::unique_ptr<SoundSource> makePcmSource(Player& p);
-std::unique_ptr<SoundSource> makeMusicSource(Player& p);
+// Rendered by the synthesiser, or (`records`) as stream event records for a sequencer port.
+std::unique_ptr<SoundSource> makeMusicSource(Player& p, bool records);
 
 // The format music is rendered in and played at.
 constexpr uint32_t kMusicRate = 44100;
