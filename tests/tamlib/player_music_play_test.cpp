@@ -148,14 +148,15 @@ struct Played
 
 // Opens the song, sets volume and tempo, plays it to the end (or 10 s) and closes.
 Played playSong(const std::string& path, const char* driver, uint32_t tempo, uint32_t volume = 100,
-               const char* device = nullptr)
+                const char* device = nullptr)
 {
     Played played;
     Watcher watcher;
     const PlbNotifySink notify = watcher.notify();
     const PlbPlayerOptions options{driver, device, -1};
     StrInfo info = describe(path);
-    Player* player = PlbOpenPlayerEx("MusicUnits.psr", path.c_str(), &info, nullptr, &notify, 50, 4, &options);
+    Player* player =
+        PlbOpenPlayerEx("MusicUnits.psr", path.c_str(), &info, nullptr, &notify, 50, 4, &options);
     if (!player) {
         ADD_FAILURE() << "not opened";
         return played;
@@ -260,7 +261,8 @@ TEST(MusicPlayer, SeekAndVolumeWhilePlaying)
     Watcher watcher;
     const PlbNotifySink notify = watcher.notify();
     const PlbPlayerOptions options{"null", nullptr, -1};
-    Player* player = PlbOpenPlayerEx("MusicUnits.psr", song.c_str(), &info, nullptr, &notify, 10, 4, &options);
+    Player* player =
+        PlbOpenPlayerEx("MusicUnits.psr", song.c_str(), &info, nullptr, &notify, 10, 4, &options);
     ASSERT_TRUE(player);
     EXPECT_EQ(PlbGetPlayerStatus(player), PLB_STATE_PAUSED);
     ASSERT_EQ(PlbPlayPlayer(player), 1);

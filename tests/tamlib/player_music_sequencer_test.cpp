@@ -6,11 +6,11 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <cstdio>
-#include <string>
 #include <chrono>
+#include <cstdio>
 #include <initializer_list>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -109,8 +109,9 @@ struct Done
 
 // Program, note on at 0; tempo 250000 and note off at 96; a system-exclusive message and a note
 // at 192 (delta 0x60 each).
-const Bytes kSong = records({0x00, 0xC0, 0x05, 0x00, 0x90, 0x3C, 0x64, 0x60, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90,
-                             0x00, 0x80, 0x3C, 0x00, 0x60, 0xF0, 0x03, 0x7E, 0x01, 0xF7, 0x00, 0x90, 0x40, 0x50});
+const Bytes kSong =
+    records({0x00, 0xC0, 0x05, 0x00, 0x90, 0x3C, 0x64, 0x60, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90,
+             0x00, 0x80, 0x3C, 0x00, 0x60, 0xF0, 0x03, 0x7E, 0x01, 0xF7, 0x00, 0x90, 0x40, 0x50});
 
 TEST(SequencerOutput, RecordTimesBecomeTicksAtThePlayersTempo)
 {
@@ -132,9 +133,11 @@ TEST(SequencerOutput, RecordTimesBecomeTicksAtThePlayersTempo)
         std::lock_guard lock(log.mutex);
         EXPECT_EQ(log.division, 96u);
         EXPECT_EQ(log.tempo, 500000u * 100 / percent);
-        const std::vector<std::pair<uint32_t, Bytes>> expected = {
-            {0, {0xC0, 0x05}}, {0, {0x90, 0x3C, 0x64}}, {96, {0x80, 0x3C, 0x00}},
-            {192, {0xF0, 0x7E, 0x01, 0xF7}}, {192, {0x90, 0x40, 0x50}}};
+        const std::vector<std::pair<uint32_t, Bytes>> expected = {{0, {0xC0, 0x05}},
+                                                                  {0, {0x90, 0x3C, 0x64}},
+                                                                  {96, {0x80, 0x3C, 0x00}},
+                                                                  {192, {0xF0, 0x7E, 0x01, 0xF7}},
+                                                                  {192, {0x90, 0x40, 0x50}}};
         EXPECT_EQ(log.messages, expected);
         ASSERT_EQ(log.tempos.size(), 1u);
         EXPECT_EQ(log.tempos[0], std::make_pair(96u, 250000u * 100 / percent));
@@ -171,9 +174,9 @@ TEST(SequencerOutput, BuffersComeBackAsTheQueuePassesThemAndResetSilences)
     // Ticks count from 0 again after the reset.
     ASSERT_TRUE(out->write(kSong.data(), uint32_t(player::kStreamEventBytes), nullptr));
     out->close();
+    EXPECT_FALSE(out->write(kSong.data(), 12, nullptr)) << "closed";
     std::lock_guard lock(log.mutex);
     EXPECT_EQ(log.messages.back().first, 0u);
-    EXPECT_FALSE(out->write(kSong.data(), 12, nullptr)) << "closed";
 }
 
 TEST(SequencerOutput, APortThatCannotBeOpenedTellsWhy)

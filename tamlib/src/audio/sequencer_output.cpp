@@ -226,9 +226,11 @@ class QueueOutput final : public SequencerOutput
 } // namespace
 
 std::unique_ptr<SequencerOutput> makeSequencerOutput(std::unique_ptr<SequencerPort> port, std::string address,
-                                                     uint32_t division, uint32_t tempoUs, uint32_t tempoPercent)
+                                                     uint32_t division, uint32_t tempoUs,
+                                                     uint32_t tempoPercent)
 {
-    return std::make_unique<QueueOutput>(std::move(port), std::move(address), division, tempoUs, tempoPercent);
+    return std::make_unique<QueueOutput>(std::move(port), std::move(address), division, tempoUs,
+                                         tempoPercent);
 }
 
 } // namespace tamrin::audio

@@ -53,6 +53,7 @@ class SequencerOutput : public SoundOutput
 };
 
 std::unique_ptr<SequencerOutput> makeSequencerOutput(std::unique_ptr<SequencerPort> port, std::string address,
-                                                     uint32_t division, uint32_t tempoUs, uint32_t tempoPercent);
+                                                     uint32_t division, uint32_t tempoUs,
+                                                     uint32_t tempoPercent);
 
 } // namespace tamrin::audio

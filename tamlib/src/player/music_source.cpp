@@ -17,10 +17,10 @@ namespace tamrin::player {
 
 namespace {
 
-constexpr uint32_t kStepFrames = 8192;                 // one piece: about 190 ms
-constexpr uint32_t kTailFrames = kMusicRate * 3 / 2;   // ringing notes after the last unit
+constexpr uint32_t kStepFrames = 8192;                         // one piece: about 190 ms
+constexpr uint32_t kTailFrames = kMusicRate * 3 / 2;           // ringing notes after the last unit
 constexpr uint64_t kMaxUnitFrames = uint64_t(kMusicRate) * 60; // longer: a damaged unit
-constexpr size_t kEventBytes = 0x10000;                // raw events of one unit
+constexpr size_t kEventBytes = 0x10000;                        // raw events of one unit
 // Used when the stream's own timing cannot be: 480 ticks a quarter note, 120 quarters a minute.
 constexpr uint32_t kDefaultDivision = 480;
 constexpr uint32_t kDefaultTempoUs = 500000;

@@ -30,12 +30,14 @@ class AlsaSequencer final : public SequencerPort
             return false;
         }
         snd_seq_set_client_name(m_seq, "Tamrin");
-        m_port = snd_seq_create_simple_port(m_seq, "music", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        m_port =
+            snd_seq_create_simple_port(m_seq, "music", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                       SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
         snd_seq_addr_t to{};
         if (m_port < 0 || (rc = snd_seq_parse_address(m_seq, &to, address.c_str())) < 0 ||
             (rc = snd_seq_connect_to(m_seq, m_port, to.client, to.port)) < 0) {
-            error = "the sequencer port \"" + address + "\" cannot be used: " + snd_strerror(rc < 0 ? rc : -EINVAL);
+            error = "the sequencer port \"" + address +
+                    "\" cannot be used: " + snd_strerror(rc < 0 ? rc : -EINVAL);
             close();
             return false;
         }
