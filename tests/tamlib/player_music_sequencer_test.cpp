@@ -144,6 +144,23 @@ TEST(SequencerOutput, RecordTimesBecomeTicksAtThePlayersTempo)
     }
 }
 
+TEST(SequencerOutput, VolumeScalesNoteVelocities)
+{
+    struct Case
+    {
+        uint32_t percent;
+        uint8_t first, second; // velocities of the two notes on (0x64 and 0x50)
+    } const cases[] = {{100, 0x64, 0x50}, {50, 0x32, 0x28}, {400, 127, 127}, {0, 0, 0}};
+    for (const Case& c : cases) {
+        Bytes recs = kSong;
+        player::scaleNoteVelocities(recs, c.percent);
+        EXPECT_EQ(recs[12 + 10], c.first) << c.percent;
+        EXPECT_EQ(recs[recs.size() - 2], c.second) << c.percent;
+        EXPECT_EQ(recs[36 + 10], 0x00) << "the note off stays";
+        EXPECT_EQ(recs[48 + 12], 0xF0) << "the system-exclusive payload is passed over";
+    }
+}
+
 TEST(SequencerOutput, BuffersComeBackAsTheQueuePassesThemAndResetSilences)
 {
     PortLog log;

@@ -3,7 +3,7 @@
 // costs no more memory than a short one). When the units are used up, the notes still ringing
 // are rendered for a short tail and silence follows up to the known length, so that the device's
 // clock carries the position to the length and the end comes there. For a sequencer port the
-// records themselves are the pieces.
+// records themselves are the pieces, their note velocities scaled by the volume.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +71,8 @@ class MusicSource final : public SoundSource
         if (m_toSequencer) {
             // The sequencer plays the records with their times; nothing rings on after them.
             readUnit();
+            if (const uint32_t volume = m_p.volume.load(); volume != 100)
+                scaleNoteVelocities(m_records, volume);
             out.swap(m_records);
             m_records.clear();
             return !m_usedUp;
