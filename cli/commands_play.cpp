@@ -141,9 +141,13 @@ void addPlayCommand(CommandSet& commands)
                                   [options] { return runPlay(*options); });
     play->add_option("source", options->source, "The file, disc image or drive to play.")->required();
     addStreamOptions(play, options->plugin, options->disc);
-    play->add_option("--driver", options->driver, "Sound output: alsa (the default) or null.")
-        ->check(CLI::IsMember({"alsa", "null"}));
-    play->add_option("--device", options->device, "ALSA device name (default: the default device).");
+    play->add_option("--driver", options->driver,
+                     "Sound output: alsa (the default), null, or alsa-seq (the music of a sequenced-music "
+                     "stream to an ALSA sequencer port).")
+        ->check(CLI::IsMember({"alsa", "null", "alsa-seq"}));
+    play->add_option("--device", options->device,
+                     "ALSA device name (default: the default device); for alsa-seq the sequencer port, "
+                     "CLIENT:PORT or a port's name.");
     play->add_flag("--untimed", options->untimed,
                    "Play as fast as the stream decodes, without sound (the null device, untimed).");
     play->add_option("--tempo", options->tempo, "Speed in percent.")->check(wholeRange(10, 1000));
@@ -187,8 +191,12 @@ int runPlay(const PlayOptions& options)
                                &notify, kNotifyIntervalMs, kStretch, &playerOptions);
     };
     std::string driver = options.untimed ? "null-untimed" : options.driver;
-    if (driver == "alsa" && (info.kind & StrAudio) &&
-        !PlbProbeSoundOutput("alsa", options.device.c_str(), info.sampleRate, info.channels == 2 ? 2 : 1)) {
+    // Music is rendered to 44100 Hz stereo; the rate field of a music stream is its tempo.
+    const bool music = (info.kind & StrMusic) && !(info.kind & StrAudio);
+    const uint32_t rate = music ? 44100 : info.sampleRate;
+    const uint16_t channels = music || info.channels == 2 ? 2 : 1;
+    if (driver == "alsa" && (info.kind & (StrAudio | StrMusic)) &&
+        !PlbProbeSoundOutput("alsa", options.device.c_str(), rate, channels)) {
         std::cerr << "tamrin-cli: warning: the sound device cannot be opened; playing on the null device\n";
         driver = "null";
     }
@@ -198,6 +206,9 @@ int runPlay(const PlayOptions& options)
                                      "no frame rate)");
         return kExitFailure;
     }
+    char problem[512];
+    if (PlbGetSoundProblem(player, problem, sizeof problem) > 0)
+        std::cerr << "tamrin-cli: warning: " << problem << "; playing without sound\n";
     if (options.volume != 100)
         PlbSetVolume(player, options.volume);
     if (options.tempo != 100)

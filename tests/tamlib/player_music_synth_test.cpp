@@ -127,10 +127,48 @@ TEST(MusicSynth, RefusesBadTimingAndDamagedRecords)
     Bytes longCut = {0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0x80, 0xF0, 0x7E};
     EXPECT_FALSE(s->render(longCut, pcm));
 
+    // The reason carries FluidSynth's own message, which does not reach stderr.
     std::string error;
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(audio::makeMusicSynth(kRate, "/nonexistent/font.sf2", &error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(error.find("/nonexistent/font.sf2"), std::string::npos) << error;
+    EXPECT_NE(error.find("("), std::string::npos) << error;
     EXPECT_FALSE(audio::makeMusicSynth(0, "", &error));
+}
+
+TEST(MusicSynth, RendersInBoundedPieces)
+{
+    const Bytes recs = records(sequence(3));
+    std::vector<int16_t> whole;
+    auto s = synth();
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->render(recs, whole));
+    for (const uint64_t piece : {1u, 1000u, 44100u})
+    {
+        s->reset();
+        std::vector<int16_t> pcm;
+        size_t played = 0;
+        for (int calls = 0; played < recs.size() && calls < 100000; ++calls)
+        {
+            const size_t before = pcm.size();
+            const auto n = s->renderSome(std::span(recs).subspan(played), pcm, piece);
+            ASSERT_TRUE(n);
+            ASSERT_LE(pcm.size() - before, piece * 2);
+            played += *n;
+        }
+        EXPECT_EQ(played, recs.size()) << piece;
+        // The same length and loudness (reverb and dither carry over a reset, so not the same bits).
+        EXPECT_EQ(pcm.size(), whole.size()) << piece;
+        EXPECT_NEAR(rms(pcm) / rms(whole), 1.0, 0.1) << piece;
+    }
+    // A rest of millions of seconds renders no more than asked for.
+    const Bytes rest = records({0x8F, 0xFF, 0xFF, 0x7F, 0x90, 0x3C, 0x40});
+    ASSERT_EQ(rest.size(), player::kStreamEventBytes);
+    s->reset();
+    std::vector<int16_t> pcm;
+    EXPECT_EQ(s->renderSome(rest, pcm, 4096), size_t(0));
+    EXPECT_EQ(pcm.size(), 4096u * 2);
 }
 
 } // namespace

@@ -65,9 +65,11 @@ typedef struct PlbPlayerOptions
 {
     /* "alsa" (null: the default); "null" (plays in real time), "null-untimed" (sound plays at
      * once and no picture is dropped as late: the stream plays as fast as it decodes),
-     * "null-faulty" (cannot be opened: the wall clock times the stream). */
+     * "null-faulty" (cannot be opened: the wall clock times the stream); "alsa-seq" sends the
+     * music of a sequenced-music stream to an ALSA sequencer port instead of rendering it. */
     const char* soundDriver;
-    const char* soundDevice; /* ALSA device name; null or "": "default" */
+    const char* soundDevice; /* ALSA device name (null or "": "default"); for "alsa-seq" the
+                              * port, "CLIENT:PORT" or a port's name */
     int32_t drive;           /* drive of a disc stream; -1: the drive chosen in the settings */
 } PlbPlayerOptions;
 
@@ -107,8 +109,15 @@ PLB_API int32_t PlbSetVolume(Player* player, uint32_t volumePercent);
 PLB_API int32_t PlbSetTempo(Player* player, uint32_t tempoPercent);
 
 /* 1 when the sound driver (as in PlbPlayerOptions) can open the device for 16-bit sound of
- * this rate and channel count; the device is closed again at once. */
+ * this rate and channel count (for "alsa-seq": can connect to the port); the device is closed
+ * again at once. */
 PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels);
+
+/* Why the sound does not play on its device, while the wall clock times the stream instead
+ * (the device cannot be opened, or the music synthesiser or its SoundFont cannot be loaded):
+ * the length of the reason, 0 while the sound plays. The reason goes to `text` (cut to
+ * size - 1 bytes, always terminated) when it is given. */
+PLB_API int32_t PlbGetSoundProblem(Player* player, char* text, uint32_t size);
 
 /* Counts of the pictures put on screen and of those dropped as late, since open. */
 PLB_API int32_t PlbGetPlayerCounts(Player* player, uint32_t* shown, uint32_t* dropped);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "player/sequencer_events.h"
 
@@ -19,6 +20,37 @@ const char* const kSoundFonts[] = {
     "/usr/share/sounds/sf2/FluidR3_GM.sf2",
     "/usr/share/soundfonts/default.sf2",
 };
+
+// FluidSynth reports on stderr unless told otherwise; its messages are kept here instead, the
+// last error to complete a failure's reason.
+std::mutex g_logLock;
+std::string g_lastError;
+
+void quietLog(int level, const char* message, void*)
+{
+    if (level > FLUID_ERR || !message)
+        return;
+    std::lock_guard lock(g_logLock);
+    g_lastError = message;
+}
+
+void routeLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int level = FLUID_PANIC; level <= FLUID_DBG; ++level)
+            fluid_set_log_function(level, quietLog, nullptr);
+    });
+}
+
+// The last error FluidSynth reported, cleared as it is taken.
+std::string takeLastError()
+{
+    std::lock_guard lock(g_logLock);
+    std::string text = std::move(g_lastError);
+    g_lastError.clear();
+    return text;
+}
 
 uint32_t get32(const uint8_t* p)
 {
@@ -84,21 +116,42 @@ class FluidMusic final : public MusicSynth
         fluid_synth_set_gain(m_synth, float(m_gain * std::min<uint32_t>(percent, 1000) / 100.0));
     }
 
-    bool render(std::span<const uint8_t> records, std::vector<int16_t>& pcm) override
+    std::optional<size_t> renderSome(std::span<const uint8_t> records, std::vector<int16_t>& pcm,
+                                     uint64_t maxFrames) override
     {
+        const uint64_t limit = maxFrames > UINT64_MAX - m_rendered ? UINT64_MAX : m_rendered + maxFrames;
         size_t pos = 0;
         while (pos < records.size())
         {
             if (records.size() - pos < player::kStreamEventBytes)
-                return false;
+                return std::nullopt;
             const uint8_t* r = records.data() + pos;
             const uint32_t delta = get32(r);
             const uint32_t event = get32(r + 8);
-            pos += player::kStreamEventBytes;
-            m_time += uint64_t(delta) * m_tempo;
-            renderTo(frameAt(m_time), pcm);
             const uint32_t value = event & 0xFFFFFF;
-            switch (event >> 24)
+            const uint8_t type = uint8_t(event >> 24);
+            size_t next = pos + player::kStreamEventBytes;
+            if (type == player::kEventLong)
+            {
+                const size_t padded = (size_t(value) + 3) & ~size_t(3);
+                if (records.size() - next < padded)
+                    return std::nullopt;
+                next += padded;
+            }
+            else if (type != player::kEventShort && type != player::kEventTempo)
+            {
+                return std::nullopt;
+            }
+            const uint64_t time = m_time + uint64_t(delta) * m_tempo;
+            const uint64_t frame = frameAt(time);
+            if (frame > limit)
+            {
+                renderTo(limit, pcm); // the record's time is not reached yet
+                return pos;
+            }
+            renderTo(frame, pcm);
+            m_time = time;
+            switch (type)
             {
             case player::kEventShort:
                 shortMessage(value);
@@ -107,25 +160,18 @@ class FluidMusic final : public MusicSynth
                 if (value)
                     m_tempo = value;
                 break;
-            case player::kEventLong: {
-                const size_t padded = (size_t(value) + 3) & ~size_t(3);
-                if (records.size() - pos < padded)
-                    return false;
-                longMessage(records.subspan(pos, value));
-                pos += padded;
+            default:
+                longMessage(records.subspan(pos + player::kStreamEventBytes, value));
                 break;
             }
-            default:
-                return false;
-            }
+            pos = next;
         }
-        return true;
+        return pos;
     }
 
     void renderFrames(uint32_t frames, std::vector<int16_t>& pcm) override
     {
         renderTo(m_rendered + frames, pcm);
-        m_time = std::max<uint64_t>(m_time, m_rendered * m_division * 1000000 / m_rate);
     }
 
     void reset() override
@@ -138,8 +184,10 @@ class FluidMusic final : public MusicSynth
   private:
     static bool fail(std::string* error, const std::string& why)
     {
-        if (error)
-            *error = why;
+        if (error) {
+            const std::string detail = takeLastError();
+            *error = detail.empty() ? why : why + " (" + detail + ")";
+        }
         return false;
     }
 
@@ -214,6 +262,8 @@ std::unique_ptr<MusicSynth> makeMusicSynth(uint32_t sampleRate, const std::strin
             *error = "unsupported sample rate";
         return nullptr;
     }
+    routeLog();
+    takeLastError();
     auto synth = std::make_unique<FluidMusic>();
     if (!synth->init(sampleRate, soundFont, error))
         return nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,8 +23,17 @@ class MusicSynth
     virtual void setVolume(uint32_t percent) = 0;
     // Plays the records, each after its delta, and appends the samples rendered up to the last
     // one (interleaved stereo frames). False on a damaged record run; what came before it stays.
-    virtual bool render(std::span<const uint8_t> records, std::vector<int16_t>& pcm) = 0;
-    // Appends `frames` more sample frames (the sound of notes still ringing).
+    bool render(std::span<const uint8_t> records, std::vector<int16_t>& pcm)
+    {
+        return renderSome(records, pcm, UINT64_MAX).has_value();
+    }
+    // As render, but stops once `maxFrames` frames have been appended: a record that falls later
+    // stays unplayed (pass the rest again), so a long rest costs no more memory than a short
+    // one. The bytes of the records played, or nullopt on a damaged record.
+    virtual std::optional<size_t> renderSome(std::span<const uint8_t> records, std::vector<int16_t>& pcm,
+                                             uint64_t maxFrames) = 0;
+    // Appends `frames` more sample frames (the sound of notes still ringing). Records that come
+    // after keep their own times; one that falls inside these frames plays at once.
     virtual void renderFrames(uint32_t frames, std::vector<int16_t>& pcm) = 0;
     // Every note and controller off, the time back to 0.
     virtual void reset() = 0;

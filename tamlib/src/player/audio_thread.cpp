@@ -1,13 +1,15 @@
 // The sound thread: in each playing cycle it opens the sound device, keeps it fed with two
-// large buffers filled with whole units, and drains and closes it when the state leaves
-// playing and pausing. When no device can be used (or the stream is music, which this thread
-// does not render), it keeps the clock alone: the wall clock runs, positions are reported and
-// the end comes at the known length.
+// large buffers filled with the PCM of its source (the stream's sound units as they decode, or
+// its music as the synthesiser renders it), and drains and closes it when the state leaves
+// playing and pausing. When no device (or no synthesiser) can be used, it keeps the clock
+// alone: the wall clock runs, positions are reported and the end comes at the known length.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "player/player_impl.h"
+#include "audio/sequencer_output.h"
+#include "player/sound_source.h"
 
 namespace tamrin::player {
 
@@ -16,10 +18,40 @@ namespace {
 constexpr uint32_t kBufferBytes = 0x18000;
 constexpr uint32_t kSlack = 4096;
 
+// Sampled sound: one unit decoded a piece.
+class PcmSource final : public SoundSource
+{
+  public:
+    explicit PcmSource(Player& p) : m_p(p) {}
+
+    bool begin(uint32_t, std::string&) override { return true; }
+
+    bool next(std::vector<uint8_t>& pcm) override
+    {
+        pcm.resize(kBufferBytes);
+        auto* unit = reinterpret_cast<PsrReadRecord*>(m_unit.data());
+        if (!LbrReadStream(m_p.stream, LBR_WANT_AUDIO, unit)) {
+            pcm.clear();
+            return false;
+        }
+        const int32_t made = LbrDecodeAudio(m_p.stream, unit, pcm.data(), int32_t(pcm.size()));
+        LbrFreeReadBuffer(m_p.stream, unit);
+        pcm.resize(made > 0 ? size_t(std::min<int32_t>(made, int32_t(kBufferBytes))) : 0); // damaged: none
+        return true;
+    }
+
+    bool ownsVolume() const override { return false; }
+
+  private:
+    Player& m_p;
+    std::vector<uint8_t> m_unit = std::vector<uint8_t>(kRecordBytes);
+};
+
 class Feeder
 {
   public:
-    explicit Feeder(Player& p) : m_p(p)
+    explicit Feeder(Player& p)
+        : m_p(p), m_source(p.music ? makeMusicSource(p, p.soundDriver == kSequencerDriver) : makePcmSource(p))
     {
         for (SoundBuffer& b : m_buffers)
             b.data.reset(new uint8_t[kBufferBytes]);
@@ -86,21 +118,56 @@ class Feeder
     bool openDevice()
     {
         Player& p = m_p;
-        if (p.music)
+        uint32_t from;
+        {
+            std::lock_guard lock(p.clockLock);
+            from = p.baseMs;
+        }
+        std::string why;
+        if (!m_source->begin(from, why)) {
+            setSoundProblem(p, why);
             return false;
-        auto device = audio::makeSoundOutput(p.soundDriver, p.soundDevice);
-        const audio::PcmFormat format{p.outputFormat.sampleRate, p.outputFormat.channels,
-                                      p.outputFormat.bitsPerSample};
-        if (!device || !device->open(format, [&p, this](void* tag) {
-                m_buffers[reinterpret_cast<uintptr_t>(tag) - 1].busy.store(false);
-                p.audioWake.set();
-            }))
+        }
+        std::unique_ptr<audio::SoundOutput> device;
+        audio::PcmFormat format{p.outputFormat.sampleRate, p.outputFormat.channels, p.outputFormat.bitsPerSample};
+        std::string failure;
+        if (p.soundDriver == kSequencerDriver) {
+            auto sequencer = audio::makeSequencerOutput(audio::makeAlsaSequencerPort(), p.soundDevice,
+                                                        p.info.bitsPerSample, p.info.sampleRate, p.tempo.load());
+            if (!p.music)
+                failure = "a sequencer port plays music only";
+            else if (!sequencer->open(format, done()))
+                failure = sequencer->error();
+            else
+                device = std::move(sequencer);
+            format.rate = audio::kSequencerRate;
+        } else {
+            device = audio::makeSoundOutput(p.soundDriver, p.soundDevice);
+            if (!device || !device->open(format, done())) {
+                device.reset();
+                failure = "the sound device (driver " + p.soundDriver +
+                          (p.soundDevice.empty() ? std::string() : ", device " + p.soundDevice) +
+                          ") cannot be opened";
+            }
+        }
+        if (!device) {
+            setSoundProblem(p, failure);
             return false;
+        }
+        setSoundProblem(p, {});
         device->pause();
         std::lock_guard lock(p.clockLock);
         p.wave = std::move(device);
         p.deviceRate = format.rate;
         return true;
+    }
+
+    audio::Completion done()
+    {
+        return [this](void* tag) {
+            m_buffers[reinterpret_cast<uintptr_t>(tag) - 1].busy.store(false);
+            m_p.audioWake.set();
+        };
     }
 
     bool idle(int index) const { return !m_buffers[index].busy.load(); }
@@ -134,6 +201,8 @@ class Feeder
                 p.audioWake.wait(100);
             }
         }
+        if (exhausted && p.music)
+            waitForLength();
         std::unique_ptr<audio::SoundOutput> device;
         bool ended = false;
         {
@@ -151,26 +220,41 @@ class Feeder
             checkEnd(p);
     }
 
-    // Decodes sound units into buffer `index` after what it holds, converted to the output
-    // format, and writes it to the device. False when nothing was there to write.
+    // Music ends at the known length: what the device has not played of it yet plays out. The
+    // wait is bounded by the time that is left, should the device stop counting.
+    void waitForLength()
+    {
+        Player& p = m_p;
+        uint32_t length = 0;
+        uint32_t at = position(p, &length);
+        const uint32_t tempo = std::max<uint32_t>(p.tempo.load(), 1);
+        const uint32_t limit = tick() + (length > at ? (length - at) * 100 / tempo : 0) + 500;
+        while (at < length && running(p.audioState.load()) && int32_t(limit - tick()) > 0) {
+            waitWake(100);
+            at = position(p, &length);
+        }
+    }
+
+    // Takes pieces of the source into buffer `index` after what it holds, converted to the
+    // output format, and writes it to the device. False when nothing was there to write.
     bool fill(int index)
     {
         Player& p = m_p;
         SoundBuffer& b = m_buffers[index];
-        const uint32_t frameBytes = uint32_t(p.outputFormat.channels) * 2;
+        const uint32_t frameBytes = m_source->records() ? 1 : uint32_t(p.outputFormat.channels) * 2;
         const bool otherIdle = idle(1 - index);
         auto room = [&] { return kBufferBytes - b.fill; };
         take(b);
         bool more = true;
         while (more && room() >= m_estimate + kSlack) {
-            PsrReadRecord* unit = reinterpret_cast<PsrReadRecord*>(m_unit.data());
-            if (!LbrReadStream(p.stream, LBR_WANT_AUDIO, unit))
+            if (!m_source->next(m_decoded))
                 break;
-            const int32_t made = LbrDecodeAudio(p.stream, unit, m_decoded.data(), int32_t(m_decoded.size()));
-            LbrFreeReadBuffer(p.stream, unit);
-            if (made <= 0)
+            if (m_decoded.empty())
                 continue; // a damaged unit is skipped
-            convert(uint32_t(made));
+            if (m_source->records())
+                m_carry.insert(m_carry.end(), m_decoded.begin(), m_decoded.end());
+            else
+                convert(uint32_t(m_decoded.size()));
             m_estimate = std::max<uint32_t>(m_estimate, uint32_t(m_carry.size()));
             take(b);
             more = !otherIdle;
@@ -193,7 +277,8 @@ class Feeder
         Player& p = m_p;
         AudioFormat target = p.outputFormat;
         const uint32_t tempo = p.tempo.load();
-        target.level = uint16_t(std::min<uint32_t>(p.volume.load(), 0xFFFF));
+        target.level = m_source->ownsVolume() ? p.sourceFormat.level
+                                              : uint16_t(std::min<uint32_t>(p.volume.load(), 0xFFFF));
         bool needed = p.resampleNeeded || target.level != p.sourceFormat.level;
         if (tempo != 100) {
             target.sampleRate = uint32_t(uint64_t(target.sampleRate) * 100 / tempo);
@@ -225,15 +310,20 @@ class Feeder
     }
 
     Player& m_p;
+    std::unique_ptr<SoundSource> m_source;
     SoundBuffer m_buffers[2];
-    std::vector<uint8_t> m_unit = std::vector<uint8_t>(kRecordBytes);
-    std::vector<uint8_t> m_decoded = std::vector<uint8_t>(kBufferBytes);
+    std::vector<uint8_t> m_decoded;
     std::vector<uint8_t> m_carry;
     AudioConvState m_conv{};
     uint32_t m_estimate = kInitialChunkEstimate;
 };
 
 } // namespace
+
+std::unique_ptr<SoundSource> makePcmSource(Player& p)
+{
+    return std::make_unique<PcmSource>(p);
+}
 
 void audioThread(Player* p)
 {

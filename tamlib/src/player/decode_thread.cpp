@@ -248,9 +248,10 @@ class Decoder
             std::lock_guard lock(p.decodeLock);
             slot.timeMs = timeMs;
             slot.frameNumber = unit->frameNumber ? unit->frameNumber : 1;
+            // Taken under the lock: once the slot is full the display thread may swap it away.
+            m_lastHanded = slot.frameNumber;
             p.decodedFull.store(true);
         }
-        m_lastHanded = slot.frameNumber;
         p.drawWake.set();
         return true;
     }

@@ -1,9 +1,12 @@
 // The exported player calls: open and close, the transport (play, pause, stop, seek), the
 // clock, the play rectangle, the picture on screen, volume and tempo.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "player/player_impl.h"
+#include "audio/sequencer_output.h"
+#include "player/sound_source.h"
 #include "tamlib/environment.h"
 #include "tamrin_common/c_guard.h"
 #include "tamrin_common/handle_registry.h"
@@ -190,12 +193,18 @@ void startThreads(Player& pr, const StrInfo& copy, bool pictures, uint32_t mode,
     }
     const bool sampled = (copy.kind & StrAudio) && copy.sampleRate > 0 && (copy.channels == 1 || copy.channels == 2);
     if ((mode & LBR_WANT_AUDIO) && (sampled || (copy.kind & StrMusic))) {
-        p->music = !(copy.kind & StrAudio);
-        const uint16_t channels = copy.channels == 2 ? 2 : 1;
-        p->sourceFormat = AudioFormat{copy.sampleRate, channels, 16, 100, 0};
-        p->outputFormat = p->sourceFormat;
-        p->outputFormat.sampleRate = outputRate(copy.sampleRate);
-        p->resampleNeeded = p->outputFormat.sampleRate != copy.sampleRate;
+        p->music = !sampled;
+        if (p->music) {
+            // The synthesiser renders at the device's rate; the stream's rate field is its tempo.
+            p->sourceFormat = AudioFormat{kMusicRate, kMusicChannels, 16, 100, 0};
+            p->outputFormat = p->sourceFormat;
+        } else {
+            const uint16_t channels = copy.channels == 2 ? 2 : 1;
+            p->sourceFormat = AudioFormat{copy.sampleRate, channels, 16, 100, 0};
+            p->outputFormat = p->sourceFormat;
+            p->outputFormat.sampleRate = outputRate(copy.sampleRate);
+        }
+        p->resampleNeeded = p->outputFormat.sampleRate != p->sourceFormat.sampleRate;
         p->hasAudio.store(true);
         try {
             p->audioThread = std::thread(audioThread, p);
@@ -393,9 +402,30 @@ PLB_API int32_t PlbGetPlayerCounts(Player* player, uint32_t* shown, uint32_t* dr
     });
 }
 
+PLB_API int32_t PlbGetSoundProblem(Player* player, char* text, uint32_t size)
+{
+    return withPlayer(player, 0, [&](Player& p) {
+        std::lock_guard lock(p.problemLock);
+        if (text && size > 0) {
+            const size_t n = std::min<size_t>(p.soundProblem.size(), size - 1);
+            std::memcpy(text, p.soundProblem.data(), n);
+            text[n] = 0;
+        }
+        return int32_t(p.soundProblem.size());
+    });
+}
+
 PLB_API int32_t PlbProbeSoundOutput(const char* driver, const char* device, uint32_t sampleRate, uint16_t channels)
 {
     return tamrin::guarded<int32_t>(0, [&] {
+        if (driver && std::strcmp(driver, kSequencerDriver) == 0) {
+            auto port = tamrin::audio::makeAlsaSequencerPort();
+            std::string error;
+            if (!port->open(device ? device : "", error))
+                return 0;
+            port->close();
+            return 1;
+        }
         auto output = tamrin::audio::makeSoundOutput(driver ? driver : "alsa", device ? device : "");
         if (!output || !output->open(tamrin::audio::PcmFormat{outputRate(sampleRate), channels, 16}, [](void*) {}))
             return 0;

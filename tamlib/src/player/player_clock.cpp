@@ -131,6 +131,12 @@ void checkEnd(Player& p)
         p.endNotified.store(false);
 }
 
+void setSoundProblem(Player& p, std::string why)
+{
+    std::lock_guard lock(p.problemLock);
+    p.soundProblem = std::move(why);
+}
+
 uint32_t frameTime(const StrInfo& info, PsrReadRecord& unit, uint64_t previousMs)
 {
     const uint64_t r = info.frameRate; // refused at open when 0

@@ -22,6 +22,8 @@ namespace tamrin::player {
 constexpr uint32_t kPlayerMagic = 0x75D39014u;
 constexpr uint32_t kInitialChunkEstimate = 8064;
 constexpr uint32_t kLateMs = 20;
+// The sound driver that sends music to a sequencer port instead of rendering it.
+inline constexpr const char* kSequencerDriver = "alsa-seq";
 // Room for one unit: its header and the largest payload of any plugin (a frame of at most 24
 // sectors, a block of sound).
 constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + (size_t(4) << 20);
@@ -173,6 +175,9 @@ struct Player
     AudioFormat sourceFormat{};
     AudioFormat outputFormat{};
     bool resampleNeeded = false;
+    // Why the sound does not play on its device (empty while it does).
+    std::mutex problemLock;
+    std::string soundProblem;
 };
 
 namespace tamrin::player {
@@ -183,6 +188,7 @@ void setStates(Player& p, uint16_t state, bool wait);
 uint16_t status(Player& p);
 void notifyPosition(Player& p, bool forced);
 void checkEnd(Player& p);
+void setSoundProblem(Player& p, std::string why);
 // Moves a thread's state from a running one to `to`, unless the caller changed it meanwhile.
 bool advanceState(std::atomic<uint16_t>& state, uint16_t to);
 

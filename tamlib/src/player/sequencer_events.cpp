@@ -211,3 +211,25 @@ size_t convertSequencerEvents(std::span<const uint8_t> in, std::span<uint8_t> ou
 }
 
 } // namespace tamrin::player
+
+namespace tamrin::player {
+
+void scaleNoteVelocities(std::span<uint8_t> records, uint32_t percent)
+{
+    size_t pos = 0;
+    while (records.size() - pos >= kStreamEventBytes)
+    {
+        uint8_t* event = records.data() + pos + 8;
+        const uint8_t type = event[3];
+        const size_t payload =
+            type == kEventLong ? ((size_t(event[0]) | size_t(event[1]) << 8 | size_t(event[2]) << 16) + 3) & ~size_t(3)
+                               : 0;
+        if (type == kEventShort && (event[0] & 0xF0) == 0x90 && event[2] != 0)
+            event[2] = uint8_t(std::min<uint32_t>(uint32_t(event[2]) * percent / 100, 127));
+        if (records.size() - pos - kStreamEventBytes < payload)
+            return;
+        pos += kStreamEventBytes + payload;
+    }
+}
+
+} // namespace tamrin::player

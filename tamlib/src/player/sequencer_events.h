@@ -24,4 +24,9 @@ constexpr uint8_t kEventLong = 0x80;  // value = payload length; payload = the m
 // (nothing past either span is read or written). An empty run gives 0 as well.
 size_t convertSequencerEvents(std::span<const uint8_t> in, std::span<uint8_t> out);
 
+// Scales the velocity of every note-on record by `percent` (at most 127; a note-on scaled to 0
+// becomes a note-off): the volume of music sent to a sequencer, which has no gain of its own.
+// Stops at a damaged record.
+void scaleNoteVelocities(std::span<uint8_t> records, uint32_t percent);
+
 } // namespace tamrin::player
