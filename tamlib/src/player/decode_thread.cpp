@@ -210,8 +210,10 @@ class Decoder
     {
         Player& p = m_p;
         if (p.videoState.load() == Playing) {
+            // A still picture has nothing to play out: it ends once it is on screen, and the end
+            // puts the position at its length.
             uint32_t length = 0;
-            while (p.videoState.load() == Playing && position(p, &length) < length) {
+            while (!p.still && p.videoState.load() == Playing && position(p, &length) < length) {
                 p.drawWake.set();
                 p.videoWake.wait(std::min<uint32_t>(1000, length - position(p, nullptr) + 1));
             }
@@ -219,6 +221,14 @@ class Decoder
                 p.drawWake.set();
                 p.videoWake.wait(20);
             }
+        }
+        // A picture handed over just before the end (the first picture of a stream that has no
+        // more, as a still) goes on screen before the end empties the decoded slot. Only when
+        // the display thread holds nothing of its own: then it takes the picture at once.
+        for (int i = 0; i < 50 && running(p.videoState.load()) && p.decodedFull.load() && !p.displayQueued.load();
+             ++i) {
+            p.drawWake.set();
+            p.videoWake.wait(20);
         }
         if (advanceState(p.videoState, Ended))
             checkEnd(p);

@@ -141,6 +141,7 @@ struct Player
     std::string soundDriver;
     std::string soundDevice;
     bool music = false;
+    bool still = false;   // a still picture: ends as soon as it is on screen
     bool untimed = false; // no picture is late: plays as fast as decoding allows
 
     // Threads and their states.
