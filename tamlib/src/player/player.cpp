@@ -213,6 +213,12 @@ void startThreads(Player& pr, const StrInfo& copy, bool pictures, uint32_t mode,
         }
         p->audioAck.waitFor(Stopped, 10000);
     }
+    // A side that no thread reads is switched off: the stream would otherwise keep every unit of
+    // it that it passes, for as long as the stream plays.
+    if (!p->hasDecode)
+        LbrSetOpenFlags(p->stream, LBR_WANT_VIDEO, 0);
+    if (!p->hasAudio)
+        LbrSetOpenFlags(p->stream, LBR_WANT_AUDIO, 0);
 }
 
 template <typename Result, typename Body> Result withPlayer(Player* handle, Result failure, Body&& body)
