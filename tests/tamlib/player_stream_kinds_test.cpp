@@ -16,7 +16,8 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtimes keep their own heap and count its live bytes.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "discport/discport.h"
