@@ -125,7 +125,17 @@ TEST(PlayerLifecycle, TransportFromASecondThreadAndClosingInEveryState)
         EXPECT_EQ(PlbClosePlayer(player), 1);
     }
     // Closing at every step of a player's life, with and without pictures.
-    enum Step { JustOpened, Playing, Paused, PausedWithPictureTaken, Stopped, SeekedToTheEnd, Ended };
+    enum Step
+    {
+        JustOpened,
+        Playing,
+        Paused,
+        PausedWithPictureTaken,
+        StoppedWithPictureTaken,
+        Stopped,
+        SeekedToTheEnd,
+        Ended
+    };
     for (const bool pictures : {true, false}) {
         for (int step = JustOpened; step <= Ended; ++step) {
             SCOPED_TRACE(std::string(pictures ? "pictures, step " : "sound, step ") + std::to_string(step));
@@ -142,6 +152,15 @@ TEST(PlayerLifecycle, TransportFromASecondThreadAndClosingInEveryState)
             }
             if (step == PausedWithPictureTaken && pictures) {
                 EXPECT_TRUE(PlbLockFrameDIB(player, nullptr)) << "left locked: closing lets it go";
+            }
+            if (step == StoppedWithPictureTaken && pictures) {
+                // Drawing waits for the picture to be given back; a stop meanwhile is not held up.
+                ASSERT_TRUE(PlbLockFrameDIB(player, nullptr));
+                std::this_thread::sleep_for(milliseconds(150));
+                const auto from = steady_clock::now();
+                EXPECT_EQ(PlbStopPlayer(player), 1);
+                EXPECT_LT(steady_clock::now() - from, milliseconds(2000));
+                EXPECT_EQ(PlbUnlockFrameDIB(player), 1);
             }
             if (step == Stopped) {
                 EXPECT_EQ(PlbStopPlayer(player), 1);

@@ -206,7 +206,11 @@ class Decoder
             std::lock_guard lock(p.decodeLock);
             p.decodedFull.store(false);
         }
-        while (p.displayQueued.load() && p.videoState.load() != Quit) {
+        for (int waits = 0; p.displayQueued.load() && p.videoState.load() != Quit; ++waits) {
+            // Except for about a second after a stop: a display thread that waits for the
+            // caller's lock of the picture on screen cannot let go until the caller unlocks.
+            if (p.videoState.load() == Stopped && waits >= 10)
+                break;
             p.drawWake.set();
             p.videoWake.wait(100);
         }

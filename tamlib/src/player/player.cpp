@@ -102,9 +102,11 @@ int32_t playPlayer(Player& p)
 
 void closePlayer(Player* p)
 {
-    stopPlayer(*p);
+    // The caller's lock of the picture on screen goes first, so that the display thread is free
+    // to stop.
     if (p->callerHoldsScreen.exchange(false))
         p->screenLock.release();
+    stopPlayer(*p);
     p->videoState.store(Quit);
     p->audioState.store(Quit);
     if (p->decodeThread.joinable()) {
