@@ -11,88 +11,16 @@
 #include <vector>
 
 #include "player/player_impl.h"
+#include "player_watch.h"
 #include "tamlib/player.h"
 
 using namespace std::chrono;
 
 namespace {
 
-// Under ThreadSanitizer decoding is many times slower: pictures come late and are dropped, so
-// only the clock, the end and the counts that do not depend on speed are checked there.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kFullSpeed = false;
-#else
-constexpr bool kFullSpeed = true;
-#endif
+using namespace playertest;
 
-const std::string kMovie = std::string(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
-
-StrInfo describe(const std::string& path)
-{
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    EXPECT_TRUE(binding);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, path.c_str(), &info), 1);
-        LbrClosePSR(binding);
-    }
-    return info;
-}
-
-// Records what the player tells: pictures and notifications.
-struct Watcher
-{
-    std::mutex mutex;
-    std::vector<uint32_t> frames;
-    std::vector<std::pair<uint32_t, int64_t>> positions; // ms, wall ms since start
-    int ends = 0;
-    steady_clock::time_point start = steady_clock::now();
-    int32_t width = 0, height = 0;
-
-    PlbFrameSink sink(int32_t w, int32_t h)
-    {
-        return PlbFrameSink{this,
-                            [](void* c, const FrameDib* picture, const PlbRect*, uint32_t number) {
-                                auto* self = static_cast<Watcher*>(c);
-                                std::lock_guard lock(self->mutex);
-                                self->frames.push_back(number);
-                                self->width = picture->width;
-                                self->height = picture->height;
-                            },
-                            w, h};
-    }
-    PlbNotifySink notify()
-    {
-        return PlbNotifySink{this,
-                             [](void* c, uint32_t, uint32_t ms) {
-                                 auto* self = static_cast<Watcher*>(c);
-                                 std::lock_guard lock(self->mutex);
-                                 self->positions.push_back(
-                                     {ms, duration_cast<milliseconds>(steady_clock::now() - self->start).count()});
-                                 return int32_t(1);
-                             },
-                             [](void* c) {
-                                 auto* self = static_cast<Watcher*>(c);
-                                 std::lock_guard lock(self->mutex);
-                                 self->ends++;
-                                 return int32_t(1);
-                             }};
-    }
-    int endCount()
-    {
-        std::lock_guard lock(mutex);
-        return ends;
-    }
-    // Wall time in ms from now until the end message, or -1.
-    int64_t waitEnd(Player* player, milliseconds limit)
-    {
-        const auto from = steady_clock::now();
-        while (endCount() == 0 && steady_clock::now() - from < limit)
-            std::this_thread::sleep_for(milliseconds(2));
-        (void)player;
-        return endCount() ? duration_cast<milliseconds>(steady_clock::now() - from).count() : -1;
-    }
-};
+const std::string kMovie = movieFile();
 
 struct Played
 {
@@ -121,7 +49,7 @@ Played playMovie(StrInfo info, const char* driver, bool pictures, uint32_t tempo
         EXPECT_EQ(PlbSetTempo(player, tempo), 1);
     }
     EXPECT_EQ(PlbPlayPlayer(player), 1);
-    played.wallMs = watcher.waitEnd(player, limit);
+    played.wallMs = watcher.waitEnd(limit);
     std::this_thread::sleep_for(milliseconds(50)); // a second end message would come now
     PlbGetPlayerCounts(player, &played.shown, &played.dropped);
     played.positionMs = PlbGetPlayPosition(player, &played.lengthMs);
@@ -239,7 +167,7 @@ TEST(PlayerTransport, SeekWhilePlayingLeavesThePictureOfThePositionPaused)
     PlbRect back{};
     EXPECT_EQ(PlbGetPlayRect(player, &back), 4);
     EXPECT_EQ(back.right, 160);
-    EXPECT_GE(watcher.waitEnd(player, milliseconds(3000)), 0);
+    EXPECT_GE(watcher.waitEnd(milliseconds(3000)), 0);
     EXPECT_EQ(watcher.width, 160);
     EXPECT_EQ(watcher.height, 120);
     uint32_t length = 0;
@@ -285,7 +213,7 @@ TEST(PlayerTiming, DamagedUnitsNeitherStallTheClockNorTheEnd)
     Player* player = PlbOpenPlayerEx("Filmfile.psr", damaged.c_str(), &info, &sink, &notify, 10, 4, &options);
     ASSERT_TRUE(player);
     ASSERT_EQ(PlbPlayPlayer(player), 1);
-    const int64_t wall = watcher.waitEnd(player, milliseconds(6000));
+    const int64_t wall = watcher.waitEnd(milliseconds(6000));
     EXPECT_NEAR(double(wall), 3000.0, 200.0);
     EXPECT_EQ(watcher.endCount(), 1);
     {

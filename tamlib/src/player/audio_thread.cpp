@@ -184,6 +184,10 @@ class Feeder
         p.audioAck.report(p.audioState.load());
 
         while (!exhausted && running(p.audioState.load())) {
+            if (soundAheadOfPictures(p)) {
+                p.audioWake.wait(5);
+                continue;
+            }
             const int free = idle(0) ? 0 : idle(1) ? 1 : -1;
             if (free < 0) {
                 waitWake(1000);

@@ -62,7 +62,8 @@ void displayThread(Player* pp)
             const uint32_t at = position(p, nullptr);
             if (at >= p.spare.timeMs)
                 break;
-            p.drawWake.wait(std::min<uint32_t>(100, p.spare.timeMs - at));
+            // Untimed, the sound moves the position on in jumps that nothing signals: look often.
+            p.drawWake.wait(std::min<uint32_t>(p.untimed ? 1 : 100, p.spare.timeMs - at));
         }
         if (!show)
             continue;
@@ -121,10 +122,12 @@ class Decoder
         if (!LbrReadStream(p.stream, LBR_WANT_VIDEO, unit)) {
             m_atEnd = true;
             m_previous = position(p, nullptr);
+            p.handedOverMs.store(UINT32_MAX);
             return true;
         }
         m_atEnd = false;
         m_previous = position(p, nullptr);
+        p.handedOverMs.store(uint32_t(m_previous));
         bool ok = true;
         if (running(p.videoState.load()) && (unit->unitKind & UnitVideo))
             ok = handOver(unit, m_previous);
@@ -195,12 +198,19 @@ class Decoder
         if (m_atEnd)
             finish();
         // Nothing stays queued for a later start: the decoded slot is emptied, and the display
-        // thread lets go of its frame once the state is no longer running.
+        // thread lets go of its frame once the state is no longer running. That is waited for
+        // after a stop too: a display thread still waiting for a frame of before a seek would
+        // show it after the seek, or, when the seek went back, keep waiting for its time and
+        // never show the picture of the new position.
         {
             std::lock_guard lock(p.decodeLock);
             p.decodedFull.store(false);
         }
-        while (p.displayQueued.load() && p.videoState.load() != Quit && p.videoState.load() != Stopped) {
+        for (int waits = 0; p.displayQueued.load() && p.videoState.load() != Quit; ++waits) {
+            // Except for about a second after a stop: a display thread that waits for the
+            // caller's lock of the picture on screen cannot let go until the caller unlocks.
+            if (p.videoState.load() == Stopped && waits >= 10)
+                break;
             p.drawWake.set();
             p.videoWake.wait(100);
         }
@@ -209,9 +219,12 @@ class Decoder
     void finish()
     {
         Player& p = m_p;
+        p.handedOverMs.store(UINT32_MAX);
         if (p.videoState.load() == Playing) {
+            // A still picture has nothing to play out: it ends once it is on screen, and the end
+            // puts the position at its length.
             uint32_t length = 0;
-            while (p.videoState.load() == Playing && position(p, &length) < length) {
+            while (!p.still && p.videoState.load() == Playing && position(p, &length) < length) {
                 p.drawWake.set();
                 p.videoWake.wait(std::min<uint32_t>(1000, length - position(p, nullptr) + 1));
             }
@@ -219,6 +232,14 @@ class Decoder
                 p.drawWake.set();
                 p.videoWake.wait(20);
             }
+        }
+        // A picture handed over just before the end (the first picture of a stream that has no
+        // more, as a still) goes on screen before the end empties the decoded slot. Only when
+        // the display thread holds nothing of its own: then it takes the picture at once.
+        for (int i = 0; i < 50 && running(p.videoState.load()) && p.decodedFull.load() && !p.displayQueued.load();
+             ++i) {
+            p.drawWake.set();
+            p.videoWake.wait(20);
         }
         if (advanceState(p.videoState, Ended))
             checkEnd(p);
@@ -252,6 +273,9 @@ class Decoder
             m_lastHanded = slot.frameNumber;
             p.decodedFull.store(true);
         }
+        p.handedOverMs.store(timeMs);
+        if (p.untimed)
+            p.audioWake.set(); // the sound may be waiting for the pictures
         p.drawWake.set();
         return true;
     }

@@ -92,8 +92,10 @@ int32_t playPlayer(Player& p)
         if (!pausePlayer(p))
             return 0;
     }
-    setStates(p, Playing, false);
+    // Cleared before the threads run: one that ends at once (a still, a stream played from its
+    // end) must find it cleared, or its end would never be told.
     p.endNotified.store(false);
+    setStates(p, Playing, false);
     std::lock_guard lock(p.clockLock);
     p.startTick = tick();
     if (p.wave)
@@ -103,9 +105,11 @@ int32_t playPlayer(Player& p)
 
 void closePlayer(Player* p)
 {
-    stopPlayer(*p);
+    // The caller's lock of the picture on screen goes first, so that the display thread is free
+    // to stop.
     if (p->callerHoldsScreen.exchange(false))
         p->screenLock.release();
+    stopPlayer(*p);
     p->videoState.store(Quit);
     p->audioState.store(Quit);
     if (p->decodeThread.joinable()) {
@@ -131,15 +135,19 @@ Player* openPlayer(const char* pluginName, const char* fileName, const StrInfo* 
     if (!pluginName || !info)
         return nullptr;
     StrInfo copy = *info;
-    if (copy.kind & StrStill)
+    // A still picture plays as a video of one frame. It has no frame rate and needs none: its
+    // one frame is shown at the start.
+    const bool still = copy.kind & StrStill;
+    if (still)
         copy.kind = StrVideo;
     const bool pictures = video && video->frame && (copy.kind & StrVideo);
     // A video stream without a frame rate cannot be timed.
-    if (pictures && copy.frameRate == 0)
+    if (pictures && copy.frameRate == 0 && !still)
         return nullptr;
 
     auto p = std::make_unique<Player>();
     p->info = copy;
+    p->still = still;
     p->interval = interval ? interval : 1;
     p->knownLength.store(copy.durationMs);
     p->stretchMode.store(stretchMode >= 0 ? stretchMode : 4);
@@ -158,6 +166,8 @@ Player* openPlayer(const char* pluginName, const char* fileName, const StrInfo* 
     if (!p->stream)
         return nullptr;
     p->info.kind = copy.kind;
+    if (still && p->info.frameRate == 0)
+        p->info.frameRate = 10; // one frame a second: the frame times are then defined
 
     Player* raw = p.release();
     try {
@@ -214,6 +224,12 @@ void startThreads(Player& pr, const StrInfo& copy, bool pictures, uint32_t mode,
         }
         p->audioAck.waitFor(Stopped, 10000);
     }
+    // A side that no thread reads is switched off: the stream would otherwise keep every unit of
+    // it that it passes, for as long as the stream plays.
+    if (!p->hasDecode)
+        LbrSetOpenFlags(p->stream, LBR_WANT_VIDEO, 0);
+    if (!p->hasAudio)
+        LbrSetOpenFlags(p->stream, LBR_WANT_AUDIO, 0);
 }
 
 template <typename Result, typename Body> Result withPlayer(Player* handle, Result failure, Body&& body)

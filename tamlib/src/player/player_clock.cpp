@@ -137,6 +137,13 @@ void setSoundProblem(Player& p, std::string why)
     p.soundProblem = std::move(why);
 }
 
+bool soundAheadOfPictures(Player& p)
+{
+    constexpr uint64_t kLeadMs = 500;
+    return p.untimed && p.hasDecode && running(p.videoState.load()) &&
+           position(p, nullptr) > p.handedOverMs.load() + kLeadMs;
+}
+
 uint32_t frameTime(const StrInfo& info, PsrReadRecord& unit, uint64_t previousMs)
 {
     const uint64_t r = info.frameRate; // refused at open when 0

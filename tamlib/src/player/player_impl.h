@@ -143,6 +143,7 @@ struct Player
     std::string soundDriver;
     std::string soundDevice;
     bool music = false;
+    bool still = false;   // a still picture: ends as soon as it is on screen
     bool untimed = false; // no picture is late: plays as fast as decoding allows
 
     // Threads and their states.
@@ -165,6 +166,9 @@ struct Player
     int32_t rectX = 0, rectY = 0, rectWidth = 0, rectHeight = 0;
     std::atomic<int32_t> stretchMode{4};
     std::atomic<uint32_t> shownCount{0}, droppedCount{0};
+    // Time of the last picture handed to the display; UINT32_MAX once the decode thread has read
+    // its last unit. Untimed sound waits for the pictures by it (soundAheadOfPictures).
+    std::atomic<uint32_t> handedOverMs{UINT32_MAX};
 
     // Sound.
     std::recursive_mutex clockLock; // start tick, base, the device while it is reset
@@ -191,6 +195,12 @@ void checkEnd(Player& p);
 void setSoundProblem(Player& p, std::string why);
 // Moves a thread's state from a running one to `to`, unless the caller changed it meanwhile.
 bool advanceState(std::atomic<uint16_t>& state, uint16_t to);
+
+// Untimed, the sound device takes sound as fast as it comes while the pictures go at the speed
+// of decoding: true when the sound has run more than a little ahead of the pictures. The sound
+// thread then waits, since every unit it reads past the pictures' units leaves them queued in
+// the stream.
+bool soundAheadOfPictures(Player& p);
 
 // The presentation time of a video unit (may set its param to the stream's rate).
 uint32_t frameTime(const StrInfo& info, PsrReadRecord& unit, uint64_t previousMs);
