@@ -192,6 +192,31 @@ TEST_F(InterruptedWrites, AudioOfALongDiscTrack)
     expectLimitLeavesTheFolder(args);
 }
 
+// convert takes Ctrl-C as a cancel: it ends on its own, with a failure, and removes its output
+// (the earlier file it was to replace stays).
+TEST_F(InterruptedWrites, WaveConversionOfALongDiscTrack)
+{
+    LongDisc disc;
+    ASSERT_TRUE(disc.write(16));
+    if (!fs::exists(outDir() / "PsrPlugins" / "Trackaudio.psr"))
+        GTEST_SKIP() << "Trackaudio.psr is not built";
+    const std::vector<std::string> args = {"convert", disc.cue, "--plugin", "Trackaudio.psr", "--start", "0",
+                                           "--sectors", std::to_string(kLongAudioSectors), "--to", "wave",
+                                           "--out", (out() / "old.wav").string(), "--force", "--no-progress"};
+    const std::vector<std::string> before = listing(out());
+    Child child(args, logs());
+    ASSERT_TRUE(child.writingInto(out())) << "never caught writing: " << child.err();
+    child.signal(SIGINT);
+    const int status = child.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status << ": " << child.err();
+    EXPECT_EQ(WEXITSTATUS(status), kExitFailure);
+    EXPECT_NE(child.err().find("interrupted"), std::string::npos) << child.err();
+    EXPECT_EQ(listing(out()), before);
+    EXPECT_EQ(readFile(out() / "old.wav"), "earlier file");
+
+    expectLimitLeavesTheFolder(args);
+}
+
 TEST_F(InterruptedWrites, PlanarFramesOfALongMovie)
 {
     const std::vector<std::string> args = {"frames", longMovie().string(), "--yuv", "--out",
