@@ -267,8 +267,8 @@ class ConvertRun
     {
         if (!m_options.codec.empty() && !findCodec())
             return kExitUsage;
-        m_toFolder = m_options.sources.size() > 1 || fs::is_directory(m_options.out) ||
-                     m_options.out.ends_with('/');
+        m_toFolder =
+            m_options.sources.size() > 1 || fs::is_directory(m_options.out) || m_options.out.ends_with('/');
         if (m_toFolder && !makeFolder())
             return kExitFailure;
         InterruptStops interrupts;
@@ -283,9 +283,9 @@ class ConvertRun
         }
         if (m_options.json)
             printJson();
-        const bool allWritten = m_results.size() == m_options.sources.size() &&
-                                std::all_of(m_results.begin(), m_results.end(),
-                                            [](const SourceResult& r) { return r.written; });
+        const bool allWritten =
+            m_results.size() == m_options.sources.size() &&
+            std::all_of(m_results.begin(), m_results.end(), [](const SourceResult& r) { return r.written; });
         return allWritten ? kExitOk : kExitFailure;
     }
 
@@ -457,8 +457,9 @@ class ConvertRun
     void printText(const SourceResult& result) const
     {
         if (!result.written) {
-            reportError(result.subject, result.message +
-                                           (result.cancelled ? "" : " (result " + std::to_string(result.result) + ")"));
+            reportError(result.subject,
+                        result.message +
+                            (result.cancelled ? "" : " (result " + std::to_string(result.result) + ")"));
             return;
         }
         std::string line = result.subject + " -> " + result.path->string();
@@ -509,7 +510,8 @@ int listCodecs(bool json)
         const std::string name(info.name, strnlen(info.name, sizeof info.name));
         const std::string description(info.description, strnlen(info.description, sizeof info.description));
         if (!json) {
-            std::printf("%-12s %s  %s\n", name.c_str(), handlerText(options.handler).c_str(), description.c_str());
+            std::printf("%-12s %s  %s\n", name.c_str(), handlerText(options.handler).c_str(),
+                        description.c_str());
             continue;
         }
         Json codec;
@@ -586,7 +588,8 @@ void addConvertCommand(CommandSet& commands)
         "Convert streams into WAVE, AVI or MP3 files: movie and sound files, IMAGE#N (a stream of the "
         "disc's stored analysis), IMAGE --stream K (of a scan) or an area of a disc.",
         [options] {
-            return runUnlessProblem("convert", convertUsageProblem(*options), [&] { return runConvert(*options); });
+            return runUnlessProblem("convert", convertUsageProblem(*options),
+                                    [&] { return runConvert(*options); });
         });
     convert->add_option("sources", options->sources, "The files, disc images or drives to convert.");
     addStreamOptions(convert, options->plugin, options->disc);
@@ -595,9 +598,12 @@ void addConvertCommand(CommandSet& commands)
     convert->add_option("--out", options->out,
                         "The file to write; with several sources (or an existing folder) the folder, "
                         "made when missing, where each gets a name from its stream title or source.");
-    convert->add_option("--rate", options->rate, "WAVE, AVI sound: sample rate in Hz (default: the stream's).")
+    convert
+        ->add_option("--rate", options->rate, "WAVE, AVI sound: sample rate in Hz (default: the stream's).")
         ->check(wholeRange(1000, 384000));
-    convert->add_option("--channels", options->channels, "WAVE, AVI sound: 1 or 2 channels (default: the stream's).")
+    convert
+        ->add_option("--channels", options->channels,
+                     "WAVE, AVI sound: 1 or 2 channels (default: the stream's).")
         ->check(CLI::IsMember({1, 2}));
     convert->add_option("--bits", options->bits, "WAVE, AVI sound: 16 (default) or 8 bits per sample.")
         ->check(CLI::IsMember({8, 16}));
@@ -613,17 +619,18 @@ void addConvertCommand(CommandSet& commands)
     convert->add_option("--bitrate", options->bitrate, "AVI codec: data rate in kbit/s.")
         ->check(wholeRange(1, 1000000));
     convert->add_flag("--no-audio", options->noAudio, "AVI: leave the sound out.");
-    CLI::Option* kbps = convert
-                            ->add_option("--kbps", options->kbps,
-                                         "MP3: constant bit rate in kbit/s (default: 128).")
-                            ->check(CLI::IsMember({32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}));
+    CLI::Option* kbps =
+        convert->add_option("--kbps", options->kbps, "MP3: constant bit rate in kbit/s (default: 128).")
+            ->check(CLI::IsMember({32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}));
     convert->add_option("--vbr", options->vbr, "MP3: variable bit rate of quality 0 (best) to 9.")
         ->check(wholeRange(0, 9))
         ->excludes(kbps);
-    convert->add_option("--mode", options->mode,
-                        "MP3: stereo, joint or mono (default: joint for stereo streams, mono for mono).")
+    convert
+        ->add_option("--mode", options->mode,
+                     "MP3: stereo, joint or mono (default: joint for stereo streams, mono for mono).")
         ->check(CLI::IsMember({"stereo", "joint", "mono"}));
-    convert->add_flag("--force", options->force, "Replace outputs that exist (only once the new file is complete).");
+    convert->add_flag("--force", options->force,
+                      "Replace outputs that exist (only once the new file is complete).");
     convert->add_flag("--list-codecs", options->listCodecs, "List the video codecs of the AVI conversion.");
     addJsonFlag(convert, options->json);
     addNoProgressFlag(convert, options->noProgress);

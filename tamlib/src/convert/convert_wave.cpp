@@ -31,8 +31,8 @@ constexpr uint32_t kHighestRate = 384000;
 bool usableTarget(const PlbWaveSettings& settings)
 {
     return (settings.channels == 1 || settings.channels == 2) &&
-           (settings.bitsPerSample == 8 || settings.bitsPerSample == 16) && settings.sampleRate >= kLowestRate &&
-           settings.sampleRate <= kHighestRate;
+           (settings.bitsPerSample == 8 || settings.bitsPerSample == 16) &&
+           settings.sampleRate >= kLowestRate && settings.sampleRate <= kHighestRate;
 }
 
 // The decoders give 16-bit PCM of one or two channels at the stream's rate.
