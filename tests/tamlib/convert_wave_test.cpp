@@ -317,6 +317,7 @@ TEST_F(ConvertWave, BadArgumentsAndStreamsAreRefused)
     } cases[] = {
         {"no description", "Filmfile.psr", file.c_str(), nullptr, good, PLB_CONV_NO_STREAM},
         {"no such plugin", "Nothing.psr", file.c_str(), &info, good, PLB_CONV_NO_STREAM},
+        {"no plugin", nullptr, file.c_str(), &info, good, PLB_CONV_NO_STREAM},
         {"no such file", "Filmfile.psr", "/nonexistent/x.str", &info, good, PLB_CONV_NO_STREAM},
         {"three channels", "Filmfile.psr", file.c_str(), &info, settingsFor(out, 37800, 3, 16),
          PLB_CONV_WAVE_FILE},
