@@ -87,6 +87,14 @@ class ConvertCommand : public ::testing::Test
         return runCli(args, {"TAMRIN_HOME=" + m_home.path().string()});
     }
 
+    // The CDAZ file of the last analysis, by its name in the analyze folder.
+    std::string analysisName() const
+    {
+        for (const auto& entry : fs::directory_iterator(m_home.path() / "Analyze"))
+            return entry.path().filename().string();
+        return {};
+    }
+
     TempFolder m_folder;
     TempFolder m_home;
 };
@@ -150,6 +158,17 @@ TEST_F(ConvertCommand, DiscStreamsGiveTheMoviesSound)
     EXPECT_EQ(entries(folder), (std::set<std::string>{"STR0001.wav", "STR0007.wav"}));
     EXPECT_EQ(document[0]["path"], (folder / "STR0007.wav").string());
     EXPECT_TRUE(samplesOf(folder / "STR0007.wav") == expected);
+
+    // A title is a name inside the folder, whatever it holds; a stream given twice gets two names.
+    const std::string cdaz = analysisName();
+    result = cli({"cdaz", "edit", cdaz, "--stream", "1", "--name", "../escape"});
+    ASSERT_EQ(result.status, kExitOk) << result.err;
+    const fs::path inside = m_folder.path() / "inside";
+    result = cli({"convert", discCue().string() + "#1", discCue().string() + "#1", "--to", "wave", "--out",
+                  inside.string()});
+    ASSERT_EQ(result.status, kExitOk) << result.err;
+    EXPECT_EQ(entries(inside), (std::set<std::string>{"_escape.wav", "_escape-2.wav"}));
+    EXPECT_EQ(entries(m_folder.path()), (std::set<std::string>{"file.wav", "scanned.wav", "titled", "inside"}));
 }
 
 // Several sources: the folder is made, each file is named after its source, a name taken twice
