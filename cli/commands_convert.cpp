@@ -353,6 +353,13 @@ class ConvertRun
         result.subject = input.subject();
         const fs::path out = outputFor(input);
         result.path = out;
+        if (out.string().size() >= PLB_PATH_BYTES) {
+            // The settings records hold 259 bytes: a longer path would be cut to another file's.
+            result.result = fileFailure();
+            result.message = resultText(result.result) + " (the path is longer than " +
+                             std::to_string(PLB_PATH_BYTES - 1) + " bytes)";
+            return result;
+        }
         std::error_code error;
         if (!m_options.force && fs::exists(fs::symlink_status(out, error))) {
             result.result = PLB_CONV_OUTPUT_EXISTS;
@@ -388,6 +395,15 @@ class ConvertRun
                                                         : Contents{};
         }
         return result;
+    }
+
+    // The result code of an output file that cannot be made.
+    int32_t fileFailure() const
+    {
+        constexpr int32_t kMp3OutputFile = 44; // the encoder's "output file cannot be created"
+        return m_target == Target::Avi   ? PLB_CONV_AVI_FILE
+               : m_target == Target::Mp3 ? kMp3OutputFile
+                                         : PLB_CONV_WAVE_FILE;
     }
 
     int32_t convertStream(const Acceptance& accepted, const char* fileName, const fs::path& out, Watch& watch)

@@ -168,7 +168,8 @@ TEST_F(ConvertCommand, DiscStreamsGiveTheMoviesSound)
                   inside.string()});
     ASSERT_EQ(result.status, kExitOk) << result.err;
     EXPECT_EQ(entries(inside), (std::set<std::string>{"_escape.wav", "_escape-2.wav"}));
-    EXPECT_EQ(entries(m_folder.path()), (std::set<std::string>{"file.wav", "scanned.wav", "titled", "inside"}));
+    EXPECT_EQ(entries(m_folder.path()),
+              (std::set<std::string>{"file.wav", "scanned.wav", "titled", "inside"}));
 }
 
 // Several sources: the folder is made, each file is named after its source, a name taken twice
@@ -253,6 +254,15 @@ TEST_F(ConvertCommand, BadSourcesFailAlone)
     EXPECT_EQ(document[2]["result"], 0);
     EXPECT_EQ(entries(folder),
               std::set<std::string>{fs::path(kMovies[kSmall].file).stem().string() + ".wav"});
+
+    // A path longer than the converters take is refused, not cut to another name.
+    const fs::path deep = folder / std::string(250, 'd');
+    fs::create_directories(deep);
+    const RunResult tooLong =
+        cli({"convert", movie(kSmall).string(), "--to", "wave", "--out", (deep / "x.wav").string()});
+    EXPECT_EQ(tooLong.status, kExitFailure);
+    EXPECT_NE(tooLong.err.find("longer than 259 bytes"), std::string::npos) << tooLong.err;
+    EXPECT_TRUE(fs::is_empty(deep));
 }
 
 TEST_F(ConvertCommand, WrongOptionsAreUsageErrors)
