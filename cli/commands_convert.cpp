@@ -293,10 +293,6 @@ class ConvertRun
     bool makeFolder()
     {
         std::error_code error;
-        if (fs::exists(m_options.out, error) && !fs::is_directory(m_options.out, error)) {
-            reportError(m_options.out, "is not a folder; several sources need --out FOLDER");
-            return false;
-        }
         fs::create_directories(m_options.out, error);
         if (error) {
             reportError(m_options.out, "cannot create the folder: " + error.message());
@@ -561,6 +557,9 @@ std::optional<std::string> convertUsageProblem(const ConvertOptions& options)
         return "--to wave, avi or mp3 is required";
     if (options.out.empty())
         return "--out is required: the file, or with several sources the folder";
+    std::error_code error;
+    if (options.sources.size() > 1 && fs::exists(options.out, error) && !fs::is_directory(options.out, error))
+        return options.out + " is not a folder; several sources need --out FOLDER";
     for (const std::string& source : options.sources)
         if (const auto problem = streamChoiceProblem(source, options.plugin, options.disc))
             return problem;

@@ -287,6 +287,7 @@ TEST_F(ConvertCommand, WrongOptionsAreUsageErrors)
              {"convert", file, "--to", "avi", "--out", out, "--codec", "no-such-codec"},
              {"convert", file, "--to", "wave", "--out", out, "--channels", "3"},
              {"convert", "--list-codecs", file},
+             {"convert", file, file, "--to", "wave", "--out", file}, // several sources into a file
              {"convert", discCue().string(), "--to", "wave", "--out", out},
          }) {
         const RunResult result = cli(args);
