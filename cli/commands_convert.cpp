@@ -273,14 +273,15 @@ class ConvertRun
             return kExitFailure;
         InterruptStops interrupts;
         for (const std::string& source : m_options.sources) {
-            if (interrupts.stopped())
+            if (interrupts.stopped() || (!m_results.empty() && m_results.back().cancelled))
                 break;
             m_results.push_back(convertOne(source, interrupts));
             if (!m_options.json)
                 printText(m_results.back());
-            if (m_results.back().cancelled)
-                break;
         }
+        if (const size_t left = m_options.sources.size() - m_results.size())
+            reportError("convert",
+                        "interrupted; " + counted(left, "source was", "sources were") + " not converted");
         if (m_options.json)
             printJson();
         const bool allWritten =

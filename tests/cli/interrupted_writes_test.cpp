@@ -214,6 +214,18 @@ TEST_F(InterruptedWrites, WaveConversionOfALongDiscTrack)
     EXPECT_EQ(listing(out()), before);
     EXPECT_EQ(readFile(out() / "old.wav"), "earlier file");
 
+    // Into a folder with a source after it: that one is not started.
+    std::vector<std::string> two = args;
+    two.insert(two.begin() + 2, disc.cue);
+    two[two.size() - 3] = out().string();
+    Child second(two, logs());
+    ASSERT_TRUE(second.writingInto(out())) << "never caught writing: " << second.err();
+    second.signal(SIGINT);
+    const int secondStatus = second.wait();
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == kExitFailure) << second.err();
+    EXPECT_NE(second.err().find("1 source was not converted"), std::string::npos) << second.err();
+    EXPECT_EQ(listing(out()), before);
+
     expectLimitLeavesTheFolder(args);
 }
 
