@@ -49,6 +49,7 @@ void addProbeCommand(CommandSet& commands);
 void addUnitsCommand(CommandSet& commands);
 void addFramesCommand(CommandSet& commands);
 void addAudioCommand(CommandSet& commands);
+void addConvertCommand(CommandSet& commands);
 void addDiscCommands(CommandSet& commands); // drives, toc, volume, read
 void addScanCommand(CommandSet& commands);
 void addSettingsCommand(CommandSet& commands);

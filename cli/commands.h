@@ -97,6 +97,33 @@ struct AudioOptions
     bool noProgress = false;
 };
 
+// convert: streams into WAVE, AVI or MP3 files.
+struct ConvertOptions
+{
+    std::vector<std::string> sources; // files, disc images, drives, IMAGE#N
+    std::string plugin;
+    DiscStreamChoice disc;
+    std::string to;  // "wave", "avi" or "mp3"
+    std::string out; // the file; the folder with several sources
+    uint32_t rate = 0;     // sound (WAVE, AVI); 0: the stream's
+    uint16_t channels = 0; // 0: the stream's
+    uint16_t bits = 0;     // 0: 16
+    std::string size;      // AVI "WxH"; empty: the stream's frame size
+    std::string fps;       // AVI frames per second; empty: the stream's
+    std::string codec;     // AVI codec name; empty: uncompressed
+    uint32_t quality = 0;  // AVI codec, 1 to 100; 0: the codec's own
+    uint32_t keyframe = 0; // AVI codec key frame interval; 0: the codec's own
+    uint32_t bitrate = 0;  // AVI codec data rate in kbit/s; 0: none asked
+    bool noAudio = false;
+    uint32_t kbps = 0; // MP3 constant bit rate; 0: 128 unless vbr
+    int32_t vbr = -1;  // MP3 variable bit rate quality 0 to 9; -1: constant
+    std::string mode;  // MP3 "stereo", "joint" or "mono"; empty: by the stream's channels
+    bool force = false;
+    bool listCodecs = false;
+    bool json = false;
+    bool noProgress = false;
+};
+
 struct DrivesOptions
 {
     std::vector<std::string> images; // mounted for the run and listed after the devices
@@ -197,6 +224,9 @@ int runRead(const ReadOptions& options);
 // Why the audio options cannot go together; nothing when they are fine.
 std::optional<std::string> audioUsageProblem(const AudioOptions& options);
 int runAudio(const AudioOptions& options);
+// Why the convert options cannot go together; nothing when they are fine.
+std::optional<std::string> convertUsageProblem(const ConvertOptions& options);
+int runConvert(const ConvertOptions& options);
 
 // Writes "tamrin-cli: <subject>: <message>" to stderr.
 void reportError(const std::string& subject, const std::string& message);

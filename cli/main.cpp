@@ -29,7 +29,8 @@ int main(int argc, char** argv)
     using namespace tamrin::cli;
 
     CLI::App app{"Lists format plugins, probes movie and sound files, scans discs for streams, lists a "
-                 "stream's units, decodes its pictures and its sound, keeps disc analyses (CDAZ files)."};
+                 "stream's units, decodes its pictures and its sound, converts streams into WAVE, AVI and MP3 files, "
+                 "keeps disc analyses (CDAZ files)."};
     app.name("tamrin-cli");
     app.set_version_flag("--version", std::string("tamrin-cli ") + TAMRIN_VERSION);
     app.require_subcommand(1);
@@ -42,6 +43,7 @@ int main(int argc, char** argv)
     addUnitsCommand(commands);
     addFramesCommand(commands);
     addAudioCommand(commands);
+    addConvertCommand(commands);
     addDiscCommands(commands);
     addScanCommand(commands);
     addSettingsCommand(commands);

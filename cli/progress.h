@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace tamrin::cli {
 
@@ -56,6 +57,33 @@ class SectorProgressLine
     bool m_enabled = false;
     bool m_drawn = false;
     uint32_t m_calls = 0;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+};
+
+// "LABEL: 0:12 of 1:30 (13%), 0:05 left": the stream time done of a conversion and the time
+// left at the pace so far (none until some is done; positions past the length count as done).
+std::string conversionProgressText(const std::string& label, uint32_t positionMs, uint32_t lengthMs,
+                                   uint64_t elapsedMs);
+
+// The progress of one conversion on a terminal's stderr; silent elsewhere.
+class ConversionProgressLine
+{
+  public:
+    ConversionProgressLine(bool enabled, std::string label);
+    ConversionProgressLine(const ConversionProgressLine&) = delete;
+    ConversionProgressLine& operator=(const ConversionProgressLine&) = delete;
+    ~ConversionProgressLine();
+
+    void update(uint32_t positionMs, uint32_t lengthMs);
+    void finish();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    bool m_enabled = false;
+    bool m_drawn = false;
+    std::string m_label;
     Clock::time_point m_start;
     Clock::time_point m_lastDraw;
 };

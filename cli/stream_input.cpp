@@ -269,6 +269,7 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
     m_accepted.info = chosen->info;
     m_subject = argument;
     m_outputStem = stemOf(argument.substr(0, argument.rfind('#'))) + "-cdaz" + std::to_string(number);
+    m_title = chosen->name;
     return true;
 }
 

@@ -61,6 +61,8 @@ class StreamInput
     // and which of its streams ("disc-scan3", "disc-cdaz2", "disc-lba1200"), so that the output
     // of two streams of one disc never share a name.
     const std::string& outputStem() const { return m_outputStem; }
+    // The stream's title in the disc's stored analysis (IMAGE#N); empty for other inputs.
+    const std::string& title() const { return m_title; }
     bool isDisc() const { return m_disc; }
     int32_t drive() const { return m_source.drive(); }
 
@@ -72,6 +74,7 @@ class StreamInput
 
     std::string m_subject;
     std::string m_outputStem;
+    std::string m_title;
     bool m_disc = false;
     DiscSource m_source; // keeps a mounted image until the stream is closed
     Acceptance m_accepted;

@@ -192,6 +192,43 @@ TEST_F(InterruptedWrites, AudioOfALongDiscTrack)
     expectLimitLeavesTheFolder(args);
 }
 
+// convert takes Ctrl-C as a cancel: it ends on its own, with a failure, and removes its output
+// (the earlier file it was to replace stays).
+TEST_F(InterruptedWrites, WaveConversionOfALongDiscTrack)
+{
+    LongDisc disc;
+    ASSERT_TRUE(disc.write(16));
+    if (!fs::exists(outDir() / "PsrPlugins" / "Trackaudio.psr"))
+        GTEST_SKIP() << "Trackaudio.psr is not built";
+    const std::vector<std::string> args = {"convert", disc.cue, "--plugin", "Trackaudio.psr", "--start", "0",
+                                           "--sectors", std::to_string(kLongAudioSectors), "--to", "wave",
+                                           "--out", (out() / "old.wav").string(), "--force", "--no-progress"};
+    const std::vector<std::string> before = listing(out());
+    Child child(args, logs());
+    ASSERT_TRUE(child.writingInto(out())) << "never caught writing: " << child.err();
+    child.signal(SIGINT);
+    const int status = child.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status << ": " << child.err();
+    EXPECT_EQ(WEXITSTATUS(status), kExitFailure);
+    EXPECT_NE(child.err().find("interrupted"), std::string::npos) << child.err();
+    EXPECT_EQ(listing(out()), before);
+    EXPECT_EQ(readFile(out() / "old.wav"), "earlier file");
+
+    // Into a folder with a source after it: that one is not started.
+    std::vector<std::string> two = args;
+    two.insert(two.begin() + 2, disc.cue);
+    two[two.size() - 3] = out().string();
+    Child second(two, logs());
+    ASSERT_TRUE(second.writingInto(out())) << "never caught writing: " << second.err();
+    second.signal(SIGINT);
+    const int secondStatus = second.wait();
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == kExitFailure) << second.err();
+    EXPECT_NE(second.err().find("1 source was not converted"), std::string::npos) << second.err();
+    EXPECT_EQ(listing(out()), before);
+
+    expectLimitLeavesTheFolder(args);
+}
+
 TEST_F(InterruptedWrites, PlanarFramesOfALongMovie)
 {
     const std::vector<std::string> args = {"frames", longMovie().string(), "--yuv", "--out",

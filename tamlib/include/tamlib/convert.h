@@ -37,6 +37,16 @@ typedef int32_t (*PlbProgressFn)(uint32_t positionMs, uint32_t lengthMs, void* u
  * error e of setting up; 40 to 54 for the encoder's errors 10 to 24. */
 #define PLB_CONV_NO_ENCODER 20
 #define PLB_CONV_ENCODER_INCOMPLETE 21
+/* Answers of the output-file check before a conversion: the output exists (1000), and the
+ * user declined to replace it (1001). */
+#define PLB_CONV_OUTPUT_EXISTS 1000
+#define PLB_CONV_OVERWRITE_CANCELED 1001
+
+/* The message of a result code in the current language, as the main program shows it; a code
+ * without a message of its own gives a general text with the code. buffer: at least
+ * PLB_STRING_MAX bytes (tamlib/strings.h), or null for a shared buffer that the next such call
+ * overwrites. Returns the buffer used. */
+PLB_API const char* PlbConvertResultText(int32_t result, char* buffer);
 
 #define PLB_PATH_BYTES 260
 
@@ -120,6 +130,9 @@ typedef struct PlbMp3Settings
  * thread; -1, the start value, means the drive chosen in the settings. Returns the previous one. */
 PLB_API int32_t PlbSetConvertDrive(int32_t drive);
 
+/* WAVE: 1 or 2 channels of 8 or 16 bits at 1000 to 384000 Hz (else PLB_CONV_WAVE_FILE); the
+ * samples are PCM, and so is the file's format tag. A sound unit that cannot be decoded gives
+ * PLB_CONV_NO_STREAM and no file: a file without it would not be the stream's whole sound. */
 PLB_API int32_t PlbConvertWAVE(const char* pluginName, const char* fileName, const StrInfo* info,
                                const PlbWaveSettings* settings, PlbProgressFn progress, void* user);
 PLB_API int32_t PlbConvertAVI(const char* pluginName, const char* fileName, const StrInfo* info,

@@ -96,6 +96,15 @@
 #define PLB_IDS_NO_CONVERSION 20019
 #define PLB_IDS_TO_CSTR 20065
 #define PLB_IDS_TO_MP3 20067
+/* Messages of the conversion result codes (PlbConvertResultText): 20200 + code for codes 0 to 11,
+ * then the output-file answers 1000 and 1001, the missing and incomplete MP3 encoder (20, 21)
+ * and the text of any other code (one %d: the code). */
+#define PLB_IDS_CONV_RESULT 20200
+#define PLB_IDS_CONV_EXISTS 20220
+#define PLB_IDS_CONV_OVERWRITE_CANCELED 20221
+#define PLB_IDS_CONV_NO_ENCODER 20222
+#define PLB_IDS_CONV_ENCODER_INCOMPLETE 20223
+#define PLB_IDS_CONV_OTHER 20224
 #define PLB_IDS_MP3_ERROR 21002 /* MP3 encoder errors 10 to 24: 20992 + error (21002 to 21016) */
 
 /* The string `id` of the library's table in the current language, or "" when the table has no
