@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "player_watch.h"
 #include "tamlib/player.h"
 
 using namespace std::chrono;
@@ -97,44 +98,10 @@ struct Song
 
 StrInfo describe(const std::string& path)
 {
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR("MusicUnits.psr");
-    EXPECT_TRUE(binding);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, path.c_str(), &info), 1);
-        LbrClosePSR(binding);
-    }
-    return info;
+    return playertest::describe(path, "MusicUnits.psr");
 }
 
-struct Watcher
-{
-    std::mutex mutex;
-    std::vector<uint32_t> positions;
-    int ends = 0;
-
-    PlbNotifySink notify()
-    {
-        return PlbNotifySink{this,
-                             [](void* c, uint32_t, uint32_t ms) {
-                                 auto* self = static_cast<Watcher*>(c);
-                                 std::lock_guard lock(self->mutex);
-                                 self->positions.push_back(ms);
-                                 return int32_t(1);
-                             },
-                             [](void* c) {
-                                 auto* self = static_cast<Watcher*>(c);
-                                 std::lock_guard lock(self->mutex);
-                                 self->ends++;
-                                 return int32_t(1);
-                             }};
-    }
-    int endCount()
-    {
-        std::lock_guard lock(mutex);
-        return ends;
-    }
-};
+using playertest::Watcher;
 
 struct Played
 {
@@ -170,12 +137,8 @@ Played playSong(const std::string& path, const char* driver, uint32_t tempo, uin
         std::lock_guard lock(watcher.mutex);
         watcher.positions.clear(); // from here on the music plays
     }
-    const auto start = steady_clock::now();
     EXPECT_EQ(PlbPlayPlayer(player), 1);
-    while (watcher.endCount() == 0 && steady_clock::now() - start < seconds(10))
-        std::this_thread::sleep_for(milliseconds(2));
-    if (watcher.endCount())
-        played.wallMs = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    played.wallMs = watcher.waitEnd(seconds(10));
     std::this_thread::sleep_for(milliseconds(50)); // a second end message would come now
     played.positionMs = PlbGetPlayPosition(player, &played.lengthMs);
     EXPECT_EQ(PlbGetPlayerStatus(player), PLB_STATE_ENDED);
@@ -184,7 +147,7 @@ Played playSong(const std::string& path, const char* driver, uint32_t tempo, uin
     played.ends = watcher.ends;
     played.positionCount = watcher.positions.size();
     for (size_t i = 1; i < watcher.positions.size(); ++i)
-        played.positionsGrow = played.positionsGrow && watcher.positions[i] >= watcher.positions[i - 1];
+        played.positionsGrow = played.positionsGrow && watcher.positions[i].first >= watcher.positions[i - 1].first;
     return played;
 }
 
@@ -273,11 +236,8 @@ TEST(MusicPlayer, SeekAndVolumeWhilePlaying)
     ASSERT_EQ(PlbSeekPlayer(player, 3000), 1);
     EXPECT_EQ(PlbGetPlayerStatus(player), PLB_STATE_PAUSED);
     EXPECT_EQ(PlbGetPlayPosition(player, nullptr), 3000u);
-    const auto start = steady_clock::now();
     ASSERT_EQ(PlbPlayPlayer(player), 1);
-    while (watcher.endCount() == 0 && steady_clock::now() - start < seconds(5))
-        std::this_thread::sleep_for(milliseconds(2));
-    const auto wall = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    const int64_t wall = watcher.waitEnd(seconds(5));
     EXPECT_EQ(watcher.endCount(), 1);
     EXPECT_NEAR(double(wall), 1000.0, 1000.0 * kTolerance + 20) << "the last second only";
     uint32_t length = 0;
