@@ -4,12 +4,14 @@
 // marks across runs, cancel, the C interface, and the cost of the driver per item.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "batch_support.h"
 #include "scratch_folder.h"
@@ -183,6 +185,32 @@ TEST_F(BatchDriver, MissingFoldersAreMadeAndRecordsCarryTheOutputPath)
         EXPECT_EQ(readFile(out(file)), "new") << file;
 }
 
+TEST_F(BatchDriver, DiscStreamsAreReadFromTheItemsDriveAndShownByTheirTitle)
+{
+    int32_t drive = -2;
+    g_scripts[PLB_CONV_TYPE_WAVE] = [&](const Call& call) {
+        drive = PlbSetConvertDrive(-1);
+        PlbSetConvertDrive(drive);
+        return writeOutput(call);
+    };
+    tamlib::batch::Item disc = item(PLB_CONV_TYPE_WAVE, out("disc.wav"), 1000, "");
+    disc.source.drive = 3;
+    disc.source.title = "Opening movie";
+    Batch batch(table);
+    ASSERT_TRUE(batch.add(disc));
+    std::string shown;
+    ASSERT_EQ(batch.run([&](const PlbBatchStatus& s) {
+        if (s.event == PLB_BATCH_ITEM_START)
+            shown = s.source;
+    }),
+              Outcome::Completed);
+    EXPECT_EQ(drive, 3);
+    EXPECT_EQ(PlbSetConvertDrive(-1), -1) << "the thread's drive is given back";
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_TRUE(g_calls[0].file.empty()) << "a disc stream has no file name";
+    EXPECT_EQ(shown, "Opening movie");
+}
+
 TEST_F(BatchDriver, DoneItemsAreNotConvertedAgain)
 {
     Batch batch(table);
@@ -240,6 +268,33 @@ TEST_F(BatchDriver, CancelStopsTheItemInProgressAndMarksOnlyFinishedOnes)
         EXPECT_TRUE(batch.items()[1].done && batch.items()[2].done);
         EXPECT_FALSE(batch.items()[1].cancelled);
     }
+}
+
+TEST_F(BatchDriver, CancelFromAnotherThreadStopsTheRunningItem)
+{
+    std::atomic<bool> started{false};
+    g_scripts[PLB_CONV_TYPE_WAVE] = [&](const Call& call) {
+        for (uint32_t done = 0; done < 100000000; ++done) {
+            started = true;
+            if (!call.report(done % 1000, 1000))
+                return PLB_CONV_OK;
+        }
+        return PLB_CONV_WAVE_FILE; // never told to stop
+    };
+    Batch batch(table);
+    ASSERT_TRUE(batch.add(item(PLB_CONV_TYPE_WAVE, out("a.wav"))));
+    ASSERT_TRUE(batch.add(item(PLB_CONV_TYPE_WAVE, out("b.wav"))));
+    Outcome outcome = Outcome::Busy;
+    std::thread worker([&] { outcome = batch.run(); });
+    while (!started)
+        std::this_thread::yield();
+    EXPECT_EQ(batch.run(), Outcome::Busy) << "one run at a time";
+    batch.cancel();
+    worker.join();
+    EXPECT_EQ(outcome, Outcome::Cancelled);
+    EXPECT_EQ(batch.items()[0].result, PLB_CONV_OK);
+    EXPECT_FALSE(batch.items()[0].done);
+    EXPECT_EQ(batch.items()[1].result, -1);
 }
 
 TEST_F(BatchDriver, AFailureWhileCancellingIsNotMarkedDone)
