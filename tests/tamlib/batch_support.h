@@ -1,10 +1,8 @@
 // What the batch tests share: a clock the test moves, and converters whose behaviour each test
-// scripts per type (they reach the test through plain function pointers, as the library's
-// converters do).
+// scripts per type (they reach the test through plain function pointers, as the library's do).
 #pragma once
 
 #include <array>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,25 +11,21 @@
 
 namespace batchtest {
 
-// The scripted clock: ms that only the test moves.
-inline uint32_t g_now = 0;
+inline uint32_t g_now = 0; // the scripted clock, in ms
 inline uint32_t scriptedNow()
 {
     return g_now;
 }
 
-// One call of a scripted converter.
 struct Call
 {
     int32_t type;
-    std::string plugin;
     std::string file; // empty: a disc stream
     std::string output;
     std::vector<uint8_t> record;
     PlbProgressFn progress;
     void* user;
-
-    // Reports to the batch; false when asked to stop.
+    // Reports to the batch; false when told to stop.
     bool report(uint32_t done, uint32_t total) const { return progress(done, total, user) != 0; }
 };
 
@@ -40,27 +34,24 @@ inline std::array<Script, PLB_CONV_TYPES> g_scripts;
 inline std::vector<Call> g_calls;
 
 template <int32_t Type>
-int32_t scripted(const char* plugin, const char* file, const StrInfo*, const void* settings,
-                 PlbProgressFn progress, void* user)
+int32_t scripted(const char*, const char* file, const StrInfo*, const void* settings, PlbProgressFn progress,
+                 void* user)
 {
     const auto* bytes = static_cast<const uint8_t*>(settings);
-    Call call{Type,
-              plugin ? plugin : "",
-              file ? file : "",
-              std::string(reinterpret_cast<const char*>(bytes)),
-              std::vector<uint8_t>(bytes, bytes + tamlib::batch::settingsBytes(Type)),
-              progress,
-              user};
-    g_calls.push_back(call);
-    return g_scripts[size_t(Type)] ? g_scripts[size_t(Type)](call) : 0;
+    g_calls.push_back({Type,
+                       file ? file : "",
+                       reinterpret_cast<const char*>(bytes),
+                       {bytes, bytes + tamlib::batch::settingsBytes(Type)},
+                       progress,
+                       user});
+    return g_scripts[Type] ? g_scripts[Type](g_calls.back()) : PLB_CONV_OK;
 }
 
-// Every type scripted; each script reports the start and the end and succeeds unless told.
-inline tamlib::batch::ConverterTable scriptedTable()
+// Every type scripted, each with `script`.
+inline tamlib::batch::ConverterTable scriptedTable(const Script& script = nullptr)
 {
     g_calls.clear();
-    for (auto& script : g_scripts)
-        script = nullptr;
+    g_scripts.fill(script);
     return {scripted<0>, scripted<1>, scripted<2>, scripted<3>, scripted<4>, scripted<5>};
 }
 

@@ -84,6 +84,7 @@ typedef struct PlbBatchStatus
     int32_t marked;           /* ITEM_END: non-zero when the item is marked done */
 } PlbBatchStatus;
 
+/* The status and its texts are valid during the call only. */
 typedef void (*PlbBatchEventFn)(const PlbBatchStatus* status, void* user);
 
 /* A source: a stream file (fileName), or a stream of the disc in `drive` (fileName null; drive -1
@@ -101,9 +102,10 @@ typedef struct PlbBatch PlbBatch;
 
 /* A new, empty batch (policy: ask); null when out of memory. */
 PLB_API PlbBatch* PlbCreateBatch(void);
+/* Not while it runs. */
 PLB_API void PlbDestroyBatch(PlbBatch* batch);
-/* Appends an item; returns its index, or -1 when refused: a type outside 0 to 6, a record whose
- * size is not the type's, or no output path that fits the record (outputPath null or empty takes
+/* Appends an item; returns its index, or -1 when refused: while the batch runs, a type outside 0 to 6, a
+ * record whose size is not the type's, or no output path that fits the record (outputPath null or empty takes
  * the record's own). `settings` null: the batch's default record of the type at run time. */
 PLB_API int32_t PlbAddBatchItem(PlbBatch* batch, const PlbBatchSource* source, int32_t type,
                                 const char* outputPath, const void* settings, uint32_t settingsBytes);
@@ -257,7 +259,7 @@ class PLB_CXX_API Batch
 
     explicit Batch(ConverterTable converters = libraryConverters(), Clock clock = steadyMs);
 
-    // Appends an item; false when refused (as PlbAddBatchItem).
+    // Appends an item; false when refused (as PlbAddBatchItem) or while a run goes on.
     bool add(Item item);
     // The list; change it only while no run is going on.
     std::vector<Item>& items() { return m_items; }

@@ -70,6 +70,8 @@ Batch::Batch(ConverterTable converters, Clock clock) : m_converters(converters),
 
 bool Batch::add(Item item)
 {
+    if (m_running.load())
+        return false;
     if (item.type < 0 || item.type > PLB_CONV_TYPE_NONE)
         return false;
     if (convertible(item.type)) {
