@@ -187,15 +187,21 @@ TEST_F(BatchDriver, CancelStopsTheItemInProgressAndMarksOnlyFinishedOnes)
         {"during a report", PLB_BATCH_PROGRESS, 0, false},
         {"before its converter", PLB_BATCH_ITEM_START, 0, false},
         {"after it finished", PLB_BATCH_ITEM_END, 0, true},
-        {"while it failed", PLB_BATCH_ITEM_START, PLB_CONV_NO_STREAM, false},
+        {"while it failed", 0, PLB_CONV_NO_STREAM, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::ScratchFolder scratch("batch");
         const auto path = [&](const char* name) { return (scratch.path() / name).string(); };
         table[PLB_CONV_TYPE_MIDI] = c.fails ? table[PLB_CONV_TYPE_AVI] : table[PLB_CONV_TYPE_WAVE];
-        g_scripts[PLB_CONV_TYPE_AVI] = [&](const Call&) { return c.fails; };
         Batch batch(table);
+        bool failing = true; // the user stops the batch while the converter fails, once
+        g_scripts[PLB_CONV_TYPE_AVI] = [&](const Call&) {
+            if (failing)
+                batch.cancel();
+            failing = false;
+            return c.fails;
+        };
         ASSERT_TRUE(batch.add(item(PLB_CONV_TYPE_WAVE, path("1.wav"))));
         ASSERT_TRUE(batch.add(item(PLB_CONV_TYPE_MIDI, path("2.mid"))));
         ASSERT_TRUE(batch.add(item(PLB_CONV_TYPE_WAVE, path("3.wav"))));
@@ -207,6 +213,8 @@ TEST_F(BatchDriver, CancelStopsTheItemInProgressAndMarksOnlyFinishedOnes)
         EXPECT_TRUE(batch.items()[0].done);
         EXPECT_EQ(batch.items()[1].done, c.marked);
         EXPECT_EQ(batch.items()[1].cancelled, !c.marked);
+        EXPECT_EQ(batch.items()[1].result, c.event == PLB_BATCH_ITEM_START ? -1 : c.fails)
+            << "-1: never tried";
         EXPECT_EQ(fs::exists(path("2.mid")), c.marked);
         EXPECT_EQ(batch.items()[2].result, -1) << "no further item starts";
         EXPECT_EQ(batch.estimator().stats(PLB_CONV_TYPE_MIDI).doneItems, c.marked ? 1u : 0u);

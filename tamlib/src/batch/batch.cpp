@@ -212,6 +212,13 @@ Batch::Outcome Batch::run(const Listener& listener)
         status.remainingMs = m_estimator.remainingMs();
         status.result = -1;
         run.emit(PLB_BATCH_ITEM_START);
+        if (m_cancel.load()) {
+            // Stopped before it began: nothing asked, nothing converted.
+            item.cancelled = true;
+            status.marked = 0;
+            run.emit(PLB_BATCH_ITEM_END);
+            return Outcome::Cancelled;
+        }
 
         run.stopped = false;
         int32_t result = checkOutput(output);
