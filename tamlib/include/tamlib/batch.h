@@ -14,7 +14,8 @@
  *     A failed item does not stop the batch.
  * Cancelling (PlbCancelBatch, from any thread or a signal handler) answers the converter in
  * progress 0 at its next report: it removes its output and returns. That item and those after it
- * are not marked done; items finished before stay done.
+ * are not marked done, nor is an item that failed as the cancel came; items that finished stay
+ * done.
  *
  * What a front end shows comes in PlbBatchStatus records, on the running thread:
  *   PLB_BATCH_ITEM_START  the item's number of the count ("%d/%d"), source and output names;
@@ -104,16 +105,18 @@ typedef struct PlbBatch PlbBatch;
 PLB_API PlbBatch* PlbCreateBatch(void);
 /* Not while it runs. */
 PLB_API void PlbDestroyBatch(PlbBatch* batch);
-/* Appends an item; returns its index, or -1 when refused: while the batch runs, a type outside 0 to 6, a
- * record whose size is not the type's, or no output path that fits the record (outputPath null or empty takes
- * the record's own). `settings` null: the batch's default record of the type at run time. */
+/* Appends an item; returns its index, or -1 when refused: while the batch runs, a type outside 0
+ * to 6, a record whose size is not the type's, or no output path that fits the record (outputPath
+ * null or empty takes the record's own). `settings` null: the batch's default record of the type
+ * at run time. */
 PLB_API int32_t PlbAddBatchItem(PlbBatch* batch, const PlbBatchSource* source, int32_t type,
                                 const char* outputPath, const void* settings, uint32_t settingsBytes);
 /* The record used for items of `type` that have none (its output path is replaced); 1 when
- * taken. Without one, a zeroed record is used. */
+ * taken, 0 for a record of another size or while the batch runs. Without one, a zeroed record is
+ * used. */
 PLB_API int32_t PlbSetBatchDefaults(PlbBatch* batch, int32_t type, const void* settings,
                                     uint32_t settingsBytes);
-/* The existing-file policy and the window that questions belong to. */
+/* The existing-file policy and the window that questions belong to; set before a run. */
 PLB_API void PlbSetBatchExisting(PlbBatch* batch, int32_t policy, void* window);
 /* Runs the batch on this thread, telling `events` (may be null) what happens. 1 when every item
  * was visited, 0 when cancelled, -1 for a null batch or one already running. */
@@ -264,6 +267,7 @@ class PLB_CXX_API Batch
     // The list; change it only while no run is going on.
     std::vector<Item>& items() { return m_items; }
     const std::vector<Item>& items() const { return m_items; }
+    // Both before a run, as PlbSetBatchDefaults and PlbSetBatchExisting.
     bool setDefaults(int32_t type, const void* record, size_t bytes);
     void setExisting(Existing policy, void* window = nullptr);
 

@@ -87,7 +87,7 @@ bool Batch::add(Item item)
 
 bool Batch::setDefaults(int32_t type, const void* record, size_t bytes)
 {
-    if (!convertible(type) || !record || bytes != settingsBytes(type))
+    if (m_running.load() || !convertible(type) || !record || bytes != settingsBytes(type))
         return false;
     const auto* begin = static_cast<const uint8_t*>(record);
     m_defaults[size_t(type)].assign(begin, begin + bytes);
