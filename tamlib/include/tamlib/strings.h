@@ -106,6 +106,8 @@
 #define PLB_IDS_CONV_ENCODER_INCOMPLETE 20223
 #define PLB_IDS_CONV_OTHER 20224
 #define PLB_IDS_MP3_ERROR 21002 /* MP3 encoder errors 10 to 24: 20992 + error (21002 to 21016) */
+#define PLB_IDS_BATCH_OVERWRITE_CAPTION 21100 /* the question of the batch's existing-file policy */
+#define PLB_IDS_BATCH_OVERWRITE_QUESTION 21101 /* one %s: the output file */
 
 /* The string `id` of the library's table in the current language, or "" when the table has no
  * such id. module: null (or the handle of libtamlib itself); other modules have no table here and

@@ -137,6 +137,8 @@ constexpr StringEntry kEnglish[] = {
     {PLB_IDS_MP3_ERROR + 12, "MP3 encoder : the thread scope cannot be set"},
     {PLB_IDS_MP3_ERROR + 13, "MP3 encoder : the thread cannot be created"},
     {PLB_IDS_MP3_ERROR + 14, "MP3 encoder : lock of capacity of disk"},
+    {PLB_IDS_BATCH_OVERWRITE_CAPTION, "Overwrite confirmation"},
+    {PLB_IDS_BATCH_OVERWRITE_QUESTION, "The '%s' file already exists.\nDo you want to overwrite it?"},
 };
 
 } // namespace

@@ -139,6 +139,8 @@ constexpr StringEntry kJapanese[] = {
     {PLB_IDS_MP3_ERROR + 12, "MP3 エンコーダ : スレッドの優先範囲を設定できません"},
     {PLB_IDS_MP3_ERROR + 13, "MP3 エンコーダ : スレッドを作成できません"},
     {PLB_IDS_MP3_ERROR + 14, "MP3 エンコーダ : ディスク容量が足りません"},
+    {PLB_IDS_BATCH_OVERWRITE_CAPTION, "上書きの確認"},
+    {PLB_IDS_BATCH_OVERWRITE_QUESTION, "'%s' ファイルは既に存在します。\n上書きしますか?"},
 };
 
 } // namespace

@@ -1,0 +1,70 @@
+// The converters a batch calls, by type, each taking its settings record untyped: the record is
+// copied into its own type before the converter sees it, so its alignment never matters.
+#include <cstring>
+
+#include "tamlib/batch.h"
+
+namespace tamlib::batch {
+
+namespace {
+
+template <typename Settings,
+          int32_t (*Convert)(const char*, const char*, const StrInfo*, const Settings*, PlbProgressFn, void*)>
+int32_t typed(const char* pluginName, const char* fileName, const StrInfo* info, const void* settings,
+              PlbProgressFn progress, void* user)
+{
+    Settings record;
+    std::memcpy(&record, settings, sizeof record);
+    return Convert(pluginName, fileName, info, &record, progress, user);
+}
+
+// Record sizes of the types, as the converters' settings are laid out: every record starts with
+// the output path.
+constexpr size_t kBitmapBytes = PLB_PATH_BYTES + 8; // path, width, height
+constexpr size_t kPathBytes = PLB_PATH_BYTES;       // MIDI and compact movie: the path alone
+
+} // namespace
+
+ConverterTable libraryConverters()
+{
+    ConverterTable table{};
+    table[PLB_CONV_TYPE_AVI] = typed<PlbAviSettings, PlbConvertAVI>;
+    table[PLB_CONV_TYPE_WAVE] = typed<PlbWaveSettings, PlbConvertWAVE>;
+    table[PLB_CONV_TYPE_MP3] = typed<PlbMp3Settings, PlbConvertGOGO>;
+    // Compact movie, bitmap and MIDI output have no converter in this library yet: their items
+    // fail with PLB_CONV_UNAVAILABLE.
+    return table;
+}
+
+size_t settingsBytes(int32_t type)
+{
+    switch (type) {
+    case PLB_CONV_TYPE_AVI:
+        return sizeof(PlbAviSettings);
+    case PLB_CONV_TYPE_WAVE:
+        return sizeof(PlbWaveSettings);
+    case PLB_CONV_TYPE_MP3:
+        return sizeof(PlbMp3Settings);
+    case PLB_CONV_TYPE_BMP:
+        return kBitmapBytes;
+    case PLB_CONV_TYPE_CSTR:
+    case PLB_CONV_TYPE_MIDI:
+        return kPathBytes;
+    default:
+        return 0;
+    }
+}
+
+Existing existingPolicy(int32_t value)
+{
+    switch (value) {
+    case PLB_EXISTING_OVERWRITE:
+        return Existing::Overwrite;
+    case PLB_EXISTING_FAIL:
+        return Existing::Fail;
+    default:
+        return Existing::Ask;
+    }
+}
+
+} // namespace tamlib::batch
