@@ -193,11 +193,13 @@ std::string remainingText(uint32_t remainingMs)
     uint32_t rounded = (seconds + 10) / 10 * 10;
     char text[32];
     size_t length = 0;
-    if ((seconds + 10) / 10 > 359 && rounded != 3600) {
+    const bool hours = (seconds + 10) / 10 > 359 && rounded != 3600;
+    if (hours) {
         length += size_t(std::snprintf(text + length, sizeof text - length, "%02u:", (seconds + 10) / 3600));
         rounded %= 3600;
     }
-    if (rounded > 60) {
+    // After the hours a whole minute is shown as one ("01:01'", not "01:60"").
+    if (rounded > 60 || (hours && rounded == 60)) {
         length += size_t(std::snprintf(text + length, sizeof text - length, "%02u'", rounded / 60));
         rounded %= 60;
     }
