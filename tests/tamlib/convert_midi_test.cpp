@@ -262,13 +262,6 @@ TEST_F(ConvertMidi, FailuresAndCancelLeaveOnlyTheOldFile)
         {.what = "no such folder", .result = PLB_CONV_WAVE_FILE, .target = "none/x.mid"},
         {.what = "no path", .result = PLB_CONV_WAVE_FILE, .target = ""},
     };
-    const fs::path locked = m_folder.path() / "locked";
-    if (::geteuid() != 0) { // the superuser writes into read-only folders
-        fs::create_directory(locked);
-        writeFile(locked / "kept.mid", "the old file");
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        all.push_back({.what = "read-only folder", .result = PLB_CONV_WAVE_FILE, .target = "locked/kept.mid"});
-    }
     const fs::path sources = m_folder.path() / "sources";
     fs::create_directory(sources);
     for (const Case& c : all) {
@@ -283,17 +276,32 @@ TEST_F(ConvertMidi, FailuresAndCancelLeaveOnlyTheOldFile)
         const std::string source = music.string() + c.sourceSuffix;
         EXPECT_EQ(PlbConvertMIDI(kMusic, source.c_str(), &info, &settings, logProgress, &log), c.result);
         EXPECT_TRUE(readFile(m_folder.path() / "kept.mid") == "the old file");
-        std::vector<std::string> expected{"kept.mid"};
-        if (fs::exists(locked)) {
-            expected.push_back("locked");
-            EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.mid"});
-        }
-        expected.push_back("sources");
-        EXPECT_EQ(clitest::folderEntries(m_folder.path()), expected);
+        EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"kept.mid", "sources"}));
     }
     EXPECT_EQ(PlbConvertMIDI(kMusic, "x", nullptr, nullptr, nullptr, nullptr), PLB_CONV_NO_STREAM);
-    if (fs::exists(locked))
-        fs::permissions(locked, fs::perms::owner_all);
+}
+
+// A folder the user may not write in: 7, and the old file is kept.
+TEST_F(ConvertMidi, ReadOnlyFolderIsAFailure)
+{
+    const fs::path music = writeMusic(m_folder.path(), {second(60)}, 96, 500000, 1000);
+    const StrInfo info = describe(music);
+    const fs::path locked = m_folder.path() / "locked";
+    fs::create_directory(locked);
+    writeFile(locked / "kept.mid", "the old file");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    const PlbMidiSettings settings = midiSettings(locked / "kept.mid");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto convertAsUser = [&] {
+        dropSuperuser();
+        std::_Exit(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr, nullptr));
+    };
+    EXPECT_EXIT(convertAsUser(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
+    EXPECT_TRUE(readFile(locked / "kept.mid") == "the old file");
+    EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.mid"});
+    fs::permissions(locked, fs::perms::owner_all);
 }
 
 // A file-size limit met in the middle is a failure (7) that leaves the old file.
@@ -319,24 +327,53 @@ TEST_F(ConvertMidi, FileSizeLimitIsAFailure)
     EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"limited.mid", "song.tmus"}));
 }
 
-// The time signature of the description (numerator high, power of the denominator low) as mido
-// reads it, 0 meaning 4/4.
-TEST_F(ConvertMidi, TimeSignatureOfTheDescription)
+// Streams replayed unit by unit (the Replay test plugin gives the whole description): the time
+// signature of the description (numerator high, power of the denominator low; 0 is 4/4) as mido
+// reads it, and a unit larger than the usual 64 KiB area copied whole.
+TEST_F(ConvertMidi, TimeSignatureAndLargeUnitsOfReplayedStreams)
 {
-    const std::pair<uint16_t, std::pair<int, int>> cases[] = {{0, {4, 4}}, {0x0603, {6, 8}}, {0x0301, {3, 2}}};
-    for (const auto& [field, signature] : cases) {
-        const auto start = tamlib::convert::midiFileStart(96);
-        const auto prologue = tamlib::convert::midiTrackPrologue(500000, field);
-        std::string file(start.begin(), start.end());
-        file.append(prologue.begin(), prologue.end());
-        file.append({0x00, char(0xFF), 0x2F, 0x00});
-        file[21] = char(prologue.size() + 4);
-        const fs::path path = m_folder.path() / "signature.mid";
-        writeFile(path, file);
-        const json read = mido(path);
+    struct Case
+    {
+        const char* what;
+        uint16_t signatureField;
+        std::pair<int, int> signature;
+        size_t notes; // note-on events of 4 bytes in the one unit, then the end of track
+    };
+    const Case cases[] = {
+        {"no time signature", 0, {4, 4}, 10},
+        {"6/8", 0x0603, {6, 8}, 10},
+        {"3/2", 0x0301, {3, 2}, 10},
+        {"a unit of 100 KB", 0, {4, 4}, 25000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StrInfo info{};
+        info.kind = StrMusic;
+        info.channels = c.signatureField;
+        info.bitsPerSample = 96;
+        info.sampleRate = 500000;
+        Bytes unit;
+        for (size_t i = 0; i < c.notes; ++i)
+            unit = unit + Bytes{0x01, 0x90, uint8_t(0x30 + i % 32), 0x40};
+        unit = unit + Bytes{0x00, 0xFF, 0x2F, 0x00};
+        PsrReadRecord header{};
+        header.unitKind = UnitAudio;
+        header.payloadBytes = uint32_t(unit.size());
+        std::string script = "RPLY";
+        script.append(reinterpret_cast<const char*>(&info), sizeof info);
+        script.append(reinterpret_cast<const char*>(&header), PSR_READ_HEADER_BYTES);
+        script.append(unit.begin(), unit.end());
+        const fs::path source = m_folder.path() / "music.rply";
+        writeFile(source, script);
+        const fs::path out = m_folder.path() / "replayed.mid";
+        const PlbMidiSettings settings = midiSettings(out);
+        ASSERT_EQ(PlbConvertMIDI("Replay.psr", source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
+        EXPECT_EQ(fs::file_size(out), 22 + 26 + unit.size());
+        const json read = mido(out);
         ASSERT_FALSE(read.is_null());
-        EXPECT_EQ(read["signature"], json::array({json::array({signature.first, signature.second})}))
-            << "field " << field;
+        EXPECT_EQ(read["signature"], json::array({json::array({c.signature.first, c.signature.second})}));
+        EXPECT_EQ(read["messages"].size(), 3 + c.notes + 1);
+        EXPECT_EQ(read["ticks"], kPrologueTicks + c.notes);
     }
 }
 
