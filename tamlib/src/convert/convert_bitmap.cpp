@@ -8,10 +8,12 @@
 //
 // Results: 0 written or cancelled; 2 the stream cannot be opened, gives no picture (its first
 // picture unit cannot be decoded, or the chosen frame is past its end or cannot be decoded), or
-// hands out a unit larger than the read buffer; 1 the scaled picture cannot be allocated; 12 no
-// settings, an empty or unterminated path, a size above 4096, or the file cannot be written.
+// hands out a unit larger than the read buffer; 1 out of memory (the scaled picture among
+// others); 12 no settings, an empty or unterminated path, a size above 4096, or the file cannot
+// be written.
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "convert/conversion.h"
@@ -97,6 +99,16 @@ int32_t convertBitmap(const char* pluginName, const char* fileName, const StrInf
     return PLB_CONV_BITMAP_FILE;
 }
 
+int32_t guardedConvert(const char* pluginName, const char* fileName, const StrInfo* info,
+                       const PlbBitmapSettings* settings, uint32_t frameNumber, PlbProgressFn progressFn, void* user)
+{
+    try {
+        return convertBitmap(pluginName, fileName, info, settings, frameNumber, progressFn, user);
+    } catch (const std::bad_alloc&) {
+        return PLB_CONV_NO_MEMORY;
+    }
+}
+
 } // namespace
 
 } // namespace tamlib::convert
@@ -118,7 +130,7 @@ PLB_API int32_t PlbConvertBITMAP(const char* pluginName, const char* fileName, c
                                  const PlbBitmapSettings* settings, PlbProgressFn progress, void* user)
 {
     return tamrin::guarded<int32_t>(PLB_CONV_BITMAP_FILE, [&] {
-        return tamlib::convert::convertBitmap(pluginName, fileName, info, settings, 0, progress, user);
+        return tamlib::convert::guardedConvert(pluginName, fileName, info, settings, 0, progress, user);
     });
 }
 
@@ -127,7 +139,7 @@ PLB_API int32_t PlbConvertBITMAPFrame(const char* pluginName, const char* fileNa
                                       PlbProgressFn progress, void* user)
 {
     return tamrin::guarded<int32_t>(PLB_CONV_BITMAP_FILE, [&] {
-        return tamlib::convert::convertBitmap(pluginName, fileName, info, settings, frameNumber, progress,
-                                              user);
+        return tamlib::convert::guardedConvert(pluginName, fileName, info, settings, frameNumber, progress,
+                                               user);
     });
 }

@@ -19,6 +19,7 @@
 // out a unit larger than the read buffer; 7 no settings, an empty or unterminated path, or the
 // file cannot be created or written (a file-size limit met in the middle included).
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 

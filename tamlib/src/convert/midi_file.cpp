@@ -72,6 +72,8 @@ class Walker
 
     bool event(bool& endOfTrack)
     {
+        if (m_pos >= m_in.size())
+            return false; // a delta with no event after it
         const uint8_t status = m_in[m_pos];
         if (status < 0x80) // running status: the data of another message of the last status
             return m_running != 0 && data(channelData(m_running));
