@@ -46,7 +46,8 @@ Decoded ffmpegPicture(const fs::path& file)
 {
     const std::string input = "'" + file.string() + "'";
     Decoded decoded;
-    decoded.rgb = runCommand("ffmpeg -v error -nostdin -i " + input + " -f rawvideo -pix_fmt rgb24 -").value_or("");
+    decoded.rgb =
+        runCommand("ffmpeg -v error -nostdin -i " + input + " -f rawvideo -pix_fmt rgb24 -").value_or("");
     decoded.size = runCommand("ffprobe -v error -show_entries stream=width,height -of csv=p=0:s=x " + input)
                        .value_or("");
     while (!decoded.size.empty() && decoded.size.back() == '\n')
@@ -99,7 +100,8 @@ std::string firstPayload()
     tamlib::UnitBuffer buffer;
     std::string payload;
     if (LbrReadStream(stream, LBR_WANT_VIDEO, buffer.record()) == 1) {
-        payload.assign(reinterpret_cast<const char*>(buffer.record()->payload), buffer.record()->payloadBytes);
+        payload.assign(reinterpret_cast<const char*>(buffer.record()->payload),
+                       buffer.record()->payloadBytes);
         LbrFreeReadBuffer(stream, buffer.record());
     }
     LbrCloseStream(stream);
@@ -127,8 +129,9 @@ PlbBitmapSettings bitmapSettings(const fs::path& out, uint32_t width, uint32_t h
     return settings;
 }
 
-int32_t convert(const char* plugin, const fs::path& source, const StrInfo& info, const PlbBitmapSettings& settings,
-                uint32_t frame, PlbProgressFn progress = nullptr, void* user = nullptr)
+int32_t convert(const char* plugin, const fs::path& source, const StrInfo& info,
+                const PlbBitmapSettings& settings, uint32_t frame, PlbProgressFn progress = nullptr,
+                void* user = nullptr)
 {
     return frame == kNoFrame
                ? PlbConvertBITMAP(plugin, source.c_str(), &info, &settings, progress, user)
@@ -240,9 +243,10 @@ TEST_F(ConvertBitmap, FailuresAndCancelLeaveOnlyTheOldFile)
         if (!*c.target)
             settings.outputPath[0] = '\0';
         ProgressLog log{{}, c.cancelAt};
-        const int32_t result = c.still ? convert(kStill, m_folder.path() / c.source, stillInfo(), settings, c.frame,
-                                                 logProgress, &log)
-                                       : convert(kFilmfile, movie(), movieInfo, settings, c.frame, logProgress, &log);
+        const int32_t result =
+            c.still ? convert(kStill, m_folder.path() / c.source, stillInfo(), settings, c.frame, logProgress,
+                              &log)
+                    : convert(kFilmfile, movie(), movieInfo, settings, c.frame, logProgress, &log);
         EXPECT_EQ(result, c.result);
         EXPECT_TRUE(readFile(m_folder.path() / "kept.bmp") == "the old file");
         EXPECT_EQ(clitest::folderEntries(m_folder.path()),
@@ -253,9 +257,11 @@ TEST_F(ConvertBitmap, FailuresAndCancelLeaveOnlyTheOldFile)
     const PlbBitmapSettings settings = bitmapSettings(m_folder.path() / "done.bmp", 320, 240);
     ASSERT_EQ(convert(kStill, m_still, stillInfo(), settings, kNoFrame, logProgress, &log), PLB_CONV_OK);
     EXPECT_EQ(log.calls, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1000}, {1000, 1000}}));
-    EXPECT_EQ(PlbConvertBITMAP(kStill, m_still.c_str(), nullptr, &settings, nullptr, nullptr), PLB_CONV_NO_STREAM);
+    EXPECT_EQ(PlbConvertBITMAP(kStill, m_still.c_str(), nullptr, &settings, nullptr, nullptr),
+              PLB_CONV_NO_STREAM);
     const StrInfo info = stillInfo();
-    EXPECT_EQ(PlbConvertBITMAP(kStill, m_still.c_str(), &info, nullptr, nullptr, nullptr), PLB_CONV_BITMAP_FILE);
+    EXPECT_EQ(PlbConvertBITMAP(kStill, m_still.c_str(), &info, nullptr, nullptr, nullptr),
+              PLB_CONV_BITMAP_FILE);
 }
 
 // A file-size limit met while writing is a failure (12) that leaves the old file.
@@ -273,7 +279,8 @@ TEST_F(ConvertBitmap, FileSizeLimitIsAFailure)
     };
     EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_BITMAP_FILE), "");
     EXPECT_TRUE(readFile(target) == "the old file");
-    EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"limited.bmp", "still.mdec"}));
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()),
+              (std::vector<std::string>{"limited.bmp", "still.mdec"}));
 }
 
 // A folder the user may not write in: 12, and the old file is kept.

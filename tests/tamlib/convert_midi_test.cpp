@@ -69,8 +69,8 @@ void put32(Bytes& b, uint32_t v)
 }
 
 // A stream file of the music test plugin.
-fs::path writeMusic(const fs::path& folder, const std::vector<Bytes>& units, uint16_t division, uint32_t tempo,
-                    uint32_t lengthMs)
+fs::path writeMusic(const fs::path& folder, const std::vector<Bytes>& units, uint16_t division,
+                    uint32_t tempo, uint32_t lengthMs)
 {
     Bytes file{'T', 'M', 'U', 'S'};
     put16(file, division);
@@ -119,17 +119,22 @@ int32_t logProgress(uint32_t position, uint32_t length, void* user)
     return log->calls.size() - 1 == log->answerZeroAt ? 0 : 1;
 }
 
-// One second of music at division 96 and 500 000 us a quarter: two notes of a quarter each.
-Bytes second(uint8_t key)
-{
-    return {0x00, 0x90, key, 0x64, 0x60, 0x80, key, 0x00, 0x00, 0x90, uint8_t(key + 2), 0x64, 0x60, 0x80,
-            uint8_t(key + 2), 0x00};
-}
-
 Bytes operator+(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// A quarter note at division 96: on, and off 96 ticks later.
+Bytes quarter(uint8_t key)
+{
+    return {0x00, 0x90, key, 0x64, 0x60, 0x80, key, 0x00};
+}
+
+// One second of music at division 96 and 500 000 us a quarter.
+Bytes second(uint8_t key)
+{
+    return quarter(key) + quarter(uint8_t(key + 2));
 }
 
 class ConvertMidi : public ::testing::Test
@@ -152,7 +157,7 @@ TEST_F(ConvertMidi, FilesAsMidoReadsThem)
         std::vector<Bytes> units;
         uint16_t division;
         uint32_t tempo;
-        uint32_t ticks; // of the units' events
+        uint32_t ticks;                    // of the units' events
         std::vector<std::string> messages; // after the prologue's three
         bool endAdded;
     };
@@ -175,11 +180,16 @@ TEST_F(ConvertMidi, FilesAsMidoReadsThem)
          3 * 192,
          with(notes(3), {"end_of_track"}),
          false},
-        {"no end of track: one is added", {second(60), second(62)}, 96, 500000, 2 * 192,
-         with(notes(2), {"end_of_track"}), true},
+        {"no end of track: one is added",
+         {second(60), second(62)},
+         96,
+         500000,
+         2 * 192,
+         with(notes(2), {"end_of_track"}),
+         true},
         {"running status, a system-exclusive message, other meta events and real time",
-         {Bytes{0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x00, 0xFF, 0x01, 0x02, 'h', 'i', 0x00, 0xB0,
-                0x07, 0x64, 0x10, 0x07, 0x50, 0x00, 0xF8},
+         {Bytes{0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7, 0x00, 0xFF, 0x01, 0x02,
+                'h',  'i',  0x00, 0xB0, 0x07, 0x64, 0x10, 0x07, 0x50, 0x00, 0xF8},
           Bytes{0x00, 0x90, 0x3C, 0x40, 0x83, 0x00, 0x3C, 0x00} + endOfTrack},
          480,
          1000000,
@@ -221,7 +231,8 @@ TEST_F(ConvertMidi, FilesAsMidoReadsThem)
         EXPECT_EQ(read["messages"].get<std::vector<std::string>>(), expected);
         EXPECT_EQ(read["ticks"], kPrologueTicks + c.ticks);
         // The tempo event comes at tick 4: the ticks before it run at the default 500 000 us.
-        const double seconds = (4.0 * 500000 + double(kPrologueTicks - 4 + c.ticks) * c.tempo) / c.division / 1e6;
+        const double seconds =
+            (4.0 * 500000 + double(kPrologueTicks - 4 + c.ticks) * c.tempo) / c.division / 1e6;
         EXPECT_NEAR(read["seconds"].get<double>(), seconds, 1e-6);
     }
 }
@@ -236,8 +247,8 @@ TEST_F(ConvertMidi, ProgressFollowsTheTicksAtTheTempo)
     const PlbMidiSettings settings = midiSettings(m_folder.path() / "p.mid");
     ProgressLog log;
     ASSERT_EQ(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, logProgress, &log), PLB_CONV_OK);
-    const std::vector<std::pair<uint32_t, uint32_t>> expected{
-        {0, 3500}, {1000, 3500}, {2000, 3500}, {3000, 3500}, {3500, 3500}, {3500, 3500}};
+    const std::vector<std::pair<uint32_t, uint32_t>> expected{{0, 3500},    {1000, 3500}, {2000, 3500},
+                                                              {3000, 3500}, {3500, 3500}, {3500, 3500}};
     EXPECT_EQ(log.calls, expected);
 }
 
@@ -324,7 +335,8 @@ TEST_F(ConvertMidi, FileSizeLimitIsAFailure)
     };
     EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
     EXPECT_TRUE(readFile(target) == "the old file");
-    EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"limited.mid", "song.tmus"}));
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()),
+              (std::vector<std::string>{"limited.mid", "song.tmus"}));
 }
 
 // Streams replayed unit by unit (the Replay test plugin gives the whole description): the time
@@ -367,7 +379,8 @@ TEST_F(ConvertMidi, TimeSignatureAndLargeUnitsOfReplayedStreams)
         writeFile(source, script);
         const fs::path out = m_folder.path() / "replayed.mid";
         const PlbMidiSettings settings = midiSettings(out);
-        ASSERT_EQ(PlbConvertMIDI("Replay.psr", source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
+        ASSERT_EQ(PlbConvertMIDI("Replay.psr", source.c_str(), &info, &settings, nullptr, nullptr),
+                  PLB_CONV_OK);
         EXPECT_EQ(fs::file_size(out), 22 + 26 + unit.size());
         const json read = mido(out);
         ASSERT_FALSE(read.is_null());
@@ -387,16 +400,17 @@ TEST(MidiTicks, MillisecondsAgainstSixtyFourBitArithmetic)
         bool exact;
     };
     const Case cases[] = {
-        {96, 500000, 96, true},          {1, 500000, 96, true},
-        {4000, 500000, 480, true},       {3, 333333, 7, true},
-        {28800, 13244613, 48, false},    {123456789, 600000, 96, false},
-        {0xFFFFFFFF, 1, 65535, false},   {0xFFFFFFFF, 16777215, 65535, false},
-        {1000, 16777215, 1, false},      {0x12345678, 0x00ABCDEF, 1, false},
-        {0, 500000, 96, true},           {96, 0, 96, true},
+        {96, 500000, 96, true},        {1, 500000, 96, true},
+        {4000, 500000, 480, true},     {3, 333333, 7, true},
+        {28800, 13244613, 48, false},  {123456789, 600000, 96, false},
+        {0xFFFFFFFF, 1, 65535, false}, {0xFFFFFFFF, 16777215, 65535, false},
+        {1000, 16777215, 1, false},    {0x12345678, 0x00ABCDEF, 1, false},
+        {0, 500000, 96, true},         {96, 0, 96, true},
         {96, 500000, 0, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.ticks << " ticks, tempo " << c.tempo << ", division " << c.division);
+        SCOPED_TRACE(testing::Message()
+                     << c.ticks << " ticks, tempo " << c.tempo << ", division " << c.division);
         const uint64_t exact =
             c.division == 0 ? 0 : uint64_t(c.ticks) * c.tempo / (uint64_t(c.division) * 1000);
         const uint32_t got = tamlib::convert::midiTicksToMs(c.ticks, c.tempo, c.division);

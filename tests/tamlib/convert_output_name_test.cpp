@@ -50,7 +50,8 @@ TEST(OutputName, DefaultNamesOfEveryType)
         SCOPED_TRACE(c.expected);
         char out[PLB_PATH_BYTES];
         std::memset(out, 'x', sizeof out);
-        const int32_t length = PlbDefaultOutputName(c.title, c.source, c.type, c.mp3Format, c.folder, out, sizeof out);
+        const int32_t length =
+            PlbDefaultOutputName(c.title, c.source, c.type, c.mp3Format, c.folder, out, sizeof out);
         EXPECT_EQ(std::string(out), c.expected);
         EXPECT_EQ(length, int32_t(std::strlen(c.expected)));
     }

@@ -100,7 +100,8 @@ int32_t convertBitmap(const char* pluginName, const char* fileName, const StrInf
 }
 
 int32_t guardedConvert(const char* pluginName, const char* fileName, const StrInfo* info,
-                       const PlbBitmapSettings* settings, uint32_t frameNumber, PlbProgressFn progressFn, void* user)
+                       const PlbBitmapSettings* settings, uint32_t frameNumber, PlbProgressFn progressFn,
+                       void* user)
 {
     try {
         return convertBitmap(pluginName, fileName, info, settings, frameNumber, progressFn, user);

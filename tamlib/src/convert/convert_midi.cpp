@@ -85,8 +85,8 @@ class MidiConversion
         // Readers want the track to end with its end-of-track event.
         if (!m_endsTrack && !add(kMidiEndOfTrack, error))
             return failed(error);
-        uint8_t length[4] = {uint8_t(m_trackBytes >> 24), uint8_t(m_trackBytes >> 16), uint8_t(m_trackBytes >> 8),
-                             uint8_t(m_trackBytes)};
+        uint8_t length[4] = {uint8_t(m_trackBytes >> 24), uint8_t(m_trackBytes >> 16),
+                             uint8_t(m_trackBytes >> 8), uint8_t(m_trackBytes)};
         if (!m_file.writeAt(kMidiTrackLengthOffset, length, sizeof length, error))
             return failed(error);
         if (!m_progress.report(m_lengthMs, m_lengthMs))

@@ -100,7 +100,6 @@ PLB_API int32_t PlbDefaultOutputName(const char* title, const char* sourceFile, 
 
 PLB_API int32_t PlbNumberedOutputName(const char* path, uint32_t number, char* out, uint32_t capacity)
 {
-    return tamrin::guarded<int32_t>(0, [&] {
-        return tamlib::convert::numberedOutputName(path, number, out, capacity);
-    });
+    return tamrin::guarded<int32_t>(
+        0, [&] { return tamlib::convert::numberedOutputName(path, number, out, capacity); });
 }
