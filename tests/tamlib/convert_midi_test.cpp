@@ -290,6 +290,17 @@ TEST_F(ConvertMidi, FailuresAndCancelLeaveOnlyTheOldFile)
         EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"kept.mid", "sources"}));
     }
     EXPECT_EQ(PlbConvertMIDI(kMusic, "x", nullptr, nullptr, nullptr, nullptr), PLB_CONV_NO_STREAM);
+    // A movie's sound is no music.
+    StrInfo movie{};
+    const fs::path film = fs::path(TAMRIN_TEST_DATA) / "movies" / "mv4_v3_160x112_15fps_x1_xa37800s.str";
+    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
+    ASSERT_NE(binding, nullptr);
+    EXPECT_EQ(LbrGetStrFileInfo(binding, film.c_str(), &movie), 1);
+    LbrClosePSR(binding);
+    const PlbMidiSettings settings = midiSettings(m_folder.path() / "kept.mid");
+    EXPECT_EQ(PlbConvertMIDI("Filmfile.psr", film.c_str(), &movie, &settings, nullptr, nullptr),
+              PLB_CONV_NO_STREAM);
+    EXPECT_TRUE(readFile(m_folder.path() / "kept.mid") == "the old file");
 }
 
 // A folder the user may not write in: 7, and the old file is kept.

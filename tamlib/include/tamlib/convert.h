@@ -179,8 +179,8 @@ PLB_API int32_t PlbConvertBITMAPFrame(const char* pluginName, const char* fileNa
                                       const PlbBitmapSettings* settings, uint32_t frameNumber,
                                       PlbProgressFn progress, void* user);
 
-/* A sequenced-music stream as a format-0 Standard MIDI File. 2 when the stream cannot be opened
- * or its description has no time division, 7 when the file cannot be created or written. */
+/* A sequenced-music stream as a format-0 Standard MIDI File. 2 when the stream cannot be opened,
+ * is not music or has no time division, 7 when the file cannot be created or written. */
 PLB_API int32_t PlbConvertMIDI(const char* pluginName, const char* fileName, const StrInfo* info,
                                const PlbMidiSettings* settings, PlbProgressFn progress, void* user);
 

@@ -15,9 +15,9 @@
 // into milliseconds at the stream's tempo for the progress calls, which stop at the stream's
 // length. A unit larger than the usual 64 KiB area is decoded again into a larger one.
 //
-// Results: 0 written or cancelled; 2 the stream cannot be opened, has no time division, or hands
-// out a unit larger than the read buffer; 7 no settings, an empty or unterminated path, or the
-// file cannot be created or written (a file-size limit met in the middle included).
+// Results: 0 written or cancelled; 2 the stream cannot be opened, is not music (kind StrMusic),
+// has no time division, or hands out a unit larger than the read buffer; 7 no settings, an empty or
+// unterminated path, or the file cannot be created or written (a file-size limit met in the middle included).
 #include <algorithm>
 #include <new>
 #include <string>
@@ -49,8 +49,9 @@ class MidiConversion
     {
         const StrInfo& info = m_stream.info();
         const uint16_t division = info.bitsPerSample;
-        if (division == 0) {
-            PlbDEBUG("midi: the stream gives no time division\n");
+        if (!(info.kind & StrMusic) || division == 0) {
+            // Anything else would copy sound samples or nonsense into the file as events.
+            PlbDEBUG("midi: the stream is not sequenced music with a time division\n");
             return PLB_CONV_NO_STREAM;
         }
         m_lengthMs = info.durationMs;
