@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "picture_compare.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -22,18 +23,6 @@ constexpr const char* kFilmfile = "Filmfile.psr";
 constexpr const char* kStill = "ConvStill.psr";
 constexpr const char* kMovie = "mv1_v2_320x240_15fps_xa37800s";
 constexpr uint32_t kNoFrame = UINT32_MAX; // PlbConvertBITMAP rather than a chosen frame
-
-std::optional<std::string> runCommand(const std::string& command)
-{
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
-    std::string out;
-    char chunk[65536];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, got);
-    return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
-}
 
 // The picture of a file as ffmpeg reads it: red, green, blue, top row first, and its size.
 struct Decoded
@@ -138,19 +127,6 @@ int32_t convert(const char* plugin, const fs::path& source, const StrInfo& info,
                : PlbConvertBITMAPFrame(plugin, source.c_str(), &info, &settings, frame, progress, user);
 }
 
-struct ProgressLog
-{
-    std::vector<std::pair<uint32_t, uint32_t>> calls;
-    size_t answerZeroAt = SIZE_MAX;
-};
-
-int32_t logProgress(uint32_t position, uint32_t length, void* user)
-{
-    auto* log = static_cast<ProgressLog*>(user);
-    log->calls.emplace_back(position, length);
-    return log->calls.size() - 1 == log->answerZeroAt ? 0 : 1;
-}
-
 double rgbPsnr(const std::string& a, const std::string& b)
 {
     return clitest::psnr({reinterpret_cast<const uint8_t*>(a.data()), a.size()},
@@ -242,20 +218,20 @@ TEST_F(ConvertBitmap, FailuresAndCancelLeaveOnlyTheOldFile)
         PlbBitmapSettings settings = bitmapSettings(m_folder.path() / c.target, c.width, 240);
         if (!*c.target)
             settings.outputPath[0] = '\0';
-        ProgressLog log{{}, c.cancelAt};
+        ProgressRecord log{{}, c.cancelAt};
         const int32_t result =
-            c.still ? convert(kStill, m_folder.path() / c.source, stillInfo(), settings, c.frame, logProgress,
-                              &log)
-                    : convert(kFilmfile, movie(), movieInfo, settings, c.frame, logProgress, &log);
+            c.still ? convert(kStill, m_folder.path() / c.source, stillInfo(), settings, c.frame,
+                              recordProgress, &log)
+                    : convert(kFilmfile, movie(), movieInfo, settings, c.frame, recordProgress, &log);
         EXPECT_EQ(result, c.result);
         EXPECT_TRUE(readFile(m_folder.path() / "kept.bmp") == "the old file");
         EXPECT_EQ(clitest::folderEntries(m_folder.path()),
                   (std::vector<std::string>{"garbage.mdec", "kept.bmp", "still.mdec"}));
     }
 
-    ProgressLog log;
+    ProgressRecord log;
     const PlbBitmapSettings settings = bitmapSettings(m_folder.path() / "done.bmp", 320, 240);
-    ASSERT_EQ(convert(kStill, m_still, stillInfo(), settings, kNoFrame, logProgress, &log), PLB_CONV_OK);
+    ASSERT_EQ(convert(kStill, m_still, stillInfo(), settings, kNoFrame, recordProgress, &log), PLB_CONV_OK);
     EXPECT_EQ(log.calls, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1000}, {1000, 1000}}));
     EXPECT_EQ(PlbConvertBITMAP(kStill, m_still.c_str(), nullptr, &settings, nullptr, nullptr),
               PLB_CONV_NO_STREAM);
@@ -264,43 +240,37 @@ TEST_F(ConvertBitmap, FailuresAndCancelLeaveOnlyTheOldFile)
               PLB_CONV_BITMAP_FILE);
 }
 
-// A file-size limit met while writing is a failure (12) that leaves the old file.
-TEST_F(ConvertBitmap, FileSizeLimitIsAFailure)
-{
-    const fs::path target = m_folder.path() / "limited.bmp";
-    writeFile(target, "the old file");
-    const PlbBitmapSettings settings = bitmapSettings(target, 320, 240);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertLimited = [&] {
-        rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 64 << 10; // a picture of 320x240 takes 225 KiB
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::_Exit(convert(kStill, m_still, stillInfo(), settings, kNoFrame));
-    };
-    EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_BITMAP_FILE), "");
-    EXPECT_TRUE(readFile(target) == "the old file");
-    EXPECT_EQ(clitest::folderEntries(m_folder.path()),
-              (std::vector<std::string>{"limited.bmp", "still.mdec"}));
-}
-
-// A folder the user may not write in: 12, and the old file is kept.
-TEST_F(ConvertBitmap, ReadOnlyFolderIsAFailure)
+// A folder the user may not write in, and a file-size limit met while writing: 12, and the old
+// file is kept.
+TEST_F(ConvertBitmap, RefusedWritesLeaveTheOldFile)
 {
     const fs::path locked = m_folder.path() / "locked";
     fs::create_directory(locked);
-    writeFile(locked / "kept.bmp", "the old file");
-    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                fs::perms::others_exec);
     fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    const PlbBitmapSettings settings = bitmapSettings(locked / "kept.bmp", 320, 240);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertAsUser = [&] {
-        dropSuperuser();
-        std::_Exit(convert(kStill, m_still, stillInfo(), settings, kNoFrame));
-    };
-    EXPECT_EXIT(convertAsUser(), ::testing::ExitedWithCode(PLB_CONV_BITMAP_FILE), "");
-    EXPECT_TRUE(readFile(locked / "kept.bmp") == "the old file");
+    for (const bool limited : {false, true}) {
+        SCOPED_TRACE(limited ? "file-size limit" : "read-only folder");
+        const fs::path target = (limited ? m_folder.path() : locked) / "kept.bmp";
+        fs::permissions(locked, fs::perms::owner_all);
+        writeFile(target, "the old file");
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+        const PlbBitmapSettings settings = bitmapSettings(target, 320, 240);
+        const auto convertRefused = [&] {
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = 64 << 10; // a picture of 320x240 takes 225 KiB
+            if (limited)
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            else
+                dropSuperuser();
+            std::_Exit(convert(kStill, m_still, stillInfo(), settings, kNoFrame));
+        };
+        EXPECT_EXIT(convertRefused(), ::testing::ExitedWithCode(PLB_CONV_BITMAP_FILE), "");
+        EXPECT_TRUE(readFile(target) == "the old file");
+    }
     EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.bmp"});
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()),
+              (std::vector<std::string>{"kept.bmp", "locked", "still.mdec"}));
     fs::permissions(locked, fs::perms::owner_all);
 }
 

@@ -14,6 +14,7 @@
 
 #include "convert/midi_file.h"
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "picture_compare.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -26,18 +27,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kMusic = "ConvMusic.psr";
 constexpr uint32_t kPrologueTicks = 12; // the deltas 0, 4 and 8 of the track's first events
-
-std::optional<std::string> runCommand(const std::string& command)
-{
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
-    std::string out;
-    char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, got);
-    return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
-}
 
 // What mido reads in a MIDI file; null when it cannot read it.
 json mido(const fs::path& file)
@@ -104,19 +93,6 @@ PlbMidiSettings midiSettings(const fs::path& out)
     PlbMidiSettings settings{};
     std::snprintf(settings.outputPath, sizeof settings.outputPath, "%s", out.c_str());
     return settings;
-}
-
-struct ProgressLog
-{
-    std::vector<std::pair<uint32_t, uint32_t>> calls;
-    size_t answerZeroAt = SIZE_MAX;
-};
-
-int32_t logProgress(uint32_t position, uint32_t length, void* user)
-{
-    auto* log = static_cast<ProgressLog*>(user);
-    log->calls.emplace_back(position, length);
-    return log->calls.size() - 1 == log->answerZeroAt ? 0 : 1;
 }
 
 Bytes operator+(Bytes a, const Bytes& b)
@@ -245,8 +221,8 @@ TEST_F(ConvertMidi, ProgressFollowsTheTicksAtTheTempo)
         writeMusic(m_folder.path(), {second(60), second(62), second(64), second(66)}, 96, 500000, 3500);
     const StrInfo info = describe(music);
     const PlbMidiSettings settings = midiSettings(m_folder.path() / "p.mid");
-    ProgressLog log;
-    ASSERT_EQ(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, logProgress, &log), PLB_CONV_OK);
+    ProgressRecord log;
+    ASSERT_EQ(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, recordProgress, &log), PLB_CONV_OK);
     const std::vector<std::pair<uint32_t, uint32_t>> expected{{0, 3500},    {1000, 3500}, {2000, 3500},
                                                               {3000, 3500}, {3500, 3500}, {3500, 3500}};
     EXPECT_EQ(log.calls, expected);
@@ -283,9 +259,9 @@ TEST_F(ConvertMidi, FailuresAndCancelLeaveOnlyTheOldFile)
         PlbMidiSettings settings = midiSettings(m_folder.path() / c.target);
         if (!*c.target)
             settings.outputPath[0] = '\0';
-        ProgressLog log{{}, c.cancelAt};
+        ProgressRecord log{{}, c.cancelAt};
         const std::string source = music.string() + c.sourceSuffix;
-        EXPECT_EQ(PlbConvertMIDI(kMusic, source.c_str(), &info, &settings, logProgress, &log), c.result);
+        EXPECT_EQ(PlbConvertMIDI(kMusic, source.c_str(), &info, &settings, recordProgress, &log), c.result);
         EXPECT_TRUE(readFile(m_folder.path() / "kept.mid") == "the old file");
         EXPECT_EQ(clitest::folderEntries(m_folder.path()), (std::vector<std::string>{"kept.mid", "sources"}));
     }
@@ -303,51 +279,43 @@ TEST_F(ConvertMidi, FailuresAndCancelLeaveOnlyTheOldFile)
     EXPECT_TRUE(readFile(m_folder.path() / "kept.mid") == "the old file");
 }
 
-// A folder the user may not write in: 7, and the old file is kept.
-TEST_F(ConvertMidi, ReadOnlyFolderIsAFailure)
-{
-    const fs::path music = writeMusic(m_folder.path(), {second(60)}, 96, 500000, 1000);
-    const StrInfo info = describe(music);
-    const fs::path locked = m_folder.path() / "locked";
-    fs::create_directory(locked);
-    writeFile(locked / "kept.mid", "the old file");
-    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                fs::perms::others_exec);
-    fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    const PlbMidiSettings settings = midiSettings(locked / "kept.mid");
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertAsUser = [&] {
-        dropSuperuser();
-        std::_Exit(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr, nullptr));
-    };
-    EXPECT_EXIT(convertAsUser(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
-    EXPECT_TRUE(readFile(locked / "kept.mid") == "the old file");
-    EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.mid"});
-    fs::permissions(locked, fs::perms::owner_all);
-}
-
-// A file-size limit met in the middle is a failure (7) that leaves the old file.
-TEST_F(ConvertMidi, FileSizeLimitIsAFailure)
+// A folder the user may not write in, and a file-size limit met in the middle: 7, and the old
+// file is kept.
+TEST_F(ConvertMidi, RefusedWritesLeaveTheOldFile)
 {
     Bytes big;
     while (big.size() < 60000)
         big = big + Bytes{0x00, 0x90, 0x3C, 0x40};
     const fs::path music = writeMusic(m_folder.path(), std::vector<Bytes>(8, big), 96, 500000, 1000);
     const StrInfo info = describe(music);
-    const fs::path target = m_folder.path() / "limited.mid";
-    writeFile(target, "the old file");
-    const PlbMidiSettings settings = midiSettings(target);
+    const fs::path locked = m_folder.path() / "locked";
+    fs::create_directory(locked);
+    fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertLimited = [&] {
-        rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 128 << 10;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::_Exit(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr, nullptr));
-    };
-    EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
-    EXPECT_TRUE(readFile(target) == "the old file");
+    for (const bool limited : {false, true}) {
+        SCOPED_TRACE(limited ? "file-size limit" : "read-only folder");
+        const fs::path target = (limited ? m_folder.path() : locked) / "kept.mid";
+        fs::permissions(locked, fs::perms::owner_all);
+        writeFile(target, "the old file");
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+        const PlbMidiSettings settings = midiSettings(target);
+        const auto convert = [&] {
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = 128 << 10;
+            if (limited)
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            else
+                dropSuperuser();
+            std::_Exit(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr, nullptr));
+        };
+        EXPECT_EXIT(convert(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
+        EXPECT_TRUE(readFile(target) == "the old file");
+    }
+    EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.mid"});
     EXPECT_EQ(clitest::folderEntries(m_folder.path()),
-              (std::vector<std::string>{"limited.mid", "song.tmus"}));
+              (std::vector<std::string>{"kept.mid", "locked", "song.tmus"}));
+    fs::permissions(locked, fs::perms::owner_all);
 }
 
 // Streams replayed unit by unit (the Replay test plugin gives the whole description): the time
