@@ -143,7 +143,6 @@ PLB_API int32_t PlbIsGogo(uint32_t* versionCode, char* versionText);
 PLB_API int32_t PlbConvertGOGO(const char* pluginName, const char* fileName, const StrInfo* info,
                                const PlbMp3Settings* settings, PlbProgressFn progress, void* user);
 
-
 /* ---- pictures, music and output names --------------------------------------------------- */
 
 #define PLB_CONV_NO_MEMORY 1    /* out of memory */
@@ -170,7 +169,7 @@ typedef struct PlbMidiSettings
 PLB_API int32_t PlbSaveBitmap(const FrameDib* picture, const char* path);
 
 /* The first picture of a stream (a still image) as a BMP file, scaled to the settings' size.
- * 2 when the stream gives no picture, 12 when the file cannot be written. */
+ * 2 when the stream gives no picture, 12 when the file cannot be written, 1 out of memory. */
 PLB_API int32_t PlbConvertBITMAP(const char* pluginName, const char* fileName, const StrInfo* info,
                                  const PlbBitmapSettings* settings, PlbProgressFn progress, void* user);
 /* As PlbConvertBITMAP, for a chosen frame of a movie: the first picture whose frame number
