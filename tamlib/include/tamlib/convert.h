@@ -156,6 +156,67 @@ PLB_API int32_t PlbIsGogo(uint32_t* versionCode, char* versionText);
 PLB_API int32_t PlbConvertGOGO(const char* pluginName, const char* fileName, const StrInfo* info,
                                const PlbMp3Settings* settings, PlbProgressFn progress, void* user);
 
+/* ---- pictures, music and output names --------------------------------------------------- */
+
+#define PLB_CONV_NO_MEMORY 1    /* out of memory */
+#define PLB_CONV_BITMAP_FILE 12 /* the BMP file could not be written */
+
+/* BMP settings. A width or height of 0 keeps the picture's display size. */
+typedef struct PlbBitmapSettings
+{
+    char outputPath[PLB_PATH_BYTES];
+    uint32_t width; /* size of the picture written, at most 4096 each */
+    uint32_t height;
+} PlbBitmapSettings;
+
+/* MIDI settings. */
+typedef struct PlbMidiSettings
+{
+    char outputPath[PLB_PATH_BYTES];
+} PlbMidiSettings;
+
+/* Writes a picture of the library (a 40-byte header, 16 or 24 bits, no colour table, the pixel
+ * rows right after the header) as a BMP file. The header must describe the block: only a
+ * header whose image size is height x row stride, sides 1 to 4096, is written. 1 when written,
+ * 0 otherwise (nothing is left then, and an older file of that name is kept). */
+PLB_API int32_t PlbSaveBitmap(const FrameDib* picture, const char* path);
+
+/* The first picture of a stream (a still image) as a BMP file, scaled to the settings' size.
+ * 2 when the stream gives no picture, 12 when the file cannot be written, 1 out of memory. */
+PLB_API int32_t PlbConvertBITMAP(const char* pluginName, const char* fileName, const StrInfo* info,
+                                 const PlbBitmapSettings* settings, PlbProgressFn progress, void* user);
+/* As PlbConvertBITMAP, for a chosen frame of a movie: the first picture whose frame number
+ * (from 1) is at least `frameNumber`; 0 takes the first picture. 2 when there is none. */
+PLB_API int32_t PlbConvertBITMAPFrame(const char* pluginName, const char* fileName, const StrInfo* info,
+                                      const PlbBitmapSettings* settings, uint32_t frameNumber,
+                                      PlbProgressFn progress, void* user);
+
+/* A sequenced-music stream as a format-0 Standard MIDI File. 2 when the stream cannot be opened,
+ * is not music or has no time division, 7 when the file cannot be created or written. */
+PLB_API int32_t PlbConvertMIDI(const char* pluginName, const char* fileName, const StrInfo* info,
+                               const PlbMidiSettings* settings, PlbProgressFn progress, void* user);
+
+/* Conversion types, as the conversion table of the main program numbers them. */
+#define PLB_CONV_TYPE_AVI 0
+#define PLB_CONV_TYPE_WAVE 1
+#define PLB_CONV_TYPE_CSTR 2
+#define PLB_CONV_TYPE_BMP 3
+#define PLB_CONV_TYPE_MIDI 4
+#define PLB_CONV_TYPE_MP3 5
+
+/* The output path a conversion gets when none is chosen: `folder`, then the stream's title (or,
+ * without one, the source file's name less its extension) with every character of
+ * \ / : , ; * < > | ? " made an underscore, then "." and the type's extension ("avi", "wav",
+ * "cstr", "bmp", "mid"; for MP3 "wav" with output format 1, "rmp" with 2, else "mp3"). Written
+ * to `out` with its final 0; returns its length, or 0 (and an empty `out` when there is room)
+ * when the type is unknown, there is no name to take, or the path does not fit. */
+PLB_API int32_t PlbDefaultOutputName(const char* title, const char* sourceFile, int32_t type,
+                                     uint16_t mp3Format, const char* folder, char* out, uint32_t capacity);
+/* "NAME (N).EXT" for the path "NAME.EXT", so that outputs of one batch differ (N below 2 gives
+ * the path unchanged); the extension is what follows the last dot of the file's name, none for
+ * a name that only starts with a dot. Length or 0, as above. */
+PLB_API int32_t PlbNumberedOutputName(const char* path, uint32_t number, char* out, uint32_t capacity);
+
 #ifdef __cplusplus
 }
 static_assert(sizeof(PlbWaveSettings) == 272, "WAVE settings layout");
@@ -163,6 +224,8 @@ static_assert(sizeof(PlbAviCompression) == 44, "stored AVI compression record");
 static_assert(sizeof(PlbAviSettings) == 328, "AVI settings layout");
 static_assert(sizeof(PlbAviCodecInfo) == 300, "codec description layout");
 static_assert(sizeof(PlbMp3Settings) == 280, "MP3 settings layout");
+static_assert(sizeof(PlbBitmapSettings) == 268, "BMP settings layout");
+static_assert(sizeof(PlbMidiSettings) == 260, "MIDI settings layout");
 #endif
 
 #endif

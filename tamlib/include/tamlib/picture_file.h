@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -41,7 +42,10 @@ PLB_CXX_API uint32_t picturePixelCrc(const FrameDib& picture);
 // Writes the picture as a BMP file: the file header, then the picture block as it is (its
 // header is a BITMAPINFOHEADER, its 16-bit pixels the 5-5-5 layout of an uncompressed 16-bit
 // BMP). Through a temporary file, so that a failure leaves no damaged file at `path`.
-PLB_CXX_API bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, std::string& error);
+// `beforeName`, when given, is asked once every byte is written and before the file takes its
+// name: false discards the file (false is returned, with `error` empty).
+PLB_CXX_API bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, std::string& error,
+                              const std::function<bool()>& beforeName = {});
 
 } // namespace tamlib
 

@@ -74,7 +74,8 @@ uint32_t picturePixelCrc(const FrameDib& picture)
     return uint32_t(crc);
 }
 
-bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, std::string& error)
+bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, std::string& error,
+                  const std::function<bool()>& beforeName)
 {
     if (const auto problem = pictureHeaderProblem(picture)) {
         error = "the decoder returned a picture that cannot be written (" + *problem + ")";
@@ -82,8 +83,14 @@ bool writeBmpFile(const std::filesystem::path& path, const FrameDib& picture, st
     }
     const auto header = bmpFileHeader(picture);
     tamrin_common::OutputFile file;
-    return file.create(path, error) && file.write(header.data(), header.size(), error) &&
-           file.write(&picture, sizeof(FrameDib) + imageBytes(picture), error) && file.commit(error);
+    if (!file.create(path, error) || !file.write(header.data(), header.size(), error) ||
+        !file.write(&picture, sizeof(FrameDib) + imageBytes(picture), error))
+        return false;
+    if (beforeName && !beforeName()) {
+        error.clear();
+        return false; // the file goes with `file`
+    }
+    return file.commit(error);
 }
 
 } // namespace tamlib
