@@ -40,13 +40,9 @@
 extern "C" {
 #endif
 
-/* Conversion types, as the main program's list numbers them. */
-#define PLB_CONV_TYPE_AVI 0  /* PlbConvertAVI, PlbAviSettings */
-#define PLB_CONV_TYPE_WAVE 1 /* PlbConvertWAVE, PlbWaveSettings */
-#define PLB_CONV_TYPE_CSTR 2 /* PlbConvertCSTR, the output path alone */
-#define PLB_CONV_TYPE_BMP 3  /* PlbConvertBITMAP, output path, width and height (u32 each) */
-#define PLB_CONV_TYPE_MIDI 4 /* PlbConvertMIDI, the output path alone */
-#define PLB_CONV_TYPE_MP3 5  /* PlbConvertGOGO, PlbMp3Settings */
+/* Conversion types: PLB_CONV_TYPE_AVI to PLB_CONV_TYPE_MP3 (tamlib/convert.h) with their
+ * converters and settings records (AVI PlbAviSettings, WAVE PlbWaveSettings, CSTR the output
+ * path alone, BMP PlbBitmapSettings, MIDI PlbMidiSettings, MP3 PlbMp3Settings), and: */
 #define PLB_CONV_TYPE_NONE 6 /* not converted */
 #define PLB_CONV_TYPES 6
 

@@ -18,10 +18,8 @@ int32_t typed(const char* pluginName, const char* fileName, const StrInfo* info,
     return Convert(pluginName, fileName, info, &record, progress, user);
 }
 
-// Record sizes of the types, as the converters' settings are laid out: every record starts with
-// the output path.
-constexpr size_t kBitmapBytes = PLB_PATH_BYTES + 8; // path, width, height
-constexpr size_t kPathBytes = PLB_PATH_BYTES;       // MIDI and compact movie: the path alone
+// The compact movie's record: the output path alone.
+constexpr size_t kPathBytes = PLB_PATH_BYTES;
 
 } // namespace
 
@@ -31,8 +29,10 @@ ConverterTable libraryConverters()
     table[PLB_CONV_TYPE_AVI] = typed<PlbAviSettings, PlbConvertAVI>;
     table[PLB_CONV_TYPE_WAVE] = typed<PlbWaveSettings, PlbConvertWAVE>;
     table[PLB_CONV_TYPE_MP3] = typed<PlbMp3Settings, PlbConvertGOGO>;
-    // Compact movie, bitmap and MIDI output have no converter in this library yet: their items
-    // fail with PLB_CONV_UNAVAILABLE.
+    table[PLB_CONV_TYPE_BMP] = typed<PlbBitmapSettings, PlbConvertBITMAP>;
+    table[PLB_CONV_TYPE_MIDI] = typed<PlbMidiSettings, PlbConvertMIDI>;
+    // Compact movie output has no converter in this library yet: its items fail with
+    // PLB_CONV_UNAVAILABLE.
     return table;
 }
 
@@ -46,9 +46,10 @@ size_t settingsBytes(int32_t type)
     case PLB_CONV_TYPE_MP3:
         return sizeof(PlbMp3Settings);
     case PLB_CONV_TYPE_BMP:
-        return kBitmapBytes;
-    case PLB_CONV_TYPE_CSTR:
+        return sizeof(PlbBitmapSettings);
     case PLB_CONV_TYPE_MIDI:
+        return sizeof(PlbMidiSettings);
+    case PLB_CONV_TYPE_CSTR:
         return kPathBytes;
     default:
         return 0;
