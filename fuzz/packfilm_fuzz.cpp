@@ -66,7 +66,10 @@ size_t readSome(StreamState* stream, PsrReadRecord* record, uint32_t wanted, siz
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static PluginBinding* binding = LbrOpenPSR("Packfilm.psr");
-    if (!binding)
+    // The decoder plugin the seeds name stays loaded: libFuzzer keeps reading the coverage
+    // counters of every instrumented library it saw, so none may be unloaded while it runs.
+    static PluginBinding* decoder = LbrOpenPSR("Trackaudio.psr");
+    if (!binding || !decoder)
         std::abort();
     InputFile file(data, size);
     if (!file.path())

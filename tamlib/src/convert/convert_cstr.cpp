@@ -198,8 +198,9 @@ class CstrConversion
     {
     }
 
-    int32_t run(const std::filesystem::path& target, const char* decoderName)
+    int32_t run(const std::filesystem::path& target, const char* decoderName, bool pluginDecodesAudio)
     {
+        m_pluginDecodesAudio = pluginDecodesAudio;
         std::memcpy(m_decoder, decoderName, std::min(std::strlen(decoderName), kDecoderNameBytes - 1));
         m_index.reserve(std::min<size_t>(m_info.frameCount, kIndexReserveLimit));
         if (!m_out.create(target))
@@ -306,9 +307,19 @@ class CstrConversion
         return ok ? PLB_CONV_OK : kFileFailed;
     }
 
-    void countSamples(const PsrReadRecord& r)
+    // The host's ADPCM (XA, SPU) and PCM decoders give a number of bytes that depends on the
+    // unit's kind and size alone: once a kind and size has been decoded, its count is known.
+    static bool sizeDecidesOutput(uint8_t kind)
     {
-        const uint32_t frameBytes = uint32_t(m_info.bitsPerSample / 8) * m_info.channels;
+        return kind == UnitAudio || (kind > UnitAudio && kind <= 0x3F && kind != 0x2F) || (kind >= 0x60 && kind <= 0x7F);
+    }
+
+    int32_t decodedBytes(const PsrReadRecord& r)
+    {
+        const bool memo = !m_pluginDecodesAudio && sizeDecidesOutput(r.unitKind);
+        const uint64_t key = uint64_t(r.unitKind) << 32 | r.payloadBytes;
+        if (memo && m_lastDecoded.valid && m_lastDecoded.key == key)
+            return m_lastDecoded.bytes;
         // Every sound coding of the host gives at most 4 bytes of PCM for each byte it reads.
         const size_t room = std::max<size_t>(kAudioScratchMin, size_t(r.payloadBytes) * 4 + 4096);
         if (m_scratch.size() < room)
@@ -316,6 +327,15 @@ class CstrConversion
         auto* record = const_cast<PsrReadRecord*>(&r);
         const int32_t bytes =
             LbrDecodeAudio(m_stream.get(), record, m_scratch.data(), int32_t(std::min<size_t>(room, INT32_MAX)));
+        if (memo)
+            m_lastDecoded = {true, key, bytes};
+        return bytes;
+    }
+
+    void countSamples(const PsrReadRecord& r)
+    {
+        const uint32_t frameBytes = uint32_t(m_info.bitsPerSample / 8) * m_info.channels;
+        const int32_t bytes = decodedBytes(r);
         if (bytes > 0 && frameBytes != 0)
             m_samples += uint32_t(bytes) / frameBytes;
         if (m_audioUnits < kMaxField)
@@ -384,6 +404,13 @@ class CstrConversion
     uint64_t m_samples = 0;
     uint32_t m_audioUnits = 0;
     std::vector<uint8_t> m_scratch;
+    bool m_pluginDecodesAudio = false;
+    struct
+    {
+        bool valid = false;
+        uint64_t key = 0;
+        int32_t bytes = 0;
+    } m_lastDecoded;
 };
 
 // A source that is already a compact movie file is copied byte for byte; an existing output is
@@ -440,7 +467,7 @@ int32_t convertCstr(const char* pluginName, const char* fileName, const StrInfo*
     if (needsDecoder && std::strlen(name) >= kDecoderNameBytes)
         return kFileFailed;
     CstrConversion conversion(stream, progress);
-    return conversion.run(target, needsDecoder ? name : "");
+    return conversion.run(target, needsDecoder ? name : "", (caps & CapDecodeAudio) != 0);
 }
 
 } // namespace
