@@ -260,6 +260,38 @@ TEST_F(ConvertCstr, DiscMoviePlaysWithoutTheDisc)
     EXPECT_EQ(packed.units, fromDisc.units);
     EXPECT_EQ(packed.frames, fromDisc.frames);
     EXPECT_TRUE(packed.sound == fromDisc.sound);
+    EXPECT_EQ(readFile(out)[5], '\0') << "the host decodes these frames: no decoder plugin named";
+}
+
+// The disc's audio track comes from a plugin that decodes its own sound: the file names it, and
+// the sound played through the compact movie plugin is the plugin's.
+TEST_F(ConvertCstr, NamesTheDecoderPluginWhoseHooksTheSoundNeeds)
+{
+    const fs::path out = file("track.cstr");
+    const int32_t drive = CdMountImage((fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue").c_str());
+    ASSERT_GE(drive, 0) << CdImageError();
+    PluginBinding* binding = LbrOpenPSR("Trackaudio.psr");
+    ASSERT_NE(binding, nullptr);
+    const std::vector<StrInfo> tracks = discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
+    LbrClosePSR(binding);
+    ASSERT_EQ(tracks.size(), 1u);
+    const Playback fromDisc = play("Trackaudio.psr", nullptr, tracks[0], drive);
+    const int32_t before = PlbSetConvertDrive(drive);
+    const PlbCstrSettings settings = settingsFor(out);
+    EXPECT_EQ(PlbConvertCSTR("Trackaudio.psr", nullptr, &tracks[0], &settings, nullptr, nullptr), PLB_CONV_OK);
+    PlbSetConvertDrive(before);
+    CdUnmountImage(drive);
+
+    const std::string bytes = readFile(out);
+    ASSERT_GT(bytes.size(), 116u);
+    EXPECT_EQ(std::string(bytes.c_str() + 5), "Trackaudio.psr");
+    const StrInfo packedInfo = describe(kPackfilm, out);
+    EXPECT_EQ(packedInfo.frameCount, 0u);
+    EXPECT_EQ(packedInfo.durationMs, 225u * 2352 / 4 * 10 / (packedInfo.sampleRate / 100)) << "225 sectors of sound";
+    const Playback packed = play(kPackfilm, out.c_str(), packedInfo);
+    ASSERT_FALSE(fromDisc.sound.empty());
+    EXPECT_EQ(packed.units, fromDisc.units);
+    EXPECT_TRUE(packed.sound == fromDisc.sound);
 }
 
 struct CancelAt
