@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -492,39 +490,6 @@ TEST_F(ConvertCstr, UnitsTheFormatCannotHoldFailWithoutAFile)
     const PlbCstrSettings settings = settingsFor(out);
     EXPECT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
     EXPECT_EQ(describe(kPackfilm, out).frameCount, 2u);
-}
-
-// Writing a .cstr against reading the same stream unit by unit with CRCs (what the units
-// command does): the writer should cost little beyond the reading.
-TEST_F(ConvertCstr, WritingIsLimitedByReading)
-{
-    const fs::path source = moviePath(kMovies[0]), out = file("speed.cstr");
-    const StrInfo info = describe(kFilmfile, source);
-    using Clock = std::chrono::steady_clock;
-    double readMs = 1e9, writeMs = 1e9;
-    for (int round = 0; round < 5; ++round) {
-        auto t0 = Clock::now();
-        StrInfo open = info;
-        StreamState* stream = LbrOpenStream(kFilmfile, source.c_str(), 0, &open, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
-        ASSERT_NE(stream, nullptr);
-        tamlib::UnitBuffer buffer;
-        size_t units = 0;
-        while (LbrReadStream(stream, 0, buffer.record()) == 1) {
-            units += lineOf(*buffer.record()).crc != 1;
-            LbrFreeReadBuffer(stream, buffer.record());
-        }
-        LbrCloseStream(stream);
-        ASSERT_GT(units, 0u);
-        readMs = std::min(readMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-        t0 = Clock::now();
-        const PlbCstrSettings settings = settingsFor(out);
-        ASSERT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
-        writeMs = std::min(writeMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-    }
-    std::printf("units read with CRCs: %.2f ms, .cstr written: %.2f ms, ratio %.2f\n", readMs, writeMs,
-                writeMs / readMs);
-    RecordProperty("cstr_write_over_read", std::to_string(writeMs / readMs));
-    EXPECT_LT(writeMs, readMs * 3 + 5);
 }
 
 } // namespace
