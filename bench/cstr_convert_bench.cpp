@@ -31,7 +31,8 @@ double since(Clock::time_point start)
 double readSeconds(const std::string& movie, StrInfo info)
 {
     const auto start = Clock::now();
-    StreamState* stream = LbrOpenStream("Filmfile.psr", movie.c_str(), 0, &info, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
+    StreamState* stream =
+        LbrOpenStream("Filmfile.psr", movie.c_str(), 0, &info, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
     if (!stream)
         return -1;
     tamlib::UnitBuffer buffer;
@@ -64,7 +65,8 @@ void BM_CstrVersusReading(benchmark::State& state)
     for (auto _ : state) {
         const double r = readSeconds(movie, info);
         const auto start = Clock::now();
-        if (r < 0 || PlbConvertCSTR("Filmfile.psr", movie.c_str(), &info, &settings, nullptr, nullptr) != PLB_CONV_OK) {
+        if (r < 0 || PlbConvertCSTR("Filmfile.psr", movie.c_str(), &info, &settings, nullptr, nullptr) !=
+                         PLB_CONV_OK) {
             state.SkipWithError("the conversion failed");
             return;
         }

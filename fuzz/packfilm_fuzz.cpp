@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     StrInfo info{};
     if (!LbrGetStrFileInfo(binding, file.path(), &info))
         return 0;
-    StreamState* stream = LbrOpenStream("Packfilm.psr", file.path(), 0, &info, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
+    StreamState* stream =
+        LbrOpenStream("Packfilm.psr", file.path(), 0, &info, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
     if (!stream)
         return 0;
     auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);

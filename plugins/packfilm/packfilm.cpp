@@ -345,7 +345,7 @@ struct PackStream
     Header header;
     std::vector<IndexEntry> index;
     void* decoder = nullptr;
-    uint64_t position = 0;  // of the next unit record
+    uint64_t position = 0; // of the next unit record
     uint32_t targetMs = 0; // 0: not seeking
 
     ~PackStream()
@@ -461,8 +461,8 @@ int32_t readUnit(PackStream& s, PsrReadRecord* record)
         }
         if (s.targetMs == 0)
             return 1;
-        const bool frame = (record->unitKind & 0xF0) == UnitVideo ||
-                           (record->unitKind == 0 && record->frameNumber != 0);
+        const bool frame =
+            (record->unitKind & 0xF0) == UnitVideo || (record->unitKind == 0 && record->frameNumber != 0);
         if (frame) {
             if (s.targetMs <= frameEndMs(s, record->frameNumber)) {
                 s.targetMs = 0;
@@ -504,7 +504,8 @@ PackStream* openStream(const char* fileName)
     if (!s)
         return nullptr;
     g_hooks.clear();
-    if (!s->file.open(fileName) || !readHeader(s->file, s->header) || !readIndex(s->file, s->header, s->index)) {
+    if (!s->file.open(fileName) || !readHeader(s->file, s->header) ||
+        !readIndex(s->file, s->header, s->index)) {
         delete s;
         return nullptr;
     }

@@ -40,7 +40,8 @@ inline std::string le32(uint32_t v)
 
 // One unit record: frame number, payload length, then `words` (the field mask and the fields it
 // announces, as the file's version wants them), then the payload.
-inline std::string record(uint16_t frameNumber, const std::string& payload, const std::vector<uint16_t>& words = {})
+inline std::string record(uint16_t frameNumber, const std::string& payload,
+                          const std::vector<uint16_t>& words = {})
 {
     std::string r = le16(frameNumber) + le16(uint32_t(payload.size()));
     for (uint16_t w : words)
@@ -49,7 +50,8 @@ inline std::string record(uint16_t frameNumber, const std::string& payload, cons
 }
 
 // An owned unit (version 2 or 3): kind and flags stored with UnitOwned, the block after the payload.
-inline std::string ownedRecord(uint16_t frameNumber, uint8_t kind, const std::string& rest, const std::string& block)
+inline std::string ownedRecord(uint16_t frameNumber, uint8_t kind, const std::string& rest,
+                               const std::string& block)
 {
     std::string r = le16(frameNumber) + le16(uint32_t(4 + rest.size())) + le16(0x0008) +
                     le16(uint32_t(kind) << 8 | UnitOwned);

@@ -32,8 +32,8 @@ struct Unit
 
 std::ostream& operator<<(std::ostream& out, const Unit& u)
 {
-    return out << "{" << u.frameNumber << " " << u.width << "x" << u.height << " p" << u.param << " k" << u.kind
-               << " f" << u.flags << " '" << u.payload << "'}";
+    return out << "{" << u.frameNumber << " " << u.width << "x" << u.height << " p" << u.param << " k"
+               << u.kind << " f" << u.flags << " '" << u.payload << "'}";
 }
 
 StrInfo movieInfo(bool timed = false)
@@ -82,9 +82,10 @@ class Packfilm : public testing::Test
             const PsrReadRecord* r = unit();
             std::string payload(reinterpret_cast<const char*>(r->payload), r->payloadBytes);
             if (r->unitFlags & UnitOwned)
-                payload = std::string(static_cast<const char*>(PsrOwnedBlock(r)), PsrOwnedBlockSize(r)) + "|" +
-                          payload.substr(PSR_OWNED_REF_BYTES);
-            units.push_back({r->frameNumber, r->width, r->height, r->param, r->unitKind, r->unitFlags, payload});
+                payload = std::string(static_cast<const char*>(PsrOwnedBlock(r)), PsrOwnedBlockSize(r)) +
+                          "|" + payload.substr(PSR_OWNED_REF_BYTES);
+            units.push_back(
+                {r->frameNumber, r->width, r->height, r->param, r->unitKind, r->unitFlags, payload});
             EXPECT_EQ(fn<PsrFreeReadBufferFn>("PsrFreeReadBuffer")(handle, unit()), 1);
         }
         return units;
@@ -127,7 +128,8 @@ TEST_F(Packfilm, FieldMasksOfEachVersion)
          {{1, 32, 16, 150, 0, 0, "v1"}, {0, 0, 0, 0, 0, 0, "a1"}, {2, 64, 48, 0, 0, 0, "v2"}}},
         {"version 2: every unit has a mask; kind and flags",
          2,
-         {record(1, "v1", {0x0008, 0x1104}), record(0, "a1", {0x0008, 0x2100}), record(0, "v0", {0x0008, 0x1000})},
+         {record(1, "v1", {0x0008, 0x1104}), record(0, "a1", {0x0008, 0x2100}),
+          record(0, "v0", {0x0008, 0x1000})},
          {{1, 64, 48, 0, 0x11, 0x04, "v1"}, {0, 0, 0, 0, 0x21, 0, "a1"}, {0, 64, 48, 0, 0x10, 0, "v0"}}},
         {"version 3: an owned unit's block comes back in a block of its own",
          3,
@@ -216,7 +218,8 @@ TEST_F(Packfilm, RefusesDamagedAndHostileFiles)
             EXPECT_EQ(fn<PsrIsSupportFileFn>("PsrIsSupportFile")(path.c_str()), 0);
         }
         StrInfo info{};
-        EXPECT_EQ(fn<PsrGetStrFileInfoFn>("PsrGetStrFileInfo")(path.c_str(), &info), c.by == Everywhere ? 0 : 1);
+        EXPECT_EQ(fn<PsrGetStrFileInfoFn>("PsrGetStrFileInfo")(path.c_str(), &info),
+                  c.by == Everywhere ? 0 : 1);
     }
 }
 
@@ -261,10 +264,16 @@ TEST_F(Packfilm, SeeksThroughTheIndex)
     f.info = movieInfo(true);
     f.indexFlags = 1;
     const uint16_t key = 0x1000 | UnitKey, plain = 0x1100;
-    f.units = {record(1, "f1", {8, key}),  record(2, "f2", {8, plain}), record(3, "f3", {8, plain}),
-               record(4, "f4", {8, key}),  record(0, "a-key", {8, 0x2000 | UnitKey}),
-               record(0, "a", {8, 0x2000}), record(5, "f5", {8, plain}), record(6, "f6", {8, plain})};
-    f.index = {{0x10, 100, 0}, {0x11, 200, 1}, {0x11, 300, 2}, {0x10, 400, 3}, {0x11, 500, 6}, {0x11, 600, 7}};
+    f.units = {record(1, "f1", {8, key}),
+               record(2, "f2", {8, plain}),
+               record(3, "f3", {8, plain}),
+               record(4, "f4", {8, key}),
+               record(0, "a-key", {8, 0x2000 | UnitKey}),
+               record(0, "a", {8, 0x2000}),
+               record(5, "f5", {8, plain}),
+               record(6, "f6", {8, plain})};
+    f.index = {{0x10, 100, 0}, {0x11, 200, 1}, {0x11, 300, 2},
+               {0x10, 400, 3}, {0x11, 500, 6}, {0x11, 600, 7}};
     struct Case
     {
         uint32_t ms;
@@ -273,8 +282,8 @@ TEST_F(Packfilm, SeeksThroughTheIndex)
     };
     const Case cases[] = {
         {0, {"f1", "f2"}, 0},
-        {150, {"f1", "f2"}, 0},          // before the second entry's end: from the start
-        {450, {"f4", "a-key", "a"}, 0},  // target 400 from the key entry of frame 4
+        {150, {"f1", "f2"}, 0},         // before the second entry's end: from the start
+        {450, {"f4", "a-key", "a"}, 0}, // target 400 from the key entry of frame 4
         {550, {"f4", "a-key", "f5", "f6"}, 1},
         {650, {"f4", "a-key", "f6"}, 1}, // target 600
     };
@@ -317,7 +326,8 @@ TEST_F(Packfilm, SeeksThroughTheIndex)
 TEST_F(Packfilm, ForwardsTheNamedDecoderPlugin)
 {
     PsrPluginInfo info{};
-    EXPECT_EQ(LbrQueryPlugin("Packfilm.psr", &info) & (CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs),
+    EXPECT_EQ(LbrQueryPlugin("Packfilm.psr", &info) &
+                  (CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs),
               uint32_t(CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs));
     File f;
     f.decoder = "Trackaudio.psr";

@@ -117,8 +117,9 @@ const PluginRow kPlugins[] = {
              (fs::path(TAMRIN_TEST_DATA) / "movies" / "mv4_v3_160x112_15fps_x1_xa37800s.str").string()};
      },
      1},
-    {"Packfilm.psr", "Compact STR", 112, 0, MediaFiles, CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs,
-     0xFFFF - 4 + PSR_OWNED_REF_BYTES, compactMovie, 1},
+    {"Packfilm.psr", "Compact STR", 112, 0, MediaFiles,
+     CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs, 0xFFFF - 4 + PSR_OWNED_REF_BYTES, compactMovie,
+     1},
 };
 
 std::string rowName(const testing::TestParamInfo<PluginRow>& row)

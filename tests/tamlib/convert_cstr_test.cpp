@@ -54,8 +54,8 @@ struct UnitLine
 std::ostream& operator<<(std::ostream& out, const UnitLine& u)
 {
     return out << "{frame " << u.frameNumber << " " << u.width << "x" << u.height << " param " << u.param
-               << " kind " << u.kind << " flags " << u.flags << " bytes " << u.payloadBytes << " crc " << u.crc
-               << "}";
+               << " kind " << u.kind << " flags " << u.flags << " bytes " << u.payloadBytes << " crc "
+               << u.crc << "}";
 }
 
 UnitLine lineOf(const PsrReadRecord& r)
@@ -131,8 +131,8 @@ PlbCstrSettings settingsFor(const fs::path& out)
     return s;
 }
 
-int32_t convert(const char* plugin, const fs::path& source, const fs::path& out, PlbProgressFn progress = nullptr,
-                void* user = nullptr)
+int32_t convert(const char* plugin, const fs::path& source, const fs::path& out,
+                PlbProgressFn progress = nullptr, void* user = nullptr)
 {
     const StrInfo info = describe(plugin, source);
     const PlbCstrSettings settings = settingsFor(out);
@@ -172,7 +172,8 @@ TEST_F(ConvertCstr, EveryMovieRoundTripsUnitsFramesAndSound)
         EXPECT_EQ(packed.dataBytes, fs::file_size(out));
         const uint32_t soundMs =
             uint32_t(b.sound.size() / 2 / original.channels * 10 / (original.sampleRate / 100));
-        EXPECT_EQ(packed.durationMs, std::max<uint32_t>(uint32_t(frames * 10000 / original.frameRate), soundMs));
+        EXPECT_EQ(packed.durationMs,
+                  std::max<uint32_t>(uint32_t(frames * 10000 / original.frameRate), soundMs));
         EXPECT_EQ(packed.outWidth, original.outWidth);
         fs::remove(out);
     }
@@ -242,7 +243,8 @@ TEST_F(ConvertCstr, DiscMoviePlaysWithoutTheDisc)
     ASSERT_GE(drive, 0) << CdImageError();
     PluginBinding* binding = LbrOpenPSR("Discmovie.psr");
     ASSERT_NE(binding, nullptr);
-    const std::vector<StrInfo> streams = discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
+    const std::vector<StrInfo> streams =
+        discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
     LbrClosePSR(binding);
     ASSERT_FALSE(streams.empty());
     const StrInfo movie = streams.back();
@@ -270,13 +272,15 @@ TEST_F(ConvertCstr, NamesTheDecoderPluginWhoseHooksTheSoundNeeds)
     ASSERT_GE(drive, 0) << CdImageError();
     PluginBinding* binding = LbrOpenPSR("Trackaudio.psr");
     ASSERT_NE(binding, nullptr);
-    const std::vector<StrInfo> tracks = discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
+    const std::vector<StrInfo> tracks =
+        discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
     LbrClosePSR(binding);
     ASSERT_EQ(tracks.size(), 1u);
     const Playback fromDisc = play("Trackaudio.psr", nullptr, tracks[0], drive);
     const int32_t before = PlbSetConvertDrive(drive);
     const PlbCstrSettings settings = settingsFor(out);
-    EXPECT_EQ(PlbConvertCSTR("Trackaudio.psr", nullptr, &tracks[0], &settings, nullptr, nullptr), PLB_CONV_OK);
+    EXPECT_EQ(PlbConvertCSTR("Trackaudio.psr", nullptr, &tracks[0], &settings, nullptr, nullptr),
+              PLB_CONV_OK);
     PlbSetConvertDrive(before);
     CdUnmountImage(drive);
 
@@ -285,7 +289,8 @@ TEST_F(ConvertCstr, NamesTheDecoderPluginWhoseHooksTheSoundNeeds)
     EXPECT_EQ(std::string(bytes.c_str() + 5), "Trackaudio.psr");
     const StrInfo packedInfo = describe(kPackfilm, out);
     EXPECT_EQ(packedInfo.frameCount, 0u);
-    EXPECT_EQ(packedInfo.durationMs, 225u * 2352 / 4 * 10 / (packedInfo.sampleRate / 100)) << "225 sectors of sound";
+    EXPECT_EQ(packedInfo.durationMs, 225u * 2352 / 4 * 10 / (packedInfo.sampleRate / 100))
+        << "225 sectors of sound";
     const Playback packed = play(kPackfilm, out.c_str(), packedInfo);
     ASSERT_FALSE(fromDisc.sound.empty());
     EXPECT_EQ(packed.units, fromDisc.units);
@@ -336,8 +341,10 @@ TEST_F(ConvertCstr, CancelAndFailuresLeaveNoFile)
     const PlbCstrSettings empty{};
     const PlbCstrSettings good = settingsFor(file("never.cstr"));
     EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), &info, &empty, nullptr, nullptr), PLB_CONV_CSTR_FILE);
-    EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), &info, nullptr, nullptr, nullptr), PLB_CONV_CSTR_FILE);
-    EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), nullptr, &good, nullptr, nullptr), PLB_CONV_NO_STREAM);
+    EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), &info, nullptr, nullptr, nullptr),
+              PLB_CONV_CSTR_FILE);
+    EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), nullptr, &good, nullptr, nullptr),
+              PLB_CONV_NO_STREAM);
     EXPECT_EQ(PlbConvertCSTR(kFilmfile, "/no/such.str", &info, &good, nullptr, nullptr), PLB_CONV_NO_STREAM);
     EXPECT_FALSE(fs::exists(file("never.cstr")));
 }
@@ -422,18 +429,27 @@ TEST_F(ConvertCstr, ScriptedKindsRatesAndFrameNumbers)
         const char* what;
         std::vector<Scripted> units;
         uint8_t version;
-        std::vector<uint32_t> times;          // index end times (timed streams)
-        std::vector<size_t> entryUnit;        // the unit each index entry points at
+        std::vector<uint32_t> times;   // index end times (timed streams)
+        std::vector<size_t> entryUnit; // the unit each index entry points at
     };
     const Case cases[] = {
-        {"15 fps frames of rate 150", {{1, UnitVideo, 150}, {2, UnitVideo, 150}, {3, UnitVideo, 150}}, 2,
-         {66, 133, 200}, {0, 1, 2}},
+        {"15 fps frames of rate 150",
+         {{1, UnitVideo, 150}, {2, UnitVideo, 150}, {3, UnitVideo, 150}},
+         2,
+         {66, 133, 200},
+         {0, 1, 2}},
         {"plugin-only units share the next frame's entry",
-         {{1, UnitVideoPluginOnly}, {1}, {0, UnitAudio}, {2, UnitVideoPluginOnly}, {2}}, 3, {66, 133}, {0, 3}},
+         {{1, UnitVideoPluginOnly}, {1}, {0, UnitAudio}, {2, UnitVideoPluginOnly}, {2}},
+         3,
+         {66, 133},
+         {0, 3}},
         {"a frame of its own rate", {{1}, {2, UnitVideo, 300}, {3}}, 2, {66, 100, 166}, {0, 1, 2}},
         {"frame number 65536 stays a frame", {{65535}, {65536}, {65537}}, 3, {66, 133, 200}, {0, 1, 2}},
         {"kinds, flags and sizes of their own",
-         {{1, 0x11, 0, UnitKey, 64, 160}, {0, 0x21, 0, 0, 32}, {2, UnitVideo, 0, 0, 0}}, 3, {66, 133}, {0, 2}},
+         {{1, 0x11, 0, UnitKey, 64, 160}, {0, 0x21, 0, 0, 32}, {2, UnitVideo, 0, 0, 0}},
+         3,
+         {66, 133},
+         {0, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -479,7 +495,8 @@ TEST_F(ConvertCstr, UnitsTheFormatCannotHoldFailWithoutAFile)
         const fs::path script = writeScript(file("big.rply"), units, false), out = file("big.cstr");
         StrInfo info = describe(kReplay, script);
         const PlbCstrSettings settings = settingsFor(out);
-        EXPECT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_CSTR_FILE);
+        EXPECT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr),
+                  PLB_CONV_CSTR_FILE);
         EXPECT_FALSE(fs::exists(out));
     }
     // A hostile frame count sizes nothing: the index holds the frames there are.

@@ -311,7 +311,8 @@ class CstrConversion
     // unit's kind and size alone: once a kind and size has been decoded, its count is known.
     static bool sizeDecidesOutput(uint8_t kind)
     {
-        return kind == UnitAudio || (kind > UnitAudio && kind <= 0x3F && kind != 0x2F) || (kind >= 0x60 && kind <= 0x7F);
+        return kind == UnitAudio || (kind > UnitAudio && kind <= 0x3F && kind != 0x2F) ||
+               (kind >= 0x60 && kind <= 0x7F);
     }
 
     int32_t decodedBytes(const PsrReadRecord& r)
@@ -325,8 +326,8 @@ class CstrConversion
         if (m_scratch.size() < room)
             m_scratch.resize(room);
         auto* record = const_cast<PsrReadRecord*>(&r);
-        const int32_t bytes =
-            LbrDecodeAudio(m_stream.get(), record, m_scratch.data(), int32_t(std::min<size_t>(room, INT32_MAX)));
+        const int32_t bytes = LbrDecodeAudio(m_stream.get(), record, m_scratch.data(),
+                                             int32_t(std::min<size_t>(room, INT32_MAX)));
         if (memo)
             m_lastDecoded = {true, key, bytes};
         return bytes;
