@@ -4,13 +4,16 @@
 // the index says; the bytes do not change from run to run; failures and cancels leave no file.
 // Scripted streams (the Replay test plugin) give the kinds, rates and sizes of the edge cases.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "../plugins/disc_probe.h"
@@ -347,6 +350,26 @@ TEST_F(ConvertCstr, CancelAndFailuresLeaveNoFile)
               PLB_CONV_NO_STREAM);
     EXPECT_EQ(PlbConvertCSTR(kFilmfile, "/no/such.str", &info, &good, nullptr, nullptr), PLB_CONV_NO_STREAM);
     EXPECT_FALSE(fs::exists(file("never.cstr")));
+}
+
+// A write that fails in the middle (the file-size limit, as a full disc would) is a failure, in
+// a child process since the limit cannot be raised again.
+TEST_F(ConvertCstr, AWriteFailingMidWayLeavesNoFile)
+{
+    const fs::path source = moviePath(kMovies[0]), target = file("limited.cstr");
+    writeFile(target, "the old file");
+    const StrInfo info = describe(kFilmfile, source);
+    const PlbCstrSettings settings = settingsFor(target);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto convertLimited = [&] {
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = 256 << 10; // a quarter of the file
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::_Exit(PlbConvertCSTR(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr));
+    };
+    EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_CSTR_FILE), "");
+    EXPECT_EQ(readFile(target), "the old file");
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
 }
 
 // ---- scripted streams ---------------------------------------------------------------------
