@@ -178,6 +178,14 @@ TEST_F(ConvertCstr, EveryMovieRoundTripsUnitsFramesAndSound)
         EXPECT_EQ(packed.durationMs,
                   std::max<uint32_t>(uint32_t(frames * 10000 / original.frameRate), soundMs));
         EXPECT_EQ(packed.outWidth, original.outWidth);
+        // The extension block counts the sound: samples per channel and units.
+        const std::string bytes = readFile(out);
+        uint32_t samples = 0;
+        uint16_t soundUnits = 0;
+        std::memcpy(&samples, bytes.data() + 84, 4);
+        std::memcpy(&soundUnits, bytes.data() + 88, 2);
+        EXPECT_EQ(samples, b.sound.size() / 2 / original.channels);
+        EXPECT_EQ(soundUnits, a.units.size() - frames);
         fs::remove(out);
     }
 }
@@ -304,11 +312,13 @@ struct CancelAt
 {
     int call; // the progress call that answers 0
     int calls = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> reports;
 };
 
-int32_t cancelling(uint32_t, uint32_t, void* user)
+int32_t cancelling(uint32_t position, uint32_t length, void* user)
 {
     auto* c = static_cast<CancelAt*>(user);
+    c->reports.emplace_back(position, length);
     return ++c->calls == c->call ? 0 : 1;
 }
 
@@ -317,14 +327,20 @@ int32_t cancelling(uint32_t, uint32_t, void* user)
 TEST_F(ConvertCstr, CancelAndFailuresLeaveNoFile)
 {
     const fs::path source = moviePath(kMovies[3]);
-    CancelAt count{-1};
+    CancelAt count{-1, 0, {}};
     ASSERT_EQ(convert(kFilmfile, source, file("count.cstr"), cancelling, &count), PLB_CONV_OK);
     ASSERT_GT(count.calls, 3);
+    // From (0, length) to (length, length), never backwards, the length that of the file written.
+    const uint32_t length = describe(kPackfilm, file("count.cstr")).durationMs;
+    EXPECT_EQ(count.reports.front(), std::make_pair(0u, describe(kFilmfile, source).durationMs));
+    EXPECT_EQ(count.reports.back(), std::make_pair(length, length));
+    for (size_t i = 1; i + 1 < count.reports.size(); ++i)
+        EXPECT_GE(count.reports[i].first, count.reports[i - 1].first) << i;
     for (int call : {1, count.calls / 2, count.calls}) {
         SCOPED_TRACE(call);
         const fs::path out = file("cancel.cstr");
         writeFile(out, "before");
-        CancelAt cancel{call};
+        CancelAt cancel{call, 0, {}};
         EXPECT_EQ(convert(kFilmfile, source, out, cancelling, &cancel), PLB_CONV_OK);
         EXPECT_EQ(cancel.calls, call) << "no call after the cancel";
         EXPECT_EQ(readFile(out), "before");
