@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "../support/scratch_folder.h"
+#include "cstr_builder.h"
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "discport/discport.h"
@@ -61,6 +62,27 @@ Sample discWith(const std::function<void(DiscBuilder&)>& layout)
     return Sample{b.write(), {}};
 }
 
+// A compact movie of six frames with sound between them, its index timed and typed.
+Sample compactMovie()
+{
+    using namespace cstrbuild;
+    File f;
+    f.info.kind = StrVideo | StrAudio | StrTimed;
+    f.info.width = 64;
+    f.info.height = 48;
+    f.info.frameRate = 100;
+    f.info.durationMs = 600;
+    f.indexFlags = 1;
+    for (uint16_t frame = 1; frame <= 6; ++frame) {
+        f.index.push_back({uint8_t(frame % 3 == 1 ? 0x10 : 0x11), frame * 100u, f.units.size()});
+        f.units.push_back(record(frame, std::string(200 + frame, char(frame)), {0x0008, 0x1000 | UnitKey}));
+        f.units.push_back(record(0, std::string(64, 'a'), {0}));
+    }
+    const fs::path path = fs::path(testing::TempDir()) / "contract.cstr";
+    std::ofstream(path, std::ios::binary) << build(f);
+    return Sample{nullptr, path.string()};
+}
+
 const PluginRow kPlugins[] = {
     {"Discmovie.psr", "STR CD-ROM", 142, 102, MediaRawSectors, CapCd, 32 * 2016,
      [] {
@@ -94,6 +116,9 @@ const PluginRow kPlugins[] = {
              nullptr,
              (fs::path(TAMRIN_TEST_DATA) / "movies" / "mv4_v3_160x112_15fps_x1_xa37800s.str").string()};
      },
+     1},
+    {"Packfilm.psr", "Compact STR", 112, 0, MediaFiles,
+     CapFile | CapDecodeFrame | CapDecodeAudio | CapDecodeBs, 0xFFFF - 4 + PSR_OWNED_REF_BYTES, compactMovie,
      1},
 };
 

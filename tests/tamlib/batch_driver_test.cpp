@@ -309,10 +309,10 @@ TEST_F(BatchDriver, CInterfaceRunsTheLibraryConverters)
     EXPECT_EQ(events[0].event, PLB_BATCH_ITEM_START);
     EXPECT_EQ(events[0].remainingMs, 1500u + 5000 * 10 + 110 + 5000 / 2); // the guesses of AVI and CSTR
     EXPECT_EQ(events[1].result, PLB_CONV_NO_STREAM);
-    EXPECT_EQ(events[3].result, PLB_CONV_UNAVAILABLE);
+    EXPECT_EQ(events[3].result, PLB_CONV_NO_STREAM);
     int32_t result = 0, done = 0;
     EXPECT_EQ(PlbGetBatchItemState(batch, 1, &result, &done), 1);
-    EXPECT_EQ(result, PLB_CONV_UNAVAILABLE);
+    EXPECT_EQ(result, PLB_CONV_NO_STREAM);
     EXPECT_EQ(done, 1);
     EXPECT_EQ(PlbGetBatchItemState(batch, 2, &result, &done), 0);
     PlbDestroyBatch(batch);

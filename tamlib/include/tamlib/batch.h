@@ -41,8 +41,8 @@ extern "C" {
 #endif
 
 /* Conversion types: PLB_CONV_TYPE_AVI to PLB_CONV_TYPE_MP3 (tamlib/convert.h) with their
- * converters and settings records (AVI PlbAviSettings, WAVE PlbWaveSettings, CSTR the output
- * path alone, BMP PlbBitmapSettings, MIDI PlbMidiSettings, MP3 PlbMp3Settings), and: */
+ * converters and settings records (AVI PlbAviSettings, WAVE PlbWaveSettings, CSTR
+ * PlbCstrSettings, BMP PlbBitmapSettings, MIDI PlbMidiSettings, MP3 PlbMp3Settings), and: */
 #define PLB_CONV_TYPE_NONE 6 /* not converted */
 #define PLB_CONV_TYPES 6
 

@@ -217,8 +217,24 @@ PLB_API int32_t PlbDefaultOutputName(const char* title, const char* sourceFile, 
  * a name that only starts with a dot. Length or 0, as above. */
 PLB_API int32_t PlbNumberedOutputName(const char* path, uint32_t number, char* out, uint32_t capacity);
 
+/* ---- compact movie files (.cstr) ---------------------------------------------------------- */
+
+#define PLB_CONV_CSTR_FILE 10 /* the compact movie file could not be created or written */
+
+/* Compact movie settings. */
+typedef struct PlbCstrSettings
+{
+    char outputPath[PLB_PATH_BYTES];
+} PlbCstrSettings;
+
+/* Repacks a movie stream into a compact movie file (the Packfilm plugin plays it without the
+ * disc); a source that is already one is copied, and then never over an existing file. */
+PLB_API int32_t PlbConvertCSTR(const char* pluginName, const char* fileName, const StrInfo* info,
+                               const PlbCstrSettings* settings, PlbProgressFn progress, void* user);
+
 #ifdef __cplusplus
 }
+static_assert(sizeof(PlbCstrSettings) == 260, "compact movie settings layout");
 static_assert(sizeof(PlbWaveSettings) == 272, "WAVE settings layout");
 static_assert(sizeof(PlbAviCompression) == 44, "stored AVI compression record");
 static_assert(sizeof(PlbAviSettings) == 328, "AVI settings layout");

@@ -18,8 +18,6 @@ int32_t typed(const char* pluginName, const char* fileName, const StrInfo* info,
     return Convert(pluginName, fileName, info, &record, progress, user);
 }
 
-// The compact movie's record: the output path alone.
-constexpr size_t kPathBytes = PLB_PATH_BYTES;
 
 } // namespace
 
@@ -31,8 +29,7 @@ ConverterTable libraryConverters()
     table[PLB_CONV_TYPE_MP3] = typed<PlbMp3Settings, PlbConvertGOGO>;
     table[PLB_CONV_TYPE_BMP] = typed<PlbBitmapSettings, PlbConvertBITMAP>;
     table[PLB_CONV_TYPE_MIDI] = typed<PlbMidiSettings, PlbConvertMIDI>;
-    // Compact movie output has no converter in this library yet: its items fail with
-    // PLB_CONV_UNAVAILABLE.
+    table[PLB_CONV_TYPE_CSTR] = typed<PlbCstrSettings, PlbConvertCSTR>;
     return table;
 }
 
@@ -50,7 +47,7 @@ size_t settingsBytes(int32_t type)
     case PLB_CONV_TYPE_MIDI:
         return sizeof(PlbMidiSettings);
     case PLB_CONV_TYPE_CSTR:
-        return kPathBytes;
+        return sizeof(PlbCstrSettings);
     default:
         return 0;
     }
