@@ -393,22 +393,22 @@ TEST_F(ConvertCommand, Mp3OfAMovieAtTheAskedRateAndMode)
     }
 }
 
-TEST(ConversionProgress, StreamTimeAndTimeLeft)
+// The batch's one progress line: the item of the count, its percentage, the time since the start
+// and the estimate once there is one.
+TEST(ConversionProgress, ItemElapsedAndEstimatedTotal)
 {
     struct Case
     {
-        uint32_t position, length;
-        uint64_t elapsed;
+        uint32_t number, count, percent, elapsedMs, estimate;
         const char* text;
     } cases[] = {
-        {0, 90000, 0, "mv: 0:00 of 1:30 (0%)"},
-        {30000, 90000, 10000, "mv: 0:30 of 1:30 (33%), 0:20 left"},
-        {95000, 90000, 5000, "mv: 1:30 of 1:30 (100%), 0:00 left"}, // sound past the stated length
-        {5000, 0, 1000, "mv: 0:05"},
-        {3600000, 7200000, 90000, "mv: 1:00:00 of 2:00:00 (50%), 1:30 left"},
+        {1, 1, 0, 0, 0, "[1/1] mv: 0%, 0:00"},
+        {2, 5, 37, 12500, 90, "[2/5] mv: 37%, 0:12 of about 1:30"},
+        {5, 5, 140, 61000, 3725, "[5/5] mv: 100%, 1:01 of about 1:02:05"}, // no more than done
     };
     for (const Case& c : cases)
-        EXPECT_EQ(tamrin::cli::conversionProgressText("mv", c.position, c.length, c.elapsed), c.text);
+        EXPECT_EQ(tamrin::cli::batchProgressText("mv", c.number, c.count, c.percent, c.elapsedMs, c.estimate),
+                  c.text);
 }
 
 } // namespace
