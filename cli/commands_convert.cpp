@@ -161,16 +161,22 @@ class ConvertRun
 
         batch::Batch conversions;
         conversions.setExisting(existingOf(m_options));
-        for (const std::string& source : sources)
-            queue(source, conversions);
+        size_t unread = 0; // sources not looked at, Ctrl-C having come first
+        for (const std::string& source : sources) {
+            if (interrupts.stopped())
+                ++unread;
+            else
+                queue(source, conversions);
+        }
         if (!interrupts.stopped())
             runBatch(conversions, interrupts);
 
-        const auto left = std::count_if(m_results.begin(), m_results.end(),
-                                        [](const SourceResult& r) { return r.queued && !r.started; });
+        const size_t left =
+            unread + size_t(std::count_if(m_results.begin(), m_results.end(),
+                                          [](const SourceResult& r) { return r.queued && !r.started; }));
         if (left != 0)
             reportError("convert",
-                        "interrupted; " + counted(size_t(left), "source was", "sources were") + " not converted");
+                        "interrupted; " + counted(left, "source was", "sources were") + " not converted");
         if (m_options.json)
             printJson();
         const bool allWritten =
@@ -493,7 +499,8 @@ std::optional<std::string> convertUsageProblem(const ConvertOptions& options)
         return std::nullopt;
     }
     if (options.sources.empty())
-        return options.all ? "--all needs the discs or folders to convert" : "name at least one source (or --list-codecs)";
+        return options.all ? "--all needs the discs or folders to convert"
+                           : "name at least one source (or --list-codecs)";
     const ConvertTarget* target = findConvertTarget(options.to);
     if (!target)
         return "--to " + targetsTaking(0) + " is required";
@@ -535,7 +542,8 @@ std::optional<std::string> convertUsageProblem(const ConvertOptions& options)
         if (auto problem = refused(kSizeOption, "--size"))
             return problem;
     if (aviOptions)
-        if (auto problem = refused(kAviOptions, "--fps, --codec, --quality, --keyframe, --bitrate and --no-audio"))
+        if (auto problem =
+                refused(kAviOptions, "--fps, --codec, --quality, --keyframe, --bitrate and --no-audio"))
             return problem;
     if (mp3Options)
         if (auto problem = refused(kMp3Options, "--kbps, --vbr and --mode"))

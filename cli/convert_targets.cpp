@@ -19,8 +19,7 @@ constexpr uint16_t kDefaultStretch = 4;
 constexpr uint16_t kDefaultKbps = 128;
 constexpr int32_t kMp3OutputFile = 44; // the encoder's "output file cannot be created"
 
-template <typename Record>
-std::vector<uint8_t> bytesOf(const Record& record)
+template <typename Record> std::vector<uint8_t> bytesOf(const Record& record)
 {
     const auto* begin = reinterpret_cast<const uint8_t*>(&record);
     return std::vector<uint8_t>(begin, begin + sizeof record);
@@ -52,8 +51,8 @@ std::vector<uint8_t> aviSettings(const SettingsInput& input, const StrInfo& info
     settings.height = input.size ? input.size->second : info.height;
     settings.frameRate = input.frameRate ? *input.frameRate : info.frameRate;
     settings.stretchMode = kDefaultStretch;
-    settings.audio = !options.noAudio && (info.kind & StrAudio) && !(info.kind & StrMusic) && info.channels != 0 &&
-                     info.sampleRate != 0;
+    settings.audio = !options.noAudio && (info.kind & StrAudio) && !(info.kind & StrMusic) &&
+                     info.channels != 0 && info.sampleRate != 0;
     settings.sampleRate = options.rate ? options.rate : info.sampleRate;
     settings.channels = options.channels ? options.channels : info.channels;
     settings.bitsPerSample = options.bits ? options.bits : uint16_t(16);

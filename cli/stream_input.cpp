@@ -198,8 +198,7 @@ bool StreamInput::acceptArea(const StreamRequest& request)
     }
     m_accepted.plugin = *plugin;
     m_accepted.info = StrInfo{};
-    const int32_t described =
-        LbrGetStrDataInfo(binding, drive(), area.start, area.sectors, &m_accepted.info);
+    const int32_t described = LbrGetStrDataInfo(binding, drive(), area.start, area.sectors, &m_accepted.info);
     LbrClosePSR(binding);
     if (described != 1) {
         reportError(m_subject, described < 0
@@ -220,8 +219,7 @@ bool StreamInput::acceptListed(const StreamRequest& request)
     ScanSettings settings;
     settings.progress = request.progress;
     const std::atomic<bool> never{false};
-    const scan::ScanResult result =
-        runDiscScan(drive(), request.argument, *plugins, settings, never);
+    const scan::ScanResult result = runDiscScan(drive(), request.argument, *plugins, settings, never);
     if (!result.tocRead) {
         reportError(request.argument,
                     "cannot read the table of contents (no disc in the drive, or it does not answer)");

@@ -39,7 +39,7 @@ struct StreamRequest
     std::string argument; // file, disc image or drive index
     std::string plugin;   // empty: files go to the first plugin that accepts them
     DiscStreamChoice disc;
-    bool progress = true; // a progress line while a disc is scanned for --stream
+    bool progress = true;         // a progress line while a disc is scanned for --stream
     DiscMounts* mounts = nullptr; // shares the discs of several inputs; null: each its own
 };
 
