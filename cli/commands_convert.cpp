@@ -181,7 +181,7 @@ class ConvertRun
             printJson();
         const bool allWritten =
             std::all_of(m_results.begin(), m_results.end(), [](const SourceResult& r) { return r.written; });
-        return allWritten ? kExitOk : kExitFailure;
+        return allWritten && left == 0 ? kExitOk : kExitFailure;
     }
 
   private:
