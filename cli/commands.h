@@ -97,10 +97,10 @@ struct AudioOptions
     bool noProgress = false;
 };
 
-// convert: streams into WAVE, AVI or MP3 files.
+// convert: streams into WAVE, AVI or MP3 files, as one batch.
 struct ConvertOptions
 {
-    std::vector<std::string> sources; // files, disc images, drives, IMAGE#N
+    std::vector<std::string> sources; // files, disc images, drives, IMAGE#N; with `all` discs and folders
     std::string plugin;
     DiscStreamChoice disc;
     std::string to;  // "wave", "avi" or "mp3"
@@ -118,7 +118,9 @@ struct ConvertOptions
     uint32_t kbps = 0; // MP3 constant bit rate; 0: 128 unless vbr
     int32_t vbr = -1;  // MP3 variable bit rate quality 0 to 9; -1: constant
     std::string mode;  // MP3 "stereo", "joint" or "mono"; empty: by the stream's channels
-    bool force = false;
+    std::string existing; // "overwrite", "fail" or "ask"; empty: fail (overwrite with force)
+    bool force = false;   // --existing overwrite
+    bool all = false;     // every visible stream of each disc, every stream file of each folder
     bool listCodecs = false;
     bool json = false;
     bool noProgress = false;

@@ -1,14 +1,16 @@
-// convert: streams (files, IMAGE#N, IMAGE --stream K, an area of a disc) written as WAVE, AVI or
-// MP3 files by the library's converters, the ones the desktop program's batch conversion uses.
-// Each source is handled on its own: one that fails leaves no file and the others go on. An
-// existing output is refused before its conversion starts unless --force is given; with it the
-// old file is replaced only once the new one is complete. Ctrl-C cancels the conversion under
-// way (its output is removed) and the sources after it.
+// convert: streams (files, IMAGE#N, IMAGE --stream K, an area of a disc; with --all every visible
+// stream of analysed discs and every stream file of folders) written as WAVE, AVI or MP3 files by
+// the library's batch driver, the one the desktop program's batch conversion runs. One source is a
+// batch of one. A source that fails leaves no file and the others go on. An existing output is
+// refused (result 1000), overwritten only once the new file is complete, or asked about, as
+// --existing says. Ctrl-C cancels the conversion under way (its output is removed) and the
+// sources after it; the finished files stay.
 //
-// convert --json: an array with one object per source:
+// convert --json: an array with one object per source that was tried:
 //   {"source", "path" (null when no file was to be written), "result" (the converter's result
-//    code), "message" (its text), "cancelled", "frames" (AVI: video frames in the file),
-//    "samples" (WAVE, AVI: sound frames in the file), "seconds" (the wall time of the conversion)}
+//    code, or the batch's 1000/1001), "message" (its text), "cancelled", "frames" (AVI: video
+//    frames in the file), "samples" (WAVE, AVI: sound frames in the file), "seconds" (the wall
+//    time of the conversion; 0 when none ran)}
 //   "frames" and "samples" are null when the file holds none or was not written.
 // convert --list-codecs [--json]: the video codecs the AVI conversion can use:
 //   [{"name", "handler", "description", "quality", "keyFrameEvery", "bytesPerSecond"}, ...]
@@ -17,12 +19,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -30,77 +29,36 @@
 
 #include "command_set.h"
 #include "commands.h"
+#include "console_port.h"
+#include "convert_targets.h"
+#include "input_file.h"
 #include "interrupt.h"
 #include "json_output.h"
+#include "library_session.h"
 #include "output.h"
 #include "progress.h"
+#include "stored_analysis.h"
 #include "stream_input.h"
+#include "tamlib/analysis.h"
+#include "tamlib/batch.h"
 #include "tamlib/convert.h"
 #include "tamlib/strings.h"
+#include "tamlib/ui_port.h"
 
 namespace tamrin::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace batch = tamlib::batch;
 
-constexpr uint16_t kDefaultStretch = 4;
-constexpr uint16_t kDefaultKbps = 128;
 // The description of a stream that could not be found or read (the conversion result code).
 constexpr int32_t kNoDescription = 4;
-
-enum class Target
-{
-    Wave,
-    Avi,
-    Mp3,
-};
-
-Target targetOf(const std::string& to)
-{
-    return to == "avi" ? Target::Avi : to == "mp3" ? Target::Mp3 : Target::Wave;
-}
-
-const char* extensionOf(Target target)
-{
-    return target == Target::Avi ? ".avi" : target == Target::Mp3 ? ".mp3" : ".wav";
-}
 
 std::string resultText(int32_t result)
 {
     char text[PLB_STRING_MAX];
     return PlbConvertResultText(result, text);
-}
-
-// A StrInfo frame rate (tenths of a frame per second up to 800, hundredths above) from a number
-// of frames per second: "15", "7.5", "29.97".
-std::optional<uint16_t> parseFrameRate(const std::string& text)
-{
-    double fps = 0;
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), fps);
-    if (problem != std::errc() || end != text.data() + text.size() || !(fps > 0) || fps > 600)
-        return std::nullopt;
-    const double tenths = fps * 10, hundredths = fps * 100;
-    if (std::fabs(tenths - std::round(tenths)) < 1e-6 && std::round(tenths) <= 800)
-        return uint16_t(std::round(tenths));
-    if (std::fabs(hundredths - std::round(hundredths)) < 1e-6 && std::round(hundredths) > 800)
-        return uint16_t(std::round(hundredths));
-    return std::nullopt;
-}
-
-std::optional<std::pair<uint32_t, uint32_t>> parseSize(const std::string& text)
-{
-    const size_t x = text.find_first_of("xX");
-    if (x == std::string::npos)
-        return std::nullopt;
-    uint32_t width = 0, height = 0;
-    const char* begin = text.data();
-    const auto w = std::from_chars(begin, begin + x, width);
-    const auto h = std::from_chars(begin + x + 1, begin + text.size(), height);
-    if (w.ec != std::errc() || w.ptr != begin + x || h.ec != std::errc() || h.ptr != begin + text.size() ||
-        width < 1 || width > LBR_MAX_PICTURE_SIDE || height < 1 || height > LBR_MAX_PICTURE_SIDE)
-        return std::nullopt;
-    return std::make_pair(width, height);
 }
 
 // A name for a file from a stream title: no folder separators, control characters or characters
@@ -131,72 +89,10 @@ std::string handlerText(uint32_t handler)
     return text;
 }
 
-uint32_t le32(const char* bytes)
-{
-    uint32_t value;
-    std::memcpy(&value, bytes, 4);
-    return value;
-}
-
-// What a finished file holds, read back from its headers.
-struct Contents
-{
-    std::optional<uint64_t> frames;
-    std::optional<uint64_t> samples;
-};
-
-Contents waveContents(const fs::path& path)
-{
-    char header[44];
-    std::ifstream in(path, std::ios::binary);
-    if (!in.read(header, sizeof header) || std::memcmp(header + 36, "data", 4) != 0)
-        return {};
-    const uint32_t frameBytes = uint32_t(uint8_t(header[32])) | uint32_t(uint8_t(header[33])) << 8;
-    if (frameBytes == 0)
-        return {};
-    return {std::nullopt, le32(header + 40) / frameBytes};
-}
-
-// The AVI's main header (total frames, and the OpenDML count of a file past 1 GB) and the length
-// of its sound stream, from the chunks of its header list.
-Contents aviContents(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string head(64 << 10, '\0');
-    in.read(head.data(), std::streamsize(head.size()));
-    head.resize(size_t(in.gcount()));
-    Contents contents;
-    if (head.size() < 12 || head.compare(0, 4, "RIFF") != 0 || head.compare(8, 4, "AVI ") != 0)
-        return contents;
-    bool audio = false;
-    for (size_t at = 12; at + 8 <= head.size();) {
-        const std::string id = head.substr(at, 4);
-        const uint32_t size = le32(head.data() + at + 4);
-        if (id == "LIST") {
-            at += 12; // into the list
-            continue;
-        }
-        const size_t body = at + 8;
-        if (id == "movi" || body + size > head.size())
-            break;
-        if (id == "avih" && size >= 20 && !contents.frames)
-            contents.frames = le32(head.data() + body + 16);
-        else if (id == "dmlh" && size >= 4)
-            contents.frames = le32(head.data() + body);
-        else if (id == "strh" && size >= 36) {
-            audio = head.compare(body, 4, "auds") == 0;
-            if (audio)
-                contents.samples = le32(head.data() + body + 32);
-        }
-        at = body + size + (size & 1);
-    }
-    return contents;
-}
-
 // Why an output file could not be written, when the system said so in a way worth showing.
-std::string reasonText(int32_t result, int error)
+std::string reasonText(const ConvertTarget& target, int32_t result, int error)
 {
-    if (result != PLB_CONV_AVI_FILE && result != PLB_CONV_WAVE_FILE)
+    if (result != target.fileFailure)
         return {};
     switch (error) {
     case EFBIG:
@@ -213,6 +109,13 @@ std::string reasonText(int32_t result, int error)
     }
 }
 
+batch::Existing existingOf(const ConvertOptions& options)
+{
+    if (options.force || options.existing == "overwrite")
+        return batch::Existing::Overwrite;
+    return options.existing == "ask" ? batch::Existing::Ask : batch::Existing::Fail;
+}
+
 struct SourceResult
 {
     std::string source;
@@ -220,46 +123,22 @@ struct SourceResult
     std::optional<fs::path> path;
     int32_t result = 0;
     std::string message;
+    bool queued = false;  // an item of the batch
+    bool started = false; // its conversion began (or its output was checked)
     bool cancelled = false;
     bool written = false;
     Contents contents;
     double seconds = 0;
 };
 
-// The progress callback's context: Ctrl-C answers 0.
-struct Watch
-{
-    const InterruptStops& interrupts;
-    ConversionProgressLine& line;
-    bool cancelled = false;
-
-    static int32_t report(uint32_t positionMs, uint32_t lengthMs, void* user)
-    {
-        auto* self = static_cast<Watch*>(user);
-        if (self->interrupts.stopped()) {
-            self->cancelled = true;
-            return 0;
-        }
-        self->line.update(positionMs, lengthMs);
-        return 1;
-    }
-};
-
-void copyPath(char (&field)[PLB_PATH_BYTES], const fs::path& path)
-{
-    const std::string text = path.string();
-    std::memset(field, 0, PLB_PATH_BYTES);
-    std::memcpy(field, text.data(), std::min(text.size(), size_t(PLB_PATH_BYTES - 1)));
-}
-
 class ConvertRun
 {
   public:
     // The options have been checked (convertUsageProblem).
     explicit ConvertRun(const ConvertOptions& options)
-        : m_options(options), m_target(targetOf(options.to)),
-          m_size(options.size.empty() ? std::nullopt : parseSize(options.size)),
-          m_frameRate(options.fps.empty() ? std::nullopt : parseFrameRate(options.fps))
+        : m_options(options), m_target(*findConvertTarget(options.to)),
+          m_settings{options, options.size.empty() ? std::nullopt : parseSize(options.size),
+                     options.fps.empty() ? std::nullopt : parseFrameRate(options.fps)}
     {
     }
 
@@ -267,27 +146,42 @@ class ConvertRun
     {
         if (!m_options.codec.empty() && !findCodec())
             return kExitUsage;
-        m_toFolder =
-            m_options.sources.size() > 1 || fs::is_directory(m_options.out) || m_options.out.ends_with('/');
+        m_settings.compression = compression();
+        InterruptStops interrupts;
+        const std::vector<std::string> sources = m_options.all ? everyStream() : m_options.sources;
+        if (sources.empty()) {
+            if (m_options.json)
+                writeJson(std::cout, Json::array());
+            return kExitFailure;
+        }
+        m_toFolder = m_options.all || sources.size() > 1 || fs::is_directory(m_options.out) ||
+                     m_options.out.ends_with('/');
         if (m_toFolder && !makeFolder())
             return kExitFailure;
-        InterruptStops interrupts;
-        for (const std::string& source : m_options.sources) {
-            if (interrupts.stopped() || (!m_results.empty() && m_results.back().cancelled))
-                break;
-            m_results.push_back(convertOne(source, interrupts));
-            if (!m_options.json)
-                printText(m_results.back());
+
+        batch::Batch conversions;
+        conversions.setExisting(existingOf(m_options));
+        size_t unread = 0; // sources not looked at, Ctrl-C having come first
+        for (const std::string& source : sources) {
+            if (interrupts.stopped())
+                ++unread;
+            else
+                queue(source, conversions);
         }
-        if (const size_t left = m_options.sources.size() - m_results.size())
+        if (!interrupts.stopped())
+            runBatch(conversions, interrupts);
+
+        const size_t left =
+            unread + size_t(std::count_if(m_results.begin(), m_results.end(),
+                                          [](const SourceResult& r) { return r.queued && !r.started; }));
+        if (left != 0)
             reportError("convert",
                         "interrupted; " + counted(left, "source was", "sources were") + " not converted");
         if (m_options.json)
             printJson();
         const bool allWritten =
-            m_results.size() == m_options.sources.size() &&
             std::all_of(m_results.begin(), m_results.end(), [](const SourceResult& r) { return r.written; });
-        return allWritten ? kExitOk : kExitFailure;
+        return allWritten && left == 0 ? kExitOk : kExitFailure;
     }
 
   private:
@@ -304,7 +198,7 @@ class ConvertRun
 
     bool findCodec()
     {
-        if (PlbFindAVICodec(m_options.codec.c_str(), &m_compression) == 1)
+        if (PlbFindAVICodec(m_options.codec.c_str(), &m_codec) == 1)
             return true;
         std::string known;
         PlbAviCompression options{};
@@ -318,141 +212,9 @@ class ConvertRun
         return false;
     }
 
-    // The output of a stream: --out itself, or a name in the --out folder from the stream's title
-    // or its source's name, never one that an earlier source of this run took.
-    fs::path outputFor(const StreamInput& input)
-    {
-        if (!m_toFolder)
-            return m_options.out;
-        std::string base = fileNameOf(input.title());
-        if (base.empty())
-            base = fileNameOf(input.outputStem());
-        if (base.empty())
-            base = "stream";
-        std::string name = base + extensionOf(m_target);
-        for (int n = 2; m_taken.count(name); ++n)
-            name = base + "-" + std::to_string(n) + extensionOf(m_target);
-        m_taken.insert(name);
-        return fs::path(m_options.out) / name;
-    }
-
-    SourceResult convertOne(const std::string& source, const InterruptStops& interrupts)
-    {
-        SourceResult result;
-        result.source = source;
-        result.subject = source;
-        StreamInput input;
-        if (!input.accept({source, m_options.plugin, m_options.disc, !m_options.noProgress})) {
-            result.result = kNoDescription;
-            result.message = resultText(kNoDescription);
-            return result;
-        }
-        result.subject = input.subject();
-        const fs::path out = outputFor(input);
-        result.path = out;
-        if (out.string().size() >= PLB_PATH_BYTES) {
-            // The settings records hold 259 bytes: a longer path would be cut to another file's.
-            result.result = fileFailure();
-            result.message = resultText(result.result) + " (the path is longer than " +
-                             std::to_string(PLB_PATH_BYTES - 1) + " bytes)";
-            return result;
-        }
-        std::error_code error;
-        if (!m_options.force && fs::exists(fs::symlink_status(out, error))) {
-            result.result = PLB_CONV_OUTPUT_EXISTS;
-            result.message = resultText(PLB_CONV_OUTPUT_EXISTS) + " (--force replaces it)";
-            return result;
-        }
-
-        const Acceptance& accepted = input.accepted();
-        const char* fileName = input.isDisc() ? nullptr : source.c_str();
-        const int32_t previousDrive = PlbSetConvertDrive(input.isDisc() ? input.drive() : -1);
-        ConversionProgressLine line(!m_options.noProgress, input.subject());
-        Watch watch{interrupts, line};
-        const auto start = std::chrono::steady_clock::now();
-        errno = 0;
-        result.result = convertStream(accepted, fileName, out, watch);
-        const int reason = errno;
-        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        line.finish();
-        PlbSetConvertDrive(previousDrive);
-
-        result.cancelled = watch.cancelled;
-        if (result.cancelled) {
-            result.message = "interrupted; nothing was written";
-        } else if (result.result != PLB_CONV_OK) {
-            result.message = resultText(result.result) + reasonText(result.result, reason);
-        } else if (!fs::is_regular_file(out, error)) {
-            result.message = "the converter reported success but wrote no file";
-        } else {
-            result.written = true;
-            result.message = resultText(PLB_CONV_OK);
-            result.contents = m_target == Target::Wave  ? waveContents(out)
-                              : m_target == Target::Avi ? aviContents(out)
-                                                        : Contents{};
-        }
-        return result;
-    }
-
-    // The result code of an output file that cannot be made.
-    int32_t fileFailure() const
-    {
-        constexpr int32_t kMp3OutputFile = 44; // the encoder's "output file cannot be created"
-        return m_target == Target::Avi   ? PLB_CONV_AVI_FILE
-               : m_target == Target::Mp3 ? kMp3OutputFile
-                                         : PLB_CONV_WAVE_FILE;
-    }
-
-    int32_t convertStream(const Acceptance& accepted, const char* fileName, const fs::path& out, Watch& watch)
-    {
-        const StrInfo& info = accepted.info;
-        const char* plugin = accepted.plugin.c_str();
-        switch (m_target) {
-        case Target::Wave: {
-            PlbWaveSettings settings{};
-            copyPath(settings.outputPath, out);
-            settings.formatTag = 1;
-            settings.sampleRate = m_options.rate ? m_options.rate : info.sampleRate;
-            settings.channels = m_options.channels ? m_options.channels : info.channels;
-            settings.bitsPerSample = m_options.bits ? m_options.bits : uint16_t(16);
-            return PlbConvertWAVE(plugin, fileName, &info, &settings, Watch::report, &watch);
-        }
-        case Target::Avi: {
-            PlbAviSettings settings{};
-            copyPath(settings.outputPath, out);
-            settings.width = m_size ? m_size->first : info.width;
-            settings.height = m_size ? m_size->second : info.height;
-            settings.frameRate = m_frameRate ? *m_frameRate : info.frameRate;
-            settings.stretchMode = kDefaultStretch;
-            settings.audio = !m_options.noAudio && (info.kind & StrAudio) && !(info.kind & StrMusic) &&
-                             info.channels != 0 && info.sampleRate != 0;
-            settings.sampleRate = m_options.rate ? m_options.rate : info.sampleRate;
-            settings.channels = m_options.channels ? m_options.channels : info.channels;
-            settings.bitsPerSample = m_options.bits ? m_options.bits : uint16_t(16);
-            settings.compression = compression();
-            return PlbConvertAVI(plugin, fileName, &info, &settings, Watch::report, &watch);
-        }
-        case Target::Mp3: {
-            PlbMp3Settings settings{};
-            copyPath(settings.outputPath, out);
-            settings.bitRate = m_options.vbr >= 0 ? uint16_t(PLB_MP3_VBR | m_options.vbr)
-                                                  : uint16_t(m_options.kbps ? m_options.kbps : kDefaultKbps);
-            const std::string mode = !m_options.mode.empty() ? m_options.mode
-                                     : info.channels == 1    ? "mono"
-                                                             : "joint";
-            settings.channelMode = mode == "mono" ? 0 : mode == "stereo" ? 1 : 2;
-            // The encoder's usual quality and its own low-pass filter, as other LAME front ends
-            // use it (the thorough analysis takes twice the time for little gain).
-            settings.switches = PLB_MP3_LOWPASS_128;
-            return PlbConvertGOGO(plugin, fileName, &info, &settings, Watch::report, &watch);
-        }
-        }
-        return PLB_CONV_NO_STREAM;
-    }
-
     PlbAviCompression compression() const
     {
-        PlbAviCompression chosen = m_compression;
+        PlbAviCompression chosen = m_codec;
         if (chosen.type == 0 || chosen.handler == 0)
             return PlbAviCompression{};
         if (m_options.quality)
@@ -469,8 +231,186 @@ class ConvertRun
         return chosen;
     }
 
+    // --all: every visible stream of each disc's stored analysis (as IMAGE#N), every file of each
+    // folder that a plugin identifies as a stream (in name order). Empty, reported, when none.
+    std::vector<std::string> everyStream()
+    {
+        std::vector<std::string> sources;
+        if (!libraryReady("convert"))
+            return sources;
+        for (const std::string& argument : m_options.sources) {
+            const size_t before = sources.size();
+            std::error_code error;
+            if (fs::is_directory(argument, error))
+                addStreamFiles(argument, sources);
+            else
+                addStoredStreams(argument, sources);
+            if (sources.size() == before)
+                reportError(argument, fs::is_directory(argument, error)
+                                          ? "holds no stream file that a plugin identifies"
+                                          : "its stored analysis lists no stream to convert");
+        }
+        return sources;
+    }
+
+    static void addStreamFiles(const std::string& folder, std::vector<std::string>& sources)
+    {
+        std::vector<std::string> files;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error))
+            if (entry.is_regular_file(error))
+                files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        for (const std::string& file : files)
+            if (!inputFileProblem(file) && tamlib::identifyFile(file.c_str()))
+                sources.push_back(file);
+    }
+
+    void addStoredStreams(const std::string& disc, std::vector<std::string>& sources)
+    {
+        std::string error;
+        const std::shared_ptr<DiscSource> source = m_mounts.open(disc, error);
+        RecordPtr record = source ? loadStoredAnalysis(source->drive(), error) : nullptr;
+        if (!record) {
+            reportError(disc, error);
+            return;
+        }
+        for (const StoredStream& stream : storedStreams(record.get()))
+            if (stream.number != 0)
+                sources.push_back(disc + "#" + std::to_string(stream.number));
+    }
+
+    // The output of a stream: --out itself, or a name in the --out folder from the stream's title
+    // or its source's name, never one that an earlier source of this run took.
+    fs::path outputFor(const StreamInput& input)
+    {
+        if (!m_toFolder)
+            return m_options.out;
+        std::string base = fileNameOf(input.title());
+        if (base.empty())
+            base = fileNameOf(input.outputStem());
+        if (base.empty())
+            base = "stream";
+        std::string name = base + m_target.extension;
+        for (int n = 2; m_taken.count(name); ++n)
+            name = base + "-" + std::to_string(n) + m_target.extension;
+        m_taken.insert(name);
+        return fs::path(m_options.out) / name;
+    }
+
+    // The source's result, and its item in the batch when its stream was found.
+    void queue(const std::string& source, batch::Batch& conversions)
+    {
+        SourceResult& result = m_results.emplace_back();
+        result.source = source;
+        result.subject = source;
+        auto input = std::make_unique<StreamInput>();
+        if (!input->accept({source, m_options.plugin, m_options.disc, !m_options.noProgress, &m_mounts})) {
+            result.result = kNoDescription;
+            result.message = resultText(kNoDescription);
+            printText(result);
+            return;
+        }
+        result.subject = input->subject();
+        const fs::path out = outputFor(*input);
+        result.path = out;
+        if (out.string().size() >= PLB_PATH_BYTES) {
+            // The settings records hold 259 bytes: a longer path would be cut to another file's.
+            result.result = m_target.fileFailure;
+            result.message = resultText(result.result) + " (the path is longer than " +
+                             std::to_string(PLB_PATH_BYTES - 1) + " bytes)";
+            printText(result);
+            return;
+        }
+        batch::Item item;
+        item.source.plugin = input->accepted().plugin;
+        if (input->isDisc()) {
+            item.source.drive = input->drive();
+            item.source.title = input->title().empty() ? input->subject() : input->title();
+        } else {
+            item.source.file = source;
+        }
+        item.source.info = input->accepted().info;
+        item.type = m_target.type;
+        item.output = out.string();
+        item.settings = m_target.settings(m_settings, item.source.info);
+        if (!conversions.add(std::move(item))) {
+            result.result = m_target.fileFailure;
+            result.message = resultText(result.result);
+            printText(result);
+            return;
+        }
+        result.queued = true;
+        m_itemResults.push_back(m_results.size() - 1);
+        m_inputs.push_back(std::move(input)); // its disc stays mounted for the run
+    }
+
+    void runBatch(batch::Batch& conversions, const InterruptStops& interrupts)
+    {
+        // Questions about existing outputs are asked on a terminal; without one they take No.
+        ConsolePort port;
+        tamlib::ScopedUiPort installed(port);
+        BatchProgressLine line(!m_options.noProgress);
+        std::chrono::steady_clock::time_point start;
+        conversions.run([&](const PlbBatchStatus& status) {
+            if (interrupts.stopped())
+                conversions.cancel();
+            SourceResult& result = m_results[m_itemResults.at(size_t(status.index))];
+            switch (status.event) {
+            case PLB_BATCH_ITEM_START:
+                start = std::chrono::steady_clock::now();
+                errno = 0;
+                break;
+            case PLB_BATCH_PROGRESS:
+                line.update(result.subject, status.itemNumber, status.itemCount, status.percent,
+                            status.elapsedMs, status.estimateSeconds);
+                break;
+            case PLB_BATCH_ITEM_END: {
+                const int reason = errno;
+                line.clear();
+                const batch::Item& item = conversions.items()[size_t(status.index)];
+                const bool begun = !(item.cancelled && status.result < 0);
+                if (begun) {
+                    result.started = true;
+                    result.seconds =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                    finish(result, status.result, item.cancelled, reason);
+                    printText(result);
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        });
+    }
+
+    void finish(SourceResult& result, int32_t code, bool cancelled, int reason) const
+    {
+        result.result = code;
+        result.cancelled = cancelled;
+        std::error_code error;
+        if (code == PLB_CONV_EXISTS || code == PLB_CONV_OVERWRITE_DECLINED)
+            result.seconds = 0; // nothing was converted
+        if (cancelled) {
+            result.message = "interrupted; nothing was written";
+        } else if (code == PLB_CONV_EXISTS) {
+            result.message = resultText(code) + " (--existing overwrite replaces it)";
+        } else if (code != PLB_CONV_OK) {
+            result.message = resultText(code) + reasonText(m_target, code, reason);
+        } else if (!fs::is_regular_file(*result.path, error)) {
+            result.message = "the converter reported success but wrote no file";
+        } else {
+            result.written = true;
+            result.message = resultText(PLB_CONV_OK);
+            result.contents = m_target.contents(*result.path);
+        }
+    }
+
     void printText(const SourceResult& result) const
     {
+        if (m_options.json)
+            return; // the results are in the JSON; errors of finding streams are on stderr
         if (!result.written) {
             reportError(result.subject,
                         result.message +
@@ -491,6 +431,8 @@ class ConvertRun
     {
         Json results = Json::array();
         for (const SourceResult& result : m_results) {
+            if (result.queued && !result.started)
+                continue;
             Json object;
             object["source"] = result.source;
             object["path"] = result.path ? Json(result.path->string()) : Json(nullptr);
@@ -506,13 +448,15 @@ class ConvertRun
     }
 
     const ConvertOptions& m_options;
-    const Target m_target;
-    const std::optional<std::pair<uint32_t, uint32_t>> m_size;
-    const std::optional<uint16_t> m_frameRate;
+    const ConvertTarget& m_target;
+    SettingsInput m_settings;
+    PlbAviCompression m_codec{};
     bool m_toFolder = false;
-    PlbAviCompression m_compression{};
+    DiscMounts m_mounts;
+    std::vector<std::unique_ptr<StreamInput>> m_inputs;
     std::set<std::string> m_taken;
     std::vector<SourceResult> m_results;
+    std::vector<size_t> m_itemResults; // the result of each item of the batch
 };
 
 int listCodecs(bool json)
@@ -550,35 +494,66 @@ int listCodecs(bool json)
 std::optional<std::string> convertUsageProblem(const ConvertOptions& options)
 {
     if (options.listCodecs) {
-        if (!options.sources.empty() || !options.to.empty() || !options.out.empty())
-            return "--list-codecs takes no sources, --to or --out";
+        if (!options.sources.empty() || !options.to.empty() || !options.out.empty() || options.all)
+            return "--list-codecs takes no sources, --to, --out or --all";
         return std::nullopt;
     }
     if (options.sources.empty())
-        return "name at least one source (or --list-codecs)";
-    if (options.to.empty())
-        return "--to wave, avi or mp3 is required";
+        return options.all ? "--all needs the discs or folders to convert"
+                           : "name at least one source (or --list-codecs)";
+    const ConvertTarget* target = findConvertTarget(options.to);
+    if (!target)
+        return "--to " + targetsTaking(0) + " is required";
     if (options.out.empty())
         return "--out is required: the file, or with several sources the folder";
     std::error_code error;
-    if (options.sources.size() > 1 && fs::exists(options.out, error) && !fs::is_directory(options.out, error))
+    if ((options.sources.size() > 1 || options.all) && fs::exists(options.out, error) &&
+        !fs::is_directory(options.out, error))
         return options.out + " is not a folder; several sources need --out FOLDER";
-    for (const std::string& source : options.sources)
-        if (const auto problem = streamChoiceProblem(source, options.plugin, options.disc))
-            return problem;
-    const Target target = targetOf(options.to);
-    const bool aviOptions = !options.size.empty() || !options.fps.empty() || !options.codec.empty() ||
-                            options.quality || options.keyframe || options.bitrate || options.noAudio;
-    if (target != Target::Avi && aviOptions)
-        return "--size, --fps, --codec, --quality, --keyframe, --bitrate and --no-audio go with --to avi";
+    if (options.force && !options.existing.empty() && options.existing != "overwrite")
+        return "--force is --existing overwrite; it does not go with --existing " + options.existing;
+    if (options.all) {
+        if (!options.plugin.empty() || options.disc.hasStart || options.disc.sectors || options.disc.stream)
+            return "--all takes every stream; leave out --plugin, --start, --sectors and --stream";
+        for (const std::string& source : options.sources) {
+            std::string disc;
+            uint32_t number = 0;
+            if (!fs::exists(source, error) && splitStreamSuffix(source, disc, number))
+                return source + " names one stream; --all takes discs and folders";
+            if (!fs::exists(source, error) && !looksLikeDriveIndex(source))
+                return source + ": no such disc image, drive or folder";
+        }
+    } else {
+        for (const std::string& source : options.sources)
+            if (const auto problem = streamChoiceProblem(source, options.plugin, options.disc))
+                return problem;
+    }
+    const auto refused = [&](uint32_t group, const char* names) -> std::optional<std::string> {
+        if (target->optionGroups & group)
+            return std::nullopt;
+        return std::string(names) + " go with --to " + targetsTaking(group);
+    };
+    const bool sizeOption = !options.size.empty();
+    const bool aviOptions = !options.fps.empty() || !options.codec.empty() || options.quality ||
+                            options.keyframe || options.bitrate || options.noAudio;
     const bool mp3Options = options.kbps || options.vbr >= 0 || !options.mode.empty();
-    if (target != Target::Mp3 && mp3Options)
-        return "--kbps, --vbr and --mode go with --to mp3";
-    if (target == Target::Mp3 && (options.rate || options.channels || options.bits))
-        return "--rate, --channels and --bits do not go with --to mp3 (it is made at 44100 Hz; see --mode)";
+    const bool soundOptions = options.rate || options.channels || options.bits;
+    if (sizeOption)
+        if (auto problem = refused(kSizeOption, "--size"))
+            return problem;
+    if (aviOptions)
+        if (auto problem =
+                refused(kAviOptions, "--fps, --codec, --quality, --keyframe, --bitrate and --no-audio"))
+            return problem;
+    if (mp3Options)
+        if (auto problem = refused(kMp3Options, "--kbps, --vbr and --mode"))
+            return problem;
+    if (soundOptions)
+        if (auto problem = refused(kSoundOptions, "--rate, --channels and --bits"))
+            return problem;
     if (options.kbps && options.vbr >= 0)
         return "--kbps and --vbr exclude each other";
-    if (target == Target::Avi && options.noAudio && (options.rate || options.channels || options.bits))
+    if (options.noAudio && soundOptions)
         return "--rate, --channels and --bits set the sound, which --no-audio leaves out";
     if (!options.size.empty() && !parseSize(options.size))
         return "--size must be WIDTHxHEIGHT, each side from 1 to " + std::to_string(LBR_MAX_PICTURE_SIDE);
@@ -601,21 +576,31 @@ int runConvert(const ConvertOptions& options)
 void addConvertCommand(CommandSet& commands)
 {
     auto options = std::make_shared<ConvertOptions>();
+    std::vector<std::string> kinds;
+    for (const ConvertTarget& target : convertTargets())
+        kinds.emplace_back(target.name);
     CLI::App* convert = commands.add(
         nullptr, "convert",
-        "Convert streams into WAVE, AVI or MP3 files: movie and sound files, IMAGE#N (a stream of the "
-        "disc's stored analysis), IMAGE --stream K (of a scan) or an area of a disc.",
+        "Convert streams into " + targetsTaking(0) +
+            " files, one after the other: movie and sound files, IMAGE#N (a stream of the disc's stored "
+            "analysis), IMAGE --stream K (of a scan), an area of a disc, or with --all every visible "
+            "stream of analysed discs and every stream file of folders.",
         [options] {
             return runUnlessProblem("convert", convertUsageProblem(*options),
                                     [&] { return runConvert(*options); });
         });
-    convert->add_option("sources", options->sources, "The files, disc images or drives to convert.");
+    convert->add_option("sources", options->sources,
+                        "The files, disc images or drives to convert; with --all the discs and folders.");
     addStreamOptions(convert, options->plugin, options->disc);
-    convert->add_option("--to", options->to, "The kind of file: wave, avi or mp3.")
-        ->check(CLI::IsMember({"wave", "avi", "mp3"}));
+    convert->add_option("--to", options->to, "The kind of file: " + targetsTaking(0) + ".")
+        ->check(CLI::IsMember(kinds));
     convert->add_option("--out", options->out,
-                        "The file to write; with several sources (or an existing folder) the folder, "
-                        "made when missing, where each gets a name from its stream title or source.");
+                        "The file to write; with several sources, --all (or an existing folder) the "
+                        "folder, made when missing, where each gets a name from its stream title or "
+                        "source.");
+    convert->add_flag("--all", options->all,
+                      "Every visible stream of each analysed disc (see analyze) and every file of each "
+                      "folder that a plugin identifies as a stream.");
     convert
         ->add_option("--rate", options->rate, "WAVE, AVI sound: sample rate in Hz (default: the stream's).")
         ->check(wholeRange(1000, 384000));
@@ -647,8 +632,13 @@ void addConvertCommand(CommandSet& commands)
         ->add_option("--mode", options->mode,
                      "MP3: stereo, joint or mono (default: joint for stereo streams, mono for mono).")
         ->check(CLI::IsMember({"stereo", "joint", "mono"}));
-    convert->add_flag("--force", options->force,
-                      "Replace outputs that exist (only once the new file is complete).");
+    convert
+        ->add_option("--existing", options->existing,
+                     "An output that exists: fail (the default: result 1000, the file is left alone), "
+                     "overwrite (only once the new file is complete) or ask (on a terminal; No "
+                     "without one).")
+        ->check(CLI::IsMember({"overwrite", "fail", "ask"}));
+    convert->add_flag("--force", options->force, "The same as --existing overwrite.");
     convert->add_flag("--list-codecs", options->listCodecs, "List the video codecs of the AVI conversion.");
     addJsonFlag(convert, options->json);
     addNoProgressFlag(convert, options->noProgress);

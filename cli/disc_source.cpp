@@ -44,6 +44,21 @@ bool DiscSource::open(const std::string& argument, std::string& error)
     return true;
 }
 
+std::shared_ptr<DiscSource> DiscMounts::open(const std::string& argument, std::string& error)
+{
+    // One image named in two ways ("disc.cue", "./disc.cue") is still one disc.
+    std::error_code code;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(argument, code);
+    const std::string key = code ? argument : canonical.string();
+    if (const auto found = m_open.find(key); found != m_open.end())
+        return found->second;
+    auto source = std::make_shared<DiscSource>();
+    if (!source->open(argument, error))
+        return nullptr;
+    m_open.emplace(key, source);
+    return source;
+}
+
 bool looksLikeDriveIndex(const std::string& argument)
 {
     return !argument.empty() &&

@@ -4,6 +4,8 @@
 #define TAMRIN_CLI_DISC_SOURCE_H
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 
 namespace tamrin::cli {
@@ -25,6 +27,18 @@ class DiscSource
   private:
     int32_t m_drive = -1;
     bool m_mounted = false;
+};
+
+// The discs of a run that names several streams of one disc: each image is mounted (each drive
+// taken) once, and stays so while an input holds it.
+class DiscMounts
+{
+  public:
+    // The disc of `argument`, opened on first use; null with `error` set when it cannot be.
+    std::shared_ptr<DiscSource> open(const std::string& argument, std::string& error);
+
+  private:
+    std::map<std::string, std::shared_ptr<DiscSource>> m_open;
 };
 
 // True when `argument` is written as a drive index: decimal digits only.

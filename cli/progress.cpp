@@ -96,46 +96,48 @@ void SectorProgressLine::finish()
     }
 }
 
-std::string conversionProgressText(const std::string& label, uint32_t positionMs, uint32_t lengthMs,
-                                   uint64_t elapsedMs)
+std::string batchProgressText(const std::string& label, uint32_t number, uint32_t count, uint32_t percent,
+                              uint32_t elapsedMs, uint32_t estimateSeconds)
 {
-    const uint32_t done = lengthMs ? std::min(positionMs, lengthMs) : positionMs;
-    std::string text = label + ": " + clockText(done);
-    if (lengthMs == 0)
-        return text;
-    text += " of " + clockText(lengthMs) + " (" + std::to_string(uint64_t(done) * 100 / lengthMs) + "%)";
-    if (done > 0)
-        text += ", " + clockText(elapsedMs * (lengthMs - done) / done) + " left";
+    char head[48];
+    std::snprintf(head, sizeof head, "[%u/%u] ", unsigned(number), unsigned(count));
+    char figures[48];
+    std::snprintf(figures, sizeof figures, ": %u%%, ", unsigned(std::min(percent, 100u)));
+    std::string text = head;
+    text += label;
+    text += figures;
+    text += clockText(elapsedMs);
+    if (estimateSeconds != 0)
+        text += " of about " + clockText(uint64_t(estimateSeconds) * 1000);
     return text;
 }
 
-ConversionProgressLine::ConversionProgressLine(bool enabled, std::string label)
-    : m_enabled(enabled && ::isatty(STDERR_FILENO) == 1), m_label(std::move(label)), m_start(Clock::now()),
-      m_lastDraw(m_start)
+BatchProgressLine::BatchProgressLine(bool enabled)
+    : m_enabled(enabled && ::isatty(STDERR_FILENO) == 1), m_start(Clock::now()), m_lastDraw(m_start)
 {
 }
 
-ConversionProgressLine::~ConversionProgressLine()
+BatchProgressLine::~BatchProgressLine()
 {
-    finish();
+    clear();
 }
 
-void ConversionProgressLine::update(uint32_t positionMs, uint32_t lengthMs)
+void BatchProgressLine::update(const std::string& label, uint32_t number, uint32_t count, uint32_t percent,
+                               uint32_t elapsedMs, uint32_t estimateSeconds)
 {
     if (!m_enabled)
         return;
     const Clock::time_point now = Clock::now();
     if (now - m_start < kFirstDraw || (m_drawn && now - m_lastDraw < kRedraw))
         return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start).count();
-    const std::string text = conversionProgressText(m_label, positionMs, lengthMs, uint64_t(elapsed));
+    const std::string text = batchProgressText(label, number, count, percent, elapsedMs, estimateSeconds);
     std::fprintf(stderr, "\r\033[K%s", text.c_str());
     std::fflush(stderr);
     m_drawn = true;
     m_lastDraw = now;
 }
 
-void ConversionProgressLine::finish()
+void BatchProgressLine::clear()
 {
     if (m_drawn) {
         std::fputs("\r\033[K", stderr);

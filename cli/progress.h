@@ -61,29 +61,31 @@ class SectorProgressLine
     Clock::time_point m_lastDraw;
 };
 
-// "LABEL: 0:12 of 1:30 (13%), 0:05 left": the stream time done of a conversion and the time
-// left at the pace so far (none until some is done; positions past the length count as done).
-std::string conversionProgressText(const std::string& label, uint32_t positionMs, uint32_t lengthMs,
-                                   uint64_t elapsedMs);
+// "[2/5] LABEL: 37%, 0:12 of about 1:30": item 2 of a batch of 5, its percentage done, the time
+// since the batch started and its estimated total time (left out while there is none).
+std::string batchProgressText(const std::string& label, uint32_t number, uint32_t count, uint32_t percent,
+                              uint32_t elapsedMs, uint32_t estimateSeconds);
 
-// The progress of one conversion on a terminal's stderr; silent elsewhere.
-class ConversionProgressLine
+// The one progress line of a batch of conversions on a terminal's stderr; silent elsewhere. It
+// shows the item on show and is cleared while other lines are printed.
+class BatchProgressLine
 {
   public:
-    ConversionProgressLine(bool enabled, std::string label);
-    ConversionProgressLine(const ConversionProgressLine&) = delete;
-    ConversionProgressLine& operator=(const ConversionProgressLine&) = delete;
-    ~ConversionProgressLine();
+    explicit BatchProgressLine(bool enabled);
+    BatchProgressLine(const BatchProgressLine&) = delete;
+    BatchProgressLine& operator=(const BatchProgressLine&) = delete;
+    ~BatchProgressLine();
 
-    void update(uint32_t positionMs, uint32_t lengthMs);
-    void finish();
+    // Draws at most every 100 ms, once the batch has run for half a second.
+    void update(const std::string& label, uint32_t number, uint32_t count, uint32_t percent,
+                uint32_t elapsedMs, uint32_t estimateSeconds);
+    void clear();
 
   private:
     using Clock = std::chrono::steady_clock;
 
     bool m_enabled = false;
     bool m_drawn = false;
-    std::string m_label;
     Clock::time_point m_start;
     Clock::time_point m_lastDraw;
 };

@@ -135,21 +135,28 @@ bool StreamInput::accept(const StreamRequest& request)
     m_disc = isDiscInput(request.argument, request.disc);
     if (!m_disc)
         return acceptFile(request);
-    std::string error;
     std::string disc;
     uint32_t number = 0;
-    if (storedStreamArgument(request.argument, disc, number)) {
-        if (!m_source.open(disc, error)) {
-            reportError(disc, error);
-            return false;
-        }
-        return acceptStored(request.argument, number);
-    }
-    if (!m_source.open(request.argument, error)) {
-        reportError(request.argument, error);
+    if (storedStreamArgument(request.argument, disc, number))
+        return openDisc(request, disc) && acceptStored(request.argument, number);
+    if (!openDisc(request, request.argument))
         return false;
-    }
     return request.disc.stream != 0 ? acceptListed(request) : acceptArea(request);
+}
+
+bool StreamInput::openDisc(const StreamRequest& request, const std::string& disc)
+{
+    std::string error;
+    if (request.mounts) {
+        m_source = request.mounts->open(disc, error);
+    } else {
+        m_source = std::make_shared<DiscSource>();
+        if (!m_source->open(disc, error))
+            m_source.reset();
+    }
+    if (!m_source)
+        reportError(disc, error);
+    return m_source != nullptr;
 }
 
 bool StreamInput::acceptFile(const StreamRequest& request)
@@ -191,8 +198,7 @@ bool StreamInput::acceptArea(const StreamRequest& request)
     }
     m_accepted.plugin = *plugin;
     m_accepted.info = StrInfo{};
-    const int32_t described =
-        LbrGetStrDataInfo(binding, m_source.drive(), area.start, area.sectors, &m_accepted.info);
+    const int32_t described = LbrGetStrDataInfo(binding, drive(), area.start, area.sectors, &m_accepted.info);
     LbrClosePSR(binding);
     if (described != 1) {
         reportError(m_subject, described < 0
@@ -213,8 +219,7 @@ bool StreamInput::acceptListed(const StreamRequest& request)
     ScanSettings settings;
     settings.progress = request.progress;
     const std::atomic<bool> never{false};
-    const scan::ScanResult result =
-        runDiscScan(m_source.drive(), request.argument, *plugins, settings, never);
+    const scan::ScanResult result = runDiscScan(drive(), request.argument, *plugins, settings, never);
     if (!result.tocRead) {
         reportError(request.argument,
                     "cannot read the table of contents (no disc in the drive, or it does not answer)");
@@ -245,7 +250,7 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
     if (!libraryReady(argument.c_str()))
         return false;
     std::string error;
-    const RecordPtr record = loadStoredAnalysis(m_source.drive(), error);
+    const RecordPtr record = loadStoredAnalysis(drive(), error);
     if (!record) {
         reportError(argument, error);
         return false;
@@ -276,7 +281,7 @@ bool StreamInput::acceptStored(const std::string& argument, uint32_t number)
 bool StreamInput::open(uint32_t mode)
 {
     StrInfo info = m_accepted.info;
-    m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, m_source.drive(), &info, mode)
+    m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, drive(), &info, mode)
                           : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
     if (!m_stream) {
         reportError(m_subject, shownPluginName(m_accepted.plugin) +

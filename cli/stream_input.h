@@ -39,7 +39,8 @@ struct StreamRequest
     std::string argument; // file, disc image or drive index
     std::string plugin;   // empty: files go to the first plugin that accepts them
     DiscStreamChoice disc;
-    bool progress = true; // a progress line while a disc is scanned for --stream
+    bool progress = true;         // a progress line while a disc is scanned for --stream
+    DiscMounts* mounts = nullptr; // shares the discs of several inputs; null: each its own
 };
 
 class StreamInput
@@ -64,19 +65,20 @@ class StreamInput
     // The stream's title in the disc's stored analysis (IMAGE#N); empty for other inputs.
     const std::string& title() const { return m_title; }
     bool isDisc() const { return m_disc; }
-    int32_t drive() const { return m_source.drive(); }
+    int32_t drive() const { return m_source ? m_source->drive() : -1; }
 
   private:
     bool acceptFile(const StreamRequest& request);
     bool acceptArea(const StreamRequest& request);
     bool acceptListed(const StreamRequest& request);
     bool acceptStored(const std::string& argument, uint32_t number);
+    bool openDisc(const StreamRequest& request, const std::string& disc);
 
     std::string m_subject;
     std::string m_outputStem;
     std::string m_title;
     bool m_disc = false;
-    DiscSource m_source; // keeps a mounted image until the stream is closed
+    std::shared_ptr<DiscSource> m_source; // keeps a mounted image until the stream is closed
     Acceptance m_accepted;
     StreamPtr m_stream;
 };

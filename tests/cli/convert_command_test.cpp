@@ -170,6 +170,22 @@ TEST_F(ConvertCommand, DiscStreamsGiveTheMoviesSound)
     EXPECT_EQ(entries(inside), (std::set<std::string>{"_escape.wav", "_escape-2.wav"}));
     EXPECT_EQ(entries(m_folder.path()),
               (std::set<std::string>{"file.wav", "scanned.wav", "titled", "inside"}));
+
+    // --all: every listed stream by its title; a stream the user hides afterwards is left out.
+    const fs::path all = m_folder.path() / "all", fewer = m_folder.path() / "fewer";
+    result = cli({"convert", "--all", discCue().string(), "--to", "wave", "--out", all.string(), "--json"});
+    ASSERT_EQ(result.status, kExitOk) << result.err;
+    const size_t listed = parseJson(result).size();
+    ASSERT_GE(listed, 2u);
+    EXPECT_EQ(entries(all).size(), listed);
+    EXPECT_TRUE(entries(all).count("_escape.wav"));
+    EXPECT_TRUE(samplesOf(all / "STR0007.wav") == expected);
+    ASSERT_EQ(cli({"cdaz", "edit", cdaz, "--hide", "1"}).status, kExitOk);
+    result = cli({"convert", "--all", discCue().string(), "--to", "wave", "--out", fewer.string(), "--json"});
+    ASSERT_EQ(result.status, kExitOk) << result.err;
+    EXPECT_EQ(entries(fewer).size(), parseJson(result).size());
+    EXPECT_FALSE(entries(fewer).count("_escape.wav"));
+    EXPECT_TRUE(entries(fewer).count("STR0007.wav"));
 }
 
 // Several sources: the folder is made, each file is named after its source, a name taken twice
@@ -211,24 +227,85 @@ TEST_F(ConvertCommand, SeveralSourcesIntoAFolder)
                 samplesOf(folder / (fs::path(kMovies[0].file).stem().string() + ".wav")));
 }
 
-TEST_F(ConvertCommand, ExistingOutputsNeedForce)
+// An existing output: refused by default (1000) and when the answer to the question is No (1001,
+// which it is without a terminal), replaced with --existing overwrite or its alias --force.
+TEST_F(ConvertCommand, ExistingOutputsFollowThePolicy)
 {
     const fs::path out = m_folder.path() / "kept.wav";
+    struct Case
+    {
+        std::vector<std::string> policy;
+        int result;
+        const char* message;
+    } refusals[] = {{{}, 1000, "already exists"},
+                    {{"--existing", "fail"}, 1000, "already exists"},
+                    {{"--existing", "ask"}, 1001, "canceled"}};
     writeFile(out, "earlier file");
-    RunResult result =
-        cli({"convert", movie(kSmall).string(), "--to", "wave", "--out", out.string(), "--json"});
-    EXPECT_EQ(result.status, kExitFailure);
-    const json refused = parseJson(result);
-    ASSERT_EQ(refused.size(), 1u);
-    EXPECT_EQ(refused[0]["result"], 1000);
-    EXPECT_NE(refused[0]["message"].get<std::string>().find("already exists"), std::string::npos);
-    EXPECT_EQ(refused[0]["seconds"], 0);
-    EXPECT_EQ(readFile(out), "earlier file");
-
-    result = cli({"convert", movie(kSmall).string(), "--to", "wave", "--out", out.string(), "--force"});
-    ASSERT_EQ(result.status, kExitOk) << result.err;
-    EXPECT_EQ(samplesOf(out).size(), size_t(kMovies[kSmall].soundSectors) * 18 * 448);
+    for (const Case& c : refusals) {
+        SCOPED_TRACE(::testing::PrintToString(c.policy));
+        std::vector<std::string> args{"convert", movie(kSmall).string(), "--to",  "wave",
+                                      "--out",   out.string(),           "--json"};
+        args.insert(args.end(), c.policy.begin(), c.policy.end());
+        const RunResult result = cli(args);
+        EXPECT_EQ(result.status, kExitFailure);
+        const json refused = parseJson(result);
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_EQ(refused[0]["result"], c.result);
+        EXPECT_NE(refused[0]["message"].get<std::string>().find(c.message), std::string::npos) << refused;
+        EXPECT_EQ(refused[0]["seconds"], 0);
+        EXPECT_EQ(readFile(out), "earlier file");
+    }
+    for (const std::vector<std::string>& policy :
+         std::vector<std::vector<std::string>>{{"--force"}, {"--existing", "overwrite"}}) {
+        writeFile(out, "earlier file");
+        std::vector<std::string> args{"convert",   movie(kSmall).string(), "--to", "wave", "--out",
+                                      out.string()};
+        args.insert(args.end(), policy.begin(), policy.end());
+        const RunResult result = cli(args);
+        ASSERT_EQ(result.status, kExitOk) << result.err;
+        EXPECT_EQ(samplesOf(out).size(), size_t(kMovies[kSmall].soundSectors) * 18 * 448);
+    }
     EXPECT_EQ(entries(m_folder.path()), std::set<std::string>{"kept.wav"});
+}
+
+// --all on a folder: every file a plugin identifies, in name order, named after it; other files
+// are left out. A second run refuses every existing output and leaves it as it was.
+TEST_F(ConvertCommand, AllStreamFilesOfAFolder)
+{
+    const fs::path movies = m_folder.path() / "movies", out = m_folder.path() / "sounds";
+    fs::create_directories(movies);
+    for (const size_t i : {kSmall, size_t(0)})
+        fs::copy_file(movie(i), movies / kMovies[i].file);
+    writeFile(movies / "notes.txt", "not a movie");
+    RunResult result =
+        cli({"convert", "--all", movies.string(), "--to", "wave", "--out", out.string(), "--json"});
+    ASSERT_EQ(result.status, kExitOk) << result.err;
+    json document = parseJson(result);
+    ASSERT_EQ(document.size(), 2u);
+    std::set<std::string> expected;
+    for (size_t n = 0; n < 2; ++n) {
+        const MovieFacts& facts = kMovies[n == 0 ? 0 : kSmall]; // mv1 sorts before mv4
+        EXPECT_EQ(document[n]["source"], (movies / facts.file).string());
+        EXPECT_EQ(document[n]["samples"], uint64_t(facts.soundSectors) * 18 * 448 / (2 * facts.channels));
+        expected.insert(fs::path(facts.file).stem().string() + ".wav");
+    }
+    EXPECT_EQ(entries(out), expected);
+    const std::string first = readFile(out / *expected.begin());
+
+    result = cli({"convert", "--all", movies.string(), "--to", "wave", "--out", out.string(), "--json"});
+    EXPECT_EQ(result.status, kExitFailure);
+    document = parseJson(result);
+    ASSERT_EQ(document.size(), 2u);
+    EXPECT_EQ(document[0]["result"], 1000);
+    EXPECT_EQ(document[1]["result"], 1000);
+    EXPECT_TRUE(readFile(out / *expected.begin()) == first);
+
+    // A folder without stream files is a failure that says so.
+    const fs::path empty = m_folder.path() / "empty";
+    fs::create_directories(empty);
+    result = cli({"convert", "--all", empty.string(), "--to", "wave", "--out", out.string()});
+    EXPECT_EQ(result.status, kExitFailure);
+    EXPECT_NE(result.err.find("no stream file"), std::string::npos) << result.err;
 }
 
 // Bad sources fail on their own; the good ones are still converted, and the status says that
@@ -289,6 +366,11 @@ TEST_F(ConvertCommand, WrongOptionsAreUsageErrors)
              {"convert", "--list-codecs", file},
              {"convert", file, file, "--to", "wave", "--out", file}, // several sources into a file
              {"convert", discCue().string(), "--to", "wave", "--out", out},
+             {"convert", file, "--to", "wave", "--out", out, "--existing", "maybe"},
+             {"convert", file, "--to", "wave", "--out", out, "--force", "--existing", "fail"},
+             {"convert", "--all", discCue().string() + "#1", "--to", "wave", "--out", out},
+             {"convert", "--all", discCue().string(), "--stream", "1", "--to", "wave", "--out", out},
+             {"convert", "--all", "--to", "wave", "--out", out},
          }) {
         const RunResult result = cli(args);
         EXPECT_EQ(result.status, kExitUsage) << ::testing::PrintToString(args) << result.err;
@@ -393,22 +475,22 @@ TEST_F(ConvertCommand, Mp3OfAMovieAtTheAskedRateAndMode)
     }
 }
 
-TEST(ConversionProgress, StreamTimeAndTimeLeft)
+// The batch's one progress line: the item of the count, its percentage, the time since the start
+// and the estimate once there is one.
+TEST(ConversionProgress, ItemElapsedAndEstimatedTotal)
 {
     struct Case
     {
-        uint32_t position, length;
-        uint64_t elapsed;
+        uint32_t number, count, percent, elapsedMs, estimate;
         const char* text;
     } cases[] = {
-        {0, 90000, 0, "mv: 0:00 of 1:30 (0%)"},
-        {30000, 90000, 10000, "mv: 0:30 of 1:30 (33%), 0:20 left"},
-        {95000, 90000, 5000, "mv: 1:30 of 1:30 (100%), 0:00 left"}, // sound past the stated length
-        {5000, 0, 1000, "mv: 0:05"},
-        {3600000, 7200000, 90000, "mv: 1:00:00 of 2:00:00 (50%), 1:30 left"},
+        {1, 1, 0, 0, 0, "[1/1] mv: 0%, 0:00"},
+        {2, 5, 37, 12500, 90, "[2/5] mv: 37%, 0:12 of about 1:30"},
+        {5, 5, 140, 61000, 3725, "[5/5] mv: 100%, 1:01 of about 1:02:05"}, // no more than done
     };
     for (const Case& c : cases)
-        EXPECT_EQ(tamrin::cli::conversionProgressText("mv", c.position, c.length, c.elapsed), c.text);
+        EXPECT_EQ(tamrin::cli::batchProgressText("mv", c.number, c.count, c.percent, c.elapsedMs, c.estimate),
+                  c.text);
 }
 
 } // namespace

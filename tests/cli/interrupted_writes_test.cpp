@@ -83,19 +83,12 @@ class Child
     bool writingInto(const fs::path& folder)
     {
         const std::string prefix = folder.string() + "/";
-        const fs::path fds = "/proc/" + std::to_string(m_pid) + "/fd";
-        for (auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < 10s;) {
-            std::error_code error;
-            for (const auto& fd : fs::directory_iterator(fds, error)) {
-                const fs::path target = fs::read_symlink(fd.path(), error);
-                if (!error && target.string().starts_with(prefix))
-                    return true;
-            }
-            if (error)
-                return false; // the program has ended
-            std::this_thread::sleep_for(200us);
-        }
-        return false;
+        return holds([&](const fs::path& target) { return target.string().starts_with(prefix); });
+    }
+    // The same for a file that it reads.
+    bool reading(const fs::path& file)
+    {
+        return holds([&](const fs::path& target) { return target == file; });
     }
 
     void signal(int number) { ::kill(m_pid, number); }
@@ -111,6 +104,23 @@ class Child
     std::string err() const { return readFile(m_err); }
 
   private:
+    template <typename Match> bool holds(const Match& match)
+    {
+        const fs::path fds = "/proc/" + std::to_string(m_pid) + "/fd";
+        for (auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < 10s;) {
+            std::error_code error;
+            for (const auto& fd : fs::directory_iterator(fds, error)) {
+                const fs::path target = fs::read_symlink(fd.path(), error);
+                if (!error && match(target))
+                    return true;
+            }
+            if (error)
+                return false; // the program has ended
+            std::this_thread::sleep_for(200us);
+        }
+        return false;
+    }
+
     fs::path m_out, m_err;
     pid_t m_pid = -1;
     bool m_reaped = false;
@@ -132,12 +142,12 @@ class InterruptedWrites : public ::testing::Test
         writeFile(m_out / "old.wav", "earlier file");
     }
     // A movie long enough to be stopped while it is written: the sectors of the first test
-    // movie ten times over behind its header.
-    fs::path longMovie()
+    // movie ten times over (or `copies` times) behind its header.
+    fs::path longMovie(int copies = 10)
     {
         const std::string movie = readFile(dataDir() / "movies" / kMovies[0].file);
         std::string repeated = movie.substr(0, 44);
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < copies; ++i)
             repeated += movie.substr(44);
         const fs::path path = m_work.path() / "long.str";
         writeFile(path, repeated);
@@ -229,10 +239,47 @@ TEST_F(InterruptedWrites, WaveConversionOfALongDiscTrack)
     expectLimitLeavesTheFolder(args);
 }
 
+// A batch stopped in its second item: the first file stays whole, the second leaves nothing, the
+// third is not started, and the results say so.
+TEST_F(InterruptedWrites, ConversionBatchKeepsTheFinishedFiles)
+{
+    const fs::path folder = out() / "batch";
+    const fs::path first = folder / (fs::path(kMovies[3].file).stem().string() + ".avi");
+    // mv4, the long movie (its AVI takes about a second), mv3.
+    const std::vector<std::string> args = {
+        "convert", (dataDir() / "movies" / kMovies[3].file).string(), fs::canonical(longMovie(40)).string(),
+        (dataDir() / "movies" / kMovies[2].file).string(), "--to", "avi", "--out", folder.string(), "--json",
+        "--no-progress"};
+    Child child(args, logs());
+    // The long movie is read before the batch starts (to find its stream), then by the second
+    // conversion once the first file is complete.
+    for (auto start = std::chrono::steady_clock::now();
+         !fs::exists(first) && std::chrono::steady_clock::now() - start < 10s;)
+        std::this_thread::sleep_for(200us);
+    ASSERT_TRUE(child.reading(fs::canonical(args[2]))) << "never caught reading the second: " << child.err();
+    ASSERT_TRUE(child.writingInto(folder)) << "never caught writing the second: " << child.err();
+    child.signal(SIGINT);
+    const int status = child.wait();
+    ASSERT_TRUE(WIFEXITED(status)) << status << ": " << child.err();
+    EXPECT_EQ(WEXITSTATUS(status), kExitFailure);
+    EXPECT_NE(child.err().find("1 source was not converted"), std::string::npos) << child.err();
+    EXPECT_EQ(listing(folder), std::vector<std::string>{first.filename().string()});
+    const std::string bytes = readFile(first);
+    ASSERT_GE(bytes.size(), 8u);
+    uint32_t riffSize = 0;
+    std::memcpy(&riffSize, bytes.data() + 4, 4);
+    EXPECT_EQ(uint64_t(riffSize) + 8, bytes.size()) << "the first file is complete";
+    const nlohmann::json results = nlohmann::json::parse(readFile(logs() / "out.txt"));
+    ASSERT_EQ(results.size(), 2u) << results;
+    EXPECT_EQ(results[0]["result"], 0);
+    EXPECT_EQ(results[0]["cancelled"], false);
+    EXPECT_EQ(results[1]["cancelled"], true);
+}
+
 TEST_F(InterruptedWrites, PlanarFramesOfALongMovie)
 {
-    const std::vector<std::string> args = {"frames", longMovie().string(), "--yuv", "--out",
-                                           (out() / "old.wav").string(), "--no-progress"};
+    const std::vector<std::string> args = {"frames", longMovie().string(),         "--yuv",
+                                           "--out",  (out() / "old.wav").string(), "--no-progress"};
     expectInterruptLeavesTheFolder(args);
     expectLimitLeavesTheFolder(args);
 }
