@@ -74,6 +74,20 @@ std::vector<uint8_t> mp3Settings(const SettingsInput& input, const StrInfo& info
     return bytesOf(settings);
 }
 
+std::vector<uint8_t> bitmapSettings(const SettingsInput& input, const StrInfo& info)
+{
+    PlbBitmapSettings settings{};
+    settings.width = input.size ? input.size->first : info.width;
+    settings.height = input.size ? input.size->second : info.height;
+    return bytesOf(settings);
+}
+
+// MIDI and compact movie records hold the output path alone, which the batch writes.
+template <typename Record> std::vector<uint8_t> pathOnly(const SettingsInput&, const StrInfo&)
+{
+    return bytesOf(Record{});
+}
+
 Contents waveContents(const fs::path& path)
 {
     char header[44];
@@ -129,6 +143,9 @@ constexpr ConvertTarget kTargets[] = {
     {"avi", ".avi", PLB_CONV_TYPE_AVI, PLB_CONV_AVI_FILE, kSoundOptions | kSizeOption | kAviOptions,
      aviSettings, aviContents},
     {"mp3", ".mp3", PLB_CONV_TYPE_MP3, kMp3OutputFile, kMp3Options, mp3Settings, noContents},
+    {"bmp", ".bmp", PLB_CONV_TYPE_BMP, PLB_CONV_BITMAP_FILE, kSizeOption, bitmapSettings, noContents},
+    {"midi", ".mid", PLB_CONV_TYPE_MIDI, PLB_CONV_WAVE_FILE, 0, pathOnly<PlbMidiSettings>, noContents},
+    {"cstr", ".cstr", PLB_CONV_TYPE_CSTR, PLB_CONV_CSTR_FILE, 0, pathOnly<PlbCstrSettings>, noContents},
 };
 
 } // namespace

@@ -434,6 +434,31 @@ TEST_F(ConvertCommand, AviOfAMovieHasItsFramesAndItsSound)
     EXPECT_FALSE(fs::exists(none));
 }
 
+// A compact movie of a movie holds the same units (as the units command lists them) and converts
+// on to the same AVI; a BMP takes the asked size.
+TEST_F(ConvertCommand, CompactMovieAndPictureOfAMovie)
+{
+    const fs::path cstr = m_folder.path() / "movie.cstr", bmp = m_folder.path() / "movie.bmp";
+    const fs::path fromSource = m_folder.path() / "source.avi", fromCstr = m_folder.path() / "cstr.avi";
+    ASSERT_EQ(cli({"convert", movie(kSmall).string(), "--to", "cstr", "--out", cstr.string()}).status, kExitOk);
+    // The listings past their first line, which names the file.
+    const auto units = [&](const fs::path& file) {
+        const std::string out = cli({"units", file.string()}).out;
+        return out.substr(std::min(out.size(), out.find('\n')));
+    };
+    EXPECT_EQ(units(cstr), units(movie(kSmall)));
+    ASSERT_EQ(cli({"convert", movie(kSmall).string(), "--to", "avi", "--out", fromSource.string()}).status,
+              kExitOk);
+    ASSERT_EQ(cli({"convert", cstr.string(), "--to", "avi", "--out", fromCstr.string()}).status, kExitOk);
+    EXPECT_TRUE(readFile(fromSource) == readFile(fromCstr));
+    ASSERT_EQ(cli({"convert", movie(kSmall).string(), "--to", "bmp", "--size", "160x120", "--out", bmp.string()})
+                  .status,
+              kExitOk);
+    const auto picture = probe(bmp, "v:0");
+    EXPECT_EQ(picture.at("width"), "160");
+    EXPECT_EQ(picture.at("height"), "120");
+}
+
 TEST_F(ConvertCommand, Mp3OfAMovieAtTheAskedRateAndMode)
 {
     void* lame = ::dlopen("libmp3lame.so.0", RTLD_NOW | RTLD_LOCAL);
