@@ -1,106 +1,30 @@
 // Feeds arbitrary bytes, as a movie file, to the Filmfile plugin through libstreamkit: the file
 // test, the description, and a read of every unit with seeks in between.
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 
-#include "streamkit/lbr.h"
+#include "file_plugin_fuzz.h"
 
 namespace {
 
-// Header, the largest frame (24 sectors of 2016 bytes), and two cached sound sectors.
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + 24 * 2016 + 4608;
-constexpr size_t kMaxUnits = 4096;
-
-// A memory file whose contents are the input, named through /proc so the plugin opens it
-// like any other file.
-class InputFile
+// A file the plugin does not describe is still read, with a description that allows seeking.
+StrInfo undescribedFile()
 {
-  public:
-    InputFile(const uint8_t* data, size_t size)
-    {
-        m_fd = memfd_create("filmfile-fuzz", MFD_CLOEXEC);
-        if (m_fd < 0)
-            return;
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t wrote = ::write(m_fd, data + done, size - done);
-            if (wrote <= 0)
-                return;
-            done += size_t(wrote);
-        }
-        std::snprintf(m_path, sizeof m_path, "/proc/self/fd/%d", m_fd);
-        m_ready = true;
-    }
-    ~InputFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    const char* path() const { return m_ready ? m_path : nullptr; }
-
-  private:
-    int m_fd = -1;
-    bool m_ready = false;
-    char m_path[64] = {};
-};
-
-void checkUnit(const PsrReadRecord* record)
-{
-    if (PSR_READ_HEADER_BYTES + size_t(record->payloadBytes) > kRecordBytes)
-        std::abort();
-}
-
-size_t readSome(StreamState* stream, PsrReadRecord* record, uint32_t wanted, size_t limit)
-{
-    size_t n = 0;
-    while (n < limit && LbrReadStream(stream, wanted, record) == 1) {
-        checkUnit(record);
-        ++n;
-    }
-    return n;
+    StrInfo info{};
+    info.kind = StrVideo | StrAudio;
+    info.frameCount = 45;
+    info.frameRate = 150;
+    info.channels = 2;
+    return info;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    if (!binding)
-        std::abort();
-    InputFile file(data, size);
-    if (!file.path())
-        return 0;
-
-    LbrIsSupportFile(binding, file.path());
-    StrInfo info{};
-    if (!LbrGetStrFileInfo(binding, file.path(), &info)) {
-        // Still read the file, with a description that allows seeking.
-        info = StrInfo{};
-        info.kind = StrVideo | StrAudio;
-        info.frameCount = 45;
-        info.frameRate = 150;
-        info.channels = 2;
-    }
-
-    StreamState* stream =
-        LbrOpenStream("Filmfile.psr", file.path(), 0, &info, LBR_WANT_VIDEO | LBR_WANT_AUDIO);
-    if (!stream)
-        return 0;
-    auto buffer = std::make_unique<uint8_t[]>(kRecordBytes);
-    auto* record = reinterpret_cast<PsrReadRecord*>(buffer.get());
-    readSome(stream, record, 0, kMaxUnits);
-    LbrSeekStream(stream, 0);
-    readSome(stream, record, LBR_WANT_VIDEO, 8);
-    readSome(stream, record, LBR_WANT_AUDIO, 8);
-    LbrSeekStream(stream, info.durationMs / 2);
-    readSome(stream, record, 0, 8);
-    LbrSeekStream(stream, 0xFFFFFFFEu);
-    readSome(stream, record, 0, 8);
-    LbrCloseStream(stream);
-    return 0;
+    static const StrInfo kUndescribed = undescribedFile();
+    // Header, the largest frame (24 sectors of 2016 bytes), and two cached sound sectors.
+    static const fuzzing::FilePluginTarget kTarget{
+        "Filmfile.psr", nullptr, PSR_READ_HEADER_BYTES + 24 * 2016 + 4608, &kUndescribed};
+    return fuzzing::runFilePluginFuzz(kTarget, data, size);
 }

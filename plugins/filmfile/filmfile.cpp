@@ -10,15 +10,11 @@
 // Units: one whole video frame (MDEC data from its first header word on), or one XA sound
 // sector's 2304 data bytes. Sound met while a frame is gathered is kept (two sectors at most)
 // and handed out, as one unit, by the read after the frame. Decoding is left to the host.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "sectorkit/plain_file.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/rate_guess.h"
 #include "sectorkit/str_sector.h"
@@ -40,31 +36,15 @@ constexpr uint32_t kSampledFrames = 30;
 
 using Sector = uint8_t[kRawSectorBytes];
 
-// A regular file opened for reading; folders, devices and pipes are refused.
+// The movie file as raw sectors after the RIFF header.
 class MovieFile
 {
   public:
-    MovieFile() = default;
-    MovieFile(const MovieFile&) = delete;
-    MovieFile& operator=(const MovieFile&) = delete;
-    ~MovieFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
     bool open(const char* name)
     {
-        if (!name || !*name)
+        if (!m_file.open(name))
             return false;
-        // Non-blocking, so that opening a pipe cannot wait for a writer; regular files ignore it.
-        m_fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (m_fd < 0)
-            return false;
-        struct stat st = {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        const uint64_t size = uint64_t(st.st_size);
+        const uint64_t size = m_file.size();
         const uint64_t sectors = size < kRiffHeaderBytes ? 0 : (size - kRiffHeaderBytes) / kRawSectorBytes;
         m_sectorCount = uint32_t(std::min<uint64_t>(sectors, UINT32_MAX));
         return true;
@@ -75,16 +55,7 @@ class MovieFile
     // True when all `length` bytes at `offset` arrived.
     bool readAt(uint64_t offset, uint8_t* buffer, size_t length) const
     {
-        size_t done = 0;
-        while (done < length) {
-            const ssize_t got = ::pread(m_fd, buffer + done, length - done, off_t(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            done += size_t(got);
-        }
-        return true;
+        return m_file.readAt(offset, buffer, length);
     }
 
     bool readSector(uint32_t index, Sector& sector) const
@@ -93,7 +64,7 @@ class MovieFile
     }
 
   private:
-    int m_fd = -1;
+    PlainFile m_file;
     uint32_t m_sectorCount = 0;
 };
 

@@ -48,20 +48,18 @@
 // once for the whole library: the latest open wins, and closing a file that loaded a decoder
 // plugin clears them (the host's decoders then take over).
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "sectorkit/plain_file.h"
 #include "sectorkit/plugin_info.h"
 #include "streamkit/psr.h"
 #include "tamrin_common/c_guard.h"
@@ -91,55 +89,7 @@ uint32_t le32(const uint8_t* p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// A regular file read at explicit offsets; folders, devices and pipes are refused.
-class InputFile
-{
-  public:
-    InputFile() = default;
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    ~InputFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    bool open(const char* name)
-    {
-        if (!name || !*name)
-            return false;
-        m_fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (m_fd < 0)
-            return false;
-        struct stat st = {};
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
-            return false;
-        m_size = uint64_t(st.st_size);
-        return true;
-    }
-
-    uint64_t size() const { return m_size; }
-
-    // True when all `length` bytes at `offset` arrived.
-    bool readAt(uint64_t offset, void* buffer, size_t length) const
-    {
-        auto* bytes = static_cast<uint8_t*>(buffer);
-        size_t done = 0;
-        while (done < length) {
-            const ssize_t got = ::pread(m_fd, bytes + done, length - done, off_t(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            done += size_t(got);
-        }
-        return true;
-    }
-
-  private:
-    int m_fd = -1;
-    uint64_t m_size = 0;
-};
+using InputFile = sectorkit::PlainFile;
 
 struct Header
 {

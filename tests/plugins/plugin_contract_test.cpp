@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -249,8 +250,12 @@ TEST_P(PluginContract, FindsNothingWhereThereIsNothingToLookAt)
     }
     const fs::path empty = folder.path() / "empty.str";
     std::ofstream(empty).close();
+    // A pipe with no writer: refused at once, not waited on.
+    const fs::path pipe = folder.path() / "pipe.str";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     for (const std::string& name : {std::string(), empty.string(), garbage.string(),
-                                    (folder.path() / "missing").string(), folder.path().string()}) {
+                                    (folder.path() / "missing").string(), folder.path().string(),
+                                    pipe.string()}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(exported<PsrIsSupportFileFn>("PsrIsSupportFile")(name.c_str()), 0);
         StrInfo info;

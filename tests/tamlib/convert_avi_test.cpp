@@ -16,6 +16,7 @@
 
 #include "convert/avi_module.h"
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "picture_compare.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -31,40 +32,17 @@ constexpr const char* kFilmfile = "Filmfile.psr";
 constexpr const char* kReplay = "Replay.psr";
 constexpr uint16_t kLevel = 100;
 
-fs::path moviePath(const std::string& name)
-{
-    return fs::path(TAMRIN_TEST_DATA) / "movies" / name;
-}
-
-// Runs a command line; its standard output, or nothing when it fails.
-std::optional<std::string> run(const std::string& command)
-{
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
-    std::string out;
-    char chunk[65536];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, got);
-    return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
-}
-
-std::string quoted(const fs::path& path)
-{
-    return "'" + path.string() + "'";
-}
-
 json ffprobe(const fs::path& file)
 {
     const auto out =
-        run("ffprobe -v error -count_frames -show_streams -show_format -of json " + quoted(file));
+        runCommand("ffprobe -v error -count_frames -show_streams -show_format -of json " + quoted(file));
     return out ? json::parse(*out) : json();
 }
 
 // The file's pictures as ffmpeg decodes them: red, green, blue, top row first.
 std::string ffmpegFrames(const fs::path& file)
 {
-    return run("ffmpeg -v error -nostdin -i " + quoted(file) +
+    return runCommand("ffmpeg -v error -nostdin -i " + quoted(file) +
                " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt rgb24 -")
         .value_or("");
 }
@@ -72,7 +50,7 @@ std::string ffmpegFrames(const fs::path& file)
 // The file's audio track, the bytes as stored.
 std::string ffmpegAudio(const fs::path& file, int bits)
 {
-    return run("ffmpeg -v error -nostdin -i " + quoted(file) + " -map 0:a:0 -c:a copy -f " +
+    return runCommand("ffmpeg -v error -nostdin -i " + quoted(file) + " -map 0:a:0 -c:a copy -f " +
                (bits == 8 ? "u8" : "s16le") + " -")
         .value_or("");
 }
@@ -90,12 +68,6 @@ struct StreamHeader
     uint32_t bufferBytes = 0;
 };
 
-uint32_t le32(const std::string& bytes, size_t at)
-{
-    return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
-           uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
-}
-
 std::vector<StreamHeader> streamHeaders(const std::string& file)
 {
     std::vector<StreamHeader> headers;
@@ -109,18 +81,6 @@ std::vector<StreamHeader> streamHeaders(const std::string& file)
             break;
     }
     return headers;
-}
-
-StrInfo describe(const char* plugin, const fs::path& file)
-{
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR(plugin);
-    EXPECT_NE(binding, nullptr) << plugin;
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, file.c_str(), &info), 1) << file;
-        LbrClosePSR(binding);
-    }
-    return info;
 }
 
 PlbAviSettings aviSettings(const fs::path& out, const StrInfo& info)
@@ -171,18 +131,12 @@ std::string topDownRgb(FrameDib* picture)
     return rgb;
 }
 
-double framePsnr(const std::string& a, const std::string& b)
-{
-    return clitest::psnr({reinterpret_cast<const uint8_t*>(a.data()), a.size()},
-                         {reinterpret_cast<const uint8_t*>(b.data()), b.size()});
-}
-
 class ConvertAvi : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        if (!run("ffprobe -version >/dev/null 2>&1") || !run("ffmpeg -version >/dev/null 2>&1"))
+        if (!haveFfmpegTools())
             GTEST_SKIP() << "ffprobe and ffmpeg are the independent readers of these tests";
     }
     TempFolder m_folder;
@@ -253,7 +207,7 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
             const std::string expected = readFile(fs::path(TAMRIN_TEST_DATA) / "references" / reference);
             ASSERT_EQ(expected.size(), frameBytes) << reference;
             const double value =
-                framePsnr(frames.substr(frameBytes * size_t(number - 1), frameBytes), expected);
+                bytesPsnr(frames.substr(frameBytes * size_t(number - 1), frameBytes), expected);
             EXPECT_GE(value, 30.0) << "frame " << number;
             sum += value;
             ++compared;
@@ -263,7 +217,7 @@ TEST_F(ConvertAvi, MoviesAsFfprobeAndTheReferencesSeeThem)
 
         // Sound in blocks of at most one second between the frames, not all of it at the end.
         const auto packets =
-            run("ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + quoted(out));
+            runCommand("ffprobe -v error -show_entries packet=stream_index,size -of csv=p=0 " + quoted(out));
         ASSERT_TRUE(packets);
         const size_t second = size_t(info.sampleRate) * info.channels * 2;
         size_t videoRun = 0, longestVideoRun = 0, audioPackets = 0;
@@ -337,12 +291,12 @@ TEST_F(ConvertAvi, SoundFormatAndPictureSizeOfTheSettings)
         const std::string frames = ffmpegFrames(out);
         const size_t frameBytes = size_t(c.width) * c.height * 3;
         ASSERT_EQ(frames.size(), frameBytes * 45);
-        const std::string scaled = run("ffmpeg -v error -nostdin -f rawvideo -pix_fmt rgb24 -s 320x240 -i '" +
+        const std::string scaled = runCommand("ffmpeg -v error -nostdin -f rawvideo -pix_fmt rgb24 -s 320x240 -i '" +
                                        firstReference + "' -vf scale=" + std::to_string(c.width) + ":" +
                                        std::to_string(c.height) + " -f rawvideo -pix_fmt rgb24 -")
                                        .value_or("");
         ASSERT_EQ(scaled.size(), frameBytes);
-        EXPECT_GE(framePsnr(frames.substr(0, frameBytes), scaled), 24.0);
+        EXPECT_GE(bytesPsnr(frames.substr(0, frameBytes), scaled), 24.0);
     }
 }
 
@@ -642,7 +596,7 @@ TEST_F(ConvertAvi, CodecsAndTheUncompressedFallback)
         const std::string frames = ffmpegFrames(out);
         ASSERT_EQ(frames.size(), uncompressed.size());
         for (size_t frame = 0; frame < 45; frame += 11)
-            EXPECT_GE(framePsnr(frames.substr(frame * frameBytes, frameBytes),
+            EXPECT_GE(bytesPsnr(frames.substr(frame * frameBytes, frameBytes),
                                 uncompressed.substr(frame * frameBytes, frameBytes)),
                       25.0)
                 << "frame " << frame + 1;
@@ -686,14 +640,9 @@ TEST_F(ConvertAvi, FileSizeLimitIsAFailure)
     const fs::path target = m_folder.path() / "limited.avi";
     writeFile(target, "the old file");
     const PlbAviSettings settings = aviSettings(target, info);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertLimited = [&] {
-        rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 1 << 20; // a few frames of 230 KB
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::_Exit(PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr));
-    };
-    EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_AVI_FILE), "");
+    expectRefused(Refusal::FileSizeLimit, 1 << 20, PLB_CONV_AVI_FILE, [&] { // a few frames of 230 KB
+        return PlbConvertAVI(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr);
+    });
     EXPECT_EQ(readFile(target), "the old file");
     EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"limited.avi"});
 }

@@ -33,7 +33,7 @@ struct Decoded
 
 Decoded ffmpegPicture(const fs::path& file)
 {
-    const std::string input = "'" + file.string() + "'";
+    const std::string input = quoted(file);
     Decoded decoded;
     decoded.rgb =
         runCommand("ffmpeg -v error -nostdin -i " + input + " -f rawvideo -pix_fmt rgb24 -").value_or("");
@@ -64,19 +64,12 @@ std::string referenceRgb(int frame, std::string size)
 
 fs::path movie()
 {
-    return fs::path(TAMRIN_TEST_DATA) / "movies" / (std::string(kMovie) + ".str");
+    return moviePath(std::string(kMovie) + ".str");
 }
 
 StrInfo describeMovie()
 {
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR(kFilmfile);
-    EXPECT_NE(binding, nullptr);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, movie().c_str(), &info), 1);
-        LbrClosePSR(binding);
-    }
-    return info;
+    return describe(kFilmfile, movie());
 }
 
 // The first picture unit's payload of the movie, as the still plugin serves a still.
@@ -127,18 +120,12 @@ int32_t convert(const char* plugin, const fs::path& source, const StrInfo& info,
                : PlbConvertBITMAPFrame(plugin, source.c_str(), &info, &settings, frame, progress, user);
 }
 
-double rgbPsnr(const std::string& a, const std::string& b)
-{
-    return clitest::psnr({reinterpret_cast<const uint8_t*>(a.data()), a.size()},
-                         {reinterpret_cast<const uint8_t*>(b.data()), b.size()});
-}
-
 class ConvertBitmap : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
-        if (!runCommand("ffprobe -version >/dev/null 2>&1") || !runCommand("ffmpeg -version >/dev/null 2>&1"))
+        if (!haveFfmpegTools())
             GTEST_SKIP() << "ffprobe and ffmpeg are the independent readers of these tests";
         const std::string payload = firstPayload();
         ASSERT_FALSE(payload.empty());
@@ -181,7 +168,7 @@ TEST_F(ConvertBitmap, StillsAndChosenFramesAsFfmpegSeesThem)
         EXPECT_EQ(picture.size, c.size);
         const std::string expected = referenceRgb(c.reference, c.size);
         ASSERT_EQ(picture.rgb.size(), expected.size());
-        EXPECT_GE(rgbPsnr(picture.rgb, expected), std::string(c.size) == "320x240" ? 30.0 : 24.0);
+        EXPECT_GE(bytesPsnr(picture.rgb, expected), std::string(c.size) == "320x240" ? 30.0 : 24.0);
     }
 }
 
@@ -244,34 +231,14 @@ TEST_F(ConvertBitmap, FailuresAndCancelLeaveOnlyTheOldFile)
 // file is kept.
 TEST_F(ConvertBitmap, RefusedWritesLeaveTheOldFile)
 {
-    const fs::path locked = m_folder.path() / "locked";
-    fs::create_directory(locked);
-    fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const bool limited : {false, true}) {
-        SCOPED_TRACE(limited ? "file-size limit" : "read-only folder");
-        const fs::path target = (limited ? m_folder.path() : locked) / "kept.bmp";
-        fs::permissions(locked, fs::perms::owner_all);
-        writeFile(target, "the old file");
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
-        const PlbBitmapSettings settings = bitmapSettings(target, 320, 240);
-        const auto convertRefused = [&] {
-            rlimit limit{};
-            limit.rlim_cur = limit.rlim_max = 64 << 10; // a picture of 320x240 takes 225 KiB
-            if (limited)
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            else
-                dropSuperuser();
-            std::_Exit(convert(kStill, m_still, stillInfo(), settings, kNoFrame));
-        };
-        EXPECT_EXIT(convertRefused(), ::testing::ExitedWithCode(PLB_CONV_BITMAP_FILE), "");
-        EXPECT_TRUE(readFile(target) == "the old file");
-    }
-    EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.bmp"});
+    // A picture of 320x240 takes 225 KiB.
+    expectRefusedWritesKeepTheOldFile(m_folder.path(), "kept.bmp", 64 << 10, PLB_CONV_BITMAP_FILE,
+                                      [&](const fs::path& target) {
+                                          const PlbBitmapSettings settings = bitmapSettings(target, 320, 240);
+                                          return convert(kStill, m_still, stillInfo(), settings, kNoFrame);
+                                      });
     EXPECT_EQ(clitest::folderEntries(m_folder.path()),
               (std::vector<std::string>{"kept.bmp", "locked", "still.mdec"}));
-    fs::permissions(locked, fs::perms::owner_all);
 }
 
 // A picture the caller holds, as ffmpeg reads it back; a header that does not describe its block,

@@ -19,6 +19,7 @@ extern "C" {
 
 #include "convert/avi_codecs.h"
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "scripted_port.h"
 #include "video_encoder.h"
 
@@ -34,6 +35,7 @@ namespace {
 
 using tamlib::avi::CodecEntry;
 using Picture = std::vector<uint8_t>;
+using converttest::commandOutput;
 
 // Ten pictures for most checks, two seconds for the rate control, which needs time to settle.
 constexpr uint32_t kWidth = 320, kHeight = 240, kFrames = 10, kLongFrames = 30;
@@ -151,18 +153,6 @@ bool writeAvi(const std::string& path, const Coded& coded)
     return ok;
 }
 
-std::string run(const std::string& command)
-{
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[65536];
-        while (size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, got);
-        ::pclose(pipe);
-    }
-    return output;
-}
-
 double psnr(const uint8_t* a, const uint8_t* b, size_t size)
 {
     double sum = 0;
@@ -207,14 +197,14 @@ TEST_P(CodecTest, AnAviOfTenMoviePicturesReadsBackAtTheCodecsBar)
     converttest::TempFolder folder;
     const std::string path = (folder.path() / "codec.avi").string();
     ASSERT_TRUE(writeAvi(path, *coded));
-    EXPECT_EQ(run("ffprobe -v error -count_frames -show_entries "
+    EXPECT_EQ(commandOutput("ffprobe -v error -count_frames -show_entries "
                   "stream=codec_name,codec_tag_string,width,height,nb_read_frames -of default=nw=1 '" +
                   path + "' 2>&1"),
               "codec_name=" + std::string(entry.info.name) + "\ncodec_tag_string=" +
                   handlerText(entry.options.handler) + "\nwidth=320\nheight=240\nnb_read_frames=10\n");
 
     const std::string decoded =
-        run("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
+        commandOutput("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt rgb24 - 2>/dev/null");
     const size_t size = size_t(kWidth) * kHeight * 3;
     ASSERT_EQ(decoded.size(), size * kFrames);
     double total = 0;

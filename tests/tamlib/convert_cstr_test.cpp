@@ -18,6 +18,7 @@
 
 #include "../plugins/disc_probe.h"
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -36,11 +37,6 @@ const char* const kMovies[] = {
     "mv3_v2_256x224_15fps_xa18900m.str",
     "mv4_v3_160x112_15fps_x1_xa37800s.str",
 };
-
-fs::path moviePath(const std::string& name)
-{
-    return fs::path(TAMRIN_TEST_DATA) / "movies" / name;
-}
 
 uint32_t crcOf(const uint8_t* bytes, size_t length, uint32_t crc = 0)
 {
@@ -114,17 +110,33 @@ Playback play(const char* plugin, const char* file, StrInfo info, int32_t drive 
     return p;
 }
 
-StrInfo describe(const char* plugin, const fs::path& file)
+// The description of a file the plugin also takes for one of its own.
+StrInfo describeOwn(const char* plugin, const fs::path& file)
 {
-    StrInfo info{};
     PluginBinding* binding = LbrOpenPSR(plugin);
     EXPECT_NE(binding, nullptr) << plugin;
     if (binding) {
         EXPECT_EQ(LbrIsSupportFile(binding, file.c_str()), 1) << file;
-        EXPECT_EQ(LbrGetStrFileInfo(binding, file.c_str(), &info), 1) << file;
         LbrClosePSR(binding);
     }
-    return info;
+    return describe(plugin, file);
+}
+
+// The streams a plugin finds on the test disc, mounted as `drive`.
+std::vector<StrInfo> discStreams(const char* plugin, int32_t drive)
+{
+    PluginBinding* binding = LbrOpenPSR(plugin);
+    EXPECT_NE(binding, nullptr) << plugin;
+    if (!binding)
+        return {};
+    const std::vector<StrInfo> streams = discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
+    LbrClosePSR(binding);
+    return streams;
+}
+
+int32_t mountTestDisc()
+{
+    return CdMountImage((fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue").c_str());
 }
 
 PlbCstrSettings settingsFor(const fs::path& out)
@@ -137,7 +149,7 @@ PlbCstrSettings settingsFor(const fs::path& out)
 int32_t convert(const char* plugin, const fs::path& source, const fs::path& out,
                 PlbProgressFn progress = nullptr, void* user = nullptr)
 {
-    const StrInfo info = describe(plugin, source);
+    const StrInfo info = describeOwn(plugin, source);
     const PlbCstrSettings settings = settingsFor(out);
     return PlbConvertCSTR(plugin, source.c_str(), &info, &settings, progress, user);
 }
@@ -156,8 +168,8 @@ TEST_F(ConvertCstr, EveryMovieRoundTripsUnitsFramesAndSound)
         SCOPED_TRACE(movie);
         const fs::path source = moviePath(movie), out = file("movie.cstr");
         ASSERT_EQ(convert(kFilmfile, source, out), PLB_CONV_OK);
-        const StrInfo original = describe(kFilmfile, source);
-        const StrInfo packed = describe(kPackfilm, out);
+        const StrInfo original = describeOwn(kFilmfile, source);
+        const StrInfo packed = describeOwn(kPackfilm, out);
         const Playback a = play(kFilmfile, source.c_str(), original);
         const Playback b = play(kPackfilm, out.c_str(), packed);
         ASSERT_FALSE(a.units.empty());
@@ -218,8 +230,8 @@ TEST_F(ConvertCstr, SeeksLandOnTheIndexedFrames)
 {
     const fs::path source = moviePath(kMovies[0]), out = file("seek.cstr");
     ASSERT_EQ(convert(kFilmfile, source, out), PLB_CONV_OK);
-    const StrInfo info = describe(kPackfilm, out);
-    const Playback whole = play(kFilmfile, source.c_str(), describe(kFilmfile, source));
+    const StrInfo info = describeOwn(kPackfilm, out);
+    const Playback whole = play(kFilmfile, source.c_str(), describeOwn(kFilmfile, source));
     std::vector<uint32_t> frameCrc(info.frameCount + 1);
     for (const UnitLine& u : whole.units)
         if (u.kind == UnitVideo && u.frameNumber <= info.frameCount)
@@ -250,13 +262,9 @@ TEST_F(ConvertCstr, SeeksLandOnTheIndexedFrames)
 TEST_F(ConvertCstr, DiscMoviePlaysWithoutTheDisc)
 {
     const fs::path out = file("disc.cstr");
-    const int32_t drive = CdMountImage((fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue").c_str());
+    const int32_t drive = mountTestDisc();
     ASSERT_GE(drive, 0) << CdImageError();
-    PluginBinding* binding = LbrOpenPSR("Discmovie.psr");
-    ASSERT_NE(binding, nullptr);
-    const std::vector<StrInfo> streams =
-        discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
-    LbrClosePSR(binding);
+    const std::vector<StrInfo> streams = discStreams("Discmovie.psr", drive);
     ASSERT_FALSE(streams.empty());
     const StrInfo movie = streams.back();
     const Playback fromDisc = play("Discmovie.psr", nullptr, movie, drive);
@@ -266,7 +274,7 @@ TEST_F(ConvertCstr, DiscMoviePlaysWithoutTheDisc)
     PlbSetConvertDrive(before);
     CdUnmountImage(drive);
 
-    const Playback packed = play(kPackfilm, out.c_str(), describe(kPackfilm, out));
+    const Playback packed = play(kPackfilm, out.c_str(), describeOwn(kPackfilm, out));
     ASSERT_FALSE(fromDisc.units.empty());
     EXPECT_EQ(packed.units, fromDisc.units);
     EXPECT_EQ(packed.frames, fromDisc.frames);
@@ -279,13 +287,9 @@ TEST_F(ConvertCstr, DiscMoviePlaysWithoutTheDisc)
 TEST_F(ConvertCstr, NamesTheDecoderPluginWhoseHooksTheSoundNeeds)
 {
     const fs::path out = file("track.cstr");
-    const int32_t drive = CdMountImage((fs::path(TAMRIN_TEST_DATA) / "disc" / "psxdisc_a.cue").c_str());
+    const int32_t drive = mountTestDisc();
     ASSERT_GE(drive, 0) << CdImageError();
-    PluginBinding* binding = LbrOpenPSR("Trackaudio.psr");
-    ASSERT_NE(binding, nullptr);
-    const std::vector<StrInfo> tracks =
-        discprobe::probeDisc(binding, drive, true, discprobe::Feed::UntilDone);
-    LbrClosePSR(binding);
+    const std::vector<StrInfo> tracks = discStreams("Trackaudio.psr", drive);
     ASSERT_EQ(tracks.size(), 1u);
     const Playback fromDisc = play("Trackaudio.psr", nullptr, tracks[0], drive);
     const int32_t before = PlbSetConvertDrive(drive);
@@ -298,7 +302,7 @@ TEST_F(ConvertCstr, NamesTheDecoderPluginWhoseHooksTheSoundNeeds)
     const std::string bytes = readFile(out);
     ASSERT_GT(bytes.size(), 116u);
     EXPECT_EQ(std::string(bytes.c_str() + 5), "Trackaudio.psr");
-    const StrInfo packedInfo = describe(kPackfilm, out);
+    const StrInfo packedInfo = describeOwn(kPackfilm, out);
     EXPECT_EQ(packedInfo.frameCount, 0u);
     EXPECT_EQ(packedInfo.durationMs, 225u * 2352 / 4 * 10 / (packedInfo.sampleRate / 100))
         << "225 sectors of sound";
@@ -331,8 +335,8 @@ TEST_F(ConvertCstr, CancelAndFailuresLeaveNoFile)
     ASSERT_EQ(convert(kFilmfile, source, file("count.cstr"), cancelling, &count), PLB_CONV_OK);
     ASSERT_GT(count.calls, 3);
     // From (0, length) to (length, length), never backwards, the length that of the file written.
-    const uint32_t length = describe(kPackfilm, file("count.cstr")).durationMs;
-    EXPECT_EQ(count.reports.front(), std::make_pair(0u, describe(kFilmfile, source).durationMs));
+    const uint32_t length = describeOwn(kPackfilm, file("count.cstr")).durationMs;
+    EXPECT_EQ(count.reports.front(), std::make_pair(0u, describeOwn(kFilmfile, source).durationMs));
     EXPECT_EQ(count.reports.back(), std::make_pair(length, length));
     for (size_t i = 1; i + 1 < count.reports.size(); ++i)
         EXPECT_GE(count.reports[i].first, count.reports[i - 1].first) << i;
@@ -356,7 +360,7 @@ TEST_F(ConvertCstr, CancelAndFailuresLeaveNoFile)
     ::chmod(locked.c_str(), 0700);
     EXPECT_EQ(convert(kFilmfile, source, file("missing") / "x.cstr"), PLB_CONV_CSTR_FILE);
 
-    const StrInfo info = describe(kFilmfile, source);
+    const StrInfo info = describeOwn(kFilmfile, source);
     const PlbCstrSettings empty{};
     const PlbCstrSettings good = settingsFor(file("never.cstr"));
     EXPECT_EQ(PlbConvertCSTR(kFilmfile, source.c_str(), &info, &empty, nullptr, nullptr), PLB_CONV_CSTR_FILE);
@@ -374,16 +378,11 @@ TEST_F(ConvertCstr, AWriteFailingMidWayLeavesNoFile)
 {
     const fs::path source = moviePath(kMovies[0]), target = file("limited.cstr");
     writeFile(target, "the old file");
-    const StrInfo info = describe(kFilmfile, source);
+    const StrInfo info = describeOwn(kFilmfile, source);
     const PlbCstrSettings settings = settingsFor(target);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const auto convertLimited = [&] {
-        rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = 256 << 10; // a quarter of the file
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::_Exit(PlbConvertCSTR(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr));
-    };
-    EXPECT_EXIT(convertLimited(), ::testing::ExitedWithCode(PLB_CONV_CSTR_FILE), "");
+    expectRefused(Refusal::FileSizeLimit, 256 << 10, PLB_CONV_CSTR_FILE, [&] { // a quarter of the file
+        return PlbConvertCSTR(kFilmfile, source.c_str(), &info, &settings, nullptr, nullptr);
+    });
     EXPECT_EQ(readFile(target), "the old file");
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder.path()), fs::directory_iterator()), 1);
 }
@@ -493,7 +492,7 @@ TEST_F(ConvertCstr, ScriptedKindsRatesAndFrameNumbers)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const fs::path script = writeScript(file("s.rply"), c.units, true), out = file("s.cstr");
-        StrInfo info = describe(kReplay, script);
+        StrInfo info = describeOwn(kReplay, script);
         const PlbCstrSettings settings = settingsFor(out);
         ASSERT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
         const std::string bytes = readFile(out);
@@ -502,7 +501,7 @@ TEST_F(ConvertCstr, ScriptedKindsRatesAndFrameNumbers)
         ASSERT_EQ(index.size(), c.times.size());
         // Unit record offsets, from a walk of the file as the units were written.
         Playback source = play(kReplay, script.c_str(), info);
-        const Playback packed = play(kPackfilm, out.c_str(), describe(kPackfilm, out));
+        const Playback packed = play(kPackfilm, out.c_str(), describeOwn(kPackfilm, out));
         for (UnitLine& u : source.units) {
             u.frameNumber &= 0xFFFF; // the format keeps 16 bits of the number
             if (u.param == info.frameRate)
@@ -532,7 +531,7 @@ TEST_F(ConvertCstr, UnitsTheFormatCannotHoldFailWithoutAFile)
     };
     for (const auto& units : cases) {
         const fs::path script = writeScript(file("big.rply"), units, false), out = file("big.cstr");
-        StrInfo info = describe(kReplay, script);
+        StrInfo info = describeOwn(kReplay, script);
         const PlbCstrSettings settings = settingsFor(out);
         EXPECT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr),
                   PLB_CONV_CSTR_FILE);
@@ -541,11 +540,11 @@ TEST_F(ConvertCstr, UnitsTheFormatCannotHoldFailWithoutAFile)
     // A hostile frame count sizes nothing: the index holds the frames there are.
     const fs::path script = file("count.rply"), out = file("count.cstr");
     writeScript(script, {{1}, {2}}, false);
-    StrInfo info = describe(kReplay, script);
+    StrInfo info = describeOwn(kReplay, script);
     info.frameCount = 0xFFFFFFFFu;
     const PlbCstrSettings settings = settingsFor(out);
     EXPECT_EQ(PlbConvertCSTR(kReplay, script.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
-    EXPECT_EQ(describe(kPackfilm, out).frameCount, 2u);
+    EXPECT_EQ(describeOwn(kPackfilm, out).frameCount, 2u);
 }
 
 } // namespace

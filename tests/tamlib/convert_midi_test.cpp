@@ -15,6 +15,7 @@
 #include "convert/midi_file.h"
 #include "convert_support.h"
 #include "convert_tools.h"
+#include "music_stream_file.h"
 #include "picture_compare.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -23,7 +24,7 @@ namespace converttest {
 namespace {
 
 using nlohmann::json;
-using Bytes = std::vector<uint8_t>;
+using musictest::Bytes;
 
 constexpr const char* kMusic = "ConvMusic.psr";
 constexpr uint32_t kPrologueTicks = 12; // the deltas 0, 4 and 8 of the track's first events
@@ -45,47 +46,18 @@ print(json.dumps({"type": f.type, "tracks": len(f.tracks), "division": f.ticks_p
     return out ? json::parse(*out) : json();
 }
 
-void put16(Bytes& b, uint32_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void put32(Bytes& b, uint32_t v)
-{
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-
 // A stream file of the music test plugin.
 fs::path writeMusic(const fs::path& folder, const std::vector<Bytes>& units, uint16_t division,
                     uint32_t tempo, uint32_t lengthMs)
 {
-    Bytes file{'T', 'M', 'U', 'S'};
-    put16(file, division);
-    put16(file, uint32_t(units.size()));
-    put32(file, tempo);
-    put32(file, lengthMs);
-    for (size_t i = 0; i < units.size(); ++i) {
-        put32(file, uint32_t(i) * 1000);
-        put32(file, uint32_t(units[i].size()));
-        file.insert(file.end(), units[i].begin(), units[i].end());
-    }
     const fs::path path = folder / "song.tmus";
-    writeFile(path, std::string(file.begin(), file.end()));
+    writeFile(path, musictest::musicStreamFile(units, division, tempo, lengthMs));
     return path;
 }
 
 StrInfo describe(const fs::path& file)
 {
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR(kMusic);
-    EXPECT_NE(binding, nullptr);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, file.c_str(), &info), 1);
-        LbrClosePSR(binding);
-    }
-    return info;
+    return converttest::describe(kMusic, file);
 }
 
 PlbMidiSettings midiSettings(const fs::path& out)
@@ -288,34 +260,14 @@ TEST_F(ConvertMidi, RefusedWritesLeaveTheOldFile)
         big = big + Bytes{0x00, 0x90, 0x3C, 0x40};
     const fs::path music = writeMusic(m_folder.path(), std::vector<Bytes>(8, big), 96, 500000, 1000);
     const StrInfo info = describe(music);
-    const fs::path locked = m_folder.path() / "locked";
-    fs::create_directory(locked);
-    fs::permissions(m_folder.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const bool limited : {false, true}) {
-        SCOPED_TRACE(limited ? "file-size limit" : "read-only folder");
-        const fs::path target = (limited ? m_folder.path() : locked) / "kept.mid";
-        fs::permissions(locked, fs::perms::owner_all);
-        writeFile(target, "the old file");
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
-        const PlbMidiSettings settings = midiSettings(target);
-        const auto convert = [&] {
-            rlimit limit{};
-            limit.rlim_cur = limit.rlim_max = 128 << 10;
-            if (limited)
-                ::setrlimit(RLIMIT_FSIZE, &limit);
-            else
-                dropSuperuser();
-            std::_Exit(PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr, nullptr));
-        };
-        EXPECT_EXIT(convert(), ::testing::ExitedWithCode(PLB_CONV_WAVE_FILE), "");
-        EXPECT_TRUE(readFile(target) == "the old file");
-    }
-    EXPECT_EQ(clitest::folderEntries(locked), std::vector<std::string>{"kept.mid"});
+    expectRefusedWritesKeepTheOldFile(m_folder.path(), "kept.mid", 128 << 10, PLB_CONV_WAVE_FILE,
+                                      [&](const fs::path& target) {
+                                          const PlbMidiSettings settings = midiSettings(target);
+                                          return PlbConvertMIDI(kMusic, music.c_str(), &info, &settings, nullptr,
+                                                                nullptr);
+                                      });
     EXPECT_EQ(clitest::folderEntries(m_folder.path()),
               (std::vector<std::string>{"kept.mid", "locked", "song.tmus"}));
-    fs::permissions(locked, fs::perms::owner_all);
 }
 
 // Streams replayed unit by unit (the Replay test plugin gives the whole description): the time

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
 #include "tamlib/sound_decoder.h"
@@ -35,19 +36,8 @@ const Source kNoise{kData + "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str",
 // 18900 Hz mono speech.
 const Source kMono{kData + "/movies/mv3_v2_256x224_15fps_xa18900m.str",
                    kData + "/references/mv3_v2_256x224_15fps_xa18900m.wav", 18900};
+constexpr const char* kFilmfile = "Filmfile.psr";
 constexpr double kFrame = 1152; // samples of an MP3 frame
-
-StrInfo describe(const std::string& path)
-{
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    EXPECT_TRUE(binding);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, path.c_str(), &info), 1);
-        LbrClosePSR(binding);
-    }
-    return info;
-}
 
 void setPath(PlbMp3Settings& settings, const fs::path& path)
 {
@@ -69,22 +59,7 @@ PlbMp3Settings settingsFor(const fs::path& out, uint16_t bitRate, uint16_t mode)
 
 std::string run(const std::string& command)
 {
-    std::string output;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[65536];
-        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            output.append(buffer, got);
-        ::pclose(pipe);
-    }
-    return output;
-}
-
-std::string quoted(const fs::path& path)
-{
-    std::string text(1, '\'');
-    text += path.string();
-    text += '\'';
-    return text;
+    return commandOutput(command + " 2>/dev/null");
 }
 
 // ffprobe's values of the first audio stream, comma-separated ("mp3,44100,2").
@@ -112,7 +87,7 @@ std::vector<int16_t> decode(const fs::path& file, int channels, int rate = 44100
 // The movie's sound as the library decodes it and converts it to 44100 Hz: what is encoded.
 std::vector<int16_t> pcmAt44100(const std::string& movie)
 {
-    StrInfo info = describe(movie);
+    StrInfo info = describe(kFilmfile, movie);
     std::vector<int16_t> samples;
     StreamState* stream = LbrOpenStream("Filmfile.psr", movie.c_str(), 0, &info, LBR_WANT_AUDIO);
     if (!stream)
@@ -191,7 +166,7 @@ class Mp3 : public ::testing::Test
     {
         ::unsetenv("TAMRIN_LAME_LIBRARY");
         ASSERT_TRUE(m_folder.made());
-        m_info = describe(kNoise.movie);
+        m_info = describe(kFilmfile, kNoise.movie);
         ASSERT_GT(m_info.durationMs, 0u);
     }
     void TearDown() override { ::unsetenv("TAMRIN_LAME_LIBRARY"); }
@@ -199,7 +174,7 @@ class Mp3 : public ::testing::Test
     int32_t convert(const PlbMp3Settings& settings, PlbProgressFn progress = nullptr, void* user = nullptr,
                     const Source& source = kNoise)
     {
-        const StrInfo info = &source == &kNoise ? m_info : describe(source.movie);
+        const StrInfo info = &source == &kNoise ? m_info : describe(kFilmfile, source.movie);
         return PlbConvertGOGO("Filmfile.psr", source.movie.c_str(), &info, &settings, progress, user);
     }
     // The reference's length in samples per channel at 44100 Hz.
@@ -416,7 +391,7 @@ TEST_F(Mp3, DamagedSourcesGiveTheSoundThatIsThere)
         SCOPED_TRACE(name);
         const fs::path movie = m_folder.path() / name, out = m_folder.path() / (name + ".mp3");
         writeFile(movie, content);
-        const StrInfo info = describe(movie.string());
+        const StrInfo info = describe(kFilmfile, movie.string());
         const PlbMp3Settings settings = settingsFor(out, 128, 2);
         ASSERT_EQ(PlbConvertGOGO("Filmfile.psr", movie.c_str(), &info, &settings, nullptr, nullptr),
                   PLB_CONV_OK);

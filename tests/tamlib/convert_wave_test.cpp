@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "convert_support.h"
+#include "convert_tools.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
@@ -23,27 +24,10 @@
 namespace converttest {
 namespace {
 
-const fs::path kMovies = fs::path(TAMRIN_TEST_DATA) / "movies";
+constexpr const char* kFilmfile = "Filmfile.psr";
 const std::string kStereo = "mv1_v2_320x240_15fps_xa37800s";   // 37800 Hz stereo, 114912 frames
 const std::string kMono = "mv3_v2_256x224_15fps_xa18900m";     // 18900 Hz mono, 56448 frames
 const std::string kSmall = "mv4_v3_160x112_15fps_x1_xa37800s"; // 37800 Hz stereo, 112896 frames
-
-fs::path movie(const std::string& name)
-{
-    return kMovies / (name + ".str");
-}
-
-StrInfo describe(const fs::path& path)
-{
-    StrInfo info{};
-    PluginBinding* binding = LbrOpenPSR("Filmfile.psr");
-    EXPECT_TRUE(binding);
-    if (binding) {
-        EXPECT_EQ(LbrGetStrFileInfo(binding, path.c_str(), &info), 1) << path;
-        LbrClosePSR(binding);
-    }
-    return info;
-}
 
 PlbWaveSettings settingsFor(const fs::path& out, uint32_t rate, uint16_t channels, uint16_t bits)
 {
@@ -69,20 +53,6 @@ struct Calls
         return self->seen.size() == self->cancelAt ? 0 : 1;
     }
 };
-
-uint32_t le32(const std::string& bytes, size_t at)
-{
-    uint32_t value = 0;
-    std::memcpy(&value, bytes.data() + at, 4);
-    return value;
-}
-
-uint16_t le16(const std::string& bytes, size_t at)
-{
-    uint16_t value = 0;
-    std::memcpy(&value, bytes.data() + at, 2);
-    return value;
-}
 
 struct Wave
 {
@@ -153,21 +123,13 @@ std::map<std::string, std::string> probe(const fs::path& file)
     return fields;
 }
 
-bool onlyEntry(const fs::path& folder, const std::string& name)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names == std::vector<std::string>{name};
-}
-
 class ConvertWave : public ::testing::Test
 {
   protected:
     int32_t convert(const std::string& name, const PlbWaveSettings& settings, Calls* calls = nullptr)
     {
-        const fs::path file = movie(name);
-        const StrInfo info = describe(file);
+        const fs::path file = moviePath(name + ".str");
+        const StrInfo info = describe(kFilmfile, file);
         return PlbConvertWAVE("Filmfile.psr", file.c_str(), &info, &settings, calls ? Calls::answer : nullptr,
                               calls);
     }
@@ -215,18 +177,18 @@ TEST_F(ConvertWave, FilesMatchTheAudioCommandAndTheIndependentDecoder)
                   std::to_string(c.rate) + " " + std::to_string(c.channels));
         EXPECT_NEAR(std::stod(fields.at("duration")), double(c.frames) / c.rate, 0.001);
         if (c.native) {
-            const Wave reference = readWave(kMovies.parent_path() / "references" / (c.name + ".wav"));
+            const Wave reference = readWave(fs::path(TAMRIN_TEST_DATA) / "references" / (c.name + ".wav"));
             EXPECT_EQ(ours.data.size(), reference.data.size());
             EXPECT_GE(snrDb(reference.data, ours.data), 60.0);
         }
         const std::string command =
-            std::string(TAMRIN_OUT_DIR) + "/tamrin-cli audio '" + movie(c.name).string() +
+            std::string(TAMRIN_OUT_DIR) + "/tamrin-cli audio '" + moviePath(c.name + ".str").string() +
             "' --no-progress --out '" + theirs.string() + "' --rate " + std::to_string(c.rate) +
             " --channels " + std::to_string(c.channels) + " --bits " + std::to_string(c.bits) + " >/dev/null";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         EXPECT_TRUE(readFile(theirs) == readFile(out)) << "the same bytes as the audio command";
 
-        const uint32_t length = describe(movie(c.name)).durationMs;
+        const uint32_t length = describe(kFilmfile, moviePath(c.name + ".str")).durationMs;
         ASSERT_GE(calls.seen.size(), 3u);
         EXPECT_EQ(calls.seen.front(), std::make_pair(0u, length));
         EXPECT_EQ(calls.seen.back(), std::make_pair(length, length));
@@ -263,7 +225,7 @@ TEST_F(ConvertWave, CancelLeavesNoFileAndKeepsTheOldOne)
         EXPECT_EQ(convert(kSmall, settingsFor(out, 44100, 2, 16), &calls), PLB_CONV_OK);
         EXPECT_EQ(calls.seen.size(), at) << "no call after the cancel";
         EXPECT_EQ(readFile(out), "older file");
-        EXPECT_TRUE(onlyEntry(m_folder.path(), "kept.wav"));
+        EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"kept.wav"});
     }
 }
 
@@ -283,7 +245,7 @@ TEST_F(ConvertWave, OutputsThatCannotBeWrittenGiveSevenAndNoFile)
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(limited, PLB_CONV_WAVE_FILE);
     EXPECT_EQ(readFile(out), "older file");
-    EXPECT_TRUE(onlyEntry(m_folder.path(), "kept.wav"));
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"kept.wav"});
 
     // A folder that cannot be written to (root writes anyway: not checked then).
     const fs::path locked = m_folder.path() / "locked";
@@ -299,8 +261,8 @@ TEST_F(ConvertWave, OutputsThatCannotBeWrittenGiveSevenAndNoFile)
 // Arguments that cannot make a file, and streams that give no sound to write.
 TEST_F(ConvertWave, BadArgumentsAndStreamsAreRefused)
 {
-    const fs::path file = movie(kSmall);
-    const StrInfo info = describe(file);
+    const fs::path file = moviePath(kSmall + ".str");
+    const StrInfo info = describe(kFilmfile, file);
     const fs::path out = m_folder.path() / "out.wav";
     const PlbWaveSettings good = settingsFor(out, 37800, 2, 16);
     PlbWaveSettings unterminated = good;
@@ -349,10 +311,10 @@ TEST_F(ConvertWave, BadArgumentsAndStreamsAreRefused)
             silent += bytes.substr(at, 2352);
     const fs::path pictures = m_folder.path() / "pictures.str";
     writeFile(pictures, silent);
-    const StrInfo pictureInfo = describe(pictures);
+    const StrInfo pictureInfo = describe(kFilmfile, pictures);
     EXPECT_EQ(PlbConvertWAVE("Filmfile.psr", pictures.c_str(), &pictureInfo, &good, nullptr, nullptr),
               PLB_CONV_NO_STREAM);
-    EXPECT_TRUE(onlyEntry(m_folder.path(), "pictures.str"));
+    EXPECT_EQ(clitest::folderEntries(m_folder.path()), std::vector<std::string>{"pictures.str"});
 }
 
 // A stream whose sound units cannot be decoded (a description the decoders do not take): no

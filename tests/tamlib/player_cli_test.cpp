@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "player_watch.h"
+
 namespace {
 
 using nlohmann::json;
+using playertest::commandOutput;
 
 struct CliRun
 {
@@ -23,15 +26,10 @@ CliRun play(const std::string& arguments)
 {
     const std::string command = std::string(TAMRIN_OUT_DIR) + "/tamrin-cli play " + arguments + " 2>/dev/null";
     CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
+    int status = 0;
+    const std::string text = commandOutput(command, status);
+    if (status == -1)
         return run;
-    std::string text;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        text.append(chunk, n);
-    const int status = ::pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::istringstream in(text);
     std::string line;

@@ -132,12 +132,7 @@ TEST(PlayerTransport, SeekWhilePlayingLeavesThePictureOfThePositionPaused)
     ASSERT_TRUE(player);
     EXPECT_EQ(PlbGetPlayerStatus(player), PLB_STATE_PAUSED);
     uint32_t frame = 0;
-    FrameDib* first = nullptr;
-    for (int i = 0; i < 100 && !first; ++i) {
-        first = PlbLockFrameDIB(player, &frame);
-        if (!first)
-            std::this_thread::sleep_for(milliseconds(10));
-    }
+    FrameDib* first = waitForPicture(player, frame, 100, milliseconds(10));
     ASSERT_TRUE(first) << "the first picture is shown at open";
     EXPECT_EQ(frame, 1u);
     EXPECT_EQ(PlbUnlockFrameDIB(player), 1);

@@ -14,11 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "music_stream_file.h"
 #include "player_watch.h"
 #include "tamlib/player.h"
 
 using namespace std::chrono;
-using Bytes = std::vector<uint8_t>;
+using musictest::Bytes;
+using musictest::musicStreamFile;
 
 namespace {
 
@@ -30,18 +32,6 @@ constexpr double kTolerance = 0.05;
 
 constexpr uint16_t kDivision = 96;
 constexpr uint32_t kTempoUs = 500000; // a quarter note (96 ticks) lasts 500 ms
-
-void put16(Bytes& b, uint32_t v)
-{
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-
-void put32(Bytes& b, uint32_t v)
-{
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 Bytes& append(Bytes& b, std::initializer_list<uint8_t> bytes)
 {
@@ -75,16 +65,7 @@ struct Song
 
     std::string write(const std::string& name) const
     {
-        Bytes file{'T', 'M', 'U', 'S'};
-        put16(file, kDivision);
-        put16(file, uint32_t(units.size()));
-        put32(file, kTempoUs);
-        put32(file, lengthMs);
-        for (size_t i = 0; i < units.size(); ++i) {
-            put32(file, uint32_t(i) * 1000);
-            put32(file, uint32_t(units[i].size()));
-            file.insert(file.end(), units[i].begin(), units[i].end());
-        }
+        const std::string file = musicStreamFile(units, kDivision, kTempoUs, lengthMs);
         const std::string path = (std::filesystem::temp_directory_path() / name).string();
         FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_TRUE(f);

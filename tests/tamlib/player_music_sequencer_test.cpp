@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/sequencer_output.h"
+#include "player_watch.h"
 #include "player/sequencer_events.h"
 
 using namespace tamrin;
@@ -215,20 +216,17 @@ TEST(SequencerOutput, APortThatCannotBeOpenedTellsWhy)
 
 namespace {
 
+using playertest::commandOutput;
+
 // tamrin-cli plays on the wall clock when the sequencer port cannot be used, and says why.
 TEST(SequencerOutput, TheCommandLineWarnsAndPlaysOn)
 {
-    const std::string movie = std::string(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
+    const std::string movie = playertest::movieFile();
     const std::string command = std::string(TAMRIN_OUT_DIR) + "/tamrin-cli play --driver alsa-seq --device " +
                                 "no-such-client:0 --from 2500 " + movie + " 2>&1 >/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_TRUE(pipe);
-    std::string text;
-    char chunk[1024];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        text.append(chunk, n);
-    const int status = ::pclose(pipe);
+    int status = 0;
+    const std::string text = commandOutput(command, status);
+    ASSERT_NE(status, -1);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
     EXPECT_NE(text.find("warning: "), std::string::npos) << text;
     EXPECT_NE(text.find("without sound"), std::string::npos) << text;

@@ -119,12 +119,19 @@ size_t residentBytes()
     return size_t(resident) * 4096;
 }
 
-// One picture unit of a movie: its header and payload, read through the movie's plugin.
-std::vector<uint8_t> pictureUnit(const std::string& movie, uint32_t frameNumber)
+// The pictures of a movie, through the movie's plugin.
+StreamState* openPictures(const std::string& movie)
 {
     StrInfo info = describe(movie);
     StreamState* stream = LbrOpenStream("Filmfile.psr", movie.c_str(), -1, &info, LBR_WANT_VIDEO);
     EXPECT_TRUE(stream);
+    return stream;
+}
+
+// One picture unit of a movie: its header and payload, read through the movie's plugin.
+std::vector<uint8_t> pictureUnit(const std::string& movie, uint32_t frameNumber)
+{
+    StreamState* stream = openPictures(movie);
     std::vector<uint8_t> found;
     if (!stream)
         return found;
@@ -144,9 +151,7 @@ std::vector<uint8_t> pictureUnit(const std::string& movie, uint32_t frameNumber)
 // The same frame decoded by the library's frame decoder, as the frames command decodes it.
 std::vector<uint8_t> decodedFrame(const std::string& movie, uint32_t frameNumber)
 {
-    StrInfo info = describe(movie);
-    StreamState* stream = LbrOpenStream("Filmfile.psr", movie.c_str(), -1, &info, LBR_WANT_VIDEO);
-    EXPECT_TRUE(stream);
+    StreamState* stream = openPictures(movie);
     std::vector<uint8_t> picture;
     if (!stream)
         return picture;
@@ -196,12 +201,7 @@ TEST(PlayerStreamKinds, AStillPictureIsShownAndEndsAtOnce)
     Player* player = PlbOpenPlayerEx("StillUnit.psr", still.c_str(), &info, &sink, &notify, 10, 4, &options);
     ASSERT_TRUE(player) << "a still picture has no frame rate, and needs none";
     uint32_t frame = 0;
-    const FrameDib* shown = nullptr;
-    for (int i = 0; i < 200 && !shown; ++i) {
-        shown = PlbLockFrameDIB(player, &frame);
-        if (!shown)
-            std::this_thread::sleep_for(milliseconds(5));
-    }
+    const FrameDib* shown = waitForPicture(player, frame, 200, milliseconds(5));
     ASSERT_TRUE(shown) << "the picture is on screen after open";
     EXPECT_EQ(frame, 1u);
     PlbUnlockFrameDIB(player);

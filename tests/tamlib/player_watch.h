@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -30,6 +31,35 @@ constexpr bool kFullSpeed = true;
 inline std::string movieFile()
 {
     return std::string(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
+}
+
+// The standard output of a command line; `status` gets its wait status (-1 when it cannot start).
+inline std::string commandOutput(const std::string& command, int& status)
+{
+    std::string text;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        status = -1;
+        return text;
+    }
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        text.append(chunk, n);
+    status = ::pclose(pipe);
+    return text;
+}
+
+// The picture on screen, locked, as soon as there is one: up to `tries` looks `pause` apart.
+// Null when none came.
+inline FrameDib* waitForPicture(Player* player, uint32_t& frame, int tries, milliseconds pause)
+{
+    FrameDib* shown = nullptr;
+    for (int i = 0; i < tries && !shown; ++i) {
+        shown = PlbLockFrameDIB(player, &frame);
+        if (!shown)
+            std::this_thread::sleep_for(pause);
+    }
+    return shown;
 }
 
 // The description the plugin gives of a file.

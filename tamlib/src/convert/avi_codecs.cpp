@@ -93,8 +93,10 @@ uint32_t upperHandler(uint32_t handler)
     return result;
 }
 
-// The table's entry of a handler (any case).
-bool lookUp(const avi::CodecTable& table, uint32_t handler, PlbAviCompression* options, PlbAviCodecInfo* info)
+// Hands the table's entries in order to `visit(entry, info)` until it answers true (the entry
+// sought) or an entry cannot be read; true when one was found.
+template <typename Visit>
+bool visitEntries(const avi::CodecTable& table, Visit visit)
 {
     const int32_t count = table.count();
     for (int32_t index = 0; index < count; ++index) {
@@ -102,15 +104,36 @@ bool lookUp(const avi::CodecTable& table, uint32_t handler, PlbAviCompression* o
         PlbAviCodecInfo entryInfo{};
         if (!table.entry(index, &entry, &entryInfo))
             break;
-        if (upperHandler(entry.handler) != upperHandler(handler))
-            continue;
+        if (visit(entry, entryInfo))
+            return true;
+    }
+    return false;
+}
+
+// The first entry that `match(entry, info)` accepts, copied out.
+template <typename Match>
+bool findEntry(const avi::CodecTable& table, Match match, PlbAviCompression* options, PlbAviCodecInfo* info)
+{
+    return visitEntries(table, [&](const PlbAviCompression& entry, const PlbAviCodecInfo& entryInfo) {
+        if (!match(entry, entryInfo))
+            return false;
         if (options)
             *options = entry;
         if (info)
             *info = entryInfo;
         return true;
-    }
-    return false;
+    });
+}
+
+// The table's entry of a handler (any case).
+bool lookUp(const avi::CodecTable& table, uint32_t handler, PlbAviCompression* options, PlbAviCodecInfo* info)
+{
+    return findEntry(
+        table,
+        [&](const PlbAviCompression& entry, const PlbAviCodecInfo&) {
+            return upperHandler(entry.handler) == upperHandler(handler);
+        },
+        options, info);
 }
 
 bool equalNoCase(std::string_view a, std::string_view b)
@@ -224,23 +247,14 @@ PLB_API int32_t PlbFindAVICodec(const char* name, PlbAviCompression* options)
         if (!table)
             return 0;
         const std::string_view wanted(name, strnlen(name, 256));
-        const int32_t count = table->count();
-        for (int32_t index = 0; index < count; ++index) {
-            PlbAviCompression entry{};
-            PlbAviCodecInfo info{};
-            if (!table->entry(index, &entry, &info))
-                break;
+        const auto named = [&](const PlbAviCompression& entry, const PlbAviCodecInfo& info) {
             // A handler may be given without its trailing blanks ("H264", "DIB").
             std::string handler = handlerText(entry.handler);
             while (!handler.empty() && (handler.back() == ' ' || handler.back() == 0))
                 handler.pop_back();
-            if (equalNoCase(wanted, handler) || equalNoCase(wanted, fieldText(info.name, sizeof info.name))) {
-                if (options)
-                    *options = entry;
-                return 1;
-            }
-        }
-        return 0;
+            return equalNoCase(wanted, handler) || equalNoCase(wanted, fieldText(info.name, sizeof info.name));
+        };
+        return findEntry(*table, named, options, nullptr) ? 1 : 0;
     });
 }
 
@@ -253,17 +267,13 @@ PLB_API int32_t PlbSetAVIOption(void* parent, PlbAviCompression* options)
         request.window = parent;
         std::vector<PlbAviCompression> handlers;
         if (const tamlib::avi::CodecTable* table = aviCodecs()) {
-            const int32_t count = table->count();
-            for (int32_t index = 0; index < count; ++index) {
-                PlbAviCompression entry{};
-                PlbAviCodecInfo info{};
-                if (!table->entry(index, &entry, &info))
-                    break;
+            visitEntries(*table, [&](const PlbAviCompression& entry, const PlbAviCodecInfo& info) {
                 request.codecs.push_back({entry.handler, fieldText(info.name, sizeof info.name),
                                           fieldText(info.description, sizeof info.description),
                                           entry.keyFrameEvery, entry.quality});
                 handlers.push_back(entry);
-            }
+                return false;
+            });
         }
         // A codec named already is the preset, with its settings.
         if (options->type != 0 && options->handler != 0) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/chunked_output.h"
 #include "convert/conversion.h"
 #include "tamlib/convert.h"
 #include "tamlib/unit_buffer.h"
@@ -120,57 +121,24 @@ class FrameClock
     uint64_t m_count = 0;
 };
 
-// The file under way, written in large pieces.
+// The file under way, written in large pieces, never past the reach of its u32 offsets.
 class PackWriter
 {
   public:
-    bool create(const std::filesystem::path& target)
-    {
-        std::string ignored;
-        return m_file.create(target, ignored);
-    }
+    bool create(const std::filesystem::path& target) { return m_out.create(target); }
     bool add(const void* bytes, size_t length)
     {
         if (m_position + length > kMaxFileBytes)
             return false;
         m_position += length;
-        if (m_pending.size() + length > kWriteChunk) {
-            if (!flush())
-                return false;
-            if (length >= kWriteChunk) {
-                std::string ignored;
-                return m_file.write(bytes, length, ignored);
-            }
-        }
-        if (m_pending.capacity() < kWriteChunk)
-            m_pending.reserve(kWriteChunk);
-        const auto* p = static_cast<const uint8_t*>(bytes);
-        m_pending.insert(m_pending.end(), p, p + length);
-        return true;
+        return m_out.append(bytes, length);
     }
-    bool flush()
-    {
-        std::string ignored;
-        if (!m_pending.empty() && !m_file.write(m_pending.data(), m_pending.size(), ignored))
-            return false;
-        m_pending.clear();
-        return true;
-    }
-    bool writeAt(uint64_t offset, const void* bytes, size_t length)
-    {
-        std::string ignored;
-        return flush() && m_file.writeAt(offset, bytes, length, ignored);
-    }
-    bool commit()
-    {
-        std::string ignored;
-        return flush() && m_file.commit(ignored);
-    }
+    bool writeAt(uint64_t offset, const void* bytes, size_t length) { return m_out.writeAt(offset, bytes, length); }
+    bool commit() { return m_out.commit(); }
     uint64_t position() const { return m_position; }
 
   private:
-    tamrin_common::OutputFile m_file;
-    std::vector<uint8_t> m_pending;
+    ChunkedOutput m_out;
     uint64_t m_position = 0;
 };
 

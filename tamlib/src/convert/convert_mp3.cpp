@@ -76,20 +76,19 @@
 #include <string>
 #include <vector>
 
+#include "convert/chunked_output.h"
 #include "convert/conversion.h"
 #include "convert/lame_library.h"
 #include "convert/mp3_plan.h"
 #include "tamlib/convert.h"
 #include "tamlib/sound_decoder.h"
 #include "tamrin_common/c_guard.h"
-#include "tamrin_common/output_file.h"
 
 namespace tamlib::convert {
 
 namespace {
 
 constexpr int32_t kEncoderUnits = 1; // one plain encoder; LAME picks its instructions itself
-constexpr size_t kWriteChunk = size_t(256) << 10;
 constexpr int kMostFramesPerCall = 1 << 16;
 constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
 
@@ -135,11 +134,8 @@ class Mp3File
         m_container = container;
         m_channels = channels;
         m_header = mp3RiffHeader(container, channels, 0, 0, 0).size();
-        std::string ignored;
-        if (!m_file.create(target, ignored))
-            return false;
-        m_pending.assign(m_header, 0);
-        return true;
+        const std::vector<uint8_t> placeholder(m_header, 0);
+        return m_file.create(target) && m_file.append(placeholder.data(), placeholder.size());
     }
 
     // False on a write failure (or a RIFF file grown past its size fields).
@@ -148,8 +144,7 @@ class Mp3File
         m_dataBytes += length;
         if (m_container != Mp3Container::Plain && m_header + m_dataBytes + 1 > kRiffLimit)
             return false;
-        m_pending.insert(m_pending.end(), bytes, bytes + length);
-        return m_pending.size() < kWriteChunk || flush();
+        return m_file.append(bytes, length);
     }
 
     // Writes what is left, the information frame at the start of the frames, and the header.
@@ -157,42 +152,28 @@ class Mp3File
     {
         if (m_container != Mp3Container::Plain && (m_dataBytes & 1)) {
             const uint8_t pad = 0;
-            m_pending.push_back(pad);
+            if (!m_file.append(&pad, 1))
+                return false;
         }
-        if (!flush())
+        if (!m_file.flush())
             return false;
-        std::string ignored;
-        if (!infoFrame.empty() && !m_file.writeAt(m_header, infoFrame.data(), infoFrame.size(), ignored))
+        if (!infoFrame.empty() && !m_file.writeAt(m_header, infoFrame.data(), infoFrame.size()))
             return false;
         if (m_container == Mp3Container::Plain)
             return true;
         const auto header = mp3RiffHeader(m_container, m_channels, bitrateKbps, uint32_t(m_dataBytes),
                                           uint32_t(std::min<uint64_t>(samples, kRiffLimit)));
-        return m_file.writeAt(0, header.data(), header.size(), ignored);
+        return m_file.writeAt(0, header.data(), header.size());
     }
 
-    bool commit()
-    {
-        std::string ignored;
-        return m_file.commit(ignored);
-    }
+    bool commit() { return m_file.commit(); }
 
   private:
-    bool flush()
-    {
-        std::string ignored;
-        if (!m_pending.empty() && !m_file.write(m_pending.data(), m_pending.size(), ignored))
-            return false;
-        m_pending.clear();
-        return true;
-    }
-
-    tamrin_common::OutputFile m_file;
+    ChunkedOutput m_file;
     Mp3Container m_container = Mp3Container::Plain;
     int m_channels = 2;
     size_t m_header = 0;
     uint64_t m_dataBytes = 0;
-    std::vector<uint8_t> m_pending;
 };
 
 class Mp3Conversion
