@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -63,22 +64,6 @@ std::string resultText(int32_t result)
 
 // A name for a file from a stream title: no folder separators, control characters or characters
 // other systems refuse, no leading dot, at most 100 bytes.
-std::string fileNameOf(const std::string& title)
-{
-    std::string name;
-    for (const char c : title) {
-        const auto byte = static_cast<unsigned char>(c);
-        name += byte < 0x20 || byte == 0x7F || std::strchr("/\\:*?\"<>|", c) ? '_' : c;
-    }
-    while (!name.empty() && (name.front() == '.' || name.front() == ' '))
-        name.erase(name.begin());
-    while (!name.empty() && name.back() == ' ')
-        name.pop_back();
-    if (name.size() > 100)
-        name.resize(100);
-    return name;
-}
-
 std::string handlerText(uint32_t handler)
 {
     std::string text;
@@ -286,16 +271,20 @@ class ConvertRun
     {
         if (!m_toFolder)
             return m_options.out;
-        std::string base = fileNameOf(input.title());
-        if (base.empty())
-            base = fileNameOf(input.outputStem());
-        if (base.empty())
-            base = "stream";
-        std::string name = base + m_target.extension;
-        for (int n = 2; m_taken.count(name); ++n)
-            name = base + "-" + std::to_string(n) + m_target.extension;
-        m_taken.insert(name);
-        return fs::path(m_options.out) / name;
+        // The library names it as the desktop program does: the title (else the source's name)
+        // in the folder, and "NAME (N).EXT" for a name an earlier source took.
+        const std::string title = !input.title().empty() ? input.title() : input.outputStem();
+        char named[PATH_MAX];
+        if (!PlbDefaultOutputName(title.c_str(), nullptr, m_target.type, 0, m_options.out.c_str(), named,
+                                  sizeof named) &&
+            !PlbDefaultOutputName("stream", nullptr, m_target.type, 0, m_options.out.c_str(), named, sizeof named))
+            return fs::path(m_options.out) / ("stream" + std::string(m_target.extension));
+        std::string path = named;
+        char numbered[PATH_MAX];
+        for (uint32_t n = 2; m_taken.count(path) && PlbNumberedOutputName(named, n, numbered, sizeof numbered); ++n)
+            path = numbered;
+        m_taken.insert(path);
+        return path;
     }
 
     // The source's result, and its item in the batch when its stream was found.

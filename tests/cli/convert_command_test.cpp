@@ -167,7 +167,7 @@ TEST_F(ConvertCommand, DiscStreamsGiveTheMoviesSound)
     result = cli({"convert", discCue().string() + "#1", discCue().string() + "#1", "--to", "wave", "--out",
                   inside.string()});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    EXPECT_EQ(entries(inside), (std::set<std::string>{"_escape.wav", "_escape-2.wav"}));
+    EXPECT_EQ(entries(inside), (std::set<std::string>{"_escape.wav", "_escape (2).wav"}));
     EXPECT_EQ(entries(m_folder.path()),
               (std::set<std::string>{"file.wav", "scanned.wav", "titled", "inside"}));
 
@@ -211,7 +211,7 @@ TEST_F(ConvertCommand, SeveralSourcesIntoAFolder)
         const json& entry = document[i];
         const MovieFacts& facts = kMovies[i % std::size(kMovies)];
         const std::string stem = fs::path(facts.file).stem().string();
-        const std::string name = i < std::size(kMovies) ? stem + ".wav" : stem + "-2.wav";
+        const std::string name = i < std::size(kMovies) ? stem + ".wav" : stem + " (2).wav";
         expected.insert(name);
         EXPECT_EQ(entry["source"], args[6 + i]);
         EXPECT_EQ(entry["path"], (folder / name).string());
@@ -223,7 +223,7 @@ TEST_F(ConvertCommand, SeveralSourcesIntoAFolder)
         EXPECT_TRUE(entry["seconds"].is_number());
     }
     EXPECT_EQ(entries(folder), expected);
-    EXPECT_TRUE(samplesOf(folder / (fs::path(kMovies[0].file).stem().string() + "-2.wav")) ==
+    EXPECT_TRUE(samplesOf(folder / (fs::path(kMovies[0].file).stem().string() + " (2).wav")) ==
                 samplesOf(folder / (fs::path(kMovies[0].file).stem().string() + ".wav")));
 }
 

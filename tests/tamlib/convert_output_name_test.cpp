@@ -32,12 +32,15 @@ TEST(OutputName, DefaultNamesOfEveryType)
         {"Theme", nullptr, PLB_CONV_TYPE_MIDI, 2, "/m", "/m/Theme.mid"},
         {"Theme", nullptr, PLB_CONV_TYPE_WAVE, 0, "", "Theme.wav"},
         {"Theme", nullptr, PLB_CONV_TYPE_WAVE, 0, nullptr, "Theme.wav"},
-        // Only the last extension of the file's name goes; a name starting with a dot keeps it.
+        // Only the last extension of the file's name goes; leading dots (a hidden file) go too.
         {nullptr, "/cd/a.b/movie.v2.str", PLB_CONV_TYPE_AVI, 0, "/o", "/o/movie.v2.avi"},
-        {nullptr, "/cd/.hidden", PLB_CONV_TYPE_AVI, 0, "/o", "/o/.hidden.avi"},
-        // Every character of \ / : , ; * < > | ? " becomes an underscore, others stay.
+        {nullptr, "/cd/.hidden", PLB_CONV_TYPE_AVI, 0, "/o", "/o/hidden.avi"},
+        // Every character of \ / : , ; * < > | ? " and every control character becomes an
+        // underscore, others stay; leading dots and blanks go.
         {"a\\b/c:d,e;f*g<h>i|j?k\"l", nullptr, PLB_CONV_TYPE_AVI, 0, "/o", "/o/a_b_c_d_e_f_g_h_i_j_k_l.avi"},
-        {"../up", nullptr, PLB_CONV_TYPE_BMP, 0, "/o", "/o/.._up.bmp"},
+        {"../up", nullptr, PLB_CONV_TYPE_BMP, 0, "/o", "/o/_up.bmp"},
+        {"Line\nbreak\x7F", nullptr, PLB_CONV_TYPE_WAVE, 0, "/o", "/o/Line_break_.wav"},
+        {" .. ", nullptr, PLB_CONV_TYPE_WAVE, 0, "/o", ""},
         {"Sc\xC3\xA8ne \xE5\x8B\x95\xE7\x94\xBB", nullptr, PLB_CONV_TYPE_AVI, 0, "/o",
          "/o/Sc\xC3\xA8ne \xE5\x8B\x95\xE7\x94\xBB.avi"},
         // No name without a title or a file name, nor for an unknown type.

@@ -58,12 +58,16 @@ int32_t defaultOutputName(const char* title, const char* sourceFile, int32_t typ
         base = title;
     else if (sourceFile && *sourceFile)
         base = std::filesystem::path(sourceFile).stem().string();
-    if (!extension || base.empty())
+    if (!extension)
         return deliver({}, out, capacity);
-    // Bytes of multi-byte characters are all 0x80 or above, so none of them is replaced.
+    // Bytes of multi-byte characters are all 0x80 or above, so none of them is replaced. Control
+    // characters go too; leading dots and blanks would hide the file (or name "..").
     for (char& c : base)
-        if (kReplaced.find(c) != std::string_view::npos)
+        if (kReplaced.find(c) != std::string_view::npos || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
+    base.erase(0, base.find_first_not_of(". "));
+    if (base.empty())
+        return deliver({}, out, capacity);
     std::string path = folder ? folder : "";
     if (!path.empty() && path.back() != '/')
         path += '/';
