@@ -181,20 +181,8 @@ void BM_AnalyzeAgainstCat(benchmark::State& state)
                                            "--upload", "no", image.cue};
     for (auto _ : state) {
         const bench::VersusCat run = bench::runAgainstCat(analyze, listing, image.bin, kRuns);
-        if (run.seconds < 0) {
-            state.SkipWithError("tamrin-cli analyze failed");
+        if (!bench::reportAgainstCat(state, run, double(image.bytes), "analyze"))
             return;
-        }
-        const double seconds = run.seconds;
-        const double cat = run.catSeconds;
-        const long peakKiB = run.peakKiB;
-        state.SetIterationTime(seconds);
-        const double megabytes = double(image.bytes) / 1e6;
-        state.counters["image_MB"] = megabytes;
-        state.counters["cat_MBps"] = cat > 0 ? megabytes / cat : 0;
-        state.counters["analyze_MBps"] = megabytes / seconds;
-        state.counters["analyze_vs_cat"] = cat > 0 ? cat / seconds : 0;
-        state.counters["analyze_peak_rss_MB"] = double(peakKiB) / 1024;
     }
 }
 

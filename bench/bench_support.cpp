@@ -123,4 +123,20 @@ VersusCat runAgainstCat(const std::vector<std::string>& args, const std::string&
     return result;
 }
 
+bool reportAgainstCat(benchmark::State& state, const VersusCat& run, double bytes, const std::string& name)
+{
+    if (run.seconds < 0) {
+        state.SkipWithError(("tamrin-cli " + name + " failed").c_str());
+        return false;
+    }
+    state.SetIterationTime(run.seconds);
+    const double megabytes = bytes / 1e6;
+    state.counters["image_MB"] = megabytes;
+    state.counters["cat_MBps"] = run.catSeconds > 0 ? megabytes / run.catSeconds : 0;
+    state.counters[name + "_MBps"] = megabytes / run.seconds;
+    state.counters[name + "_vs_cat"] = run.catSeconds > 0 ? run.catSeconds / run.seconds : 0;
+    state.counters[name + "_peak_rss_MB"] = double(run.peakKiB) / 1024;
+    return true;
+}
+
 } // namespace bench

@@ -1,6 +1,8 @@
 // What the benchmarks share: timing an independent tool on the same input in the same run.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <string>
 #include <vector>
 
@@ -41,5 +43,9 @@ struct VersusCat
 };
 VersusCat runAgainstCat(const std::vector<std::string>& args, const std::string& outFile,
                         const std::string& file, int runs);
+// Reports one such run over an image of `bytes`: the iteration time and the counters image_MB,
+// cat_MBps, NAME_MBps, NAME_vs_cat and NAME_peak_rss_MB. False, with the benchmark skipped as
+// "tamrin-cli NAME failed", when the program failed.
+bool reportAgainstCat(benchmark::State& state, const VersusCat& run, double bytes, const std::string& name);
 
 } // namespace bench

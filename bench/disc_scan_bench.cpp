@@ -98,20 +98,8 @@ void BM_ScanAgainstCat(benchmark::State& state)
         scan.insert(scan.end(), {"--plugins", "Discmovie.psr"});
     for (auto _ : state) {
         const bench::VersusCat run = bench::runAgainstCat(scan, listing, image.bin, kRuns);
-        if (run.seconds < 0) {
-            state.SkipWithError("tamrin-cli scan failed");
+        if (!bench::reportAgainstCat(state, run, double(image.bytes), "scan"))
             return;
-        }
-        const double seconds = run.seconds;
-        const double cat = run.catSeconds;
-        const long peakKiB = run.peakKiB;
-        state.SetIterationTime(seconds);
-        const double megabytes = double(image.bytes) / 1e6;
-        state.counters["image_MB"] = megabytes;
-        state.counters["cat_MBps"] = cat > 0 ? megabytes / cat : 0;
-        state.counters["scan_MBps"] = megabytes / seconds;
-        state.counters["scan_vs_cat"] = cat > 0 ? cat / seconds : 0;
-        state.counters["scan_peak_rss_MB"] = double(peakKiB) / 1024;
         std::ifstream in(listing);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         size_t streams = 0;
