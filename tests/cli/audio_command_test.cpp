@@ -10,6 +10,7 @@
 
 #include "cli_runner.h"
 #include "movie_facts.h"
+#include "wave_data.h"
 
 namespace clitest {
 namespace {
@@ -30,54 +31,8 @@ fs::path reference(size_t i)
     return dataDir() / "references" / (movie(i).stem().string() + ".wav");
 }
 
-uint32_t le32(const std::string& bytes, size_t at)
-{
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + at, 4);
-    return value;
-}
-
-uint16_t le16(const std::string& bytes, size_t at)
-{
-    uint16_t value;
-    std::memcpy(&value, bytes.data() + at, 2);
-    return value;
-}
-
-// A WAVE file as the command writes it: the 44-byte header of a PCM file, checked field by
-// field against itself and the file's size, then the samples.
-struct Wave
-{
-    uint16_t channels = 0;
-    uint32_t sampleRate = 0;
-    uint16_t bits = 0;
-    std::string data;
-};
-
-Wave readWave(const fs::path& path)
-{
-    Wave wave;
-    const std::string bytes = readFile(path);
-    EXPECT_GE(bytes.size(), 44u) << path;
-    if (bytes.size() < 44)
-        return wave;
-    EXPECT_EQ(bytes.substr(0, 4), "RIFF");
-    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "RIFF size";
-    EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(le32(bytes, 16), 16u);
-    EXPECT_EQ(le16(bytes, 20), 1) << "PCM";
-    wave.channels = le16(bytes, 22);
-    wave.sampleRate = le32(bytes, 24);
-    wave.bits = le16(bytes, 34);
-    const uint32_t frameBytes = uint32_t(wave.channels) * wave.bits / 8;
-    EXPECT_EQ(le32(bytes, 28), wave.sampleRate * frameBytes) << "bytes per second";
-    EXPECT_EQ(le16(bytes, 32), frameBytes) << "bytes per frame";
-    EXPECT_EQ(bytes.substr(36, 4), "data");
-    const uint32_t dataBytes = le32(bytes, 40);
-    EXPECT_EQ(bytes.size(), 44u + dataBytes + (dataBytes & 1)) << "data size and pad byte";
-    wave.data = bytes.substr(44, dataBytes);
-    return wave;
-}
+using clitest::readPcmWave;
+using Wave = clitest::PcmWave;
 
 std::vector<int16_t> samples16(const std::string& data)
 {
@@ -127,8 +82,8 @@ TEST_F(AudioCommand, MovieSoundMatchesTheIndependentDecoder)
         EXPECT_TRUE(result.err.empty()) << result.err;
         EXPECT_NE(result.out.find("written to " + out.string()), std::string::npos) << result.out;
 
-        const Wave ours = readWave(out);
-        const Wave theirs = readWave(reference(i));
+        const Wave ours = readPcmWave(out);
+        const Wave theirs = readPcmWave(reference(i));
         EXPECT_EQ(ours.channels, facts.channels);
         EXPECT_EQ(ours.sampleRate, facts.sampleRate);
         EXPECT_EQ(ours.bits, 16);
@@ -149,7 +104,7 @@ TEST_F(AudioCommand, MonoAtLowRateToStereoEightBitAt44100)
     const RunResult result = runCli({"audio", movie(kMono).string(), "--out", out.string(), "--rate", "44100",
                                      "--channels", "2", "--bits", "8"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    const Wave wave = readWave(out);
+    const Wave wave = readPcmWave(out);
     EXPECT_EQ(wave.sampleRate, 44100u);
     EXPECT_EQ(wave.channels, 2);
     EXPECT_EQ(wave.bits, 8);
@@ -171,8 +126,8 @@ TEST_F(AudioCommand, EightBitSamplesAreTheHighBytesOfTheSixteenBitOnes)
     const RunResult result =
         runCli({"audio", movie(kSmall).string(), "--out", narrow.string(), "--bits", "8"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    const std::vector<int16_t> samples = samples16(readWave(wide).data);
-    const Wave eight = readWave(narrow);
+    const std::vector<int16_t> samples = samples16(readPcmWave(wide).data);
+    const Wave eight = readPcmWave(narrow);
     EXPECT_EQ(eight.bits, 8);
     ASSERT_EQ(eight.data.size(), samples.size());
     for (size_t i = 0; i < samples.size(); ++i)
@@ -188,13 +143,13 @@ TEST_F(AudioCommand, StereoToMonoAndAnOddLengthIsPadded)
     const RunResult result =
         runCli({"audio", movie(kMono).string(), "--out", out.string(), "--rate", "18902", "--bits", "8"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
-    const Wave wave = readWave(out);
+    const Wave wave = readPcmWave(out);
     EXPECT_EQ(wave.data.size(), 56453u);
 
     const fs::path mono = folder.path() / "mono.wav";
     ASSERT_EQ(runCli({"audio", movie(kSmall).string(), "--out", mono.string(), "--channels", "1"}).status,
               kExitOk);
-    const Wave mixed = readWave(mono);
+    const Wave mixed = readPcmWave(mono);
     EXPECT_EQ(mixed.channels, 1);
     EXPECT_EQ(mixed.sampleRate, 37800u);
     EXPECT_EQ(mixed.data.size(), size_t(kMovies[kSmall].soundSectors) * 18 * 448 / 2);
@@ -210,7 +165,7 @@ TEST_F(AudioCommand, ChecksumsAreThoseOfEachUnitsSound)
         runCli({"audio", movie(kSmall).string(), "--out", out.string(), "--crc", "--json"});
     ASSERT_EQ(result.status, kExitOk) << result.err;
     const json document = parseJson(result);
-    const Wave wave = readWave(out);
+    const Wave wave = readPcmWave(out);
     ASSERT_TRUE(document.contains("units"));
     EXPECT_EQ(document["plugin"], "FILMFILE.PSR");
     EXPECT_EQ(document["source"]["sampleRate"], 37800);

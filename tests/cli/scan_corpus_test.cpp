@@ -66,20 +66,7 @@ constexpr XaOnDisc kXa[] = {
     {"xa_multi_4ch_37800_stereo_f1_c3.wav", 1663, 4 * 56 + 1, 37800, 2},
 };
 
-// Signal-to-noise ratio of `ours` against `reference` (16-bit samples), in dB.
-double snrDb(const std::string& reference, const std::string& ours)
-{
-    const size_t count = std::min(reference.size(), ours.size()) / 2;
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < count; ++i) {
-        int16_t a, b;
-        std::memcpy(&a, reference.data() + 2 * i, 2);
-        std::memcpy(&b, ours.data() + 2 * i, 2);
-        signal += double(a) * a;
-        noise += double(a - b) * (a - b);
-    }
-    return noise == 0 ? INFINITY : 10 * std::log10(signal / noise);
-}
+using clitest::snrDb;
 
 class CorpusScan : public ::testing::Test
 {

@@ -20,6 +20,7 @@
 #include "streamkit/lbr.h"
 #include "tamlib/convert.h"
 #include "tamlib/strings.h"
+#include "wave_data.h"
 
 namespace converttest {
 namespace {
@@ -54,49 +55,8 @@ struct Calls
     }
 };
 
-struct Wave
-{
-    uint32_t rate = 0, byteRate = 0;
-    uint16_t channels = 0, bits = 0, blockAlign = 0;
-    std::string data;
-};
-
-// The 44-byte header checked against the file's size, then the samples.
-Wave readWave(const fs::path& path)
-{
-    Wave wave;
-    const std::string bytes = readFile(path);
-    EXPECT_GE(bytes.size(), 44u) << path;
-    if (bytes.size() < 44)
-        return wave;
-    EXPECT_EQ(bytes.substr(0, 16), std::string("RIFF") + bytes.substr(4, 4) + "WAVEfmt ");
-    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "RIFF size patched";
-    EXPECT_EQ(le16(bytes, 20), 1) << "PCM";
-    wave.channels = le16(bytes, 22);
-    wave.rate = le32(bytes, 24);
-    wave.byteRate = le32(bytes, 28);
-    wave.blockAlign = le16(bytes, 32);
-    wave.bits = le16(bytes, 34);
-    EXPECT_EQ(bytes.substr(36, 4), "data");
-    const uint32_t dataBytes = le32(bytes, 40);
-    EXPECT_EQ(bytes.size(), 44u + dataBytes + (dataBytes & 1)) << "data size patched";
-    wave.data = bytes.substr(44, dataBytes);
-    return wave;
-}
-
-double snrDb(const std::string& reference, const std::string& ours)
-{
-    const size_t count = std::min(reference.size(), ours.size()) / 2;
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < count; ++i) {
-        int16_t a, b;
-        std::memcpy(&a, reference.data() + 2 * i, 2);
-        std::memcpy(&b, ours.data() + 2 * i, 2);
-        signal += double(a) * a;
-        noise += (double(a) - b) * (double(a) - b);
-    }
-    return noise == 0 ? INFINITY : 10 * std::log10(signal / noise);
-}
+using clitest::readPcmWave;
+using clitest::snrDb;
 
 // ffprobe's "key=value" lines about the file's first stream and its duration; empty when
 // ffprobe is not there.
@@ -163,9 +123,9 @@ TEST_F(ConvertWave, FilesMatchTheAudioCommandAndTheIndependentDecoder)
         const fs::path out = m_folder.path() / "converted.wav", theirs = m_folder.path() / "cli.wav";
         Calls calls;
         ASSERT_EQ(convert(c.name, settingsFor(out, c.rate, c.channels, c.bits), &calls), PLB_CONV_OK);
-        const Wave ours = readWave(out);
+        const clitest::PcmWave ours = readPcmWave(out);
         const uint16_t block = uint16_t(c.channels * c.bits / 8);
-        EXPECT_EQ(ours.rate, c.rate);
+        EXPECT_EQ(ours.sampleRate, c.rate);
         EXPECT_EQ(ours.byteRate, c.rate * block);
         EXPECT_EQ(ours.blockAlign, block);
         EXPECT_EQ(ours.bits, c.bits);
@@ -177,7 +137,7 @@ TEST_F(ConvertWave, FilesMatchTheAudioCommandAndTheIndependentDecoder)
                   std::to_string(c.rate) + " " + std::to_string(c.channels));
         EXPECT_NEAR(std::stod(fields.at("duration")), double(c.frames) / c.rate, 0.001);
         if (c.native) {
-            const Wave reference = readWave(fs::path(TAMRIN_TEST_DATA) / "references" / (c.name + ".wav"));
+            const clitest::PcmWave reference = readPcmWave(fs::path(TAMRIN_TEST_DATA) / "references" / (c.name + ".wav"));
             EXPECT_EQ(ours.data.size(), reference.data.size());
             EXPECT_GE(snrDb(reference.data, ours.data), 60.0);
         }
@@ -333,7 +293,7 @@ TEST_F(ConvertWave, UndecodableSoundGivesNoFile)
     const fs::path out = m_folder.path() / "disc.wav";
     const PlbWaveSettings settings = settingsFor(out, 37800, 2, 16);
     EXPECT_EQ(PlbConvertWAVE("Discmovie.psr", nullptr, &info, &settings, nullptr, nullptr), PLB_CONV_OK);
-    EXPECT_EQ(readWave(out).data.size(), 112896u * 4) << "the disc stream gives the file's sound";
+    EXPECT_EQ(readPcmWave(out).data.size(), 112896u * 4) << "the disc stream gives the file's sound";
     fs::remove(out);
 
     StrInfo foreign = info;
