@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "../mediagen/tidefilm_layout.h"
+#include "../support/scratch_folder.h"
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "discport/discport.h"
@@ -490,6 +493,54 @@ TEST_F(Tidefilm, DecodeAudioAsksForRoomAndRefusesUnitsOfOtherSizes)
     record.get()->payloadBytes = 3360;
     EXPECT_EQ(decode(record.get(), nullptr, kPcmBytes), -1);
     LbrClosePSR(binding);
+}
+
+// The whole chain through the command-line tool on a fresh installation: the analysis lists the
+// two movies through Tidefilm and hides what the general disc movie plugin found inside them.
+TEST_F(Tidefilm, AnalysisThroughTheCommandLineListsTheMoviesOnce)
+{
+    const std::filesystem::path cli = std::filesystem::path(TAMRIN_OUT_DIR) / "tamrin-cli";
+    ASSERT_TRUE(std::filesystem::exists(cli));
+    DiscBuilder b;
+    b.addForeign(12);
+    TidefilmOptions open;
+    open.endBit = false;
+    const uint32_t first = b.add(movie(true, open));
+    const uint32_t second = b.add(movie(false));
+    b.addForeign(12);
+    const std::unique_ptr<Image> image = b.write();
+    ASSERT_TRUE(image);
+    testsupport::ScratchFolder home{"tidefilm-home"};
+    ASSERT_TRUE(home.made());
+    const std::string command = "TAMRIN_HOME='" + home.path().string() + "' '" + cli.string() +
+                                "' analyze --json --no-progress --upload no '" + image->cue + "'";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            out.append(chunk, n);
+        EXPECT_EQ(::pclose(pipe), 0) << out;
+    }
+    const nlohmann::json analysis = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(analysis.is_discarded()) << out;
+    std::vector<nlohmann::json> listed;
+    for (const nlohmann::json& stream : analysis["streams"]) {
+        if (stream["listed"] == true)
+            listed.push_back(stream);
+        else
+            EXPECT_EQ(stream["plugin"], "DISCMOVIE.PSR");
+    }
+    ASSERT_EQ(listed.size(), 2u) << out;
+    const uint32_t starts[] = {first, second};
+    const uint16_t rates[] = {150, 300};
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(listed[i]["plugin"], "TIDEFILM.PSR");
+        EXPECT_EQ(listed[i]["startSector"], starts[i]);
+        EXPECT_EQ(listed[i]["frameCount"], 45);
+        EXPECT_EQ(listed[i]["frameRate"], rates[i]);
+        EXPECT_EQ(listed[i]["sampleRate"], 44100);
+        EXPECT_EQ(listed[i]["channels"], 2);
+    }
 }
 
 } // namespace
