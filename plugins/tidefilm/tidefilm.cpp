@@ -53,10 +53,8 @@ constexpr size_t kVideoOffset = 0x38;
 constexpr uint32_t kVideoBytes = 2016;
 constexpr size_t kSoundOffset = 0xE8;
 constexpr uint32_t kSoundBytes = 1680;
-// The largest units: a frame or a sound unit of nine sectors.
-constexpr uint32_t kMaxVideoPayload = (kUnitSectorsLimit - 1) * kVideoBytes;
-constexpr uint32_t kMaxSoundPayload = (kUnitSectorsLimit - 1) * kSoundBytes;
-constexpr uint32_t kMaxPayload = std::max(kMaxVideoPayload, kMaxSoundPayload);
+// A unit holds at most what its sectors (nine at most) carry: the largest is a frame of nine
+// sectors, 18144 bytes.
 
 // A sound unit: 105 blocks of each channel, decoded to 2940 pairs of 16-bit samples.
 constexpr size_t kSoundUnitBlocks = 105;
