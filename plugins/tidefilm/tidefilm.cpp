@@ -92,7 +92,8 @@ std::optional<Tagged> parseTagged(const uint8_t* sector)
     if (!(submodeOf(sector) & kSubmodeData) || !readU16(sector, kRawSectorBytes, 0x18, magic) ||
         !readU16(sector, kRawSectorBytes, 0x1A, t.type) || !readU16(sector, kRawSectorBytes, 0x1C, t.index) ||
         !readU16(sector, kRawSectorBytes, 0x1E, t.unitSectors) ||
-        !readU16(sector, kRawSectorBytes, 0x20, t.number) || !readU32(sector, kRawSectorBytes, 0x24, t.frameBytes) ||
+        !readU16(sector, kRawSectorBytes, 0x20, t.number) ||
+        !readU32(sector, kRawSectorBytes, 0x24, t.frameBytes) ||
         !readU16(sector, kRawSectorBytes, 0x28, t.width) || !readU16(sector, kRawSectorBytes, 0x2A, t.height))
         return std::nullopt;
     if (magic != kMagic || (t.type & ~kTypeBits) != 0 || t.unitSectors >= kUnitSectorsLimit ||
@@ -137,7 +138,7 @@ struct ProbeContext
 {
     bool following = false;
     bool lastUnitComplete = false; // the last sector taken was the last one of its unit
-    std::vector<Item> items; // capacity grows by kItemStep
+    std::vector<Item> items;       // capacity grows by kItemStep
 };
 
 // Ends the followed stream; one that never got past frame 1 is no movie.
@@ -172,8 +173,7 @@ void countSector(ProbeContext& probe, uint32_t a, const Tagged& t)
 void probeSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
     const std::optional<Tagged> t = parseTagged(sector);
-    const bool start =
-        t && t->kind == Kind::Sound && t->index == 0 && (!probe.following || t->number == 1);
+    const bool start = t && t->kind == Kind::Sound && t->index == 0 && (!probe.following || t->number == 1);
     if (probe.following) {
         if (!t || start) {
             Item& item = probe.items.back();
@@ -215,7 +215,8 @@ void describeItem(const Item& item, StrInfo* info)
     info->width = item.width;
     info->height = item.height;
     info->frameRate = rateForWidth(item.width);
-    info->durationMs = uint32_t(std::min<uint64_t>(uint64_t(item.frames) * 10000 / info->frameRate, UINT32_MAX));
+    info->durationMs =
+        uint32_t(std::min<uint64_t>(uint64_t(item.frames) * 10000 / info->frameRate, UINT32_MAX));
     if (item.kind & StrAudio)
         describeSound(info);
     info->dataBytes = item.dataBytes;
@@ -365,7 +366,8 @@ int32_t seekStream(Stream& stream, uint32_t positionMs)
     // Whole frames of the stream's average size; a stream without frames only restarts.
     uint64_t sector = 0;
     if (stream.frameCount != 0)
-        sector = uint64_t(stream.sectorCount / stream.frameCount) * (uint64_t(positionMs) * stream.frameRate / 10000);
+        sector = uint64_t(stream.sectorCount / stream.frameCount) *
+                 (uint64_t(positionMs) * stream.frameRate / 10000);
     clearHistory();
     return stream.sectors.seek(std::min<uint64_t>(sector, stream.sectorCount)) ? 1 : 0;
 }
@@ -407,7 +409,8 @@ PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* track
     });
 }
 
-PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry /*track*/, uint32_t lba, const uint8_t* sector)
+PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry /*track*/, uint32_t lba,
+                                        const uint8_t* sector)
 {
     return tamrin::guarded<int32_t>(0, [&] {
         auto* probe = static_cast<ProbeContext*>(context);

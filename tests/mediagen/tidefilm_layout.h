@@ -36,7 +36,8 @@ inline discbuild::Sector tidefilmSector(uint16_t type, size_t index, size_t coun
 }
 
 // The movie's sectors; empty when a frame needs ten sectors or more.
-inline std::vector<discbuild::Sector> tidefilmMovie(const std::vector<MdecFrame>& frames, const SpuSound* sound,
+inline std::vector<discbuild::Sector> tidefilmMovie(const std::vector<MdecFrame>& frames,
+                                                    const SpuSound* sound,
                                                     const TidefilmOptions& options = {})
 {
     constexpr size_t kVideoBytes = 2016, kBlocks = 105;
@@ -46,10 +47,12 @@ inline std::vector<discbuild::Sector> tidefilmMovie(const std::vector<MdecFrame>
         const MdecFrame& f = frames[i];
         for (size_t k = 0; sound && i % (f.width < 300 ? 2 : 1) == 0 && k < 2; ++k) {
             out.push_back(tidefilmSector(options.soundType, k, 2, options.firstNumber + units));
-            copyBlocks(k ? sound->right : sound->left, options.firstBlock + units * kBlocks, kBlocks, &out.back()[0xE8]);
+            copyBlocks(k ? sound->right : sound->left, options.firstBlock + units * kBlocks, kBlocks,
+                       &out.back()[0xE8]);
             units += k;
         }
-        const size_t size = f.bitstream.size(), count = std::max<size_t>(1, (size + kVideoBytes - 1) / kVideoBytes);
+        const size_t size = f.bitstream.size(),
+                     count = std::max<size_t>(1, (size + kVideoBytes - 1) / kVideoBytes);
         if (count >= 10)
             return {};
         for (size_t k = 0; k < count; ++k) {
@@ -57,7 +60,8 @@ inline std::vector<discbuild::Sector> tidefilmMovie(const std::vector<MdecFrame>
             put32(&s[0x24], uint32_t(size));
             put16(&s[0x28], f.width);
             put16(&s[0x2A], f.height);
-            std::memcpy(&s[0x38], f.bitstream.data() + k * kVideoBytes, std::min(kVideoBytes, size - k * kVideoBytes));
+            std::memcpy(&s[0x38], f.bitstream.data() + k * kVideoBytes,
+                        std::min(kVideoBytes, size - k * kVideoBytes));
             out.push_back(s);
         }
     }

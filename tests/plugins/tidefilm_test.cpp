@@ -26,7 +26,8 @@ using mediagen::le16;
 using mediagen::MdecFrame;
 
 constexpr const char* kPlugin = "Tidefilm.psr";
-constexpr const char* kMovies[] = {"mv1_v2_320x240_15fps_xa37800s.str", "mv4_v3_160x112_15fps_x1_xa37800s.str"};
+constexpr const char* kMovies[] = {"mv1_v2_320x240_15fps_xa37800s.str",
+                                   "mv4_v3_160x112_15fps_x1_xa37800s.str"};
 constexpr int32_t kPcmBytes = 11760;
 
 struct Disc
@@ -41,7 +42,10 @@ struct Disc
         if (drive >= 0)
             CdUnmountImage(drive);
     }
-    std::vector<StrInfo> probe(bool closingCall = true) const { return discprobe::probeDisc(binding, drive, closingCall); }
+    std::vector<StrInfo> probe(bool closingCall = true) const
+    {
+        return discprobe::probeDisc(binding, drive, closingCall);
+    }
 
     std::unique_ptr<Image> image;
     int32_t drive = -1;
@@ -147,7 +151,8 @@ TEST_F(Tidefilm, FindsEachMovieAtItsFirstSectorWithItsLengthSizeRateAndSound)
             EXPECT_EQ(info.dataBytes, bytes) << "every sound sector counts, the first one too";
             // An area chosen by hand: the unit sizes of its first sectors (sound 2, frame 1).
             StrInfo area{};
-            ASSERT_EQ(LbrGetStrDataInfo(disc.binding, disc.drive, info.startSector, info.sectorCount, &area), 1);
+            ASSERT_EQ(LbrGetStrDataInfo(disc.binding, disc.drive, info.startSector, info.sectorCount, &area),
+                      1);
             EXPECT_EQ(area.kind, StrVideo | StrAudio);
             EXPECT_EQ(area.frameRate, rate) << "the rate follows the width, as in the analysis";
             EXPECT_EQ(area.frameCount, info.sectorCount / (2 + laid[i][2][0x1E]));
@@ -198,7 +203,8 @@ TEST_F(Tidefilm, PlaysEveryFrameAndSampleAndSeeksToTheFrameOfTheFormula)
             if (!(r->unitKind & UnitVideo)) {
                 uint8_t pcm[kPcmBytes + 1];
                 pcm[kPcmBytes - 1] = pcm[kPcmBytes] = 0xA5;
-                ASSERT_EQ(LbrDecodeAudio(stream.get(), r, pcm, kPcmBytes - 1), kPcmBytes) << "the room a unit needs";
+                ASSERT_EQ(LbrDecodeAudio(stream.get(), r, pcm, kPcmBytes - 1), kPcmBytes)
+                    << "the room a unit needs";
                 EXPECT_EQ(pcm[kPcmBytes - 1], 0xA5) << "nothing decoded into too little";
                 ASSERT_EQ(LbrDecodeAudio(stream.get(), r, pcm, kPcmBytes), kPcmBytes);
                 EXPECT_EQ(pcm[kPcmBytes], 0xA5);
@@ -208,13 +214,15 @@ TEST_F(Tidefilm, PlaysEveryFrameAndSampleAndSeeksToTheFrameOfTheFormula)
             }
             ASSERT_EQ(r->frameNumber, ++frame) << "frames in order, none joined or dropped";
             const std::vector<uint8_t>& source = m_frames[m][frame - 1].bitstream;
-            ASSERT_TRUE(r->payloadBytes == source.size() && std::equal(source.begin(), source.end(), r->payload));
+            ASSERT_TRUE(r->payloadBytes == source.size() &&
+                        std::equal(source.begin(), source.end(), r->payload));
             ASSERT_EQ(LbrDecodeFrameYuv(stream.get(), r, planes[0], planes[1], planes[2]), 1);
             const std::vector<uint8_t> ref = mediagen::referenceYuv(kMovies[m], frame - 1, w, h);
             ASSERT_EQ(ref.size(), yuv.size());
             for (int p = 0; p < 3; ++p) {
                 const size_t at = size_t(planes[p] - yuv.data()), n = p ? w * h / 4 : w * h;
-                EXPECT_GE(psnr(planes[p], ref.data() + at, n), 40.0) << "plane " << p << " of frame " << frame;
+                EXPECT_GE(psnr(planes[p], ref.data() + at, n), 40.0)
+                    << "plane " << p << " of frame " << frame;
             }
         }
         EXPECT_EQ(frame, 45u);
@@ -223,7 +231,8 @@ TEST_F(Tidefilm, PlaysEveryFrameAndSampleAndSeeksToTheFrameOfTheFormula)
         const std::vector<int16_t>* refs[2] = {&m_sound[m].referenceLeft, &m_sound[m].referenceRight};
         for (int c = 0; c < 2; ++c)
             for (size_t i = 0; i < samples[c].size(); ++i)
-                ASSERT_EQ(samples[c][i], i < refs[c]->size() ? (*refs[c])[i] : 0) << "channel " << c << ", " << i;
+                ASSERT_EQ(samples[c][i], i < refs[c]->size() ? (*refs[c])[i] : 0)
+                    << "channel " << c << ", " << i;
 
         // A description without frames (made by hand, or damaged) restarts the stream.
         for (const auto& [ms, frames] : std::vector<std::pair<uint32_t, uint32_t>>{
@@ -233,7 +242,8 @@ TEST_F(Tidefilm, PlaysEveryFrameAndSampleAndSeeksToTheFrameOfTheFormula)
             info.frameCount = frames;
             const StreamPtr seeking = openStream(disc, info);
             ASSERT_TRUE(seeking);
-            const uint64_t at = frames ? uint64_t(info.sectorCount / frames) * (uint64_t(ms) * info.frameRate / 10000) : 0;
+            const uint64_t at =
+                frames ? uint64_t(info.sectorCount / frames) * (uint64_t(ms) * info.frameRate / 10000) : 0;
             uint32_t expected = 0;
             for (uint64_t s = at; s < sectors.size() && expected == 0; ++s)
                 expected = isVideo(sectors[s]) && sectors[s][0x1C] == 0 ? le16(&sectors[s][0x20]) : 0;
@@ -251,7 +261,8 @@ TEST_F(Tidefilm, DamagedSectorsLoseOnlyTheirOwnUnit)
     // Sector `index` of frame `frame`.
     const auto at = [&](uint32_t frame, uint16_t index) {
         size_t i = 0;
-        while (i + 1 < intact.size() && !(isVideo(intact[i]) && le16(&intact[i][0x20]) == frame && intact[i][0x1C] == index))
+        while (i + 1 < intact.size() &&
+               !(isVideo(intact[i]) && le16(&intact[i][0x20]) == frame && intact[i][0x1C] == index))
             ++i;
         return i;
     };
@@ -264,15 +275,29 @@ TEST_F(Tidefilm, DamagedSectorsLoseOnlyTheirOwnUnit)
         uint32_t soundUnits;
     } cases[] = {
         {"intact", [](std::vector<Sector>&) {}, {1, 2, 3, 4, 5, 6}, 0, 3},
-        {"frame size beyond its sectors", [&](auto& s) { mediagen::put32(&s[at(2, 0)][0x24], 0xFFFFFFFF); },
-         {1, 2, 3, 4, 5, 6}, 4 * 2016, 3},
+        {"frame size beyond its sectors",
+         [&](auto& s) { mediagen::put32(&s[at(2, 0)][0x24], 0xFFFFFFFF); },
+         {1, 2, 3, 4, 5, 6},
+         4 * 2016,
+         3},
         {"frame size 0", [&](auto& s) { mediagen::put32(&s[at(2, 0)][0x24], 0); }, {1, 3, 4, 5, 6}, 0, 3},
         {"middle sector lost", [&](auto& s) { s[at(3, 1)] = foreignSector(5, 5); }, {1, 2, 4, 5, 6}, 0, 3},
         {"sector repeated", [&](auto& s) { s[at(4, 2)] = s[at(4, 1)]; }, {1, 2, 3, 5, 6}, 0, 3},
-        {"unit of 0xFFFF sectors", [&](auto& s) { mediagen::put16(&s[at(5, 0)][0x1E], 0xFFFF); }, {1, 2, 3, 4, 6}, 0, 3},
-        {"index past the unit", [&](auto& s) { mediagen::put16(&s[at(6, 1)][0x1C], 0xFFFF); }, {1, 2, 3, 4, 5}, 0, 3},
-        {"sound units of one sector", [&](auto& s) { mediagen::put16(&s[0][0x1E], 1), s[1] = s[0]; },
-         {1, 2, 3, 4, 5, 6}, 0, 4},
+        {"unit of 0xFFFF sectors",
+         [&](auto& s) { mediagen::put16(&s[at(5, 0)][0x1E], 0xFFFF); },
+         {1, 2, 3, 4, 6},
+         0,
+         3},
+        {"index past the unit",
+         [&](auto& s) { mediagen::put16(&s[at(6, 1)][0x1C], 0xFFFF); },
+         {1, 2, 3, 4, 5},
+         0,
+         3},
+        {"sound units of one sector",
+         [&](auto& s) { mediagen::put16(&s[0][0x1E], 1), s[1] = s[0]; },
+         {1, 2, 3, 4, 5, 6},
+         0,
+         4},
     };
     StrInfo info{};
     for (const auto& c : cases) {
@@ -296,7 +321,8 @@ TEST_F(Tidefilm, DamagedSectorsLoseOnlyTheirOwnUnit)
             if (!(r->unitKind & UnitVideo)) {
                 uint8_t pcm[kPcmBytes];
                 ++soundUnits;
-                EXPECT_EQ(LbrDecodeAudio(stream.get(), r, pcm, kPcmBytes), r->payloadBytes == 3360 ? kPcmBytes : 0);
+                EXPECT_EQ(LbrDecodeAudio(stream.get(), r, pcm, kPcmBytes),
+                          r->payloadBytes == 3360 ? kPcmBytes : 0);
                 continue;
             }
             frames.push_back(r->frameNumber);
