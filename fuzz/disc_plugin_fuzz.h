@@ -135,6 +135,8 @@ inline std::vector<StrInfo> probeSectors(DiscPluginFuzzState& state, uint32_t se
     std::vector<StrInfo> found;
     const CdTocEntry toc[2] = {{1, 0x04, {0, 0}, 0, sectors}, {2, 0x00, {0, 0}, sectors + 150, 300}};
     void* context = LbrIsSupportCDBegin(state.binding, 2, toc);
+    if (!context) // a plugin for discs of a single data track
+        context = LbrIsSupportCDBegin(state.binding, 1, toc);
     if (!context)
         return found;
     // Each sector is given from a copy, so that a plugin that writes into it or reads past it is
