@@ -338,7 +338,8 @@ int32_t decodeAudio(const PsrReadRecord* record, uint8_t* output, int32_t capaci
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    return tamrin::guarded<int32_t>(0, [&] { return describePlugin(info, "FF8 Stream", 131, 0, MediaRawSectors); });
+    return tamrin::guarded<int32_t>(
+        0, [&] { return describePlugin(info, "FF8 Stream", 131, 0, MediaRawSectors); });
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)

@@ -32,7 +32,8 @@ inline discbuild::Sector emberfilmSector(char letter, uint32_t index, uint32_t l
     return s;
 }
 
-inline std::vector<discbuild::Sector> emberfilmMovie(const std::vector<MdecFrame>& frames, const SpuSound* sound,
+inline std::vector<discbuild::Sector> emberfilmMovie(const std::vector<MdecFrame>& frames,
+                                                     const SpuSound* sound,
                                                      const EmberfilmOptions& options = {})
 {
     constexpr size_t kVideoBytes = 2040, kSoundAt = 0x188, kBlocks = 105;
@@ -50,11 +51,16 @@ inline std::vector<discbuild::Sector> emberfilmMovie(const std::vector<MdecFrame
         for (uint32_t i = 0; i < perFrame; ++i) {
             const uint32_t fromEnd = perFrame - i; // 2: the left sound sector, 1: the right one
             const bool isSound = fromEnd <= soundSectors;
-            discbuild::Sector s = emberfilmSector(!isSound ? 'J' : fromEnd == 2 ? 'N' : 'R', i, perFrame - 1, number);
+            discbuild::Sector s = emberfilmSector(!isSound       ? 'J'
+                                                  : fromEnd == 2 ? 'N'
+                                                                 : 'R',
+                                                  i, perFrame - 1, number);
             if (isSound) {
-                copyBlocks(fromEnd == 2 ? sound->left : sound->right, k * kBlocks, kBlocks, s.data() + kSoundAt);
+                copyBlocks(fromEnd == 2 ? sound->left : sound->right, k * kBlocks, kBlocks,
+                           s.data() + kSoundAt);
             } else if (size_t at = size_t(i) * kVideoBytes; at < data.size()) {
-                std::copy_n(data.begin() + long(at), std::min(kVideoBytes, data.size() - at), s.begin() + 0x20);
+                std::copy_n(data.begin() + long(at), std::min(kVideoBytes, data.size() - at),
+                            s.begin() + 0x20);
             }
             out.push_back(s);
         }
