@@ -51,9 +51,9 @@ constexpr size_t kVideoOffset = 0x20;
 constexpr uint32_t kVideoBytes = 2040;
 constexpr size_t kSoundOffset = 0x188;
 constexpr uint32_t kSoundBytes = 1680;
-// The last index is one byte: a frame spans at most 256 sectors, the largest unit.
+// The last index is one byte: a frame spans at most 256 sectors, and no unit is longer. The
+// largest payload is 256 x 2040 bytes (522240).
 constexpr uint32_t kMaxFrameSectors = 256;
-constexpr uint32_t kMaxPayload = kMaxFrameSectors * kVideoBytes;
 constexpr uint32_t kWidth = 320;
 constexpr uint32_t kHeight = 224;
 constexpr uint16_t kFrameRate = 150;
