@@ -25,6 +25,7 @@
 #include "cstr_builder.h"
 #include "disc_builder.h"
 #include "disc_probe.h"
+#include "../mediagen/emberfilm_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -101,6 +102,16 @@ const PluginRow kPlugins[] = {
              b.addForeign(5);
              b.add(discbuild::loadXa("xa2_18900_mono.xa"));
              b.addForeign(5);
+         });
+     },
+     1},
+    {"Emberfilm.psr", "FF8 Stream", 131, 0, MediaRawSectors, CapCd | CapDecodeAudio, 256 * 2040,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             const mediagen::SpuSound sound = mediagen::spuStereo();
+             b.addForeign(10);
+             b.add(mediagen::emberfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.addForeign(10);
          });
      },
      1},

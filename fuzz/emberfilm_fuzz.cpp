@@ -1,0 +1,12 @@
+// Arbitrary bytes as raw disc sectors through the Emberfilm plugin: the probe (on a disc of one
+// data track), area descriptions and every stream found, read, decoded and seeked on the bytes
+// mounted as a disc image.
+#include <cstddef>
+#include <cstdint>
+
+#include "disc_plugin_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    return fuzzing::runDiscPluginFuzz("Emberfilm.psr", data, size);
+}
