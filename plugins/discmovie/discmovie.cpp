@@ -76,6 +76,7 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/true,
     /*resumes=*/true,
     /*totalFramesFromStart=*/false,
+    /*soundOpensMovies=*/false,
     classify,
     classify,
     framePosition,
