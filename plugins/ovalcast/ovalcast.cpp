@@ -146,7 +146,8 @@ const DiscMovieRules kRules = {
 
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
-    return tamrin::guarded<int32_t>(0, [&] { return describePlugin(info, "GT STR CD-ROM", 101, 0, MediaRawSectors); });
+    return tamrin::guarded<int32_t>(
+        0, [&] { return describePlugin(info, "GT STR CD-ROM", 101, 0, MediaRawSectors); });
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)

@@ -33,8 +33,8 @@ struct OvalcastOptions
     std::vector<discbuild::Sector> xa; // sound sectors to interleave; none: a silent movie
     uint32_t soundStride = 4;          // a sound sector at 0, stride, 2 x stride ... while any is left
     uint32_t firstFrame = 1;
-    uint32_t totalFrames = 0; // stated total; 0: the number of frames given
-    uint8_t totalTag = 0;     // the byte above the 24-bit total
+    uint32_t totalFrames = 0;     // stated total; 0: the number of frames given
+    uint8_t totalTag = 0;         // the byte above the 24-bit total
     uint16_t sectorsPerFrame = 0; // 0: as many as the frame's data needs
     uint16_t leadWords = 0;       // 16-bit words put before the frame data of a first sector
 };
@@ -51,7 +51,8 @@ inline Bytes ovalcastFrameData(const MdecFrame& frame)
     return data;
 }
 
-inline std::vector<discbuild::Sector> ovalcastMovie(const std::vector<MdecFrame>& frames, const SpuSound* sound,
+inline std::vector<discbuild::Sector> ovalcastMovie(const std::vector<MdecFrame>& frames,
+                                                    const SpuSound* sound,
                                                     const OvalcastOptions& options = {})
 {
     (void)sound; // the sound of this format is XA, taken from options.xa

@@ -1,12 +1,17 @@
 // The Ovalcast plugin on disc images laid out by ovalcast_layout.h from the frames and sound of a
 // test movie, mounted, probed as the analysis probes and played through libstreamkit.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <stdio.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,7 +67,8 @@ using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 class Disc
 {
   public:
-    explicit Disc(const DiscBuilder& b, const char* plugin = "Ovalcast.psr") : m_plugin(plugin), m_image(b.write())
+    explicit Disc(const DiscBuilder& b, const char* plugin = "Ovalcast.psr")
+        : m_plugin(plugin), m_image(b.write())
     {
         if (m_image)
             m_drive = CdMountImage(m_image->cue.c_str());
@@ -156,6 +162,45 @@ TEST(Ovalcast, FindsBackToBackMoviesAtTheirFirstSectors)
     EXPECT_TRUE(general.probe().empty());
 }
 
+// The same through tamrin-cli scan, with the disc movie plugin asked after Ovalcast as the
+// default order asks them: each movie is listed once, by Ovalcast.
+TEST(Ovalcast, ScanCommandListsBothMovies)
+{
+    const std::filesystem::path cli = std::filesystem::path(TAMRIN_OUT_DIR) / "tamrin-cli";
+    if (!std::filesystem::exists(cli))
+        GTEST_SKIP() << "tamrin-cli is not built";
+    DiscBuilder b;
+    b.addForeign(20);
+    const uint32_t first = b.add(layMovie());
+    const uint32_t second = b.add(layMovie());
+    b.addForeign(20);
+    const std::unique_ptr<Image> image = b.write();
+    ASSERT_TRUE(image);
+    std::ostringstream command;
+    command << "'" << cli.string() << "' scan --json --no-progress --plugins Ovalcast.psr,Discmovie.psr '"
+            << image->cue << "' 2>/dev/null";
+    FILE* pipe = popen(command.str().c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
+    ASSERT_EQ(pclose(pipe), 0) << out;
+    const nlohmann::json scan = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(scan.is_discarded()) << out;
+    ASSERT_EQ(scan["streams"].size(), 2u) << out;
+    const uint32_t starts[] = {first, second};
+    for (size_t i = 0; i < 2; ++i) {
+        const nlohmann::json& s = scan["streams"][i];
+        EXPECT_EQ(s["plugin"], "OVALCAST.PSR");
+        EXPECT_EQ(s["startSector"], starts[i]);
+        EXPECT_EQ(s["sectorCount"], kMovieSectors);
+        EXPECT_EQ(s["frameCount"], 45);
+        EXPECT_EQ(s["frameRate"], 150);
+        EXPECT_EQ(s["sampleRate"], 37800);
+    }
+}
+
 // The delivered frames are the laid-out frame data byte for byte. This format keeps the picture
 // size where a standard bitstream header has its quantiser scale and version, so the host's
 // decoder is given a copy with the source frame's words 2 and 3 put back; the pictures must then
@@ -190,7 +235,8 @@ TEST(Ovalcast, FramesAreTheLaidOutDataAndDecodeToTheReference)
         std::memcpy(r->payload + 4, frames[k].bitstream.data() + 4, 4);
         const size_t w = frames[k].width, h = frames[k].height, c = (w + 1) / 2 * ((h + 1) / 2);
         std::vector<uint8_t> yuv(w * h + 2 * c);
-        ASSERT_EQ(LbrDecodeFrameYuv(stream.get(), r, yuv.data(), yuv.data() + w * h, yuv.data() + w * h + c), 1);
+        ASSERT_EQ(LbrDecodeFrameYuv(stream.get(), r, yuv.data(), yuv.data() + w * h, yuv.data() + w * h + c),
+                  1);
         const mediagen::Bytes ref = mediagen::referenceYuv(kMv4, k, uint16_t(w), uint16_t(h));
         ASSERT_EQ(ref.size(), yuv.size());
         EXPECT_GE(psnr(yuv.data(), ref.data(), w * h), 40.0) << "Y";
@@ -267,7 +313,9 @@ TEST(Ovalcast, SeekLandsOnTheSectorOfTheSoundStride)
 TEST(Ovalcast, FormatRules)
 {
     const auto insertAt = [](size_t at, std::vector<Sector> extra) {
-        return [at, extra](std::vector<Sector>& m) { m.insert(m.begin() + long(at), extra.begin(), extra.end()); };
+        return [at, extra](std::vector<Sector>& m) {
+            m.insert(m.begin() + long(at), extra.begin(), extra.end());
+        };
     };
     std::vector<Sector> foreign33;
     for (uint32_t i = 0; i < 33; ++i)
@@ -283,15 +331,16 @@ TEST(Ovalcast, FormatRules)
         uint32_t frames, sectors;
     } rows[] = {
         {"bitstream header not at 0x3A", [](OvalcastOptions& o) { o.leadWords = 1; }, nullptr, 0, 0, 0},
-        {"a long run of zero header words inside", nullptr, insertAt(102, std::vector<Sector>(200, Sector{})), 1,
-         45, kMovieSectors + 200},
-        {"total 0x000258 under a tag byte", [](OvalcastOptions& o) { o.totalFrames = 600, o.totalTag = 0xAB; },
-         nullptr, 1, 600, kMovieSectors},
+        {"a long run of zero header words inside", nullptr, insertAt(102, std::vector<Sector>(200, Sector{})),
+         1, 45, kMovieSectors + 200},
+        {"total 0x000258 under a tag byte",
+         [](OvalcastOptions& o) { o.totalFrames = 600, o.totalTag = 0xAB; }, nullptr, 1, 600, kMovieSectors},
         {"an end-of-file sound sector (0xE4) inside", nullptr,
          [](std::vector<Sector>& m) { m[100][0x12] = m[100][0x16] = 0xE4; }, 1, 45, kMovieSectors},
         {"a 0x89 sector ends it, and it is not taken up again", nullptr, insertAt(102, {ender}), 1, 45, 102},
         {"32 foreign sectors are skipped", nullptr,
-         insertAt(102, std::vector<Sector>(foreign33.begin(), foreign33.end() - 1)), 1, 45, kMovieSectors + 32},
+         insertAt(102, std::vector<Sector>(foreign33.begin(), foreign33.end() - 1)), 1, 45,
+         kMovieSectors + 32},
         {"33 foreign sectors end it", nullptr, insertAt(102, foreign33), 1, 45, 102},
         {"a stated total of 0 is no movie", nullptr,
          [](std::vector<Sector>& m) {
@@ -336,9 +385,12 @@ TEST(Ovalcast, DamagedFrameHeadersSpoilOnlyTheirFrame)
         uint32_t value;
         int bytes;
     } rows[] = {
-        {"sector count 0", 0x1E, 0, 2},         {"sector count 0xFFFF", 0x1E, 0xFFFF, 2},
-        {"index 0xFFFF", 0x1C, 0xFFFF, 2},      {"frame bytes 0xFFFFFFFF", 0x24, 0xFFFFFFFF, 4},
-        {"frame bytes 0", 0x24, 0, 4},          {"header word 0", 0x18, 0, 2},
+        {"sector count 0", 0x1E, 0, 2},
+        {"sector count 0xFFFF", 0x1E, 0xFFFF, 2},
+        {"index 0xFFFF", 0x1C, 0xFFFF, 2},
+        {"frame bytes 0xFFFFFFFF", 0x24, 0xFFFFFFFF, 4},
+        {"frame bytes 0", 0x24, 0, 4},
+        {"header word 0", 0x18, 0, 2},
         {"frame number 0xFFFFFFFF", 0x20, 0xFFFFFFFF, 4},
     };
     const auto& frames = sourceFrames();

@@ -120,8 +120,8 @@ bool soundLeadsInto(const ProbeContext& probe, uint32_t a, const uint8_t* startS
 void giveBackLeadSound(ProbeContext& probe, uint32_t a, const uint8_t* startSector)
 {
     PreviousSector& p = probe.previous;
-    if (!probe.rules.soundOpensMovies || !probe.active || a == 0 || !p.valid || p.lba != a - 1 || !p.sound || !p.taken || p.endOfFile ||
-        keyFileChannel(p.key) != keyFileChannel(soundKey(startSector)))
+    if (!probe.rules.soundOpensMovies || !probe.active || a == 0 || !p.valid || p.lba != a - 1 || !p.sound ||
+        !p.taken || p.endOfFile || keyFileChannel(p.key) != keyFileChannel(soundKey(startSector)))
         return;
     Candidate& cur = probe.candidates.back();
     if (cur.lastAudioSector != a - 1 || cur.audioCount < 3)
@@ -386,10 +386,10 @@ int32_t discMovieDescribeArea(const DiscMovieRules& rules, int32_t drive, uint32
     info->sectorCount = sectorCount;
     info->width = width;
     info->height = height;
-    info->frameCount = rules.totalFramesFromStart
-                           ? total
-                           : uint32_t(std::min<uint64_t>(uint64_t(sectorCount) * frame / (sound + movie),
-                                                         UINT32_MAX));
+    info->frameCount =
+        rules.totalFramesFromStart
+            ? total
+            : uint32_t(std::min<uint64_t>(uint64_t(sectorCount) * frame / (sound + movie), UINT32_MAX));
     const uint32_t perFrame = movie / frame;
     const uint32_t perFrameUp = (movie + frame - 1) / frame;
     uint16_t rate = rateFromSizeAndSectors(width, height, perFrame, perFrameUp);
