@@ -76,7 +76,6 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/true,
     /*resumes=*/true,
     /*totalFramesFromStart=*/false,
-    /*soundOpensMovies=*/false,
     classify,
     classify,
     framePosition,

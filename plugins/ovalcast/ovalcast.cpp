@@ -18,9 +18,8 @@
 //
 // What differs from the common disc movies (the engine is sectorkit/disc_movie.h):
 //   - a stream starts at frame 1, index 0, magic 0x3800 at 0x3A; there is no header search;
-//   - its frame count is the total of its first sector, not the last frame number seen;
-//   - the sound sector right before frame 1 opens the movie even when the movie before it (on
-//     the same channel, at the same stride) took it as its own: these movies open with sound;
+//   - its frame count is the total of its first sector, not the last frame number seen, and it
+//     ends with the last sector of that frame (sound after it belongs to whatever follows);
 //   - sound of the stream shares the whole sub-header with its first sound sector (end-of-file
 //     bit included); a sector with a zero header word is passed over without a gap test;
 //   - the gap limit is always 32 sectors; a stream ends at a sector whose submode is exactly 0x89
@@ -134,7 +133,6 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/false,
     /*resumes=*/false,
     /*totalFramesFromStart=*/true,
-    /*soundOpensMovies=*/true,
     areaClassify,
     readClassify,
     framePosition,

@@ -342,6 +342,12 @@ TEST(Ovalcast, FormatRules)
          insertAt(102, std::vector<Sector>(foreign33.begin(), foreign33.end() - 1)), 1, 45,
          kMovieSectors + 32},
         {"33 foreign sectors end it", nullptr, insertAt(102, foreign33), 1, 45, 102},
+        {"the sound of a common disc movie on the same channel right after it is not its own", nullptr,
+         [](std::vector<Sector>& m) {
+             const std::vector<Sector> next = loadMovie(kMv4);
+             m.insert(m.end(), next.begin(), next.end());
+         },
+         1, 45, kMovieSectors},
         {"a stated total of 0 is no movie", nullptr,
          [](std::vector<Sector>& m) {
              for (Sector& s : m)

@@ -31,7 +31,6 @@ struct Candidate
     uint32_t lastVideoSector = 0;
     uint32_t firstAudioSector = 0;
     uint32_t lastAudioSector = 0;
-    uint32_t previousAudioSector = 0; // the sound sector before the last
     SoundKey audioKey = 0;
     uint32_t audioStride = 0;
     uint32_t audioCount = 0;
@@ -96,7 +95,6 @@ void followSoundSector(ProbeContext& probe, uint32_t a, SoundKey key)
     } else if (cur.audioCount == 1) {
         cur.audioStride = a - cur.firstAudioSector;
     }
-    cur.previousAudioSector = cur.lastAudioSector;
     cur.lastAudioSector = a;
     cur.dataBytes = saturatingAdd(cur.dataBytes, uint32_t(kXaAudioDataBytes));
     ++cur.audioCount;
@@ -111,26 +109,6 @@ bool soundLeadsInto(const ProbeContext& probe, uint32_t a, const uint8_t* startS
     const PreviousSector& p = probe.previous;
     return a > 0 && p.valid && p.lba == a - 1 && p.sound && !p.taken && !p.endOfFile &&
            keyFileChannel(p.key) == keyFileChannel(soundKey(startSector));
-}
-
-// At a stream start right after a sound sector that the followed stream took as its own, in a
-// format whose movies open with a sound sector: that sector opens the new movie, not the end of
-// the old one (whose sound goes on at the same stride when the two are laid back to back). The
-// old stream gives it back when it has sound enough that its first sector and stride stay.
-void giveBackLeadSound(ProbeContext& probe, uint32_t a, const uint8_t* startSector)
-{
-    PreviousSector& p = probe.previous;
-    if (!probe.rules.soundOpensMovies || !probe.active || a == 0 || !p.valid || p.lba != a - 1 || !p.sound ||
-        !p.taken || p.endOfFile || keyFileChannel(p.key) != keyFileChannel(soundKey(startSector)))
-        return;
-    Candidate& cur = probe.candidates.back();
-    if (cur.lastAudioSector != a - 1 || cur.audioCount < 3)
-        return;
-    --cur.audioCount;
-    cur.dataBytes -= uint32_t(kXaAudioDataBytes);
-    cur.lastAudioSector = cur.previousAudioSector;
-    cur.steadyAudioCount = std::min(cur.steadyAudioCount, cur.audioCount);
-    p.taken = false;
 }
 
 void startStream(ProbeContext& probe, uint32_t a, const uint8_t* sector, const MovieSector& movie)
@@ -215,7 +193,6 @@ bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
     }
 
     if (start) {
-        giveBackLeadSound(probe, a, sector);
         endStream(probe);
         startStream(probe, a, sector, movie);
     } else if (!probe.active) {
@@ -246,8 +223,13 @@ bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
             return false;
         }
     }
+    // A movie that states its frame count is over with the last sector of its last frame: sound
+    // after it (of a movie of another kind on the same channel) is not its own.
+    const bool lastOfMovie = rules.totalFramesFromStart && kind == MovieSectorClass::Movie && probe.active &&
+                             movie.frameNumber >= probe.candidates.back().lastFrameNumber &&
+                             movie.sectorInFrame + 1u == movie.sectorsInFrame;
     const bool taken = probe.active;
-    if (probe.active && rules.endsStream(sector)) {
+    if (probe.active && (lastOfMovie || rules.endsStream(sector))) {
         if (kind == MovieSectorClass::Sound)
             probe.candidates.back().soundEnded = true;
         endStream(probe);

@@ -61,11 +61,9 @@ struct DiscMovieRules
     bool gapFollowsStride;
     // A stream that ended is taken up again by a movie sector of its last frame or the next one.
     bool resumes;
-    // The candidate's frame count is the total of the stream's first sector, not its last frame.
+    // The candidate's frame count is the total of the stream's first sector, not its last frame;
+    // the stream ends with the last sector of the frame of that number.
     bool totalFramesFromStart;
-    // The format's movies open with a sound sector: one right before a stream start opens the new
-    // stream even when the followed stream took it as its own (else it stays with that stream).
-    bool soundOpensMovies;
 
     // ---- area description ---------------------------------------------------------------------
     // Sound, Movie (noted when its header word is not 0 and its index is 0), Stop, or anything
