@@ -25,7 +25,7 @@
 //   - the gap limit is always 32 sectors; a stream ends at a sector whose submode is exactly 0x89
 //     (directory and file ends), not at an end-of-file bit, and is never taken up again;
 //   - the area description counts sound by submode 0x64 and stops at a frame beyond 30;
-//   - at read time every non-sound sector with a non-zero header word is a movie sector.
+//   - at read time sectors other than sound and movie sectors are passed over, inside a frame too.
 #include "sectorkit/disc_movie.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/str_sector.h"
@@ -112,12 +112,13 @@ MovieSectorClass areaClassify(const uint8_t* sector, MovieSector& movie)
     return MovieSectorClass::Movie;
 }
 
+// At read time a sector the probe would not take as a movie sector is passed over like a blank
+// one: taken as a movie sector, one of index 0 would drop the frame being gathered (and make a
+// frame of its own), and as a foreign sector it would drop that frame too.
 MovieSectorClass readClassify(const uint8_t* sector, MovieSector& movie)
 {
-    if (hasSoundBits(submodeOf(sector)))
-        return MovieSectorClass::Sound;
-    movie = fieldsOf(sector);
-    return movie.magic == 0 ? MovieSectorClass::Blank : MovieSectorClass::Movie;
+    const MovieSectorClass kind = classify(sector, movie);
+    return kind == MovieSectorClass::Foreign ? MovieSectorClass::Blank : kind;
 }
 
 uint32_t framePosition(const uint8_t*)

@@ -425,4 +425,38 @@ TEST(Ovalcast, DamagedFrameHeadersSpoilOnlyTheirFrame)
     }
 }
 
+// A sector of another kind inside a frame, here one that looks like the first sector of a
+// one-sector frame but for its type word, is passed over: the frame around it is whole, and no
+// frame is made of it.
+TEST(Ovalcast, ASectorOfAnotherKindInsideAFrameIsPassedOver)
+{
+    std::vector<Sector> movie = layMovie();
+    Sector stray = foreignSector(5, 0);
+    mediagen::put16(&stray[0x18], 0x0160);
+    mediagen::put16(&stray[0x1A], 0x1234);
+    mediagen::put32(&stray[0x1C], 0x00010000); // index 0 of 1
+    mediagen::put32(&stray[0x20], 99);
+    for (size_t i = 0; i < movie.size(); ++i)
+        if (!isSound(movie[i]) && videoFrame(movie[i]) == 10 && videoIndex(movie[i]) == 0) {
+            movie.insert(movie.begin() + long(i) + 1, stray);
+            break;
+        }
+    DiscBuilder b;
+    b.add(movie);
+    Disc disc(b);
+    ASSERT_TRUE(disc.ready());
+    const std::vector<StrInfo> found = disc.probe();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].sectorCount, kMovieSectors + 1);
+    StreamPtr stream = disc.open(found[0], LBR_WANT_VIDEO);
+    ASSERT_TRUE(stream);
+    const auto units = videoUnits(stream.get());
+    const auto& frames = sourceFrames();
+    ASSERT_EQ(units.size(), frames.size());
+    for (size_t k = 0; k < units.size(); ++k) {
+        EXPECT_EQ(units[k].first, k + 1);
+        EXPECT_TRUE(units[k].second == mediagen::ovalcastFrameData(frames[k])) << "frame " << k + 1;
+    }
+}
+
 } // namespace
