@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "../mediagen/tidefilm_layout.h"
+#include "../mediagen/ovalcast_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
 #include "disc_builder.h"
@@ -92,6 +93,18 @@ const PluginRow kPlugins[] = {
          return discWith([](DiscBuilder& b) {
              b.addForeign(10);
              b.add(discbuild::loadMovie("mv4_v3_160x112_15fps_x1_xa37800s.str"));
+             b.addForeign(40);
+         });
+     },
+     1},
+    {"Ovalcast.psr", "GT STR CD-ROM", 101, 0, MediaRawSectors, CapCd, 32 * 2016,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             const char* movie = "mv4_v3_160x112_15fps_x1_xa37800s.str";
+             mediagen::OvalcastOptions options;
+             options.xa = discbuild::soundSectors(discbuild::loadMovie(movie));
+             b.addForeign(10);
+             b.add(mediagen::ovalcastMovie(mediagen::mdecFrames(movie), nullptr, options));
              b.addForeign(40);
          });
      },

@@ -9,7 +9,14 @@ namespace sectorkit {
 bool FrameAssembly::add(PsrReadRecord* record, const uint8_t* sector, const StrSectorHeader& movie,
                         uint32_t capacity)
 {
-    uint32_t p = 0;
+    const uint32_t p = movie.sectorInFrame == 0 ? headerPosition(sector, kRawSectorBytes) : 0;
+    return add(record, sector, movie, capacity, p);
+}
+
+bool FrameAssembly::add(PsrReadRecord* record, const uint8_t* sector, const StrSectorHeader& movie,
+                        uint32_t capacity, uint32_t position)
+{
+    const uint32_t p = movie.sectorInFrame == 0 ? std::min(position, kNoHeaderPosition) : 0;
     if (movie.sectorInFrame == 0) {
         m_started = true;
         record->frameNumber = movie.frameNumber;
@@ -17,7 +24,6 @@ bool FrameAssembly::add(PsrReadRecord* record, const uint8_t* sector, const StrS
         record->height = movie.height;
         record->payloadBytes = 0;
         m_remaining = movie.frameBytes;
-        p = headerPosition(sector, kRawSectorBytes);
     }
     if (m_remaining != 0) {
         const uint32_t carried = std::min((1008 - p) * 2, m_remaining);

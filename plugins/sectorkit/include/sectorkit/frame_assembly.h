@@ -21,6 +21,10 @@ class FrameAssembly
     // sector starts the frame afresh (what an unfinished one gathered is dropped). True when the
     // frame is complete.
     bool add(PsrReadRecord* record, const uint8_t* sector, const StrSectorHeader& movie, uint32_t capacity);
+    // The same for formats that place a first sector's data by a rule of their own: it begins
+    // `position` 16-bit words after 0x38 (ignored for the other sectors).
+    bool add(PsrReadRecord* record, const uint8_t* sector, const StrSectorHeader& movie, uint32_t capacity,
+             uint32_t position);
 
     bool started() const { return m_started; }
     void reset()
