@@ -110,8 +110,8 @@ std::optional<Fields> parseSector(const uint8_t* sector)
     if (u16At(sector, 0x18) != kMagic)
         return std::nullopt;
     const Fields f = fieldsOf(sector);
-    if (f.sectors >= kFrameSectorsLimit || f.sectors <= f.index || (f.type != kTypeSound && f.type != kTypeVideo) ||
-        f.frame == 0)
+    if (f.sectors >= kFrameSectorsLimit || f.sectors <= f.index ||
+        (f.type != kTypeSound && f.type != kTypeVideo) || f.frame == 0)
         return std::nullopt;
     return f;
 }
@@ -194,7 +194,8 @@ void endItem(Probe& probe)
     Item& item = probe.items.back();
     if (item.soundBlocks > 0)
         item.kind |= StrAudio;
-    if (item.frames == 1)
+    // A single frame is no movie; nor is a run of sectors with neither pictures nor sound.
+    if (item.frames == 1 || item.kind == 0)
         probe.items.pop_back();
 }
 
@@ -258,7 +259,7 @@ int32_t describeArea(int32_t drive, uint32_t startSector, uint32_t sectorCount, 
     uint32_t width = 0, height = 0, perFrame = 0;
     while (const uint8_t* sector = area.next()) {
         const Fields f = fieldsOf(sector);
-        if (f.index <= 1 && soundSize(sector).value_or(0) > 0)
+        if (f.index <= 1 && soundSize(sector).value_or(0) >= kSpuBlockBytes)
             sound = true;
         // Index 2 is the first video sector: a frame holds more sectors than that.
         if (f.index == kFirstVideoIndex && f.sectors > kFirstVideoIndex) {
@@ -295,7 +296,8 @@ class SectorFile
     uint64_t sectors() const { return m_sectors; }
     bool read(uint64_t index, uint8_t* sector) const
     {
-        return index < m_sectors && m_file.readAt(kRiffHeaderBytes + index * kRawSectorBytes, sector, kRawSectorBytes);
+        return index < m_sectors &&
+               m_file.readAt(kRiffHeaderBytes + index * kRawSectorBytes, sector, kRawSectorBytes);
     }
 
   private:
@@ -332,7 +334,7 @@ int32_t describeFile(const char* name, StrInfo* info)
         const std::optional<Fields> f = parseSector(sector);
         if (!f)
             return 0;
-        if (f->index <= 1 && soundSize(sector).value_or(0) > 0)
+        if (f->index <= 1 && soundSize(sector).value_or(0) >= kSpuBlockBytes)
             sound = true;
         if (f->index == kFirstVideoIndex) {
             video = true;
@@ -379,8 +381,8 @@ int32_t describeFile(const char* name, StrInfo* info)
     std::memset(info, 0, sizeof *info);
     info->sectorCount = clamp32(low + 1);
     describeMovie(info, clamp32(frames), width, height, sound);
-    info->dataBytes = clamp32(sound ? frames * (63 * uint64_t(perFrame) - 11) * 32
-                                    : frames * (perFrame - 2) * 2016);
+    info->dataBytes =
+        clamp32(sound ? frames * (63 * uint64_t(perFrame) - 11) * 32 : frames * (perFrame - 2) * 2016);
     return 1;
 }
 
@@ -448,7 +450,8 @@ class Stream
         if (m_frameCount == 0)
             return false;
         const uint64_t frame = uint64_t(positionMs) * m_frameRate / 10000;
-        const uint64_t sector = std::min<uint64_t>(uint64_t(m_sectorCount / m_frameCount) * frame, m_sectorCount);
+        const uint64_t sector =
+            std::min<uint64_t>(uint64_t(m_sectorCount / m_frameCount) * frame, m_sectorCount);
         if (m_back) {
             release(m_back);
             m_back = nullptr;
@@ -518,7 +521,8 @@ bool readFrame(Stream& stream, PsrReadRecord* record, const uint8_t* first, cons
 {
     const uint32_t last = f.sectors - 1u; // below kFrameSectorsLimit: at most kMaxVideoSectors parts
     auto place = [&](const uint8_t* sector, uint32_t index) {
-        std::memcpy(record->payload + (last - index) * kVideoPartBytes, sector + kVideoPartOffset, kVideoPartBytes);
+        std::memcpy(record->payload + (last - index) * kVideoPartBytes, sector + kVideoPartOffset,
+                    kVideoPartBytes);
         stream.release(sector);
     };
     record->frameNumber = frameOrdinal(f.frame);
@@ -530,7 +534,8 @@ bool readFrame(Stream& stream, PsrReadRecord* record, const uint8_t* first, cons
         if (!sector)
             return false;
         const std::optional<Fields> g = parseSector(sector);
-        if (!g || g->type != kTypeVideo || g->index != index || g->sectors != f.sectors || g->frame != f.frame) {
+        if (!g || g->type != kTypeVideo || g->index != index || g->sectors != f.sectors ||
+            g->frame != f.frame) {
             stream.putBack(sector);
             return false;
         }
