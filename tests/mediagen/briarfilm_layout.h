@@ -28,14 +28,16 @@ struct BriarfilmOptions
 constexpr size_t kBriarVideoPart = 2292;
 constexpr size_t kBriarSoundBlocks = 115;
 
-inline std::vector<discbuild::Sector> briarfilmMovie(const std::vector<MdecFrame>& frames, const SpuSound* sound,
+inline std::vector<discbuild::Sector> briarfilmMovie(const std::vector<MdecFrame>& frames,
+                                                     const SpuSound* sound,
                                                      const BriarfilmOptions& options = {})
 {
     std::vector<discbuild::Sector> out;
     const size_t count = options.frames ? std::min(options.frames, frames.size()) : frames.size();
     for (size_t f = 0; f < count; ++f) {
         const MdecFrame& frame = frames[f];
-        const size_t parts = std::max<size_t>(1, (frame.bitstream.size() + kBriarVideoPart - 1) / kBriarVideoPart);
+        const size_t parts =
+            std::max<size_t>(1, (frame.bitstream.size() + kBriarVideoPart - 1) / kBriarVideoPart);
         const uint16_t total = options.sectorsPerFrame ? options.sectorsPerFrame : uint16_t(parts + 2);
         for (uint16_t index = 0; index < total; ++index) {
             discbuild::Sector s{};
@@ -49,8 +51,8 @@ inline std::vector<discbuild::Sector> briarfilmMovie(const std::vector<MdecFrame
             if (index < 2) {
                 if (sound) {
                     put32(p + 0xB8, uint32_t(kBriarSoundBlocks * 16));
-                    copyBlocks(index == 0 ? sound->left : sound->right, f * kBriarSoundBlocks, kBriarSoundBlocks,
-                               p + 0xE8);
+                    copyBlocks(index == 0 ? sound->left : sound->right, f * kBriarSoundBlocks,
+                               kBriarSoundBlocks, p + 0xE8);
                 }
             } else {
                 if (index == 2) {

@@ -243,6 +243,10 @@ TEST_F(Briarfilm, DamagedFilesAndFrames)
         }
         EXPECT_EQ(order, c.units);
     }
+    StrInfo noFrames{};
+    noFrames.sectorCount = 54;
+    StreamPtr stream(LbrOpenStream(kPlugin, s_files[0].c_str(), 0, &noFrames, kBoth));
+    EXPECT_EQ(LbrSeekStream(stream.get(), 1000), 0) << "no frame to seek to";
     // A cut last sector is not part of the movie.
     const std::string path =
         write("case", briarfilmMovie(s_mv4, &s_sound, {.sectorsPerFrame = 9, .frames = 6}));
@@ -250,6 +254,43 @@ TEST_F(Briarfilm, DamagedFilesAndFrames)
     StrInfo info{};
     EXPECT_EQ(LbrGetStrFileInfo(s_binding, path.c_str(), &info), 1);
     EXPECT_EQ(info.frameCount, 6u);
+}
+
+// The probe on sectors given straight to it: counts taken from sectors stay within what was seen.
+TEST_F(Briarfilm, ProbeCountsOnlyWhatItSaw)
+{
+    const struct
+    {
+        const char* what;
+        BriarfilmOptions layout;
+        std::function<void(std::vector<Sector>&)> mutate;
+        int32_t streams;
+        uint32_t frames, sectors;
+    } cases[] = {
+        {"frames of three sectors", {.sectorsPerFrame = 3, .frames = 8}, [](auto&) {}, 1, 8, 24},
+        {"a frame number beyond the sectors",
+         {.sectorsPerFrame = 3, .frames = 8},
+         [](auto& s) { put32(s[9].data() + 0x20, 0x7FFFFFFF); },
+         1,
+         8,
+         24},
+        {"neither pictures nor sound", {.sectorsPerFrame = 2, .frames = 8}, [](auto&) {}, 0, 0, 0},
+    };
+    const CdTocEntry track = {1, CD_TOC_DATA_TRACK, {}, 0, 100};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto sectors = briarfilmMovie(s_mv4, nullptr, c.layout);
+        c.mutate(sectors);
+        sectors.push_back(discbuild::foreignSector(1, 1));
+        void* probe = LbrIsSupportCDBegin(s_binding, 1, &track);
+        for (uint32_t i = 0; i < sectors.size(); ++i)
+            LbrIsSupportCDSector(s_binding, probe, track, 5 + i, sectors[i].data());
+        StrInfo info{};
+        ASSERT_EQ(LbrIsSupportCDResult(s_binding, probe, 0, &info), c.streams ? c.streams : -1);
+        EXPECT_EQ(std::tuple(info.startSector, info.frameCount, info.sectorCount),
+                  std::tuple(c.streams ? 5u : 0u, c.frames, c.sectors));
+        LbrIsSupportCDEnd(s_binding, probe);
+    }
 }
 
 // The block count of a sound unit comes from its size field: bounded by 1840 bytes and the unit.
