@@ -40,6 +40,15 @@ double psnr(const uint8_t* a, const uint8_t* b, size_t n)
     return sum == 0 ? 100.0 : 10 * std::log10(255.0 * 255.0 * double(n) / sum);
 }
 
+using Fields = std::tuple<uint16_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint16_t, uint32_t,
+                          uint32_t, uint16_t>;
+
+Fields fieldsOf(const StrInfo& f)
+{
+    return {f.kind,   f.startSector, f.sectorCount, f.frameCount, f.width,
+            f.height, f.frameRate,   f.durationMs,  f.sampleRate, f.channels};
+}
+
 class Briarfilm : public testing::Test
 {
   protected:
@@ -105,24 +114,16 @@ TEST_F(Briarfilm, FindsEachMovieAtItsFirstSectorAndDescribesIt)
 {
     const std::vector<StrInfo> found = discprobe::probeDisc(s_binding, s_drive);
     ASSERT_EQ(found.size(), 2u);
-    using Fields = std::tuple<uint16_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint16_t, uint32_t,
-                              uint32_t, uint16_t>;
     const Fields expected[] = {
         {StrVideo | StrAudio, s_starts[0], uint32_t(s_movies[0].size()), 45, 320, 240, 150, 3000, 48000, 2},
         {StrVideo, s_starts[1], 210, 30, 160, 112, 150, 2000, 0, 0}};
     for (size_t i = 0; i < 2; ++i) {
-        const StrInfo& f = found[i];
-        EXPECT_EQ(Fields(f.kind, f.startSector, f.sectorCount, f.frameCount, f.width, f.height, f.frameRate,
-                         f.durationMs, f.sampleRate, f.channels),
-                  expected[i])
-            << "movie " << i;
+        EXPECT_EQ(fieldsOf(found[i]), expected[i]) << "movie " << i;
     }
     // Frames of 7 sectors: the area description counts 30 of them in 210 sectors.
     StrInfo area{};
     ASSERT_EQ(LbrGetStrDataInfo(s_binding, s_drive, s_starts[1], 210, &area), 1);
-    EXPECT_EQ(Fields(area.kind, area.startSector, area.sectorCount, area.frameCount, area.width, area.height,
-                     area.frameRate, area.durationMs, area.sampleRate, area.channels),
-              Fields(StrVideo, s_starts[1], 210, 30, 160, 112, 150, 2000, 0, 0));
+    EXPECT_EQ(fieldsOf(area), expected[1]);
     EXPECT_EQ(LbrGetStrDataInfo(s_binding, s_drive, 0, 20, &area), 0) << "no video sector there";
     // The general disc movie plugin would take only sectors whose type word has bit 15: it finds
     // nothing here, and Briarfilm (before it in the default order anyway) takes them alone.
@@ -195,6 +196,9 @@ TEST_F(Briarfilm, DamagedFilesAndFrames)
     auto set16 = [](size_t sector, size_t offset, uint16_t v) {
         return [=](std::vector<Sector>& s) { put16(s[sector].data() + offset, v); };
     };
+    auto set32 = [](size_t sector, size_t offset, uint32_t v) {
+        return [=](std::vector<Sector>& s) { put32(s[sector].data() + offset, v); };
+    };
     const std::vector<uint32_t> all = {0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6}; // frame numbers, 0 for sound
     const struct
     {
@@ -209,10 +213,7 @@ TEST_F(Briarfilm, DamagedFilesAndFrames)
         {"trailing foreign sector", [](auto& s) { s.push_back(discbuild::foreignSector(1, 1)); }, true, all},
         {"frame 3 loses its last sector", set16(26, 0x18, 0), true, {0, 1, 0, 2, 0, 0, 4, 0, 5, 0, 6}},
         {"frame 2 loses its right channel", set16(10, 0x1C, 5), true, {0, 1, 2, 0, 3, 0, 4, 0, 5, 0, 6}},
-        {"sound size above 1840",
-         [](auto& s) { put32(s[9].data() + 0xB8, 1841); },
-         true,
-         {0, 1, 2, 0, 3, 0, 4, 0, 5, 0, 6}},
+        {"sound size above 1840", set32(9, 0xB8, 1841), true, {0, 1, 2, 0, 3, 0, 4, 0, 5, 0, 6}},
         {"sectors in frame 0xFFFF", set16(40, 0x1E, 0xFFFF), true, {0, 1, 0, 2, 0, 3, 0, 4, 0, 0, 6}},
         {"sectors in frame 0", set16(38, 0x1E, 0), true, {0, 1, 0, 2, 0, 3, 0, 4, 0, 0, 6}},
         {"index beyond the frame", set16(50, 0x1C, 11), true, {0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0}},
@@ -262,25 +263,20 @@ TEST_F(Briarfilm, ProbeCountsOnlyWhatItSaw)
     const struct
     {
         const char* what;
-        BriarfilmOptions layout;
-        std::function<void(std::vector<Sector>&)> mutate;
+        uint16_t sectorsPerFrame;
+        uint32_t frame4Number; // of frame 4's first sector
         int32_t streams;
         uint32_t frames, sectors;
     } cases[] = {
-        {"frames of three sectors", {.sectorsPerFrame = 3, .frames = 8}, [](auto&) {}, 1, 8, 24},
-        {"a frame number beyond the sectors",
-         {.sectorsPerFrame = 3, .frames = 8},
-         [](auto& s) { put32(s[9].data() + 0x20, 0x7FFFFFFF); },
-         1,
-         8,
-         24},
-        {"neither pictures nor sound", {.sectorsPerFrame = 2, .frames = 8}, [](auto&) {}, 0, 0, 0},
+        {"frames of three sectors", 3, 4, 1, 8, 24},
+        {"a frame number beyond the sectors", 3, 0x7FFFFFFF, 1, 8, 24},
+        {"neither pictures nor sound", 2, 4, 0, 0, 0},
     };
     const CdTocEntry track = {1, CD_TOC_DATA_TRACK, {}, 0, 100};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        auto sectors = briarfilmMovie(s_mv4, nullptr, c.layout);
-        c.mutate(sectors);
+        auto sectors = briarfilmMovie(s_mv4, nullptr, {.sectorsPerFrame = c.sectorsPerFrame, .frames = 8});
+        put32(sectors[3 * c.sectorsPerFrame].data() + 0x20, c.frame4Number);
         sectors.push_back(discbuild::foreignSector(1, 1));
         void* probe = LbrIsSupportCDBegin(s_binding, 1, &track);
         for (uint32_t i = 0; i < sectors.size(); ++i)
