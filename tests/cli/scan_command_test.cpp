@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "../plugins/disc_builder.h"
 #include "cli_runner.h"
@@ -257,8 +258,11 @@ TEST_F(ScanCommand, LongDiscsAreReadAsUserDataWhichTheRawPluginsDoNotTake)
     const RunResult r = runCli({"scan", "--json", "--no-progress", disc.cue});
     EXPECT_EQ(r.status, kExitOk) << r.err;
     const json scan = parseJson(r);
+    // The game movie plugins take only discs of a single data track: they decline this one at once.
+    const std::set<std::string> singleTrack = {"EMBERFILM.PSR", "TIDEFILM.PSR", "BRIARFILM.PSR"};
     for (const json& plugin : scan["plugins"])
-        EXPECT_EQ(plugin["outcome"], "wrongSectorSize") << plugin.dump();
+        EXPECT_EQ(plugin["outcome"], singleTrack.count(plugin["file"]) ? "nothingToScan" : "wrongSectorSize")
+            << plugin.dump();
     EXPECT_EQ(scan["sectorsRead"], 0);
     EXPECT_NE(r.err.find("TRACKAUDIO.PSR: does not take 2048-byte sectors"), std::string::npos) << r.err;
 }

@@ -22,6 +22,7 @@
 
 #include "../mediagen/tidefilm_layout.h"
 #include "../mediagen/ovalcast_layout.h"
+#include "../mediagen/briarfilm_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
 #include "disc_builder.h"
@@ -141,6 +142,16 @@ const PluginRow kPlugins[] = {
          return Sample{
              nullptr,
              (fs::path(TAMRIN_TEST_DATA) / "movies" / "mv4_v3_160x112_15fps_x1_xa37800s.str").string()};
+     },
+     1},
+    {"Briarfilm.psr", "FF9 Stream", 132, 100, MediaRawSectors | MediaFiles, CapFile | CapCd | CapDecodeAudio, 9 * 2292,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(10);
+             const mediagen::SpuSound sound = mediagen::spuStereo();
+             b.add(mediagen::briarfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.addForeign(10);
+         });
      },
      1},
     {"Packfilm.psr", "Compact STR", 112, 0, MediaFiles,
