@@ -41,17 +41,6 @@ struct Sound
     size_t discOffset; // of the header in its first sector; 1 = right after the sound before
 };
 
-std::vector<int16_t> interleave(const std::vector<int16_t>& left, const std::vector<int16_t>* right)
-{
-    std::vector<int16_t> out;
-    for (size_t i = 0; i < left.size(); ++i) {
-        out.push_back(left[i]);
-        if (right)
-            out.push_back(right->at(i));
-    }
-    return out;
-}
-
 const std::vector<Sound>& sounds()
 {
     static const std::vector<Sound> all = [] {
@@ -74,10 +63,9 @@ const std::vector<Sound>& sounds()
              spuExpected(stereo, 2, 1664), 2, 22050, 2113, 0x21, 40, 32, 28, 1},
             {"SsPcmStereo512", kDusk,
              ss2File(1, 22050, 2, 512, pcmRuns({stereo.referenceLeft, stereo.referenceRight}, 512)),
-             interleave(stereo.referenceLeft, &stereo.referenceRight), 2, 22050, 2113, 0x66, 40, 1024, 256,
-             1020},
+             spuExpected(stereo, 2, 1664), 2, 22050, 2113, 0x66, 40, 1024, 256, 1020},
             {"SsPcmMono16", kDusk, ss2File(1, 44100, 1, 16, pcmRuns({mono.referenceLeft}, 16)),
-             interleave(mono.referenceLeft, nullptr), 1, 44100, 2001, 0x61, 40, 16, 8, 4},
+             spuExpected(mono, 1, 3152), 1, 44100, 2001, 0x61, 40, 16, 8, 4},
         };
     }();
     return all;
