@@ -198,7 +198,11 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* s)
     size_t pos = 0;
     if (probe.pending && advance(probe, s, pos) == Outcome::Pending)
         return;
-    while (pos + kSearchBytes <= kUserDataBytes) {
+    constexpr size_t kLastHeader = kUserDataBytes - kSearchBytes;
+    constexpr uint32_t kHeaderTag = 'S' | 'S' << 8 | 'h' << 16 | uint32_t('d') << 24;
+    if (pos > kLastHeader || !anyWord(s, pos, kLastHeader + 4, kHeaderTag))
+        return;
+    while (pos <= kLastHeader) {
         Finding f;
         if (!parseHeader(s + pos, f.header)) {
             pos += 4;

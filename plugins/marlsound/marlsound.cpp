@@ -146,7 +146,11 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* s)
         if (probe.pending || pos > kUserDataBytes)
             return;
     }
-    while (pos + kHeaderBytes <= kUserDataBytes) {
+    constexpr size_t kLastHeader = kUserDataBytes - kHeaderBytes;
+    // A header's bits field (0x0C) holds 16.
+    if (pos > kLastHeader || !anyWord(s + 12, pos, kLastHeader + 4, 16))
+        return;
+    while (pos <= kLastHeader) {
         Finding f;
         if (!parseHeader(s + pos, f.header)) {
             pos += 4;

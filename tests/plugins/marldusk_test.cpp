@@ -38,7 +38,8 @@ struct Sound
     size_t dataStart;
     uint32_t groupBytes;
     uint32_t groupSamples;
-    size_t discOffset; // of the header in its first sector; 1 = right after the sound before
+    size_t discOffset; // of the header in its first sector (2016 and 2008 are the last places a
+                       // header is looked for); 1 = right after the sound before
 };
 
 const std::vector<Sound>& sounds()
@@ -52,7 +53,7 @@ const std::vector<Sound>& sounds()
             {"MarlMono", kMarl, marlsoundFile(44100, 1, 3152, 0, spuRuns(mono, 1, 1, 3152)),
              spuExpected(mono, 1, 3152), 1, 44100, 2001, 0x21, 32, 16, 28, 1996},
             {"MarlStereo", kMarl, marlsoundFile(22050, 2, 1664, 100, spuRuns(stereo, 2, 1, 1664)),
-             spuExpected(stereo, 2, 1664), 2, 22050, 2113, 0x21, 132, 32, 28, 8},
+             spuExpected(stereo, 2, 1664), 2, 22050, 2113, 0x21, 132, 32, 28, 2016},
             // The tag of the data chunk straddles the sector boundary on the disc.
             {"SsAdpcmStereo2048", kDusk, ss2File(16, 22050, 2, 2048, spu2, 32), spuExpected(stereo, 2, 1664),
              2, 22050, 2113, 0x28, 48, 4096, 3584, 2004},
@@ -65,7 +66,7 @@ const std::vector<Sound>& sounds()
              ss2File(1, 22050, 2, 512, pcmRuns({stereo.referenceLeft, stereo.referenceRight}, 512)),
              spuExpected(stereo, 2, 1664), 2, 22050, 2113, 0x66, 40, 1024, 256, 1020},
             {"SsPcmMono16", kDusk, ss2File(1, 44100, 1, 16, pcmRuns({mono.referenceLeft}, 16)),
-             spuExpected(mono, 1, 3152), 1, 44100, 2001, 0x61, 40, 16, 8, 4},
+             spuExpected(mono, 1, 3152), 1, 44100, 2001, 0x61, 40, 16, 8, 2008},
         };
     }();
     return all;

@@ -18,6 +18,11 @@ namespace sectorkit {
 // reserved + `streamBytes`, both held to 32 bits.
 void placeOnDisc(StrInfo* info, uint64_t address, uint64_t streamBytes);
 
+// The first test of the sound probes' header search: whether the little-endian u32 `value` lies
+// whole below `end` at any position from `from` on in steps of 4. Most sectors hold no candidate
+// and are passed over at the cost of one wide pass.
+bool anyWord(const uint8_t* bytes, size_t from, size_t end, uint32_t value);
+
 // A run of bytes read at a position: a file from its first byte, or the user data of a disc area
 // from the first sector's first byte. On a disc the sector being read stays locked between reads.
 class StoredBytes
