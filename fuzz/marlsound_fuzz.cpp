@@ -10,7 +10,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const fuzzing::FilePluginTarget kTarget{"Marlsound.psr", nullptr, PSR_READ_HEADER_BYTES + 4096, nullptr};
+    static const fuzzing::FilePluginTarget kTarget{"Marlsound.psr", nullptr, PSR_READ_HEADER_BYTES + 4096,
+                                                   nullptr};
     if (size < 2)
         return 0;
     if (data[0] & 1)
