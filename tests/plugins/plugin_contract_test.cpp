@@ -23,6 +23,7 @@
 #include "../mediagen/briarfilm_layout.h"
 #include "../mediagen/emberfilm_layout.h"
 #include "../mediagen/ovalcast_layout.h"
+#include "../mediagen/sound_layout.h"
 #include "../mediagen/tidefilm_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
@@ -168,6 +169,30 @@ const PluginRow kPlugins[] = {
              b.add(mediagen::tidefilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"),
                                            &sound));
              b.addForeign(10);
+         });
+     },
+     1},
+    {"Marlsound.psr", "ADPCM type-1", 100, 0, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     4096,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             const mediagen::SpuSound sound = mediagen::spuStereo();
+             b.addForeign(4);
+             mediagen::placeData(
+                 b, 5, 100, mediagen::marlsoundFile(22050, 2, 1664, 0, mediagen::spuRuns(sound, 2, 1, 1664)));
+             b.addForeign(4);
+         });
+     },
+     1},
+    {"Duskaudio.psr", "SS2 Audio", 100, 0, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     8192,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             const mediagen::Bytes spu =
+                 mediagen::readAll(mediagen::testData("audio/spu2_22050_stereo_i2048.spu"));
+             b.addForeign(4);
+             mediagen::placeData(b, 5, 2000, mediagen::ss2File(16, 22050, 2, 2048, spu));
+             b.addForeign(4);
          });
      },
      1},
