@@ -1,6 +1,7 @@
 // Feeds a disc plugin's probe as the analysis does, for the plugin tests: every sector of each
-// data track of a mounted disc, whole (2352 bytes), numbered by its address, one call with a null
-// sector at the end of each data track, then every result read back.
+// data track of a mounted disc, numbered by its address (whole, 2352 bytes, or its 2048 user-data
+// bytes to a plugin that asks for user data), one call with a null sector at the end of each data
+// track, then every result read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,6 +52,9 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
     EXPECT_NE(context, nullptr);
     if (!context)
         return {};
+    PsrPluginInfo plugin{};
+    LbrGetPlugin(binding, &plugin, nullptr);
+    const size_t dataOffset = (plugin.mediaFlags & MediaUserData) ? 24 : 0;
     for (int32_t t = 0; t < tracks; ++t) {
         const CdTocEntry& track = toc[t];
         if (!(track.control & CD_TOC_DATA_TRACK))
@@ -66,7 +70,7 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
             EXPECT_NE(sector, nullptr) << "sector " << track.start + i;
             if (!sector)
                 continue;
-            const int32_t answer = LbrIsSupportCDSector(binding, context, track, track.start + i, sector);
+            const int32_t answer = LbrIsSupportCDSector(binding, context, track, track.start + i, sector + dataOffset);
             if (feed == Feed::EverySector) {
                 EXPECT_EQ(answer, 1);
             } else {
