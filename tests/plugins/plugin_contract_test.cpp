@@ -28,6 +28,7 @@
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/tunebank_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -167,6 +168,18 @@ const PluginRow kPlugins[] = {
          });
      },
      1},
+    {"Tunebank.psr", "SCEI Midi", 101, 101, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     1023 + 9 + 0x2000,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(3);
+             mediagen::putUserData(b, 3, 1500,
+                                   mediagen::tunebankChain({{96, mediagen::tuneSong(60, 500000, 250000)},
+                                                            {48, mediagen::tuneSong(40, 600000, 300000)}}));
+             b.addForeign(3);
+         });
+     },
+     2},
 };
 
 std::string rowName(const testing::TestParamInfo<PluginRow>& row)
