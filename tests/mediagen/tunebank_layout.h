@@ -15,6 +15,7 @@
 //   - the end of track loses its length byte
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -110,11 +111,10 @@ inline Bytes tuneBlock(const TuneBlock& block)
 
 inline Bytes tuneChunk(const char* tag, const Bytes& content)
 {
-    Bytes out(12);
+    Bytes out(12 + content.size());
     std::memcpy(out.data(), tag, 8);
-    put32(out.data() + 8, uint32_t(12 + content.size()));
-    if (!content.empty())
-        out.insert(out.end(), content.begin(), content.end());
+    put32(out.data() + 8, uint32_t(out.size()));
+    std::copy(content.begin(), content.end(), out.begin() + 12);
     return out;
 }
 

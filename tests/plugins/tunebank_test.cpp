@@ -56,6 +56,25 @@ uint32_t songMs(const std::vector<TuneEvent>& events, size_t count, uint16_t res
     return uint32_t((time + ticks * tempo) / (resolution * 1000ull));
 }
 
+// The standard output of a shell command made of `parts`; its exit status in `status`.
+std::string run(std::initializer_list<std::string> parts, int* status)
+{
+    std::string command;
+    for (const std::string& part : parts)
+        command += part;
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    if (!pipe) {
+        *status = -1;
+        return out;
+    }
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
+    *status = pclose(pipe);
+    return out;
+}
+
 // Every unit of a stream, one after the other; `units` counts them.
 Bytes readEvents(const char* file, int32_t drive, StrInfo info, size_t* units = nullptr)
 {
@@ -127,6 +146,7 @@ TEST_F(TunebankTest, FilesDeliverTheirFirstBlockInMidiFileEncoding)
         const char* what;
         Bytes file;
         Bytes events;
+        uint32_t ms = 0; // checked when not 0
     } cases[] = {
         {"note off: the key only", chain({0x00, 0x90, 0x3C, 0x40, 0x10, 0x80, 0x3C, 0x00, 0xFF, 0x2F, 0x00}),
          Bytes{0x00, 0x90, 0x3C, 0x40, 0x10, 0x80, 0x3C, 0x00} + end},
@@ -144,8 +164,13 @@ TEST_F(TunebankTest, FilesDeliverTheirFirstBlockInMidiFileEncoding)
          Bytes{0x00, 0x90, 0x3C, 0x40, 0x20, 0x80, 0x3C, 0x00} + end},
         {"an event cut short: the track ends before it", chain({0x00, 0x90, 0x3C, 0x40, 0x20, 0x80}),
          Bytes{0x00, 0x90, 0x3C, 0x40} + end},
+        {"time before the first tempo runs at that tempo",
+         chain({0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, 0x60, 0xFF, 0x2F, 0x00}),
+         Bytes{0x00, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, 0x60, 0xFF, 0x2F, 0x00},
+         2000},
         {"a foreign chunk before the MIDI chunk", mediagen::tuneChunk("IECSxxxx", {1, 2, 3}) + chain(end), end},
         {"data byte before any status", chain({0x00, 0x3C, 0x40, 0x00}), {}},
+        {"bit 7 on a data byte that is not the last", chain({0x00, 0x90, 0xBC, 0x40, 0x00, 0xFF, 0x2F, 0x00}), {}},
         {"status 0xF4", chain({0x00, 0xF4, 0x00, 0x00}), {}},
         {"five-byte delta", chain({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 0x3C, 0x40, 0x00}), {}},
         {"tempo of two bytes", chain({0x00, 0xFF, 0x51, 0x02, 0x07, 0xA1, 0x00}), {}},
@@ -163,6 +188,7 @@ TEST_F(TunebankTest, FilesDeliverTheirFirstBlockInMidiFileEncoding)
         ASSERT_EQ(describe(path, &info), !c.events.empty());
         if (!c.events.empty()) {
             EXPECT_EQ(readEvents(path.c_str(), 0, info), c.events);
+            EXPECT_TRUE(c.ms == 0 || info.durationMs == c.ms) << info.durationMs;
         }
     }
 
@@ -261,14 +287,11 @@ TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
     const fs::path cli = fs::path(TAMRIN_OUT_DIR) / "tamrin-cli";
     if (!fs::exists(cli))
         GTEST_SKIP() << "tamrin-cli is not built";
-    FILE* pipe = popen(("'" + cli.string() + "' scan --json --no-progress --plugins Tunebank.psr '" + image->cue +
-                        "' 2>/dev/null").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    ASSERT_EQ(pclose(pipe), 0) << out;
+    int status = 0;
+    const std::string out = run({"'", cli.string(), "' scan --json --no-progress --plugins Tunebank.psr '", image->cue,
+                                 "' 2>/dev/null"},
+                                &status);
+    ASSERT_EQ(status, 0) << out;
     const auto scan = nlohmann::json::parse(out, nullptr, false);
     ASSERT_EQ(scan["streams"].size(), found.size()) << out;
     for (size_t i = 0; i < found.size(); ++i)
@@ -306,20 +329,15 @@ TEST_F(TunebankTest, ConvertsToAMidiFileAndPlaysForItsLength)
     if (!fs::exists(cli) || std::system("/usr/bin/python3 -c 'import mido' 2>/dev/null") != 0)
         GTEST_SKIP() << "tamrin-cli and Python's mido are needed for the MIDI file";
     const fs::path midi = m_folder.path() / "song.mid";
-    ASSERT_EQ(std::system(("'" + cli.string() + "' convert --to midi --out '" + midi.string() + "' '" +
-                           path + "' >/dev/null 2>&1").c_str()),
-              0);
+    int status = 0;
+    run({"'", cli.string(), "' convert --to midi --out '", midi.string(), "' '", path, "' >/dev/null 2>&1"}, &status);
+    ASSERT_EQ(status, 0);
     const std::string script =
         "import json, sys, mido\nf = mido.MidiFile(sys.argv[1])\nt = f.tracks[0]\n"
         "print(json.dumps({'messages': [m.type for m in t], 'seconds': f.length,"
-        " 'tempo': [m.tempo for m in t if m.type == 'set_tempo'], 'notes': [m.note for m in t if m.type == 'note_on']}))";
-    FILE* pipe = popen(("/usr/bin/python3 -c \"" + script + "\" '" + midi.string() + "'").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
-    ASSERT_EQ(pclose(pipe), 0) << out;
+        " 'tempo': [m.tempo for m in t if m.type == 'set_tempo']}))";
+    const std::string out = run({"/usr/bin/python3 -c \"", script, "\" '", midi.string(), "'"}, &status);
+    ASSERT_EQ(status, 0) << out;
     const auto read = nlohmann::json::parse(out, nullptr, false);
     ASSERT_FALSE(read.is_discarded()) << out;
     std::vector<std::string> types{"sysex", "set_tempo", "time_signature"}; // the converter's prologue
