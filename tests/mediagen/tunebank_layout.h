@@ -69,7 +69,8 @@ inline Bytes compressedEvents(const std::vector<TuneEvent>& events)
             running = 0;
             continue;
         }
-        const size_t data = (status & 0xF0) == 0x80 || (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+        const size_t data =
+            (status & 0xF0) == 0x80 || (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
         const bool flagged = i + 1 < events.size() && events[i + 1].delta == 0;
         // A lone data byte with bit 7 would read as a status: such a message keeps its status.
         if (status != running || (data == 1 && flagged))
