@@ -138,7 +138,8 @@ void describeFinding(const Finding& f, StrInfo* info)
     describeStream(f.block, info);
     info->reserved = uint16_t(f.address % kUserDataBytes);
     info->startSector = uint32_t(f.address / kUserDataBytes);
-    info->sectorCount = uint32_t((info->reserved + uint64_t(f.block.dataBytes) + kUserDataBytes - 1) / kUserDataBytes);
+    info->sectorCount =
+        uint32_t((info->reserved + uint64_t(f.block.dataBytes) + kUserDataBytes - 1) / kUserDataBytes);
 }
 
 class ChainMatcher
@@ -356,7 +357,8 @@ void* openFile(const char* name, const StrInfo* given)
 
 void* openDisc(int32_t drive, const StrInfo& info)
 {
-    if (info.dataBytes < kBlockHeaderBytes || info.dataBytes > kMaxChunkBytes || info.reserved >= kUserDataBytes)
+    if (info.dataBytes < kBlockHeaderBytes || info.dataBytes > kMaxChunkBytes ||
+        info.reserved >= kUserDataBytes)
         return nullptr;
     SectorStream sectors;
     if (!sectors.open(drive, info.startSector, info.sectorCount, kHighestSpeed, SectorForm::UserData))

@@ -199,7 +199,8 @@ bool describeBlock(const uint8_t* block, size_t length, BlockSummary& summary)
 
     Cursor timed;
     timed.tempo = summary.firstTempo;
-    while (timed.position < summary.dataBytes && timed.step(block, summary.dataBytes, event) == Parsed::Event) {
+    while (timed.position < summary.dataBytes &&
+           timed.step(block, summary.dataBytes, event) == Parsed::Event) {
     }
     if (summary.resolution != 0)
         summary.durationMs =

@@ -58,7 +58,7 @@ struct Event
     EventKind kind = EventKind::Channel;
     uint32_t delta = 0; // also set when the event is incomplete but its delta was whole
     uint8_t status = 0;
-    uint8_t type = 0;          // meta events
+    uint8_t type = 0;            // meta events
     uint8_t channelData[2] = {}; // channel messages, as written (bit 7 cleared)
     uint8_t channelBytes = 0;
     const uint8_t* data = nullptr; // meta and system-exclusive data, inside the parsed bytes

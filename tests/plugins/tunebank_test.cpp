@@ -40,23 +40,6 @@ TuneBlock songBlock(uint8_t key = 60)
     return TuneBlock{96, mediagen::tuneSong(key, 500000, 250000)};
 }
 
-// Milliseconds of events[0 .. count) at `resolution`, time before the first tempo at that tempo.
-uint32_t songMs(const std::vector<TuneEvent>& events, size_t count, uint16_t resolution = 96)
-{
-    uint64_t ticks = 0, time = 0;
-    uint32_t tempo = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const Bytes& m = events[i].message;
-        ticks += events[i].delta;
-        if (m[0] == 0xFF && m[1] == 0x51) {
-            time += ticks * (tempo ? tempo : uint32_t(m[3] << 16 | m[4] << 8 | m[5]));
-            ticks = 0;
-            tempo = uint32_t(m[3] << 16 | m[4] << 8 | m[5]);
-        }
-    }
-    return uint32_t((time + ticks * tempo) / (resolution * 1000ull));
-}
-
 // The standard output of a shell command; its exit status in `status`.
 std::string run(const std::string& command, int* status)
 {
@@ -224,18 +207,18 @@ TEST_F(TunebankTest, SeeksAfterTheEventThatReachesThePosition)
     ASSERT_NE(stream, nullptr);
     std::vector<uint8_t> buffer(PSR_READ_HEADER_BYTES + 16384);
     auto* record = reinterpret_cast<PsrReadRecord*>(buffer.data());
-    for (uint32_t ms : {0u, 1u, 500u, 2999u, 3100u, 3604u, 5000u}) {
+    // Event 7 ends the first note at 500 ms, 22 changes the tempo at 3042 ms, 24 ends the last note
+    // at 3542 ms and 26 ends the track at 3604 ms.
+    const std::pair<uint32_t, size_t> seeks[] = {{0, 0},     {1, 8},     {500, 8},  {2999, 23},
+                                                 {3100, 25}, {3604, 27}, {5000, 27}};
+    for (const auto& [ms, next] : seeks) {
         SCOPED_TRACE(ms);
-        size_t next = 0; // the first event the seek leaves unread
-        while (ms && next < song.events.size() && songMs(song.events, next) < ms)
-            ++next;
-        const bool inside = ms == 0 || songMs(song.events, song.events.size()) >= ms;
+        const bool inside = ms <= 3604;
         EXPECT_EQ(LbrSeekStream(stream, ms), inside ? 1 : 0);
         Bytes rest;
         while (LbrReadStream(stream, LBR_WANT_AUDIO, record) == 1)
             rest.insert(rest.end(), record->payload, record->payload + record->payloadBytes);
-        const std::vector<TuneEvent> after(
-            song.events.begin() + std::ptrdiff_t(inside ? next : song.events.size()), song.events.end());
+        const std::vector<TuneEvent> after(song.events.begin() + std::ptrdiff_t(next), song.events.end());
         EXPECT_EQ(rest, mediagen::midiFileEvents(after));
     }
     LbrCloseStream(stream);
@@ -280,21 +263,6 @@ TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
         EXPECT_EQ(readEvents(nullptr, drive, found[i]), mediagen::midiFileEvents(song.events));
     }
     CdUnmountImage(drive);
-
-    // The analysis of the command-line tool finds the same streams.
-    const fs::path cli = fs::path(TAMRIN_OUT_DIR) / "tamrin-cli";
-    if (!fs::exists(cli))
-        GTEST_SKIP() << "tamrin-cli is not built";
-    int status = 0;
-    const std::string out =
-        run(shellWord(cli.string()) + " scan --json --no-progress --plugins Tunebank.psr " +
-                shellWord(image->cue),
-            &status);
-    ASSERT_EQ(status, 0) << out;
-    const auto scan = nlohmann::json::parse(out, nullptr, false);
-    ASSERT_EQ(scan["streams"].size(), found.size()) << out;
-    for (size_t i = 0; i < found.size(); ++i)
-        EXPECT_EQ(scan["streams"][i]["startSector"], found[i].startSector);
 }
 
 // The way out: the MIDI converter's file as mido reads it, and the synthesiser's sound.
