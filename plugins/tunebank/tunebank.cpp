@@ -21,6 +21,8 @@
 // whole, and its blocks 0, 1, ... become streams up to the first one not taken. A stream's place
 // is the byte address of its block: startSector = address / 2048, reserved = address % 2048.
 // A jump in the sector numbers, or a sector of another track, drops a chain still being matched.
+#include <string.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -157,10 +159,17 @@ class ChainMatcher
             switch (m_step) {
             case Step::Search:
                 if (m_matched == 0) {
-                    const auto* hit = static_cast<const uint8_t*>(std::memchr(p + i, kVersionTag[0], n - i));
-                    if (!hit)
-                        return;
-                    i = size_t(hit - p);
+                    // Most sectors hold no chain: the whole tag is searched for at once, and only
+                    // a start of it at the very end of the sector is carried into the next.
+                    const auto* hit =
+                        static_cast<const uint8_t*>(::memmem(p + i, n - i, kVersionTag, kTagBytes));
+                    if (hit) {
+                        i = size_t(hit - p) + kTagBytes;
+                        next(Step::Size, Chunk::Version);
+                        break;
+                    }
+                    m_matched = tagStartAtEnd(p + i, n - i);
+                    return;
                 }
                 if (p[i] == uint8_t(kVersionTag[m_matched])) {
                     ++i;
@@ -198,7 +207,9 @@ class ChainMatcher
             }
             case Step::Copy: {
                 const size_t take = std::min<size_t>(m_left, n - i);
-                m_midi.insert(m_midi.end(), p + i, p + i + take); // capacity reserved
+                const size_t at = m_midi.size();
+                m_midi.resize(at + take); // within the capacity reserved
+                std::memcpy(m_midi.data() + at, p + i, take);
                 i += take;
                 m_left -= uint32_t(take);
                 if (m_left == 0) {
@@ -239,6 +250,15 @@ class ChainMatcher
 
     const char* tag() const { return m_chunk == Chunk::Sequence ? kSequenceTag : kMidiTag; }
 
+    // The length of the longest end of `p[0 .. n)` that begins the version tag (shorter than it).
+    static size_t tagStartAtEnd(const uint8_t* p, size_t n)
+    {
+        for (size_t k = std::min(n, kTagBytes - 1); k > 0; --k)
+            if (std::memcmp(p + n - k, kVersionTag, k) == 0)
+                return k;
+        return 0;
+    }
+
     void next(Step step, Chunk chunk)
     {
         m_step = step;
@@ -268,8 +288,9 @@ class ChainMatcher
             restart();
             return;
         }
-        m_midi.insert(m_midi.end(), kMidiTag, kMidiTag + kTagBytes);
-        m_midi.insert(m_midi.end(), m_size, m_size + 4);
+        m_midi.resize(kChunkHeaderBytes); // within the capacity reserved
+        std::memcpy(m_midi.data(), kMidiTag, kTagBytes);
+        std::memcpy(m_midi.data() + kTagBytes, m_size, sizeof m_size);
         m_step = Step::Copy;
     }
 

@@ -224,8 +224,9 @@ TEST_F(TunebankTest, SeeksAfterTheEventThatReachesThePosition)
     LbrCloseStream(stream);
 }
 
-// Disc: chains across sector boundaries, found in the user data; a version chunk followed by
-// another chain's start, and a MIDI chunk whose second of three blocks is not taken.
+// Disc: chains across sector boundaries (one whose first tag is split by one), found in the user
+// data; a version chunk followed by another chain's start, and a MIDI chunk whose second of three
+// blocks is not taken.
 TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
 {
     discbuild::DiscBuilder b;
@@ -235,7 +236,7 @@ TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
                         mediagen::tunebankChain({songBlock(62), refused, songBlock(64)});
     mediagen::putUserData(b, 4, 2000, first);
     const Bytes second = mediagen::tunebankChain({songBlock(40), songBlock(48)});
-    mediagen::putUserData(b, 9, 1000, second);
+    mediagen::putUserData(b, 9, 2044, second);
     b.addForeign(3);
     const auto image = b.write();
     ASSERT_TRUE(image);
@@ -246,8 +247,8 @@ TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
     // Each stream: the chain's address, the MIDI chunk's place in it, the block, the song's key.
     const std::tuple<uint64_t, const Bytes*, size_t, size_t, uint8_t> expected[] = {
         {4 * 2048 + 2000, &first, 52, 0, 62},
-        {9 * 2048 + 1000, &second, 36, 0, 40},
-        {9 * 2048 + 1000, &second, 36, 1, 48}};
+        {9 * 2048 + 2044, &second, 36, 0, 40},
+        {9 * 2048 + 2044, &second, 36, 1, 48}};
     ASSERT_EQ(found.size(), std::size(expected));
     for (size_t i = 0; i < found.size(); ++i) {
         SCOPED_TRACE(i);
