@@ -1,18 +1,10 @@
-// Chunked sequence music (Tunebank.psr) made from event lists: the chunk chain with its event
-// blocks compressed as the format stores them, and the MIDI file track bytes that the same events
-// must come out as.
-//
-//   "IECSsreV" chunk   16 bytes: tag, u32 size, u32 version 1
-//   "IECSuqeS" chunk   20 bytes: tag, u32 size, 8 bytes of sequence data
-//   "IECSidiM" chunk   tag, u32 size, u32 last block index, u32 offset of each block, the blocks
-//   block              u32 events offset (6), u16 resolution, compressed events, tail bytes
-//
-// Compression of an event list (each event given in MIDI file form, status always present):
-//   - a zero delta after a channel message is left out; that message's last data byte gets bit 7
-//   - running status where a channel message repeats the status of the event just before it
-//   - a note off keeps its key only
-//   - a two-byte delta before a meta event is written with its second byte twice
-//   - the end of track loses its length byte
+// Chunked sequence music (Tunebank.psr) from event lists: the chunk chain ("IECSsreV" version
+// chunk of 16 bytes, "IECSuqeS" sequence chunk, "IECSidiM" MIDI chunk: last block index, block
+// offsets, blocks of u32 events offset, u16 resolution, events, tail bytes), the events compressed
+// as the format stores them, and the MIDI file bytes they must come out as. Compression: a zero
+// delta after a channel message is left out (bit 7 on that message's last data byte), running
+// status for a repeated channel status, note offs keep their key only, a two-byte delta before a
+// meta event repeats its second byte, the end of track loses its length byte.
 #pragma once
 
 #include <algorithm>
