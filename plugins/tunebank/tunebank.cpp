@@ -17,9 +17,9 @@
 // Disc: the user data of a data track's sectors, in order, is one byte stream. A version chunk,
 // the sequence chunk right after it and the MIDI chunk right after that are matched as the bytes
 // come (a mismatch resumes the search at the byte that did not match, so that a version chunk
-// right after another is found); the MIDI chunk is copied
-// whole, and its blocks 0, 1, ... become streams up to the first one not taken. A stream's place
-// is the byte address of its block: startSector = address / 2048, reserved = address % 2048.
+// right after another is found); the MIDI chunk (at most 1 MiB) is copied whole, and its blocks
+// 0, 1, ... become streams up to the first one not taken. A stream's place is the byte address of
+// its block: startSector = address / 2048, reserved = address % 2048.
 // A jump in the sector numbers, or a sector of another track, drops a chain still being matched.
 #include <algorithm>
 #include <cstring>
