@@ -25,6 +25,7 @@
 #include "../mediagen/ovalcast_layout.h"
 #include "../mediagen/sound_layout.h"
 #include "../mediagen/tidefilm_layout.h"
+#include "../mediagen/tunebank_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
 #include "disc_builder.h"
@@ -196,6 +197,18 @@ const PluginRow kPlugins[] = {
          });
      },
      1},
+    {"Tunebank.psr", "SCEI Midi", 101, 101, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     1023 + 9 + 0x2000,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(3);
+             mediagen::putUserData(b, 3, 1500,
+                                   mediagen::tunebankChain({{96, mediagen::tuneSong(60, 500000, 250000)},
+                                                            {48, mediagen::tuneSong(40, 600000, 300000)}}));
+             b.addForeign(3);
+         });
+     },
+     2},
 };
 
 std::string rowName(const testing::TestParamInfo<PluginRow>& row)
