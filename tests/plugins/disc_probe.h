@@ -55,9 +55,6 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
     EXPECT_NE(context, nullptr);
     if (!context)
         return {};
-    PsrPluginInfo plugin{};
-    LbrGetPlugin(binding, &plugin, nullptr);
-    const size_t dataOffset = (plugin.mediaFlags & MediaUserData) ? 24 : 0;
     for (int32_t t = 0; t < tracks; ++t) {
         const CdTocEntry& track = toc[t];
         if (!(track.control & CD_TOC_DATA_TRACK))
