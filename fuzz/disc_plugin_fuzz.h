@@ -63,7 +63,8 @@ struct DiscPluginFuzzState
         imagePath = "/proc/self/fd/" + std::to_string(imageFile);
         PsrPluginInfo info{};
         LbrGetPlugin(binding, &info, nullptr);
-        userData = !(info.mediaFlags & MediaRawSectors) && (info.mediaFlags & MediaUserData);
+        // As the analysis does: a plugin that asks for user data gets it, whatever else it asks for.
+        userData = (info.mediaFlags & MediaUserData) != 0;
     }
     ~DiscPluginFuzzState()
     {

@@ -28,6 +28,7 @@
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/tim_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -163,6 +164,16 @@ const PluginRow kPlugins[] = {
              const mediagen::SpuSound sound = mediagen::spuMono();
              b.addForeign(10);
              b.add(mediagen::tidefilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.addForeign(10);
+         });
+     },
+     1},
+    {"Stillframe.psr", "TIM", 110, 0, MediaRawSectors | MediaUserData | MediaFiles,
+     CapFile | CapCd | CapDecodeFrame, sizeof(void*),
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(10);
+             mediagen::placeData(b, 10, 1800, mediagen::makeTim(1, 40, 30, 1, 256).bytes);
              b.addForeign(10);
          });
      },

@@ -1,8 +1,7 @@
 // The Stillframe plugin on TIM files and on disc images, through libstreamkit as the application
 // drives it: every pixel depth decoded by the host's LbrDecodeFrame and compared with the colours
 // worked out here from what the generator chose, the recognition rule's edge cases, TIMs found at
-// their sectors and offsets (the probe fed the user data of each sector, as the analysis feeds a
-// plugin that asks for it), the unit's address honoured only while its stream is open, and
+// their sectors and offsets, the unit's address honoured only while its stream is open, and
 // tamrin-cli's BMP of a TIM file.
 #include <gtest/gtest.h>
 
@@ -25,6 +24,7 @@
 #include "../mediagen/tim_layout.h"
 #include "../support/scratch_folder.h"
 #include "disc_builder.h"
+#include "disc_probe.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 #include "unit_reader.h"
@@ -360,40 +360,6 @@ TEST_F(StillframeFiles, CliWritesTheBitmapOfATimFile)
 
 // ---- disc images --------------------------------------------------------------------------------
 
-// The probe fed as the analysis feeds a plugin that asks for user data: bytes 24 on of each
-// sector of the data track, then the final null sector; the results read back.
-std::vector<StrInfo> probeUserData(PluginBinding* binding, int32_t drive)
-{
-    CdTocEntry toc[100] = {};
-    const int32_t tracks = CdReadToc(drive, 100, toc);
-    void* context = LbrIsSupportCDBegin(binding, tracks, toc);
-    EXPECT_NE(context, nullptr);
-    if (!context)
-        return {};
-    const CdTocEntry& track = toc[0];
-    CdReadHandle* reader = CdReadOpen(drive, &track, track.start, track.length, -1);
-    EXPECT_NE(reader, nullptr);
-    for (uint32_t i = 0; reader && i < track.length; ++i) {
-        const uint8_t* sector = CdReadSector(reader, nullptr);
-        if (!sector)
-            break;
-        EXPECT_EQ(LbrIsSupportCDSector(binding, context, track, track.start + i, sector + 24), 1);
-        CdUnlockReadBuffer(reader, sector);
-    }
-    if (reader)
-        CdReadClose(reader);
-    EXPECT_EQ(LbrIsSupportCDSector(binding, context, track, 0, nullptr), 0);
-    std::vector<StrInfo> found;
-    const int32_t count = LbrIsSupportCDResult(binding, context, 0, nullptr);
-    for (int32_t i = 0; i < count; ++i) {
-        StrInfo info{};
-        EXPECT_EQ(LbrIsSupportCDResult(binding, context, i, &info), count);
-        found.push_back(info);
-    }
-    LbrIsSupportCDEnd(binding, context);
-    return found;
-}
-
 // For 24-bit TIMs whose bytes were changed after they were made: the pixels read back from the
 // bytes, red, green, blue, each row 2W bytes.
 void pixelsFromBytes(TimPicture& t)
@@ -444,7 +410,7 @@ TEST(StillframeDisc, TimsAreFoundAtTheirSectorsAndOffsetsAndDecode)
     PluginBinding* binding = LbrOpenPSR(kPlugin);
     ASSERT_NE(binding, nullptr);
 
-    const std::vector<StrInfo> found = probeUserData(binding, drive);
+    const std::vector<StrInfo> found = discprobe::probeDisc(binding, drive);
     ASSERT_EQ(found.size(), placed.size());
     for (size_t i = 0; i < placed.size(); ++i) {
         const Placed& p = placed[i];
