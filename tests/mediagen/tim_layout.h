@@ -1,15 +1,14 @@
 // TIM pictures for the Stillframe tests: identifier 0x10, flags (pixel mode, 0x08 with a colour
-// table), the colour table block (length, x, y, entries per row, rows, 16-bit colours) for the
-// indexed modes, then the image block (length, x, y, W in 16-bit units, H, pixel words).
+// table), for the indexed modes the colour table block (length, x, y, entries per row, rows,
+// 16-bit colours), then the image block (length, x, y, W in 16-bit units, H, pixel words).
 //
-// The generator chooses what every pixel is (a table index, a 16-bit colour or a red-green-blue
-// triple, from a seeded pattern) and packs it the TIM way; the tests work out the colours from
-// these choices. Some 16-bit colours carry the transparency bit (15), and the spare bytes at the
-// end of a 24-bit row hold 0xA5 rather than pixels.
+// The generator chooses every pixel (a table index, a 16-bit colour or red << 16 | green << 8 |
+// blue) from a seeded pattern and packs it the TIM way; the tests work out the colours from these
+// choices. Every fifth table colour carries the transparency bit, so do half the 16-bit pixels,
+// and the spare bytes at the end of a 24-bit row hold 0xA5.
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -20,13 +19,11 @@ namespace mediagen {
 
 struct TimPicture
 {
-    uint32_t mode = 0;           // 0 4-bit, 1 8-bit, 2 15-bit, 3 24-bit
-    uint16_t wordsPerRow = 0;    // W
-    uint16_t height = 0;         // H
-    std::vector<uint16_t> table; // indexed modes: the colours
-    // Per pixel, top row first: the table index (modes 0, 1), the 16-bit colour (mode 2), or
-    // red << 16 | green << 8 | blue (mode 3).
-    std::vector<uint32_t> pixels;
+    uint32_t mode = 0; // 0 4-bit, 1 8-bit, 2 15-bit, 3 24-bit
+    uint16_t wordsPerRow = 0;
+    uint16_t height = 0;
+    std::vector<uint16_t> table;
+    std::vector<uint32_t> pixels; // top row first
     Bytes bytes;
 
     uint32_t width() const
@@ -36,89 +33,65 @@ struct TimPicture
     }
 };
 
-// A TIM of the given mode and size; indexed modes get a table of `entries` colours in rows of
-// at most 16 (`entries` 16 or 256 in practice), and indices below `entries`.
+inline size_t putTimBlock(Bytes& out, uint16_t w, uint16_t h)
+{
+    const size_t at = out.size();
+    out.resize(at + 12 + 2 * size_t(w) * h, 0xA5);
+    put32(&out[at], uint32_t(12 + 2 * size_t(w) * h));
+    put32(&out[at + 4], 0x01E00140);
+    put16(&out[at + 8], w);
+    put16(&out[at + 10], h);
+    return at + 12;
+}
+
+// Indexed modes get `entries` colours in table rows of up to 16, and indices below `entries`.
 inline TimPicture makeTim(uint32_t mode, uint16_t wordsPerRow, uint16_t height, uint32_t seed,
                           uint16_t entries = 16)
 {
-    TimPicture t;
-    t.mode = mode;
-    t.wordsPerRow = wordsPerRow;
-    t.height = height;
+    TimPicture t{mode, wordsPerRow, height, {}, {}, {}};
     uint32_t state = seed * 2654435761u + 7u;
-    const auto next = [&state] {
-        state = state * 1103515245u + 12345u;
-        return state >> 8;
-    };
+    const auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 8; };
     const bool indexed = mode <= 1;
-    if (indexed) {
-        for (uint16_t i = 0; i < entries; ++i)
-            t.table.push_back(uint16_t(next() & 0x7FFF) | (i % 5 == 0 ? 0x8000 : 0));
-    }
-    const uint32_t width = t.width();
-    for (uint32_t n = 0; n < width * height; ++n) {
+    for (uint16_t i = 0; indexed && i < entries; ++i)
+        t.table.push_back(uint16_t((next() & 0x7FFF) | (i % 5 == 0 ? 0x8000 : 0)));
+    for (uint32_t n = 0; n < t.width() * height; ++n) {
         const uint32_t v = next();
         t.pixels.push_back(indexed ? v % entries : mode == 2 ? (v & 0xFFFF) : (v & 0xFFFFFF));
     }
-
-    const auto block = [](Bytes& out, uint16_t w, uint16_t h) {
-        const size_t at = out.size();
-        out.resize(at + 12 + 2 * size_t(w) * h);
-        put32(&out[at], uint32_t(12 + 2 * size_t(w) * h));
-        put16(&out[at + 4], 0x140);
-        put16(&out[at + 6], 0x1E0);
-        put16(&out[at + 8], w);
-        put16(&out[at + 10], h);
-        return at + 12;
-    };
     t.bytes.resize(8);
     put32(&t.bytes[0], 0x10);
     put32(&t.bytes[4], mode | (indexed ? 0x08 : 0));
     if (indexed) {
         const uint16_t perRow = std::min<uint16_t>(entries, 16);
-        const uint16_t rows = uint16_t((entries + perRow - 1) / perRow);
-        const size_t at = block(t.bytes, perRow, rows);
+        const size_t at = putTimBlock(t.bytes, perRow, uint16_t((entries + perRow - 1) / perRow));
         for (size_t i = 0; i < t.table.size(); ++i)
             put16(&t.bytes[at + 2 * i], t.table[i]);
     }
-    const size_t at = block(t.bytes, wordsPerRow, height);
-    const size_t rowBytes = 2 * size_t(wordsPerRow);
+    const size_t at = putTimBlock(t.bytes, wordsPerRow, height);
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = &t.bytes[at + y * rowBytes];
-        std::fill(row, row + rowBytes, uint8_t(0xA5));
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t p = t.pixels[y * width + x];
-            switch (mode) {
-            case 0:
+        uint8_t* row = &t.bytes[at + y * 2 * size_t(wordsPerRow)];
+        for (uint32_t x = 0; x < t.width(); ++x) {
+            const uint32_t p = t.pixels[y * t.width() + x];
+            if (mode == 0)
                 row[x / 2] = uint8_t(x % 2 ? (row[x / 2] & 0x0F) | p << 4 : p);
-                break;
-            case 1:
+            else if (mode == 1)
                 row[x] = uint8_t(p);
-                break;
-            case 2:
+            else if (mode == 2)
                 put16(row + 2 * x, uint16_t(p));
-                break;
-            default:
-                row[3 * x] = uint8_t(p >> 16);
-                row[3 * x + 1] = uint8_t(p >> 8);
-                row[3 * x + 2] = uint8_t(p);
-                break;
-            }
+            else
+                row[3 * x] = uint8_t(p >> 16), row[3 * x + 1] = uint8_t(p >> 8), row[3 * x + 2] = uint8_t(p);
         }
     }
     return t;
 }
 
 // Writes `bytes` into the user data of Form 1 data sectors (submode 0x08) from byte `offset` of
-// sector `lba` on; sectors not yet placed are added, placed ones keep their other bytes.
+// sector `lba` on; sectors not placed yet are added, placed ones keep their other bytes.
 inline void placeData(discbuild::DiscBuilder& b, uint32_t lba, size_t offset, const Bytes& bytes)
 {
     for (size_t done = 0; done < bytes.size(); ++lba, offset = 0) {
-        if (lba >= b.next()) {
-            discbuild::Sector s{};
-            discbuild::putSubHeader(s.data(), 0, 0, 0x08, 0);
-            b.placeAt(lba, s);
-        }
+        if (lba >= b.next())
+            b.placeAt(lba, discbuild::Sector{});
         discbuild::Sector& s = b.at(lba);
         discbuild::putSubHeader(s.data(), 0, 0, 0x08, 0);
         const size_t take = std::min(bytes.size() - done, 2048 - offset);
