@@ -77,8 +77,8 @@ uint32_t le32(const uint8_t* p)
 struct TimShape
 {
     uint32_t mode = 0;
-    uint32_t tableBytes = 0; // colour table block length, 0 without one
-    uint32_t imageBytes = 0; // image block length
+    uint32_t tableBytes = 0;  // colour table block length, 0 without one
+    uint32_t imageBytes = 0;  // image block length
     uint32_t wordsPerRow = 0; // W
     uint32_t width = 0;
     uint32_t height = 0;
@@ -324,7 +324,8 @@ Still* openDiscStill(int32_t drive, const StrInfo* info)
 {
     if (!info || info->reserved >= kUserDataBytes || info->dataBytes == 0)
         return nullptr;
-    const uint64_t needed = (uint64_t(info->dataBytes) + info->reserved + kUserDataBytes - 1) / kUserDataBytes;
+    const uint64_t needed =
+        (uint64_t(info->dataBytes) + info->reserved + kUserDataBytes - 1) / kUserDataBytes;
     SectorStream stream;
     if (info->sectorCount < needed ||
         !stream.open(drive, info->startSector, info->sectorCount, kHighestSpeed, SectorForm::UserData))
@@ -554,7 +555,8 @@ bool describeFile(const char* fileName, StrInfo* info)
     uint8_t head[kFileHeadBytes];
     const size_t got = size_t(std::min<uint64_t>(file.size(), sizeof head));
     TimShape shape;
-    if (!file.readAt(0, head, got) || recognise(head, got, shape) != Verdict::Tim || shape.total > file.size())
+    if (!file.readAt(0, head, got) || recognise(head, got, shape) != Verdict::Tim ||
+        shape.total > file.size())
         return false;
     if (info)
         describeStill(info, shape);
@@ -577,7 +579,8 @@ PSR_EXPORT int32_t PsrIsSupportFile(const char* fileName)
 
 PSR_EXPORT int32_t PsrGetStrFileInfo(const char* fileName, StrInfo* info)
 {
-    return tamrin::guarded<int32_t>(0, [&]() -> int32_t { return info && describeFile(fileName, info) ? 1 : 0; });
+    return tamrin::guarded<int32_t>(
+        0, [&]() -> int32_t { return info && describeFile(fileName, info) ? 1 : 0; });
 }
 
 PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t, uint32_t, uint32_t, StrInfo*)
