@@ -27,13 +27,16 @@
 // scan: a TIM not yet whole is dropped.
 //
 // Stream: the handle holds a delivered flag and the TIM's bytes. Its one unit (frame 1, param 10,
-// unitKind 0) carries the address of those bytes; PsrDecodeFrame accepts only an address of a
-// handle that is still open and decodes under the same lock that PsrClose takes, every size
-// checked against the bytes the handle holds.
+// unitKind 0) carries the address of those bytes, its payload as long as an address so that the
+// host's copy of the unit keeps all of it. PsrDecodeFrame accepts only an address of a handle
+// that is still open and decodes under the same lock that PsrClose takes, every size checked
+// against the bytes the handle holds.
 //
-// Pictures: 24-bit TIM pixels are stored red, green, blue and are reordered into the picture's
-// blue, green, red. A 24-bit row is 2W bytes: the spare byte or two after its floor(2W / 3)
-// pixels are skipped, so every row starts where the TIM puts it.
+// Pictures: the host's 24-bit picture (or its 16-bit one, five bits a channel), bottom-up, of
+// exactly the TIM's size. 24-bit TIM pixels are stored red, green, blue and are reordered into
+// the picture's blue, green, red. A 24-bit row is 2W bytes: the spare byte or two after its
+// floor(2W / 3) pixels are skipped, so every row starts where the TIM puts it. An index past the
+// end of a short colour table shows black.
 #include <algorithm>
 #include <array>
 #include <cstring>
