@@ -19,6 +19,7 @@
 
 #include "../plugins/disc_builder.h"
 #include "media_sources.h"
+#include "user_data.h"
 
 namespace mediagen {
 
@@ -84,22 +85,6 @@ inline Bytes ss2File(uint32_t type, uint32_t rate, uint32_t channels, uint32_t i
     put32(&out[12 + headerBytes], uint32_t(data.size()));
     std::copy(data.begin(), data.end(), out.begin() + 16 + headerBytes);
     return out;
-}
-
-// The sector after the last one written.
-inline uint32_t placeData(discbuild::DiscBuilder& b, uint32_t lba, size_t offset, const Bytes& bytes)
-{
-    for (size_t done = 0; done < bytes.size(); ++lba, offset = 0) {
-        discbuild::Sector s{};
-        if (lba < b.next())
-            s = b.at(lba);
-        discbuild::putSubHeader(s.data(), 0, 0, 0x08, 0);
-        const size_t take = std::min(bytes.size() - done, 2048 - offset);
-        std::memcpy(&s[24 + offset], &bytes[done], take);
-        b.placeAt(lba, s);
-        done += take;
-    }
-    return lba;
 }
 
 } // namespace mediagen

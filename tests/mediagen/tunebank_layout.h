@@ -14,6 +14,7 @@
 
 #include "../plugins/disc_builder.h"
 #include "media_sources.h"
+#include "user_data.h"
 
 namespace mediagen {
 
@@ -163,22 +164,6 @@ inline std::vector<TuneEvent> tuneSong(uint8_t key, uint32_t tempo, uint32_t sec
     song.push_back({0, {0xE0, 0x00, 0x40}});
     song.push_back({24, {0xFF, 0x2F, 0x00}});
     return song;
-}
-
-// Spreads `bytes` over the user data of Form 1 sectors from byte `offset` of sector `lba` on;
-// sectors not yet placed are made (sub-header submode 0x08), placed ones keep their other bytes.
-inline void putUserData(discbuild::DiscBuilder& b, uint32_t lba, size_t offset, const Bytes& bytes)
-{
-    for (size_t done = 0; done < bytes.size(); ++lba, offset = 0) {
-        if (lba >= b.next()) {
-            discbuild::Sector s{};
-            discbuild::putSubHeader(s.data(), 0, 0, 0x08, 0);
-            b.placeAt(lba, s);
-        }
-        const size_t take = std::min(bytes.size() - done, 2048 - offset);
-        std::memcpy(b.at(lba).data() + 24 + offset, bytes.data() + done, take);
-        done += take;
-    }
 }
 
 } // namespace mediagen

@@ -25,6 +25,7 @@
 #include "../mediagen/ovalcast_layout.h"
 #include "../mediagen/sound_layout.h"
 #include "../mediagen/tidefilm_layout.h"
+#include "../mediagen/tim_layout.h"
 #include "../mediagen/tunebank_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
@@ -202,13 +203,23 @@ const PluginRow kPlugins[] = {
      [] {
          return discWith([](DiscBuilder& b) {
              b.addForeign(3);
-             mediagen::putUserData(b, 3, 1500,
+             mediagen::placeData(b, 3, 1500,
                                    mediagen::tunebankChain({{96, mediagen::tuneSong(60, 500000, 250000)},
                                                             {48, mediagen::tuneSong(40, 600000, 300000)}}));
              b.addForeign(3);
          });
      },
      2},
+    {"Stillframe.psr", "TIM", 110, 0, MediaRawSectors | MediaUserData | MediaFiles,
+     CapFile | CapCd | CapDecodeFrame, sizeof(void*),
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(10);
+             mediagen::placeData(b, 10, 1800, mediagen::makeTim(1, 40, 30, 1, 256).bytes);
+             b.addForeign(10);
+         });
+     },
+     1},
 };
 
 std::string rowName(const testing::TestParamInfo<PluginRow>& row)

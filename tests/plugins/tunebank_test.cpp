@@ -225,9 +225,9 @@ TEST_F(TunebankTest, FindsTheBlocksOfChainsOnADisc)
     const TuneBlock refused{96, mediagen::tuneSong(50, 400000, 300000), 5};
     const Bytes first = mediagen::tuneChunk("IECSsreV", {1, 0, 0, 0}) +
                         mediagen::tunebankChain({songBlock(62), refused, songBlock(64)});
-    mediagen::putUserData(b, 4, 2000, first);
+    mediagen::placeData(b, 4, 2000, first);
     const Bytes second = mediagen::tunebankChain({songBlock(40), songBlock(48)});
-    mediagen::putUserData(b, 9, 2044, second);
+    mediagen::placeData(b, 9, 2044, second);
     b.addForeign(3);
     const auto image = b.write();
     ASSERT_TRUE(image);
