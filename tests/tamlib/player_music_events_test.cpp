@@ -105,6 +105,18 @@ TEST(SequencerEvents, OutputRoomIsNeverExceeded)
         EXPECT_TRUE(convert(in, room).empty()) << room;
 }
 
+// Meta lengths are variable-length numbers as in a MIDI file: a text of 200 bytes has the
+// two-byte length 81 48, and the note after it still comes, with the meta event's delta.
+TEST(SequencerEvents, LongMetaEventsAreSkippedWhole)
+{
+    Bytes in = {0x07, 0xFF, 0x01, 0x81, 0x48};
+    in.insert(in.end(), 200, 'x');
+    in.insert(in.end(), {0x01, 0x90, 0x3C, 0x40});
+    EXPECT_EQ(convert(in), encode({{8, 0x00403C90}}));
+    in[4] = 0x4D; // 205: one byte more than follows
+    EXPECT_TRUE(convert(in).empty());
+}
+
 TEST(SequencerEvents, SkippedDeltasAreHeldAtTheLargestValue)
 {
     Bytes in;
