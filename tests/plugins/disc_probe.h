@@ -1,6 +1,7 @@
 // Feeds a disc plugin's probe as the analysis does, for the plugin tests: every sector of each
-// data track of a mounted disc, whole (2352 bytes), numbered by its address, one call with a null
-// sector at the end of each data track, then every result read back.
+// data track of a mounted disc, whole (2352 bytes; its 2048 user-data bytes for a plugin that
+// asks for them), numbered by its address, one call with a null sector at the end of each data
+// track, then every result read back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -47,6 +48,10 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
     CdTocEntry toc[100] = {};
     const int32_t tracks = CdReadToc(drive, 100, toc);
     EXPECT_GT(tracks, 0);
+    // A plugin that reads user data gets the 2048 bytes after the sub-header, as in the analysis.
+    PsrPluginInfo plugin{};
+    LbrGetPlugin(binding, &plugin, nullptr);
+    const size_t skip = (plugin.mediaFlags & MediaUserData) ? 24 : 0;
     void* context = LbrIsSupportCDBegin(binding, tracks, toc);
     EXPECT_NE(context, nullptr);
     if (!context)
@@ -66,7 +71,7 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
             EXPECT_NE(sector, nullptr) << "sector " << track.start + i;
             if (!sector)
                 continue;
-            const int32_t answer = LbrIsSupportCDSector(binding, context, track, track.start + i, sector);
+            const int32_t answer = LbrIsSupportCDSector(binding, context, track, track.start + i, sector + skip);
             if (feed == Feed::EverySector) {
                 EXPECT_EQ(answer, 1);
             } else {
