@@ -28,6 +28,7 @@
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/sequence_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -163,6 +164,16 @@ const PluginRow kPlugins[] = {
              const mediagen::SpuSound sound = mediagen::spuMono();
              b.addForeign(10);
              b.add(mediagen::tidefilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.addForeign(10);
+         });
+     },
+     1},
+    {"Scorefile.psr", "SEQ", 111, 101, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     1024 + 9 + (1u << 20),
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(10);
+             mediagen::placeData(b, 10, 300, mediagen::scoreSong(60).file);
              b.addForeign(10);
          });
      },
