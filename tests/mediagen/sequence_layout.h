@@ -143,11 +143,11 @@ class SequenceWriter
 };
 
 // The song of the music tests: a piano, note on/off with running status, a pitch bend, a tempo
-// change, a system-exclusive message (GM System On), a text of 200 bytes (a two-byte length in a
-// MIDI file) and `bars` further bars of quarter notes at division 96 (4/4).
-inline Sequence scoreSong(int bars = 2, uint32_t tempo = 500000)
+// change to half the time, a system-exclusive message (GM System On), a text of 200 bytes (a
+// two-byte length in a MIDI file) and `bars` further bars of four quarter notes at division 96.
+inline Sequence scoreSong(int bars = 2, uint32_t tempo = 500000, uint8_t numerator = 4)
 {
-    SequenceWriter w(96, tempo);
+    SequenceWriter w(96, tempo, numerator, 2);
     w.channel(0, 0xC0, 0x00)
         .sysex(0, 0xF0, {0x7E, 0x7F, 0x09, 0x01, 0xF7})
         .channel(0, 0x90, 60, 100)

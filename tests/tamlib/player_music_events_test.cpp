@@ -2,7 +2,9 @@
 // input is copied into a buffer of exactly its size so that a read past its end shows under ASan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "player/sequencer_events.h"
@@ -109,9 +111,11 @@ TEST(SequencerEvents, OutputRoomIsNeverExceeded)
 // two-byte length 81 48, and the note after it still comes, with the meta event's delta.
 TEST(SequencerEvents, LongMetaEventsAreSkippedWhole)
 {
-    Bytes in = {0x07, 0xFF, 0x01, 0x81, 0x48};
-    in.insert(in.end(), 200, 'x');
-    in.insert(in.end(), {0x01, 0x90, 0x3C, 0x40});
+    Bytes in(209, 'x');
+    const uint8_t head[] = {0x07, 0xFF, 0x01, 0x81, 0x48};
+    const uint8_t note[] = {0x01, 0x90, 0x3C, 0x40};
+    std::copy(std::begin(head), std::end(head), in.begin());
+    std::copy(std::begin(note), std::end(note), in.end() - 4);
     EXPECT_EQ(convert(in), encode({{8, 0x00403C90}}));
     in[4] = 0x4D; // 205: one byte more than follows
     EXPECT_TRUE(convert(in).empty());
