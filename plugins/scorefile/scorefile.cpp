@@ -20,7 +20,9 @@
 // Units: the events from the read position, each written whole by MusicUnitWriter (running
 // status expanded, tempo as FF 51 03, other meta events and system-exclusive events with all
 // their data), until the end of the track, the end of the data, or once more than 1024 bytes
-// are written. The largest unit is 1024 bytes plus one event of at most a whole sequence.
+// are written. The largest unit is 1024 bytes plus one event of at most a whole sequence. A seek
+// walks the events from the start to the time asked and goes on after the event that reaches it;
+// when the tempo in force there is not the initial one, the next unit begins with it.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -197,12 +199,16 @@ struct Stream
     uint32_t initialTempo = 0;
     uint32_t tempo = 0;
     uint8_t running = 0;
+    // After a seek past a tempo change, the next unit starts with the tempo in force: the player
+    // starts over from the description's tempo and would play the rest at the wrong speed.
+    bool tempoPending = false;
 
     void restart()
     {
         pos = 0;
         tempo = initialTempo;
         running = 0;
+        tempoPending = false;
     }
 };
 
@@ -227,6 +233,11 @@ int32_t readUnit(Stream& s, PsrReadRecord* record)
 {
     std::memset(record, 0, PSR_READ_HEADER_BYTES);
     MusicUnitWriter out(record->payload, kMaxUnitPayload);
+    if (s.tempoPending && s.pos < s.data.size()) {
+        const uint8_t tempo[3] = {uint8_t(s.tempo >> 16), uint8_t(s.tempo >> 8), uint8_t(s.tempo)};
+        out.metaEvent(0, 0x51, tempo, 3);
+    }
+    s.tempoPending = false;
     while (s.pos < s.data.size() && out.size() <= kUnitFull) {
         Event e;
         const Parse r = parseEvent(s.data.data() + s.pos, s.data.size() - s.pos, s.running, e);
@@ -264,8 +275,10 @@ int32_t seekStream(Stream& s, uint32_t ms)
             s.tempo = e.tempo;
         if (e.type == EventType::EndOfTrack)
             s.pos = s.data.size();
-        if (sum >= target)
+        if (sum >= target) {
+            s.tempoPending = s.tempo != s.initialTempo;
             return 1;
+        }
     }
     s.pos = s.data.size();
     return 0;

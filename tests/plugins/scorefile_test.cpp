@@ -209,16 +209,17 @@ TEST_F(Scorefile, SeeksByTheTempoInForce)
     } const cases[] = {
         {250, {0x30, 0x80, 60, 64}},   // after the second note on, 48 ticks in
         {240, {0x30, 0x80, 60, 64}},   // the event that reaches the time is passed
-        {750, {0x00, 0x91, 62, 90}},   // a quarter after the tempo halved
+        // A quarter after the tempo halved: the unit states the tempo in force first.
+        {750, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x91, 62, 90}},
         {0, song.midi},
-        {2500, {0x60, 0xFF, 0x2F, 0x00}},
+        {2500, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x60, 0xFF, 0x2F, 0x00}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ms);
         ASSERT_EQ(LbrSeekStream(stream, c.ms), 1);
         const Bytes rest = unitBytes(stream);
         ASSERT_GE(rest.size(), c.next.size());
-        EXPECT_TRUE(std::equal(c.next.begin(), c.next.end(), rest.begin()));
+        EXPECT_EQ(Bytes(rest.begin(), rest.begin() + std::ptrdiff_t(c.next.size())), c.next);
     }
     LbrCloseStream(stream);
     // Past the end: nothing more to read.
