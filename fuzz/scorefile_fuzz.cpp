@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const fuzzing::FilePluginTarget kTarget{"Scorefile.psr", nullptr,
-                                                   PSR_READ_HEADER_BYTES + 1024 + 9 + (size_t(1) << 20), nullptr};
+    static const fuzzing::FilePluginTarget kTarget{
+        "Scorefile.psr", nullptr, PSR_READ_HEADER_BYTES + 1024 + 9 + (size_t(1) << 20), nullptr};
     return fuzzing::runFilePluginFuzz(kTarget, data, size);
 }

@@ -50,7 +50,8 @@ constexpr size_t kUnitFull = 1024;
 constexpr size_t kMaxUnitPayload = kUnitFull + 9 + kMaxSequenceBytes;
 constexpr uint32_t kMaxSectors = (kMaxSequenceBytes + 2 * (kSectorBytes - 1)) / kSectorBytes;
 
-void describe(StrInfo* info, const Header& h, uint32_t sector, uint32_t offset, uint32_t bytes, uint64_t timeSum)
+void describe(StrInfo* info, const Header& h, uint32_t sector, uint32_t offset, uint32_t bytes,
+              uint64_t timeSum)
 {
     std::memset(info, 0, sizeof *info);
     info->kind = StrMusic;
@@ -110,12 +111,21 @@ size_t searchTail(const std::vector<uint8_t>& work, size_t from)
 bool search(ProbeContext& probe, size_t& pos)
 {
     const auto& work = probe.work;
-    for (; pos + kHeaderBytes <= work.size(); ++pos) {
+    while (pos + kHeaderBytes <= work.size()) {
+        const void* p = std::memchr(&work[pos], 'p', work.size() - kHeaderBytes + 1 - pos);
+        if (!p) {
+            pos = work.size() - kHeaderBytes + 1;
+            break;
+        }
+        pos = size_t(static_cast<const uint8_t*>(p) - work.data());
         Header h;
-        if (work[pos] != 'p' || !parseHeader(&work[pos], h))
+        if (!parseHeader(&work[pos], h)) {
+            ++pos;
             continue;
+        }
         const uint64_t at = probe.workStart + pos;
-        probe.current = Finding{h, uint32_t(at / kSectorBytes), uint32_t(at % kSectorBytes), uint32_t(kHeaderBytes), 0};
+        probe.current =
+            Finding{h, uint32_t(at / kSectorBytes), uint32_t(at % kSectorBytes), uint32_t(kHeaderBytes), 0};
         probe.tempo = h.tempo;
         probe.running = 0;
         probe.parsing = true;

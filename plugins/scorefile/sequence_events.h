@@ -52,13 +52,13 @@ struct Event
 {
     EventType type = EventType::Channel;
     uint32_t delta = 0;
-    uint8_t status = 0;    // expanded for running status
-    uint8_t metaType = 0;  // meta events
-    uint32_t tempo = 0;    // tempo events
+    uint8_t status = 0;            // expanded for running status
+    uint8_t metaType = 0;          // meta events
+    uint32_t tempo = 0;            // tempo events
     const uint8_t* data = nullptr; // channel data, meta or system-exclusive data
     uint32_t length = 0;
-    size_t bytes = 0;      // consumed from the delta on
-    uint8_t running = 0;   // the running status after this event
+    size_t bytes = 0;    // consumed from the delta on
+    uint8_t running = 0; // the running status after this event
 };
 
 enum class Parse
@@ -90,10 +90,10 @@ inline uint32_t durationMs(uint64_t timeSum, uint16_t resolution)
 // The walk over a whole sequence's events from the start.
 struct Walk
 {
-    size_t bytes = 0;      // of the events up to the end of the track, or up to where they stop
-    uint64_t timeSum = 0;  // delta x tempo in microseconds x ticks
+    size_t bytes = 0;     // of the events up to the end of the track, or up to where they stop
+    uint64_t timeSum = 0; // delta x tempo in microseconds x ticks
     bool endOfTrack = false;
-    bool error = false;    // an event that cannot be parsed before the data is used up
+    bool error = false; // an event that cannot be parsed before the data is used up
 };
 
 Walk walkEvents(const uint8_t* p, size_t size, uint32_t tempo);

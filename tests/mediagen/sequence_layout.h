@@ -41,8 +41,9 @@ class SequenceWriter
         m_s.power = power;
         m_s.tempos.push_back(tempo);
         m_tempo = tempo;
-        m_s.file = {'p', 'Q', 'E', 'S', 0, 0, 0, 1, uint8_t(resolution >> 8), uint8_t(resolution),
-                    uint8_t(tempo >> 16), uint8_t(tempo >> 8), uint8_t(tempo), numerator, power};
+        m_s.file = {'p', 'Q', 'E', 'S', 0, 0, 0, 1};
+        append(m_s.file, {uint8_t(resolution >> 8), uint8_t(resolution)});
+        append(m_s.file, {uint8_t(tempo >> 16), uint8_t(tempo >> 8), uint8_t(tempo), numerator, power});
     }
 
     // A channel message; `running` leaves its status byte out of the file (the last status must
@@ -59,7 +60,7 @@ class SequenceWriter
         append(m_s.file, data);
         m_s.midi.push_back(status);
         append(m_s.midi, data);
-        static const char* kNames[] = {"note_off", "note_on", "polytouch", "control_change",
+        static const char* kNames[] = {"note_off",       "note_on",    "polytouch", "control_change",
                                        "program_change", "aftertouch", "pitchwheel"};
         m_s.messages.push_back(kNames[(status >> 4) - 8]);
         return *this;

@@ -50,8 +50,8 @@ class Scorefile : public testing::Test
     std::string write(const Bytes& bytes, const std::string& name = "song.seq")
     {
         const fs::path path = m_folder.path() / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    std::streamsize(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path.string();
     }
 
@@ -111,8 +111,11 @@ Bytes operator+(Bytes a, const Bytes& b)
 TEST_F(Scorefile, DescribesSequenceFilesAndRefusesOthers)
 {
     const Sequence song = mediagen::scoreSong();
-    const Sequence waltz = SequenceWriter(480, 600000, 3, 2).channel(0, 0x90, 60, 80).tempo(960, 300000)
-                               .channel(480, 0x80, 60, 0).end(480);
+    const Sequence waltz = SequenceWriter(480, 600000, 3, 2)
+                               .channel(0, 0x90, 60, 80)
+                               .tempo(960, 300000)
+                               .channel(480, 0x80, 60, 0)
+                               .end(480);
     struct Case
     {
         const char* name;
@@ -124,16 +127,17 @@ TEST_F(Scorefile, DescribesSequenceFilesAndRefusesOthers)
         {"bytes after the end of the track are not counted", song.file + Bytes{0x00, 0x90, 0x3C}, &song},
         {"magic", Bytes{'p', 'Q', 'E', 'T'} + Bytes(song.file.begin() + 4, song.file.end()), nullptr},
         {"header cut", Bytes(song.file.begin(), song.file.begin() + 14), nullptr},
-        {"resolution 0", Bytes(song.file.begin(), song.file.begin() + 8) + Bytes{0, 0} +
-                             Bytes(song.file.begin() + 10, song.file.end()),
+        {"resolution 0",
+         Bytes(song.file.begin(), song.file.begin() + 8) + Bytes{0, 0} +
+             Bytes(song.file.begin() + 10, song.file.end()),
          nullptr},
         {"undefined status", Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0xF4}, nullptr},
-        {"data byte before any status", Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x3C, 0x40},
-         nullptr},
-        {"five-byte delta", Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x81, 0x81, 0x81, 0x81, 0x01},
-         nullptr},
-        {"data byte with its top bit", Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x90, 0x3C, 0xC0},
-         nullptr},
+        {"data byte before any status",
+         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x3C, 0x40}, nullptr},
+        {"five-byte delta",
+         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x81, 0x81, 0x81, 0x81, 0x01}, nullptr},
+        {"data byte with its top bit",
+         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x90, 0x3C, 0xC0}, nullptr},
         {"above 1 MiB", song.file + Bytes((1u << 20) - song.file.size() + 1, 0), nullptr},
     };
     for (const Case& c : cases) {
@@ -175,16 +179,20 @@ TEST_F(Scorefile, UnitsCarryTheEventsInMidiFileEncoding)
     }
     // Running status and the tempo as the song writes them, as the unit gives them.
     const Bytes running = {0x30, 0x40, 0x64};
-    EXPECT_NE(std::search(song.file.begin(), song.file.end(), running.begin(), running.end()), song.file.end());
+    EXPECT_NE(std::search(song.file.begin(), song.file.end(), running.begin(), running.end()),
+              song.file.end());
     const Bytes expanded = {0x30, 0x90, 0x40, 0x64};
-    EXPECT_NE(std::search(song.midi.begin(), song.midi.end(), expanded.begin(), expanded.end()), song.midi.end());
+    EXPECT_NE(std::search(song.midi.begin(), song.midi.end(), expanded.begin(), expanded.end()),
+              song.midi.end());
     const Bytes tempo = {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90};
     EXPECT_NE(std::search(song.midi.begin(), song.midi.end(), tempo.begin(), tempo.end()), song.midi.end());
 
     // A damaged event: what came before it is delivered, then the stream ends.
-    const Bytes damaged = Bytes(song.file.begin(), song.file.begin() + 30) + Bytes{0x00, 0xF9, 0x00, 0x90, 0x3C, 0x40};
+    const Bytes damaged =
+        Bytes(song.file.begin(), song.file.begin() + 30) + Bytes{0x00, 0xF9, 0x00, 0x90, 0x3C, 0x40};
     StrInfo info = describe(write(song.file));
-    StreamState* stream = LbrOpenStream(kPlugin, write(damaged, "damaged.seq").c_str(), 0, &info, LBR_WANT_AUDIO);
+    StreamState* stream =
+        LbrOpenStream(kPlugin, write(damaged, "damaged.seq").c_str(), 0, &info, LBR_WANT_AUDIO);
     ASSERT_NE(stream, nullptr);
     const Bytes before = unitBytes(stream);
     EXPECT_FALSE(before.empty());
@@ -207,8 +215,8 @@ TEST_F(Scorefile, SeeksByTheTempoInForce)
         uint32_t ms;
         Bytes next; // the first events read after the seek
     } const cases[] = {
-        {250, {0x30, 0x80, 60, 64}},   // after the second note on, 48 ticks in
-        {240, {0x30, 0x80, 60, 64}},   // the event that reaches the time is passed
+        {250, {0x30, 0x80, 60, 64}}, // after the second note on, 48 ticks in
+        {240, {0x30, 0x80, 60, 64}}, // the event that reaches the time is passed
         // A quarter after the tempo halved: the unit states the tempo in force first.
         {750, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x91, 62, 90}},
         {0, song.midi},
@@ -223,7 +231,8 @@ TEST_F(Scorefile, SeeksByTheTempoInForce)
     }
     LbrCloseStream(stream);
     // Past the end: nothing more to read.
-    void* handle = reinterpret_cast<PsrOpenFileFn>(dlsym(LbrGetPluginInst(m_binding), "PsrOpenFile"))(path.c_str(), &info);
+    void* handle = reinterpret_cast<PsrOpenFileFn>(dlsym(LbrGetPluginInst(m_binding), "PsrOpenFile"))(
+        path.c_str(), &info);
     ASSERT_NE(handle, nullptr);
     const auto seek = reinterpret_cast<PsrSeekFn>(dlsym(LbrGetPluginInst(m_binding), "PsrSeek"));
     const auto read = reinterpret_cast<PsrReadFn>(dlsym(LbrGetPluginInst(m_binding), "PsrRead"));
@@ -246,7 +255,8 @@ TEST_F(Scorefile, FindsSequencesInDataTracks)
     const Sequence brief = SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(9, 0x80, 60, 0).end(0);
     const Sequence second = mediagen::scoreSong(3, 400000);
     const Sequence huge = SequenceWriter(96, 500000).sysex(0, 0xF0, Bytes(5000, 0x22) + Bytes{0xF7}).end(960);
-    const Sequence open = SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(960, 0x80, 60, 0).open();
+    const Sequence open =
+        SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(960, 0x80, 60, 0).open();
     ASSERT_EQ(brief.durationMs(), 46u);
 
     discbuild::DiscBuilder b;
@@ -299,7 +309,8 @@ TEST_F(Scorefile, FindsSequencesInDataTracks)
 // it too, while one sent again whole after the gap is found.
 TEST_F(Scorefile, ProbeDropsWhatIsCutOff)
 {
-    const auto call = reinterpret_cast<PsrIsSupportCDSectorFn>(dlsym(LbrGetPluginInst(m_binding), "PsrIsSupportCDSector"));
+    const auto call =
+        reinterpret_cast<PsrIsSupportCDSectorFn>(dlsym(LbrGetPluginInst(m_binding), "PsrIsSupportCDSector"));
     const CdTocEntry toc[1] = {{1, CD_TOC_DATA_TRACK, {}, 0, 100}};
     const Sequence song = mediagen::scoreSong(80);
     ASSERT_GT(song.file.size(), 2048u);
