@@ -16,8 +16,13 @@
 // sector at the end of the track, the results): the share of the loop's time spent reading
 // sectors (read_pct) and in each plugin (<plugin>_pct), and the streams each plugin found.
 //
-// `analysis_bench --write-image FOLDER [MB]` only writes FOLDER/image.bin and image.cue (for
-// timing tamrin-cli by hand, or profiling it) and prints the CUE path.
+// The second argument of both chooses the disc: 0 the one above; 1 a disc of one data track and
+// nothing else, whose pattern also holds a movie of each game format (Emberfilm, Tidefilm,
+// Ovalcast, Briarfilm, laid out by the test-media generator from the same test frames and sound),
+// since the plugins of those formats only look at single-track discs.
+//
+// `analysis_bench --write-image FOLDER [MB] [--games]` only writes FOLDER/image.bin and image.cue
+// (for timing tamrin-cli by hand, or profiling it) and prints the CUE path.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -29,6 +34,10 @@
 #include <string>
 #include <vector>
 
+#include "../tests/mediagen/briarfilm_layout.h"
+#include "../tests/mediagen/emberfilm_layout.h"
+#include "../tests/mediagen/ovalcast_layout.h"
+#include "../tests/mediagen/tidefilm_layout.h"
 #include "../tests/plugins/disc_builder.h"
 #include "../tests/support/scratch_folder.h"
 #include "bench_support.h"
@@ -56,8 +65,9 @@ void putVolumeDescriptor(discbuild::Sector& sector)
     std::memcpy(data + 40, "TAMRIN_ANALYSIS_BENCH", 21);
 }
 
-// The sectors the data track repeats: each test movie and XA file, foreign data between them.
-std::vector<discbuild::Sector> pattern()
+// The sectors the data track repeats: each test movie and XA file, foreign data between them;
+// with `games` a movie of each game format too.
+std::vector<discbuild::Sector> pattern(bool games)
 {
     std::vector<discbuild::Sector> sectors;
     uint32_t seed = 1;
@@ -81,22 +91,37 @@ std::vector<discbuild::Sector> pattern()
         sectors.insert(sectors.end(), loaded.begin(), loaded.end());
         foreign(20);
     }
+    if (games) {
+        const auto mv1 = mediagen::mdecFrames("mv1_v2_320x240_15fps_xa37800s.str");
+        const auto mv3 = mediagen::mdecFrames("mv3_v2_256x224_15fps_xa18900m.str");
+        const auto mv4 = mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str");
+        const mediagen::SpuSound sound = mediagen::spuStereo();
+        mediagen::OvalcastOptions oval;
+        oval.xa = discbuild::soundSectors(discbuild::loadMovie("mv4_v3_160x112_15fps_x1_xa37800s.str"));
+        for (const auto& movie :
+             {mediagen::emberfilmMovie(mv3, &sound), mediagen::tidefilmMovie(mv1, &sound),
+              mediagen::ovalcastMovie(mv4, nullptr, oval), mediagen::briarfilmMovie(mv1, &sound)}) {
+            if (movie.empty())
+                return {};
+            sectors.insert(sectors.end(), movie.begin(), movie.end());
+            foreign(20);
+        }
+    }
     return sectors;
 }
 
-// A BIN + CUE pair written into `folder`: the data track up to about `megabytes`, then the audio
-// track after its pregap. Empty on failure; else the CUE path.
-std::string writeImage(const fs::path& folder, uint64_t megabytes, uint64_t* bytes = nullptr)
+// A BIN + CUE pair written into `folder`: the data track up to about `megabytes`, then (not
+// with `games`) the audio track after its pregap. Empty on failure; else the CUE path.
+std::string writeImage(const fs::path& folder, uint64_t megabytes, bool games, uint64_t* bytes = nullptr)
 {
-    const std::vector<discbuild::Sector> sectors = pattern();
+    const std::vector<discbuild::Sector> sectors = pattern(games);
     if (sectors.empty())
         return {};
     const std::string bin = (folder / "image.bin").string();
     const std::string cue = (folder / "image.cue").string();
     const uint64_t total = megabytes * 1000000 / discbuild::kRaw;
-    const auto dataSectors = uint32_t(total > kAudioTrackSectors + discbuild::kPregap + 100
-                                          ? total - kAudioTrackSectors - discbuild::kPregap
-                                          : 100);
+    const uint32_t audioSectors = games ? 0 : kAudioTrackSectors + discbuild::kPregap;
+    const auto dataSectors = uint32_t(total > audioSectors + 100 ? total - audioSectors : 100);
     std::ofstream out(bin, std::ios::binary | std::ios::trunc);
     std::vector<uint8_t> chunk;
     const size_t chunkSectors = 1024;
@@ -121,10 +146,11 @@ std::string writeImage(const fs::path& folder, uint64_t megabytes, uint64_t* byt
         put(s.data());
     }
     const uint32_t audioStart = dataSectors + discbuild::kPregap;
+    const uint32_t audioLength = games ? 0 : kAudioTrackSectors;
     s.fill(0);
-    for (uint32_t i = 0; i < discbuild::kPregap; ++i)
+    for (uint32_t i = 0; i < discbuild::kPregap && audioLength; ++i)
         put(s.data());
-    for (uint32_t k = 0; k < kAudioTrackSectors; ++k) {
+    for (uint32_t k = 0; k < audioLength; ++k) {
         for (uint32_t j = 0; j < discbuild::kRaw / 4; ++j)
             discbuild::putAudioSamples(s.data() + 4 * j, 2, k * (discbuild::kRaw / 4) + j);
         put(s.data());
@@ -132,14 +158,15 @@ std::string writeImage(const fs::path& folder, uint64_t megabytes, uint64_t* byt
     out.write(reinterpret_cast<const char*>(chunk.data()), std::streamsize(chunk.size()));
     out.close();
     std::ofstream sheet(cue, std::ios::trunc);
-    sheet << "FILE \"image.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
-          << "  TRACK 02 AUDIO\n    INDEX 00 " << discbuild::msfText(dataSectors) << "\n    INDEX 01 "
-          << discbuild::msfText(audioStart) << "\n";
+    sheet << "FILE \"image.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
+    if (audioLength)
+        sheet << "  TRACK 02 AUDIO\n    INDEX 00 " << discbuild::msfText(dataSectors) << "\n    INDEX 01 "
+              << discbuild::msfText(audioStart) << "\n";
     sheet.close();
     if (!out.good() || !sheet.good())
         return {};
     if (bytes)
-        *bytes = uint64_t(audioStart + kAudioTrackSectors) * discbuild::kRaw;
+        *bytes = uint64_t(audioLength ? audioStart + audioLength : dataSectors) * discbuild::kRaw;
     return cue;
 }
 
@@ -150,11 +177,11 @@ struct BenchImage
     std::string bin;
     uint64_t bytes = 0;
 
-    bool write(uint64_t megabytes)
+    bool write(uint64_t megabytes, bool games)
     {
         if (!folder.made())
             return false;
-        cue = writeImage(folder.path(), megabytes, &bytes);
+        cue = writeImage(folder.path(), megabytes, games, &bytes);
         bin = (folder.path() / "image.bin").string();
         return !cue.empty();
     }
@@ -163,7 +190,7 @@ struct BenchImage
 void BM_AnalyzeAgainstCat(benchmark::State& state)
 {
     BenchImage image;
-    if (!image.write(uint64_t(state.range(0)))) {
+    if (!image.write(uint64_t(state.range(0)), state.range(1) != 0)) {
         state.SkipWithError("cannot write the image");
         return;
     }
@@ -173,12 +200,13 @@ void BM_AnalyzeAgainstCat(benchmark::State& state)
     fs::create_directories(home);
     ::setenv("TAMRIN_HOME", home.c_str(), 1);
     const std::string listing = (image.folder.path() / "analysis.txt").string();
-    if (bench::runChild({TAMRIN_CLI, "settings", "--set", "search=1", "--set", "upload=1"}, listing).seconds < 0) {
+    if (bench::runChild({TAMRIN_CLI, "settings", "--set", "search=1", "--set", "upload=1"}, listing).seconds <
+        0) {
         state.SkipWithError("tamrin-cli settings failed");
         return;
     }
     const std::vector<std::string> analyze{TAMRIN_CLI, "analyze", "--no-progress", "--adopt", "analyze",
-                                           "--upload", "no", image.cue};
+                                           "--upload", "no",      image.cue};
     for (auto _ : state) {
         const bench::VersusCat run = bench::runAgainstCat(analyze, listing, image.bin, kRuns);
         if (!bench::reportAgainstCat(state, run, double(image.bytes), "analyze"))
@@ -230,7 +258,7 @@ std::vector<TimedPlugin> openCdPlugins(int32_t tracks, const CdTocEntry* toc)
 void BM_AnalysisShares(benchmark::State& state)
 {
     BenchImage image;
-    if (!image.write(uint64_t(state.range(0)))) {
+    if (!image.write(uint64_t(state.range(0)), state.range(1) != 0)) {
         state.SkipWithError("cannot write the image");
         return;
     }
@@ -302,18 +330,31 @@ void BM_AnalysisShares(benchmark::State& state)
     CdUnmountImage(drive);
 }
 
-BENCHMARK(BM_AnalyzeAgainstCat)->Arg(kDefaultMegabytes)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AnalysisShares)->Arg(kDefaultMegabytes)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyzeAgainstCat)
+    ->Args({kDefaultMegabytes, 0})
+    ->Args({kDefaultMegabytes, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalysisShares)
+    ->Args({kDefaultMegabytes, 0})
+    ->Args({kDefaultMegabytes, 1})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "--write-image") == 0) {
-        const uint64_t megabytes = argc >= 4 ? std::strtoull(argv[3], nullptr, 10) : kDefaultMegabytes;
+        const bool games = std::strcmp(argv[argc - 1], "--games") == 0;
+        const int sizeArgs = argc - (games ? 1 : 0);
+        const uint64_t megabytes = sizeArgs >= 4 ? std::strtoull(argv[3], nullptr, 10) : kDefaultMegabytes;
         std::error_code error;
         fs::create_directories(argv[2], error);
-        const std::string cue = megabytes > 0 && !error ? writeImage(argv[2], megabytes) : std::string();
+        const std::string cue =
+            megabytes > 0 && !error ? writeImage(argv[2], megabytes, games) : std::string();
         if (cue.empty()) {
             std::fprintf(stderr, "%s: cannot write the image into %s\n", argv[0], argv[2]);
             return 1;

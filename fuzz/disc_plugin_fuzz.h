@@ -175,8 +175,8 @@ inline bool writeImage(DiscPluginFuzzState& state)
         return false;
     size_t written = 0;
     while (written < state.image.size()) {
-        const ssize_t n = ::pwrite(state.imageFile, state.image.data() + written, state.image.size() - written,
-                                   off_t(written));
+        const ssize_t n = ::pwrite(state.imageFile, state.image.data() + written,
+                                   state.image.size() - written, off_t(written));
         if (n <= 0)
             return false;
         written += size_t(n);

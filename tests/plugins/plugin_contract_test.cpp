@@ -20,15 +20,15 @@
 #include <string>
 #include <vector>
 
-#include "../mediagen/tidefilm_layout.h"
-#include "../mediagen/ovalcast_layout.h"
 #include "../mediagen/briarfilm_layout.h"
+#include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/ovalcast_layout.h"
+#include "../mediagen/sequence_layout.h"
+#include "../mediagen/tidefilm_layout.h"
 #include "../support/scratch_folder.h"
 #include "cstr_builder.h"
 #include "disc_builder.h"
 #include "disc_probe.h"
-#include "../mediagen/emberfilm_layout.h"
-#include "../mediagen/sequence_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -125,7 +125,8 @@ const PluginRow kPlugins[] = {
          return discWith([](DiscBuilder& b) {
              const mediagen::SpuSound sound = mediagen::spuStereo();
              b.addForeign(10);
-             b.add(mediagen::emberfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.add(mediagen::emberfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"),
+                                            &sound));
              b.addForeign(10);
          });
      },
@@ -145,12 +146,14 @@ const PluginRow kPlugins[] = {
              (fs::path(TAMRIN_TEST_DATA) / "movies" / "mv4_v3_160x112_15fps_x1_xa37800s.str").string()};
      },
      1},
-    {"Briarfilm.psr", "FF9 Stream", 132, 100, MediaRawSectors | MediaFiles, CapFile | CapCd | CapDecodeAudio, 9 * 2292,
+    {"Briarfilm.psr", "FF9 Stream", 132, 100, MediaRawSectors | MediaFiles, CapFile | CapCd | CapDecodeAudio,
+     9 * 2292,
      [] {
          return discWith([](DiscBuilder& b) {
              b.addForeign(10);
              const mediagen::SpuSound sound = mediagen::spuStereo();
-             b.add(mediagen::briarfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.add(mediagen::briarfilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"),
+                                            &sound));
              b.addForeign(10);
          });
      },
@@ -163,7 +166,8 @@ const PluginRow kPlugins[] = {
          return discWith([](DiscBuilder& b) {
              const mediagen::SpuSound sound = mediagen::spuMono();
              b.addForeign(10);
-             b.add(mediagen::tidefilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"), &sound));
+             b.add(mediagen::tidefilmMovie(mediagen::mdecFrames("mv4_v3_160x112_15fps_x1_xa37800s.str"),
+                                           &sound));
              b.addForeign(10);
          });
      },
@@ -310,9 +314,9 @@ TEST_P(PluginContract, FindsNothingWhereThereIsNothingToLookAt)
     // A pipe with no writer: refused at once, not waited on.
     const fs::path pipe = folder.path() / "pipe.str";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    for (const std::string& name : {std::string(), empty.string(), garbage.string(),
-                                    (folder.path() / "missing").string(), folder.path().string(),
-                                    pipe.string()}) {
+    for (const std::string& name :
+         {std::string(), empty.string(), garbage.string(), (folder.path() / "missing").string(),
+          folder.path().string(), pipe.string()}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(exported<PsrIsSupportFileFn>("PsrIsSupportFile")(name.c_str()), 0);
         StrInfo info;

@@ -40,7 +40,8 @@ inline void put16(uint8_t* out, int32_t sample)
 
 } // namespace
 
-void decodeSpuStereo(const uint8_t* left, const uint8_t* right, size_t blocks, SpuHistory& history, uint8_t* out)
+void decodeSpuStereo(const uint8_t* left, const uint8_t* right, size_t blocks, SpuHistory& history,
+                     uint8_t* out)
 {
     for (size_t b = 0; b < blocks; ++b) {
         const uint8_t* block[2] = {left + b * kSpuBlockBytes, right + b * kSpuBlockBytes};

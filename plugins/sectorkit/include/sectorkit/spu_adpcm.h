@@ -42,6 +42,7 @@ constexpr size_t spuStereoBytes(size_t blocks)
  * A shift code above 12 gives a negative shift: the nibble is then shifted right instead, so
  * damaged headers give quiet sound rather than undefined arithmetic. The caller checks that the
  * blocks lie inside its payload and that the output fits. */
-void decodeSpuStereo(const uint8_t* left, const uint8_t* right, size_t blocks, SpuHistory& history, uint8_t* out);
+void decodeSpuStereo(const uint8_t* left, const uint8_t* right, size_t blocks, SpuHistory& history,
+                     uint8_t* out);
 
 } // namespace sectorkit
