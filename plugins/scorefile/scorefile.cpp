@@ -179,14 +179,40 @@ bool parse(ProbeContext& probe, size_t& pos)
     }
 }
 
+// The first place in a sector that starts a header, or from which the rest of the sector could
+// begin one; kSectorBytes when there is none.
+size_t firstCandidate(const uint8_t* sector)
+{
+    static const uint8_t kMagic[4] = {'p', 'Q', 'E', 'S'};
+    const uint8_t* at = sector;
+    const uint8_t* end = sector + kSectorBytes;
+    while ((at = static_cast<const uint8_t*>(std::memchr(at, 'p', size_t(end - at)))) != nullptr) {
+        const auto rest = size_t(end - at);
+        Header h;
+        if (rest >= kHeaderBytes ? parseHeader(at, h)
+                                 : std::memcmp(at, kMagic, std::min<size_t>(4, rest)) == 0)
+            return size_t(at - sector);
+        ++at;
+    }
+    return kSectorBytes;
+}
+
 void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* sector)
 {
-    if (!probe.work.empty() && lba != probe.nextSector)
+    const bool carrying = probe.parsing || !probe.work.empty();
+    if (carrying && lba != probe.nextSector)
         restart(probe); // sectors missing in between: nothing carries across them
-    if (probe.work.empty())
-        probe.workStart = uint64_t(lba) * kSectorBytes;
-    probe.work.insert(probe.work.end(), sector, sector + kSectorBytes);
     probe.nextSector = lba + 1;
+    if (!probe.parsing && probe.work.empty()) {
+        // Searching with nothing kept (nearly every sector): only what may begin a header is taken.
+        const size_t from = firstCandidate(sector);
+        probe.workStart = uint64_t(lba) * kSectorBytes + from;
+        probe.work.assign(sector + from, sector + kSectorBytes);
+        if (probe.work.empty())
+            return;
+    } else {
+        probe.work.insert(probe.work.end(), sector, sector + kSectorBytes);
+    }
 
     size_t pos = 0;
     while (true) {
