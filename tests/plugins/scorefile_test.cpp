@@ -1,13 +1,10 @@
-// The Scorefile plugin through libstreamkit, on sequences from the generator
-// (mediagen/sequence_layout.h): files described and refused, units that carry the events in MIDI
-// file encoding, seeks, and sequences found on a generated disc image and read from it.
+// The Scorefile plugin through libstreamkit on the generator's sequences: files described and
+// refused, units of MIDI file events, seeks, and sequences found on a disc image and read from it.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,47 +12,42 @@
 
 #include "../mediagen/sequence_layout.h"
 #include "../support/scratch_folder.h"
-#include "disc_builder.h"
 #include "disc_probe.h"
-#include "discport/discport.h"
-#include "streamkit/lbr.h"
 #include "unit_reader.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using mediagen::Bytes;
 using mediagen::Sequence;
 using mediagen::SequenceWriter;
 
 constexpr const char* kPlugin = "Scorefile.psr";
 
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 class Scorefile : public testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_folder.made());
-        m_binding = LbrOpenPSR(kPlugin);
-        ASSERT_NE(m_binding, nullptr);
-    }
+    void SetUp() override { ASSERT_NE(m_binding, nullptr); }
     void TearDown() override
     {
         if (m_drive >= 0)
             CdUnmountImage(m_drive);
-        if (m_binding)
-            LbrClosePSR(m_binding);
+        LbrClosePSR(m_binding);
     }
 
-    std::string write(const Bytes& bytes, const std::string& name = "song.seq")
+    std::string write(const Bytes& bytes)
     {
-        const fs::path path = m_folder.path() / name;
+        const std::string path = (m_folder.path() / std::to_string(m_files++)).string();
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        return path.string();
+        return path;
     }
-
-    // The file's description; kind 0xFFFF when it is refused.
+    // kind 0xFFFF when the file is refused.
     StrInfo describe(const std::string& path)
     {
         StrInfo info{};
@@ -63,27 +55,30 @@ class Scorefile : public testing::Test
             info.kind = 0xFFFF;
         return info;
     }
+    StreamState* open(const char* path, StrInfo info)
+    {
+        return LbrOpenStream(kPlugin, path, path ? 0 : m_drive, &info, LBR_WANT_AUDIO);
+    }
 
     testsupport::ScratchFolder m_folder{"scorefile"};
-    PluginBinding* m_binding = nullptr;
+    PluginBinding* m_binding = LbrOpenPSR(kPlugin);
     int32_t m_drive = -1;
+    int m_files = 0;
 };
 
-// Every unit's payload, one after the other. A unit ends once it holds more than 1024 bytes, so
-// none is larger than that and its last event (`largestEvent` bytes at most).
+// The payloads of the units left, one after the other (the stream is closed). A unit ends once it
+// holds more than 1024 bytes: none is larger than that and its last event.
 Bytes unitBytes(StreamState* stream, size_t largestEvent = 300, size_t* units = nullptr)
 {
     Bytes all;
-    size_t count = 0;
-    for (const movietest::Unit& u : movietest::readUnits(stream)) {
-        EXPECT_EQ(u.frame, 0u);
-        EXPECT_FALSE(u.payload.empty());
-        EXPECT_LE(u.payload.size(), 1024 + largestEvent);
-        ++count;
-        all.insert(all.end(), u.payload.begin(), u.payload.end());
+    const auto read = movietest::readUnits(stream);
+    for (const movietest::Unit& u : read) {
+        EXPECT_TRUE(u.frame == 0 && !u.payload.empty() && u.payload.size() <= 1024 + largestEvent);
+        all = all + u.payload;
     }
     if (units)
-        *units = count;
+        *units = read.size();
+    LbrCloseStream(stream);
     return all;
 }
 
@@ -102,20 +97,14 @@ void expectDescription(const StrInfo& info, const Sequence& s, uint32_t sector, 
     EXPECT_EQ(info.frameCount + info.width + info.height + info.frameRate + info.audioFormat, 0u);
 }
 
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST_F(Scorefile, DescribesSequenceFilesAndRefusesOthers)
 {
     const Sequence song = mediagen::scoreSong();
-    const Sequence waltz = SequenceWriter(480, 600000, 3, 2)
-                               .channel(0, 0x90, 60, 80)
-                               .tempo(960, 300000)
-                               .channel(480, 0x80, 60, 0)
-                               .end(480);
+    const Sequence waltz =
+        SequenceWriter(480, 600000, 3, 2).channel(0, 0x90, 60, 80).tempo(960, 300000).end(480);
+    const Bytes head(song.file.begin(), song.file.begin() + 15);
+    const Bytes rest(song.file.begin() + 15, song.file.end());
+    const Sequence open = SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(96, 0x80, 60, 0).open();
     struct Case
     {
         const char* name;
@@ -124,42 +113,31 @@ TEST_F(Scorefile, DescribesSequenceFilesAndRefusesOthers)
     } const cases[] = {
         {"song", song.file, &song},
         {"3/4, tempo change", waltz.file, &waltz},
-        {"bytes after the end of the track are not counted", song.file + Bytes{0x00, 0x90, 0x3C}, &song},
-        {"magic", Bytes{'p', 'Q', 'E', 'T'} + Bytes(song.file.begin() + 4, song.file.end()), nullptr},
-        {"header cut", Bytes(song.file.begin(), song.file.begin() + 14), nullptr},
+        {"bytes after the end of the track", song.file + Bytes{0x00, 0x90, 0x3C}, &song},
+        {"cut in an event, no end of the track", open.file + Bytes{0x10, 0x90, 0x3C}, &open},
+        {"magic", Bytes{'p', 'Q', 'E', 'T'} + Bytes(head.begin() + 4, head.end()) + rest, nullptr},
+        {"header cut", Bytes(head.begin(), head.end() - 1), nullptr},
         {"resolution 0",
-         Bytes(song.file.begin(), song.file.begin() + 8) + Bytes{0, 0} +
-             Bytes(song.file.begin() + 10, song.file.end()),
+         Bytes(head.begin(), head.begin() + 8) + Bytes{0, 0} + Bytes(head.begin() + 10, head.end()) + rest,
          nullptr},
-        {"undefined status", Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0xF4}, nullptr},
-        {"data byte before any status",
-         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x3C, 0x40}, nullptr},
-        {"five-byte delta",
-         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x81, 0x81, 0x81, 0x81, 0x01}, nullptr},
-        {"data byte with its top bit",
-         Bytes(song.file.begin(), song.file.begin() + 15) + Bytes{0x00, 0x90, 0x3C, 0xC0}, nullptr},
+        {"undefined status", head + Bytes{0x00, 0xF4}, nullptr},
+        {"data byte before any status", head + Bytes{0x00, 0x3C, 0x40}, nullptr},
+        {"five-byte delta", head + Bytes{0x81, 0x81, 0x81, 0x81, 0x01}, nullptr},
+        {"data byte with its top bit", head + Bytes{0x00, 0x90, 0x3C, 0xC0}, nullptr},
         {"above 1 MiB", song.file + Bytes((1u << 20) - song.file.size() + 1, 0), nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = write(c.file);
         EXPECT_EQ(LbrIsSupportFile(m_binding, path.c_str()), 1) << "any file is looked at";
-        const StrInfo info = describe(path);
         if (c.described)
-            expectDescription(info, *c.described, 0, 0);
+            expectDescription(describe(path), *c.described, 0, 0);
         else
-            EXPECT_EQ(info.kind, 0xFFFF);
+            EXPECT_EQ(describe(path).kind, 0xFFFF);
     }
-    // A sequence cut in an event, with no end of the track: described up to its last whole event.
-    const Sequence open = SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(96, 0x80, 60, 0).open();
-    const StrInfo cut = describe(write(open.file + Bytes{0x10, 0x90, 0x3C}));
-    EXPECT_EQ(cut.dataBytes, open.file.size());
-    EXPECT_EQ(cut.durationMs, 500u);
     EXPECT_EQ(LbrIsSupportFile(m_binding, m_folder.path().c_str()), 0) << "a folder";
 }
 
-// The units hold the events in MIDI file encoding: running status expanded, FF 51 03 tempo,
-// system-exclusive and long meta events whole, units of at most 1024 bytes and one event.
 TEST_F(Scorefile, UnitsCarryTheEventsInMidiFileEncoding)
 {
     const Sequence song = mediagen::scoreSong(100);
@@ -168,89 +146,67 @@ TEST_F(Scorefile, UnitsCarryTheEventsInMidiFileEncoding)
                                 .sysex(0, 0xF0, Bytes(3000, 0x11) + Bytes{0xF7})
                                 .channel(10, 0xB0, 7, 100)
                                 .end(96);
-    Bytes songUnits;
-    for (const Sequence* s : {&song, &escape}) {
-        StrInfo info = describe(write(s->file));
-        StreamState* stream = LbrOpenStream(kPlugin, write(s->file).c_str(), 0, &info, LBR_WANT_AUDIO);
-        ASSERT_NE(stream, nullptr);
-        size_t units = 0;
-        const Bytes got = unitBytes(stream, s == &song ? 300 : 3010, &units);
-        EXPECT_EQ(got, s->midi);
-        EXPECT_EQ(units, s == &song ? 4u : 2u);
-        if (s == &song)
-            songUnits = got;
-        LbrCloseStream(stream);
-    }
-    // The second note on: 48 ticks, running status in the file, its status byte in the unit.
+    size_t units = 0;
+    const std::string songPath = write(song.file);
+    const Bytes songUnits = unitBytes(open(songPath.c_str(), describe(songPath)), 300, &units);
+    EXPECT_EQ(songUnits, song.midi);
+    EXPECT_EQ(units, 4u);
+    const std::string escapePath = write(escape.file);
+    EXPECT_EQ(unitBytes(open(escapePath.c_str(), describe(escapePath)), 3010, &units), escape.midi);
+    EXPECT_EQ(units, 2u) << "the long system-exclusive event ends the first unit";
+
+    // The second note on (48 ticks) in running status, and the tempo event FF 51 tt tt tt.
     const auto contains = [](const Bytes& in, const Bytes& part) {
         return std::search(in.begin(), in.end(), part.begin(), part.end()) != in.end();
     };
-    EXPECT_TRUE(contains(song.file, {0x30, 0x40, 0x64}));
-    EXPECT_TRUE(contains(songUnits, {0x30, 0x90, 0x40, 0x64}));
-    // The tempo event FF 51 tt tt tt comes out as FF 51 03 tt tt tt.
-    EXPECT_TRUE(contains(song.file, {0x00, 0xFF, 0x51, 0x03, 0xD0, 0x90, 0x00}));
-    EXPECT_TRUE(contains(songUnits, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90}));
+    EXPECT_TRUE(contains(song.file, {0x30, 0x40, 0x64}) && contains(songUnits, {0x30, 0x90, 0x40, 0x64}));
+    EXPECT_TRUE(contains(song.file, {0x00, 0xFF, 0x51, 0x03, 0xD0, 0x90, 0x00}) &&
+                contains(songUnits, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90}));
 
     // A damaged event: the three events before it are delivered, then the stream ends.
-    const Bytes damaged =
-        Bytes(song.file.begin(), song.file.begin() + 30) + Bytes{0x00, 0xF9, 0x00, 0x90, 0x3C, 0x40};
-    StrInfo info = describe(write(song.file));
-    StreamState* stream =
-        LbrOpenStream(kPlugin, write(damaged, "damaged.seq").c_str(), 0, &info, LBR_WANT_AUDIO);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(unitBytes(stream), Bytes(song.midi.begin(), song.midi.begin() + 15));
-    LbrCloseStream(stream);
+    const std::string damaged =
+        write(Bytes(song.file.begin(), song.file.begin() + 30) + Bytes{0x00, 0xF9, 0x00});
+    EXPECT_EQ(unitBytes(open(damaged.c_str(), describe(songPath))),
+              Bytes(song.midi.begin(), song.midi.begin() + 15));
 }
 
 TEST_F(Scorefile, SeeksByTheTempoInForce)
 {
-    // Quarter notes of 96 ticks: 500 ms before the tempo event at 500 ms, 250 ms after it.
+    // 96 ticks a quarter: 500 ms before the tempo event at 500 ms, 250 ms after it.
     const Sequence song = mediagen::scoreSong();
     ASSERT_EQ(song.durationMs(), 2750u);
     const std::string path = write(song.file);
-    StrInfo info = describe(path);
-    const auto openStream = [&] { return LbrOpenStream(kPlugin, path.c_str(), 0, &info, LBR_WANT_AUDIO); };
-    StreamState* stream = openStream();
-    ASSERT_NE(stream, nullptr);
+    const Bytes tempo = {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90}; // the tempo in force first
     struct Case
     {
         uint32_t ms;
+        int32_t result;
         Bytes next; // the first events read after the seek
     } const cases[] = {
-        {250, {0x30, 0x80, 60, 64}}, // after the second note on, 48 ticks in
-        {240, {0x30, 0x80, 60, 64}}, // the event that reaches the time is passed
-        // A quarter after the tempo halved: the unit states the tempo in force first.
-        {750, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x00, 0x91, 62, 90}},
-        {0, song.midi},
-        {2500, {0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90, 0x60, 0xFF, 0x2F, 0x00}},
+        {250, 1, {0x30, 0x80, 60, 64}}, // after the second note on, 48 ticks in
+        {240, 1, {0x30, 0x80, 60, 64}}, // the event that reaches the time is passed
+        {750, 1, tempo + Bytes{0x00, 0x91, 62, 90}},
+        {2500, 1, tempo + Bytes{0x60, 0xFF, 0x2F, 0x00}},
+        {0, 1, song.midi},
+        {2751, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ms);
-        ASSERT_EQ(LbrSeekStream(stream, c.ms), 1);
+        StreamState* stream = open(path.c_str(), describe(path));
+        ASSERT_NE(stream, nullptr);
+        movietest::readUnits(stream, 0, 1);
+        EXPECT_EQ(LbrSeekStream(stream, c.ms), c.result);
         const Bytes rest = unitBytes(stream);
-        ASSERT_GE(rest.size(), c.next.size());
-        EXPECT_EQ(Bytes(rest.begin(), rest.begin() + std::ptrdiff_t(c.next.size())), c.next);
+        EXPECT_EQ(Bytes(rest.begin(), rest.begin() + std::ptrdiff_t(std::min(rest.size(), c.next.size()))),
+                  c.next);
+        EXPECT_EQ(rest.empty(), c.next.empty());
     }
-    LbrCloseStream(stream);
-    // Past the end: nothing more to read.
-    void* handle = reinterpret_cast<PsrOpenFileFn>(dlsym(LbrGetPluginInst(m_binding), "PsrOpenFile"))(
-        path.c_str(), &info);
-    ASSERT_NE(handle, nullptr);
-    const auto seek = reinterpret_cast<PsrSeekFn>(dlsym(LbrGetPluginInst(m_binding), "PsrSeek"));
-    const auto read = reinterpret_cast<PsrReadFn>(dlsym(LbrGetPluginInst(m_binding), "PsrRead"));
-    movietest::RecordBuffer record;
-    EXPECT_EQ(seek(handle, 2751), 0);
-    EXPECT_EQ(read(handle, record.get()), 0);
-    EXPECT_EQ(seek(handle, 0), 1);
-    EXPECT_EQ(read(handle, record.get()), 1);
-    reinterpret_cast<PsrCloseFn>(dlsym(LbrGetPluginInst(m_binding), "PsrClose"))(handle);
 }
 
-// A data track with: a song whose header crosses from sector 10 into 11; a sequence of 48 ms; a
-// song at the end of sector 24 whose events cross into the next sectors; a song with a system-
-// exclusive event longer than the bytes the probe keeps between sectors; and a song still open
-// where the track ends. Only the two whole songs of 100 ms or more are found, and read from the
-// disc they give the events of the files.
+// A data track with a song whose header crosses from sector 10 into 11, a sequence of 46 ms, a
+// song at the end of sector 24 whose events cross into the next sectors, a song with a system-
+// exclusive event longer than the bytes the probe keeps between sectors, and a song still open
+// where the track ends: the two whole songs are found, and read from the disc as from files.
 TEST_F(Scorefile, FindsSequencesInDataTracks)
 {
     const Sequence first = mediagen::scoreSong(1);
@@ -260,7 +216,6 @@ TEST_F(Scorefile, FindsSequencesInDataTracks)
     const Sequence open =
         SequenceWriter(96, 500000).channel(0, 0x90, 60, 80).channel(960, 0x80, 60, 0).open();
     ASSERT_EQ(brief.durationMs(), 46u);
-
     discbuild::DiscBuilder b;
     b.addForeign(10);
     mediagen::placeData(b, 10, 2040, first.file);
@@ -276,63 +231,30 @@ TEST_F(Scorefile, FindsSequencesInDataTracks)
 
     const std::vector<StrInfo> found = discprobe::probeDisc(m_binding, m_drive);
     ASSERT_EQ(found.size(), 2u);
-    {
-        SCOPED_TRACE("header across sectors");
-        expectDescription(found[0], first, 10, 2040);
-    }
-    {
-        SCOPED_TRACE("events across sectors");
-        expectDescription(found[1], second, 24, 1950);
-    }
-    for (size_t i = 0; i < found.size(); ++i) {
-        StrInfo info = found[i];
-        StreamState* stream = LbrOpenStream(kPlugin, nullptr, m_drive, &info, LBR_WANT_AUDIO);
-        ASSERT_NE(stream, nullptr);
-        EXPECT_EQ(unitBytes(stream), (i == 0 ? first : second).midi);
-        LbrCloseStream(stream);
+    expectDescription(found[0], first, 10, 2040);
+    expectDescription(found[1], second, 24, 1950);
+    EXPECT_EQ(unitBytes(this->open(nullptr, found[0])), first.midi);
+    EXPECT_EQ(unitBytes(this->open(nullptr, found[1])), second.midi);
+
+    // Descriptions that do not point at a header, or span more than a sequence may, open nothing.
+    for (const auto& [reserved, count] : {std::pair{2039, 1u}, {2048, 1u}, {2040, 600u}}) {
+        StrInfo info = found[0];
+        info.reserved = uint16_t(reserved);
+        info.sectorCount = count;
+        EXPECT_EQ(this->open(nullptr, info), nullptr) << reserved << " " << count;
     }
 
-    // Descriptions that do not point at a sequence, or at more than a sequence can be, open nothing.
-    StrInfo shifted = found[0];
-    shifted.reserved = 2039;
-    StrInfo beyond = found[0];
-    beyond.reserved = 2048;
-    StrInfo large = found[0];
-    large.sectorCount = 600;
-    for (StrInfo* info : {&shifted, &beyond, &large}) {
-        StreamState* stream = LbrOpenStream(kPlugin, nullptr, m_drive, info, LBR_WANT_AUDIO);
-        EXPECT_EQ(stream, nullptr) << info->reserved << " " << info->sectorCount;
-        if (stream)
-            LbrCloseStream(stream);
-    }
-}
-
-// The final call of a stopped scan drops a sequence in progress; a gap in the sector numbers ends
-// it too, while one sent again whole after the gap is found.
-TEST_F(Scorefile, ProbeDropsWhatIsCutOff)
-{
-    const auto call =
+    // A gap in the sector numbers drops the sequence in progress; sent again whole, it is found.
+    const auto sectorCall =
         reinterpret_cast<PsrIsSupportCDSectorFn>(dlsym(LbrGetPluginInst(m_binding), "PsrIsSupportCDSector"));
     const CdTocEntry toc[1] = {{1, CD_TOC_DATA_TRACK, {}, 0, 100}};
-    const Sequence song = mediagen::scoreSong(80);
-    ASSERT_GT(song.file.size(), 2048u);
-    Bytes sectors(3 * 2048, 0);
-    std::copy(song.file.begin(), song.file.end(), sectors.begin() + 100);
-    for (const bool gap : {false, true}) {
-        void* probe = LbrIsSupportCDBegin(m_binding, 1, toc);
-        ASSERT_NE(probe, nullptr);
-        EXPECT_EQ(call(probe, toc[0], 5, sectors.data()), 1);
-        if (!gap) {
-            EXPECT_EQ(call(probe, toc[0], 0, nullptr), 0);
-        }
-        const uint32_t again = gap ? 7 : 6;
-        for (uint32_t i = 0; i < 3; ++i)
-            EXPECT_EQ(call(probe, toc[0], again + i, sectors.data() + 2048 * i), 1);
-        const std::vector<StrInfo> found = discprobe::results(m_binding, probe);
-        ASSERT_EQ(found.size(), 1u);
-        EXPECT_EQ(found[0].startSector, again);
-        EXPECT_EQ(found[0].reserved, 100);
-    }
+    void* probe = LbrIsSupportCDBegin(m_binding, 1, toc);
+    const Bytes data = Bytes(100, 0) + mediagen::scoreSong(80).file + Bytes(4096, 0);
+    for (const uint32_t lba : {5u, 7u, 8u, 9u})
+        EXPECT_EQ(sectorCall(probe, toc[0], lba, data.data() + (lba == 5 ? 0 : 2048 * (lba - 7))), 1);
+    const std::vector<StrInfo> again = discprobe::results(m_binding, probe);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].startSector, 7u);
 }
 
 } // namespace
