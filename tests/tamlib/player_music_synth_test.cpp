@@ -205,7 +205,8 @@ TEST(MusicSynth, RendersTheUnitsOfTheSequencePlugin)
     LbrCloseStream(stream);
     EXPECT_NEAR(double(pcm.size() / 2), 2.5 * kRate, 2.0);
     for (size_t at = 0; at + kRate <= pcm.size(); at += kRate) {
-        const std::vector<int16_t> half(pcm.begin() + std::ptrdiff_t(at), pcm.begin() + std::ptrdiff_t(at + kRate));
+        const auto from = pcm.begin() + std::ptrdiff_t(at);
+        const std::vector<int16_t> half(from, from + kRate);
         EXPECT_GT(rms(half), 100.0) << "silent at " << at / 2 * 1000 / kRate << " ms";
     }
 }
