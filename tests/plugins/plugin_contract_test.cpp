@@ -24,6 +24,7 @@
 #include "../mediagen/emberfilm_layout.h"
 #include "../mediagen/ovalcast_layout.h"
 #include "../mediagen/sound_layout.h"
+#include "../mediagen/sequence_layout.h"
 #include "../mediagen/tidefilm_layout.h"
 #include "../mediagen/tim_layout.h"
 #include "../mediagen/tunebank_layout.h"
@@ -216,6 +217,16 @@ const PluginRow kPlugins[] = {
          return discWith([](DiscBuilder& b) {
              b.addForeign(10);
              mediagen::placeData(b, 10, 1800, mediagen::makeTim(1, 40, 30, 1, 256).bytes);
+             b.addForeign(10);
+         });
+     },
+     1},
+    {"Scorefile.psr", "SEQ", 111, 101, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     1024 + 9 + (1u << 20),
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(10);
+             mediagen::placeData(b, 10, 300, mediagen::scoreSong(60).file);
              b.addForeign(10);
          });
      },

@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "../mediagen/sequence_layout.h"
 #include "convert/midi_file.h"
 #include "convert_support.h"
 #include "convert_tools.h"
@@ -183,6 +184,34 @@ TEST_F(ConvertMidi, FilesAsMidoReadsThem)
             (4.0 * 500000 + double(kPrologueTicks - 4 + c.ticks) * c.tempo) / c.division / 1e6;
         EXPECT_NEAR(read["seconds"].get<double>(), seconds, 1e-6);
     }
+}
+
+// A generated sequence file through the sequence plugin: mido reads the events the generator
+// wrote (after the prologue's three), its tempo change, its system-exclusive message whole, its
+// time signature and its play time. The 200-byte text before the notes has a two-byte length.
+TEST_F(ConvertMidi, SequenceFilesOfTheSequencePlugin)
+{
+    const mediagen::Sequence song = mediagen::scoreSong(3, 600000, 3);
+    const fs::path file = m_folder.path() / "song.seq";
+    writeFile(file, std::string(song.file.begin(), song.file.end()));
+    const StrInfo info = converttest::describe("Scorefile.psr", file);
+    const fs::path out = m_folder.path() / "song.mid";
+    const PlbMidiSettings settings = midiSettings(out);
+    ASSERT_EQ(PlbConvertMIDI("Scorefile.psr", file.c_str(), &info, &settings, nullptr, nullptr), PLB_CONV_OK);
+
+    const json read = mido(out);
+    ASSERT_FALSE(read.is_null()) << "mido cannot read the file";
+    EXPECT_EQ(read["division"], 96);
+    std::vector<std::string> expected{"sysex", "set_tempo", "time_signature"};
+    expected.insert(expected.end(), song.messages.begin(), song.messages.end());
+    EXPECT_EQ(read["messages"].get<std::vector<std::string>>(), expected);
+    EXPECT_EQ(read["tempo"], json(song.tempos));
+    EXPECT_EQ(read["signature"], json::array({json::array({3, 4})}));
+    EXPECT_EQ(read["sysex"][1], json::array({0x7E, 0x7F, 0x09, 0x01}));
+    EXPECT_EQ(read["ticks"], kPrologueTicks + song.ticks);
+    const double prologue = (4.0 * 500000 + double(kPrologueTicks - 4) * song.tempos[0]) / 96 / 1e6;
+    EXPECT_NEAR(read["seconds"].get<double>(), prologue + double(song.timeSum) / 96 / 1e6, 1e-6);
+    EXPECT_NEAR(double(info.durationMs), double(song.timeSum) / 96 / 1000, 1.0);
 }
 
 TEST_F(ConvertMidi, ProgressFollowsTheTicksAtTheTempo)

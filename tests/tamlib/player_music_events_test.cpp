@@ -2,7 +2,9 @@
 // input is copied into a buffer of exactly its size so that a read past its end shows under ASan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "player/sequencer_events.h"
@@ -103,6 +105,20 @@ TEST(SequencerEvents, OutputRoomIsNeverExceeded)
     EXPECT_EQ(convert(in, full.size()), full);
     for (size_t room : {size_t(0), size_t(11), size_t(12), full.size() - 1})
         EXPECT_TRUE(convert(in, room).empty()) << room;
+}
+
+// Meta lengths are variable-length numbers as in a MIDI file: a text of 200 bytes has the
+// two-byte length 81 48, and the note after it still comes, with the meta event's delta.
+TEST(SequencerEvents, LongMetaEventsAreSkippedWhole)
+{
+    Bytes in(209, 'x');
+    const uint8_t head[] = {0x07, 0xFF, 0x01, 0x81, 0x48};
+    const uint8_t note[] = {0x01, 0x90, 0x3C, 0x40};
+    std::copy(std::begin(head), std::end(head), in.begin());
+    std::copy(std::begin(note), std::end(note), in.end() - 4);
+    EXPECT_EQ(convert(in), encode({{8, 0x00403C90}}));
+    in[4] = 0x4D; // 205: one byte more than follows
+    EXPECT_TRUE(convert(in).empty());
 }
 
 TEST(SequencerEvents, SkippedDeltasAreHeldAtTheLargestValue)

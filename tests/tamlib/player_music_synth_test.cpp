@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
 
+#include "../mediagen/sequence_layout.h"
+#include "../support/scratch_folder.h"
 #include "audio/music_synth.h"
 #include "player/sequencer_events.h"
+#include "streamkit/lbr.h"
+#include "tamlib/unit_buffer.h"
 
 using namespace tamrin;
 using Bytes = std::vector<uint8_t>;
@@ -169,6 +174,41 @@ TEST(MusicSynth, RendersInBoundedPieces)
     std::vector<int16_t> pcm;
     EXPECT_EQ(s->renderSome(rest, pcm, 4096), size_t(0));
     EXPECT_EQ(pcm.size(), 4096u * 2);
+}
+
+// A generated sequence file read through the sequence plugin and rendered as the player renders
+// a music stream: sound in every half second up to the last note off, at 2500 ms.
+TEST(MusicSynth, RendersTheUnitsOfTheSequencePlugin)
+{
+    const mediagen::Sequence song = mediagen::scoreSong();
+    testsupport::ScratchFolder folder{"synth"};
+    const std::string path = (folder.path() / "song.seq").string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(song.file.data()), std::streamsize(song.file.size()));
+    PluginBinding* binding = LbrOpenPSR("Scorefile.psr");
+    StrInfo info{};
+    ASSERT_TRUE(binding && LbrGetStrFileInfo(binding, path.c_str(), &info) == 1);
+    LbrClosePSR(binding);
+    StreamState* stream = LbrOpenStream("Scorefile.psr", path.c_str(), 0, &info, LBR_WANT_AUDIO);
+    ASSERT_NE(stream, nullptr);
+    auto s = synth();
+    ASSERT_TRUE(s && s->setTiming(info.bitsPerSample, info.sampleRate));
+    tamlib::UnitBuffer unit;
+    std::vector<uint8_t> events(0x10000);
+    std::vector<int16_t> pcm;
+    while (LbrReadStream(stream, LBR_WANT_AUDIO, unit.record()) == 1) {
+        const int32_t made = LbrDecodeAudio(stream, unit.record(), events.data(), int32_t(events.size()));
+        const Bytes converted = records(Bytes(events.begin(), events.begin() + std::max(made, 0)));
+        EXPECT_FALSE(converted.empty()) << "a unit the player cannot read";
+        EXPECT_TRUE(s->render(converted, pcm));
+    }
+    LbrCloseStream(stream);
+    EXPECT_NEAR(double(pcm.size() / 2), 2.5 * kRate, 2.0);
+    for (size_t at = 0; at + kRate <= pcm.size(); at += kRate) {
+        const auto from = pcm.begin() + std::ptrdiff_t(at);
+        const std::vector<int16_t> half(from, from + kRate);
+        EXPECT_GT(rms(half), 100.0) << "silent at " << at / 2 * 1000 / kRate << " ms";
+    }
 }
 
 } // namespace

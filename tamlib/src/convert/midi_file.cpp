@@ -85,13 +85,13 @@ class Walker
         switch (status) {
         case 0xFF: {
             m_running = 0;
-            if (m_in.size() - m_pos < 2)
+            if (m_pos >= m_in.size())
                 return false;
-            const uint8_t type = m_in[m_pos];
-            const uint8_t length = m_in[m_pos + 1];
-            if (m_in.size() - m_pos - 2 < length)
+            const uint8_t type = m_in[m_pos++];
+            const auto length = number(); // variable-length, as in a MIDI file
+            if (!length || m_in.size() - m_pos < *length)
                 return false;
-            m_pos += 2 + size_t(length);
+            m_pos += *length;
             endOfTrack = type == 0x2F;
             return true;
         }

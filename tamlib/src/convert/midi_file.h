@@ -32,8 +32,8 @@ struct MidiEventWalk
 };
 
 // Walks a run of raw sequencer events as the player reads them: a delta (7 bits a byte, at most
-// 4 bytes), then a channel message (running status allowed), a meta event (0xFF, type, one
-// length byte, data), a system-exclusive event (0xF0 or 0xF7, variable-length length, data) or a
+// 4 bytes), then a channel message (running status allowed), a meta event (0xFF, type,
+// variable-length length, data), a system-exclusive event (0xF0 or 0xF7, variable-length length, data) or a
 // system common or real-time message. Stops at the first byte that cannot start or complete an
 // event; nothing past `events` is read.
 MidiEventWalk walkMidiEvents(std::span<const uint8_t> events);

@@ -6,7 +6,7 @@
 //   event    one of
 //     0x80-0xEF d1 [d2]   channel message; one data byte for 0xC0-0xDF, two for the others
 //     d1 [d2]             running status: a data byte (< 0x80) repeats the last channel status
-//     0xFF type len data  meta event, `len` one byte; type 0x51 with len 3 is the tempo
+//     0xFF type len data  meta event, `len` variable-length; type 0x51 with len 3 is the tempo
 //                         (24-bit microseconds per quarter note); every other meta is skipped
 //     0xF0 len data       system exclusive, `len` variable-length, `data` exactly len bytes
 //                         (ending with 0xF7 for a complete message), as in a MIDI file
@@ -169,12 +169,14 @@ class Converter
     {
         m_running = 0;
         uint8_t type = 0;
-        uint8_t length = 0;
-        if (!take(type) || !take(length) || m_in.size() - m_pos < length)
+        if (!take(type))
+            return false;
+        const auto length = number();
+        if (!length || m_in.size() - m_pos < *length)
             return false;
         const uint8_t* data = m_in.data() + m_pos;
-        m_pos += length;
-        if (type != 0x51 || length != 3)
+        m_pos += *length;
+        if (type != 0x51 || *length != 3)
             return true;
         return record(kEventTempo, uint32_t(data[0]) << 16 | uint32_t(data[1]) << 8 | data[2]);
     }
