@@ -1,5 +1,6 @@
 // Feeds a disc plugin's probe as the analysis does, for the plugin tests: every sector of each
-// data track of a mounted disc, whole (2352 bytes), numbered by its address, one call with a null
+// data track of a mounted disc, whole (2352 bytes; its 2048 user-data bytes from byte 24 to a
+// plugin that asks for user data), numbered by its address, one call with a null
 // sector at the end of each data track, then every result read back.
 #pragma once
 
@@ -47,6 +48,9 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
     CdTocEntry toc[100] = {};
     const int32_t tracks = CdReadToc(drive, 100, toc);
     EXPECT_GT(tracks, 0);
+    PsrPluginInfo plugin{};
+    LbrGetPlugin(binding, &plugin, nullptr);
+    const size_t dataOffset = (plugin.mediaFlags & MediaUserData) ? 24 : 0;
     void* context = LbrIsSupportCDBegin(binding, tracks, toc);
     EXPECT_NE(context, nullptr);
     if (!context)
@@ -66,7 +70,8 @@ inline std::vector<StrInfo> probeDisc(PluginBinding* binding, int32_t drive, boo
             EXPECT_NE(sector, nullptr) << "sector " << track.start + i;
             if (!sector)
                 continue;
-            const int32_t answer = LbrIsSupportCDSector(binding, context, track, track.start + i, sector);
+            const int32_t answer =
+                LbrIsSupportCDSector(binding, context, track, track.start + i, sector + dataOffset);
             if (feed == Feed::EverySector) {
                 EXPECT_EQ(answer, 1);
             } else {
