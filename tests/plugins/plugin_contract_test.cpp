@@ -28,6 +28,7 @@
 #include "disc_builder.h"
 #include "disc_probe.h"
 #include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/adx_layout.h"
 #include "discport/discport.h"
 #include "streamkit/lbr.h"
 
@@ -116,6 +117,17 @@ const PluginRow kPlugins[] = {
              b.addForeign(5);
              b.add(discbuild::loadXa("xa2_18900_mono.xa"));
              b.addForeign(5);
+         });
+     },
+     1},
+    {"Cobaltsound.psr", "CRI ADX", 100, 0, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     227 * 36,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(5);
+             mediagen::placeUserData(b, 5, 600,
+                                     mediagen::readAll(mediagen::testData("audio/adx2_48000_stereo.adx")));
+             b.addForeign(3);
          });
      },
      1},
