@@ -63,7 +63,7 @@ struct DiscPluginFuzzState
         imagePath = "/proc/self/fd/" + std::to_string(imageFile);
         PsrPluginInfo info{};
         LbrGetPlugin(binding, &info, nullptr);
-        userData = !(info.mediaFlags & MediaRawSectors) && (info.mediaFlags & MediaUserData);
+        userData = (info.mediaFlags & MediaUserData) != 0; // as the analysis gives them
     }
     ~DiscPluginFuzzState()
     {
