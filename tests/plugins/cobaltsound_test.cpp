@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "../mediagen/adx_layout.h"
@@ -250,6 +254,40 @@ TEST_F(Cobaltsound, ProbeFindsWholeStereoFilesOnly)
             EXPECT_EQ(std::memcmp(&found[0], &c.expected, sizeof(StrInfo)), 0);
         }
     }
+}
+
+// tamrin-cli names the plugin for each test file, and its scan (the analysis's own feed of user
+// data) finds a stereo file on a disc.
+TEST(CobaltsoundCli, ProbeAndScanNameThePlugin)
+{
+    const std::filesystem::path cli = std::filesystem::path(TAMRIN_OUT_DIR) / "tamrin-cli";
+    if (!std::filesystem::exists(cli))
+        GTEST_SKIP() << "tamrin-cli is not built";
+    DiscBuilder b;
+    b.addForeign(3);
+    mediagen::placeUserData(b, 3, 512, mediagen::readAll(mediagen::testData("audio/adx2_48000_stereo.adx")));
+    b.addForeign(3);
+    const auto image = b.write();
+    ASSERT_TRUE(image);
+    std::ostringstream command;
+    command << "'" << cli.string() << "' probe";
+    for (const AdxCase& c : kFiles)
+        command << " '" << mediagen::testData(std::string("audio/") + c.file + ".adx").string() << "'";
+    command << " && '" << cli.string() << "' scan --no-progress --plugins Cobaltsound.psr '" << image->cue
+            << "'";
+    FILE* pipe = popen(command.str().c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        out.append(chunk, n);
+    ASSERT_EQ(pclose(pipe), 0) << out;
+    size_t named = 0;
+    for (size_t at = out.find("COBALTSOUND.PSR"); at != std::string::npos;
+         at = out.find("COBALTSOUND.PSR", at + 1))
+        ++named;
+    EXPECT_EQ(named, 4u) << out;
+    EXPECT_NE(out.find("1 stream"), std::string::npos) << out;
 }
 
 } // namespace
