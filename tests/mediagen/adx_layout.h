@@ -1,8 +1,6 @@
-// CRI ADX sound stored as a file on a disc: the file's bytes spread over the 2048 user-data bytes
-// of Form 1 data sectors (submode 0x08, data from byte 24), from any sector and offset on. The
-// sound is the independent encoder's files in tests/data/audio; adxHeader() makes a bare header
-// (big-endian: 0x80000000 | signature offset, encoding 3, block bytes 18, bits 4, channels,
-// rate, samples; "(c)CRI" ending at signature offset + 4) for the cases no encoder writes.
+// CRI ADX sound stored as a file on a disc: the file's bytes spread over the user data of Form 1
+// sectors from any sector and offset on; adxHeader() makes a bare header (big-endian) for the
+// cases no encoder writes.
 #pragma once
 
 #include <algorithm>
@@ -17,23 +15,15 @@ namespace mediagen {
 constexpr size_t kUserData = 2048;
 constexpr size_t kUserDataOffset = 24;
 
-inline void putBe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (24 - 8 * i));
-}
-
+// 0x80000000 | signature offset, encoding 3, 18-byte blocks, 4 bits, channels, rate, samples;
+// the signature ends at signature offset + 4.
 inline Bytes adxHeader(uint8_t channels, uint32_t rate, uint32_t samples, uint32_t signatureOffset = 32,
                        const char* signature = "(c)CRI")
 {
     Bytes h(signatureOffset + 4, 0);
-    putBe32(h.data(), 0x80000000u | signatureOffset);
-    h[4] = 3;
-    h[5] = 18;
-    h[6] = 4;
-    h[7] = channels;
-    putBe32(h.data() + 8, rate);
-    putBe32(h.data() + 12, samples);
+    const uint32_t words[] = {0x80000000u | signatureOffset, 0x03120400u | channels, rate, samples};
+    for (size_t i = 0; i < 16; ++i)
+        h[i] = uint8_t(words[i / 4] >> (24 - 8 * (i % 4)));
     std::memcpy(h.data() + signatureOffset - 2, signature, 6);
     return h;
 }

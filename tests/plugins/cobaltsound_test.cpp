@@ -39,13 +39,13 @@ struct Played
     uint8_t kind = 0; // of the first unit
 };
 
-// Every unit of `stream` (at most `limit`), decoded by the host.
-Played play(StreamState* stream, size_t limit = 100000)
+// Every unit of `stream`, decoded by the host.
+Played play(StreamState* stream)
 {
     Played out;
     std::vector<uint8_t> record(kRecordBytes), pcm(227 * 128);
     auto* r = reinterpret_cast<PsrReadRecord*>(record.data());
-    while (out.unitBytes.size() < limit && LbrReadStream(stream, 0, r) == 1) {
+    while (LbrReadStream(stream, 0, r) == 1) {
         out.unitBytes.push_back(r->payloadBytes);
         out.kind = out.kind ? out.kind : r->unitKind;
         const int32_t written = LbrDecodeAudio(stream, r, pcm.data(), int32_t(pcm.size()));
@@ -54,20 +54,6 @@ Played play(StreamState* stream, size_t limit = 100000)
             out.pcm.push_back(int16_t(mediagen::le16(pcm.data() + i)));
     }
     return out;
-}
-
-// Ours against the reference: equal where both have samples; ours may go on only with silence
-// (the end block that the header's sample count takes in).
-void expectSameSound(const std::vector<int16_t>& ours, const std::vector<int16_t>& reference, size_t samples)
-{
-    ASSERT_EQ(ours.size(), samples);
-    const size_t common = std::min(ours.size(), reference.size());
-    ASSERT_GT(common, samples * 99 / 100);
-    EXPECT_EQ(std::mismatch(ours.begin(), ours.begin() + long(common), reference.begin()).first -
-                  ours.begin(),
-              long(common))
-        << "first differing sample";
-    EXPECT_TRUE(std::all_of(ours.begin() + long(common), ours.end(), [](int16_t v) { return v == 0; }));
 }
 
 struct AdxCase
@@ -100,17 +86,6 @@ class Cobaltsound : public testing::Test
         return LbrOpenStream("Cobaltsound.psr", file, m_drive, &m_info, LBR_WANT_AUDIO);
     }
 
-    // The streams of whole sectors of user data fed directly as sectors first, first + 1, ...
-    std::vector<StrInfo> scanUserData(const Bytes& data, uint32_t first)
-    {
-        void* context = LbrIsSupportCDBegin(m_binding, 1, &kDataTrack);
-        EXPECT_NE(context, nullptr);
-        for (size_t at = 0; at < data.size(); at += mediagen::kUserData)
-            EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, kDataTrack, first++, data.data() + at), 1);
-        EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, kDataTrack, 0, nullptr), 0);
-        return discprobe::results(m_binding, context);
-    }
-
     PluginBinding* m_binding = LbrOpenPSR("Cobaltsound.psr");
     int32_t m_drive = -1;
     StrInfo m_info{};
@@ -128,7 +103,6 @@ TEST_F(Cobaltsound, FilesAndTheirCopiesOnDiscPlayAsTheReference)
         SCOPED_TRACE(c.file);
         const std::string path = mediagen::testData(std::string("audio/") + c.file + ".adx").string();
         const Bytes bytes = mediagen::readAll(path);
-        ASSERT_GT(bytes.size(), 36u);
         const size_t blocks = (be32(bytes.data() + 12) + 31) / 32;
         StrInfo info{};
         ASSERT_EQ(LbrIsSupportFile(m_binding, path.c_str()), 1);
@@ -144,11 +118,14 @@ TEST_F(Cobaltsound, FilesAndTheirCopiesOnDiscPlayAsTheReference)
         // Stereo blocks go to the host's ADX decoder, mono ones come decoded.
         EXPECT_EQ(file.kind, c.channels == 2 ? 0x2F : 0x60);
         const auto reference = mediagen::testData(std::string("references/") + c.file + ".wav");
+        // Equal where both have samples; ours go on only with the silence of an end block that the
+        // header's sample count takes in.
+        ASSERT_EQ(file.pcm.size(), blocks * 32 * c.channels);
         for (size_t ch = 0; ch < c.channels; ++ch) {
-            std::vector<int16_t> ours;
-            for (size_t i = ch; i < file.pcm.size(); i += c.channels)
-                ours.push_back(file.pcm[i]);
-            expectSameSound(ours, mediagen::waveChannel(reference, unsigned(ch)), blocks * 32);
+            const std::vector<int16_t> theirs = mediagen::waveChannel(reference, unsigned(ch));
+            ASSERT_GT(theirs.size(), blocks * 31);
+            for (size_t i = 0; i < blocks * 32; ++i)
+                ASSERT_EQ(file.pcm[i * c.channels + ch], i < theirs.size() ? theirs[i] : 0) << ch << " " << i;
         }
         for (size_t offset : {0, 1002}) {
             if (c.channels == 2) {
@@ -201,7 +178,8 @@ TEST_F(Cobaltsound, FilesAndTheirCopiesOnDiscPlayAsTheReference)
     LbrCloseStream(stream);
 }
 
-// The probe's rules on bare headers (zero data) in the user data of consecutive sectors.
+// The probe's rules on bare headers (zero data) in the user data of consecutive sectors, fed
+// directly; the first stream found in full (start, place, sectors, duration, rate and bytes).
 TEST_F(Cobaltsound, ProbeFindsWholeStereoFilesOnly)
 {
     using mediagen::adxHeader;
@@ -211,46 +189,39 @@ TEST_F(Cobaltsound, ProbeFindsWholeStereoFilesOnly)
         std::vector<std::pair<size_t, Bytes>> headers; // at byte offsets of the data
         size_t sectors;
         uint32_t first;
-        size_t found;
-        StrInfo expected; // of the first stream found: reserved, start, count, duration, bytes
+        StrInfo expected; // kind 0: nothing found
     };
+    // clang-format off
     const Case cases[] = {
-        {"mono is not looked for", {{0, adxHeader(1, 44100, 441000)}}, 300, 10, 0, {}},
-        {"sector 5000, offset 100, 1000000 bytes",
-         {{100, adxHeader(2, 32000, 27776 * 32, 60)}},
-         492,
-         5000,
-         1,
-         {StrAudio, 100, 5000, 489, 27776 * 1000 / 1000, 0, 0, 0, 0, 1, 2, 16, 32000, 1000000, 0, 0}},
-        {"running past the end of the scan", {{0, adxHeader(2, 44100, 441000)}}, 200, 10, 0, {}},
-        {"more samples than 32 bits of blocks hold", {{0, adxHeader(2, 44100, 0xFFFFFFFF)}}, 20, 0, 0, {}},
+        {"mono is not looked for", {{0, adxHeader(1, 44100, 441000)}}, 300, 10, {}},
+        {"sector 5000, offset 100, 1000000 bytes", {{100, adxHeader(2, 32000, 27776 * 32, 60)}}, 492, 5000,
+         {StrAudio, 100, 5000, 489, 27776, 0, 0, 0, 0, 1, 2, 16, 32000, 1000000, 0, 0}},
+        {"running past the end of the scan", {{0, adxHeader(2, 44100, 441000)}}, 200, 10, {}},
+        {"more samples than 32 bits of blocks hold", {{0, adxHeader(2, 44100, 0xFFFFFFFF)}}, 20, 0, {}},
         {"a wrong signature: found 16 bytes on",
-         {{40, adxHeader(2, 22050, 320, 32, "(c)CRX")}, {56, adxHeader(2, 22050, 320)}},
-         3,
-         7,
-         1,
+         {{40, adxHeader(2, 22050, 320, 32, "(c)CRX")}, {56, adxHeader(2, 22050, 320)}}, 3, 7,
          {StrAudio, 56, 7, 1, 14, 0, 0, 0, 0, 1, 2, 16, 22050, 396, 0, 0}},
-        {"at the last place of a sector",
-         {{2032, adxHeader(2, 22050, 320)}},
-         3,
-         7,
-         1,
+        {"at the last place of a sector", {{2032, adxHeader(2, 22050, 320)}}, 3, 7,
          {StrAudio, 2032, 7, 2, 14, 0, 0, 0, 0, 1, 2, 16, 22050, 396, 0, 0}},
         {"rate and length out of range",
-         {{0, adxHeader(2, 14999, 441)}, {4096, adxHeader(2, 48001, 441)}, {8192, adxHeader(2, 44100, 99)}},
-         8,
-         0,
-         0,
-         {}},
+         {{0, adxHeader(2, 14999, 441)}, {4096, adxHeader(2, 48001, 441)}, {8192, adxHeader(2, 44100, 99)}}, 8, 0, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Bytes data(c.sectors * mediagen::kUserData, 0);
         for (const auto& [at, header] : c.headers)
             std::memcpy(data.data() + at, header.data(), std::min(header.size(), data.size() - at));
-        const std::vector<StrInfo> found = scanUserData(data, c.first);
-        ASSERT_EQ(found.size(), c.found);
-        if (c.found) {
+        void* context = LbrIsSupportCDBegin(m_binding, 1, &kDataTrack);
+        ASSERT_NE(context, nullptr);
+        for (size_t at = 0; at < data.size(); at += mediagen::kUserData)
+            EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, kDataTrack, uint32_t(c.first + at / 2048),
+                                           &data[at]),
+                      1);
+        EXPECT_EQ(LbrIsSupportCDSector(m_binding, context, kDataTrack, 0, nullptr), 0);
+        const std::vector<StrInfo> found = discprobe::results(m_binding, context);
+        ASSERT_EQ(found.size(), c.expected.kind ? 1u : 0u);
+        if (!found.empty()) {
             EXPECT_EQ(std::memcmp(&found[0], &c.expected, sizeof(StrInfo)), 0);
         }
     }
@@ -277,17 +248,14 @@ TEST(CobaltsoundCli, ProbeAndScanNameThePlugin)
             << "'";
     FILE* pipe = popen(command.str().c_str(), "r");
     ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, n);
+    std::string out(1 << 16, '\0');
+    out.resize(fread(out.data(), 1, out.size(), pipe));
     ASSERT_EQ(pclose(pipe), 0) << out;
+    // Three files probed, one stream scanned: the plugin named four times.
     size_t named = 0;
-    for (size_t at = out.find("COBALTSOUND.PSR"); at != std::string::npos;
-         at = out.find("COBALTSOUND.PSR", at + 1))
+    for (size_t at = 0; (at = out.find("COBALTSOUND.PSR", at)) != std::string::npos; ++at)
         ++named;
     EXPECT_EQ(named, 4u) << out;
-    EXPECT_NE(out.find("1 stream"), std::string::npos) << out;
 }
 
 } // namespace
