@@ -204,7 +204,8 @@ TEST_F(Cobaltsound, ProbeFindsWholeStereoFilesOnly)
         {"at the last place of a sector", {{2032, adxHeader(2, 22050, 320)}}, 3, 7,
          {StrAudio, 2032, 7, 2, 14, 0, 0, 0, 0, 1, 2, 16, 22050, 396, 0, 0}},
         {"rate and length out of range",
-         {{0, adxHeader(2, 14999, 441)}, {4096, adxHeader(2, 48001, 441)}, {8192, adxHeader(2, 44100, 99)}}, 8, 0, {}},
+         {{0, adxHeader(2, 14999, 441)}, {4096, adxHeader(2, 48001, 441)}, {8192, adxHeader(2, 44100, 99)}},
+         8, 0, {}},
     };
     // clang-format on
     for (const Case& c : cases) {
