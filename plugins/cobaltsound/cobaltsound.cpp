@@ -129,28 +129,31 @@ struct ProbeContext
 
 constexpr size_t kNotFound = SIZE_MAX;
 
-// The first header at `at`, at + 2, ... that leaves 16 bytes in the sector, or kNotFound. A
-// header's first byte is 0x80 (bit 31 and a signature offset below 2^24), so the places are taken
-// eight bytes at a time and only those holding that byte are tested: the search costs little on
-// sectors of other data.
+// Marks the 16-bit lanes of the 8 bytes at `p` that hold a header's first two bytes, 0x80 0x00
+// (bit 31 and a signature offset below 2^16); a lane above a marked one may be marked too.
+uint64_t headerStarts(const uint8_t* p)
+{
+    uint64_t word; // taken little-endian: lane k is bytes 2k and 2k + 1
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
+    const uint64_t t = word ^ 0x0080008000800080ull;
+    return (t - 0x0001000100010001ull) & ~t & 0x8000800080008000ull;
+}
+
+// The first header at `at`, at + 2, ... that leaves 16 bytes in the sector, or kNotFound. The
+// places are looked at 32 bytes at a time, and tested one by one only where a header may start,
+// so that the search costs little on sectors of other data.
 size_t findHeader(const uint8_t* data, size_t at)
 {
     constexpr size_t kLast = kUserDataBytes - kHeaderBytes;
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHigh = 0x8080808080808080ull;
-    constexpr uint64_t kEvenHigh = 0x0080008000800080ull; // the high bit of bytes 0, 2, 4 and 6
-    for (; at + 8 <= kLast + 1; at += 8) {
-        uint64_t word; // taken little-endian: byte k is bits 8k to 8k + 7
-        std::memcpy(&word, data + at, 8);
-        if constexpr (std::endian::native == std::endian::big)
-            word = __builtin_bswap64(word);
-        const uint64_t t = word ^ kHigh; // a byte 0x80 becomes 0
-        // Marks every zero byte (and maybe a byte above one): each mark is tested.
-        for (uint64_t marks = (t - kOnes) & ~t & kEvenHigh; marks; marks &= marks - 1) {
-            const size_t place = at + size_t(std::countr_zero(marks)) / 8;
-            if (data[place] == 0x80 && isDiscHeader(headerAt(data + place)))
+    for (; at + 32 <= kLast + 1; at += 32) {
+        if (!(headerStarts(data + at) | headerStarts(data + at + 8) | headerStarts(data + at + 16) |
+              headerStarts(data + at + 24)))
+            continue;
+        for (size_t place = at; place < at + 32; place += 2)
+            if (isDiscHeader(headerAt(data + place)))
                 return place;
-        }
     }
     for (; at <= kLast; at += 2)
         if (isDiscHeader(headerAt(data + at)))
