@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../mediagen/adx_layout.h"
 #include "../mediagen/briarfilm_layout.h"
 #include "../mediagen/emberfilm_layout.h"
 #include "../mediagen/ovalcast_layout.h"
@@ -120,6 +121,17 @@ const PluginRow kPlugins[] = {
              b.addForeign(5);
              b.add(discbuild::loadXa("xa2_18900_mono.xa"));
              b.addForeign(5);
+         });
+     },
+     1},
+    {"Cobaltsound.psr", "CRI ADX", 100, 0, MediaRawSectors | MediaUserData | MediaFiles, CapFile | CapCd,
+     227 * 36,
+     [] {
+         return discWith([](DiscBuilder& b) {
+             b.addForeign(5);
+             mediagen::placeData(b, 5, 600,
+                                     mediagen::readAll(mediagen::testData("audio/adx2_48000_stereo.adx")));
+             b.addForeign(3);
          });
      },
      1},
