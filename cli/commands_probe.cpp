@@ -50,7 +50,8 @@ int runProbe(const ProbeOptions& options)
         for (size_t k = 0; k < streams.size(); ++k) {
             std::cout << file << ": " << plugin;
             if (streams.size() > 1)
-                std::cout << ", stream " << k + 1 << " of " << streams.size() << " (" << file << '#' << k + 1 << ')';
+                std::cout << ", stream " << k + 1 << " of " << streams.size() << " (" << file << '#' << k + 1
+                          << ')';
             std::cout << '\n';
             printStrInfoText(std::cout, streams[k].info);
         }

@@ -209,8 +209,8 @@ bool StreamInput::acceptFileStream(const std::string& file, uint32_t number,
                                    const std::vector<tamlib::FileIdentity>& streams)
 {
     if (number == 0 || number > streams.size()) {
-        reportError(file, "the file holds " + std::to_string(streams.size()) + " streams; there is no stream " +
-                              std::to_string(number));
+        reportError(file, "the file holds " + std::to_string(streams.size()) +
+                              " streams; there is no stream " + std::to_string(number));
         return false;
     }
     m_accepted = Acceptance{streams[number - 1].bindName, streams[number - 1].info};

@@ -493,7 +493,8 @@ PSR_EXPORT int32_t PsrGetStrFileInfo(const char* fileName, StrInfo* info)
 
 PSR_EXPORT void* PsrOpenFile(const char* fileName, StrInfo* info)
 {
-    return tamrin::guarded<void*>(nullptr, [&] { return openFileStream(fileName, info ? info->reserved : 0); });
+    return tamrin::guarded<void*>(nullptr,
+                                  [&] { return openFileStream(fileName, info ? info->reserved : 0); });
 }
 
 PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)

@@ -102,8 +102,8 @@ bool XaFile::open(const char* name)
     uint8_t sync[sizeof kSync];
     if (!m_file.readAt(offset, sync, sizeof sync))
         return false;
-    m_sectorBytes = std::memcmp(sync, kSync, sizeof kSync) == 0 ? uint32_t(kRawSectorBytes)
-                                                                : uint32_t(kSectorBytes2336);
+    m_sectorBytes =
+        std::memcmp(sync, kSync, sizeof kSync) == 0 ? uint32_t(kRawSectorBytes) : uint32_t(kSectorBytes2336);
     if (bytes % m_sectorBytes != 0 || bytes / m_sectorBytes > UINT32_MAX)
         return false;
     m_dataOffset = offset;

@@ -1,9 +1,7 @@
-// Ripped XA files through the Discvoice plugin, driven through libstreamkit as the application
-// drives a file plugin: the file test gives the number of streams, each stream is described and
-// opened by its number in `reserved`, played and decoded by the host, and compared with the
-// independent decoder's references. Every layout a rip comes in (2352- or 2336-byte sectors,
-// with or without the RIFF/CDXA header) is made from the test files by tests/mediagen; damaged
-// files are refused by all three calls. The command-line tool shows and plays the same streams.
+// Ripped XA files through Discvoice's file side, driven through libstreamkit as the application
+// drives a file plugin: the file test counts the streams, each is described and opened by its
+// number in `reserved`, and its sound, decoded by the host, is compared with the independent
+// decoder's reference. Every rip layout is made from the test files (tests/mediagen).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,79 +22,35 @@ namespace fs = std::filesystem;
 using mediagen::Bytes;
 
 constexpr const char* kPlugin = "Discvoice.psr";
-constexpr size_t kRecordBytes = PSR_READ_HEADER_BYTES + 2304;
 
-struct Source
+Bytes data(const std::string& relative)
 {
-    const char* file;
-    std::vector<const char*> references; // one a stream, in the order of the streams
-    uint32_t sampleRate;
-    uint16_t channels;
-    uint32_t sectors; // of each stream
-};
-
-const Source kSources[] = {
-    {"xa1_37800_stereo.xa", {"xa1_37800_stereo.wav"}, 37800, 2, 75},
-    {"xa2_18900_mono.xa", {"xa2_18900_mono.wav"}, 18900, 1, 15},
-    {"xa_multi_4ch_37800_stereo.xa",
-     {"xa_multi_4ch_37800_stereo_f1_c0.wav", "xa_multi_4ch_37800_stereo_f1_c1.wav",
-      "xa_multi_4ch_37800_stereo_f1_c2.wav", "xa_multi_4ch_37800_stereo_f1_c3.wav"},
-     37800,
-     2,
-     57},
-};
-
-struct Layout
-{
-    const char* name;
-    std::function<Bytes(const Bytes&)> make;
-};
-
-const Layout kLayouts[] = {
-    {"raw", [](const Bytes& raw) { return raw; }},
-    {"2336", [](const Bytes& raw) { return mediagen::xaAs2336(raw); }},
-    {"cdxa", [](const Bytes& raw) { return mediagen::withCdxaHeader(raw); }},
-    {"cdxa-2336", [](const Bytes& raw) { return mediagen::withCdxaHeader(mediagen::xaAs2336(raw)); }},
-};
-
-Bytes testFile(const char* name)
-{
-    return mediagen::readAll(mediagen::testData(std::string("audio/") + name));
+    return mediagen::readAll(mediagen::testData(relative));
 }
 
-std::vector<int16_t> reference(const char* name)
+// The PCM bytes of a reference (ffmpeg's 44-byte WAVE header dropped).
+Bytes referencePcm(const std::string& name)
 {
-    const fs::path path = mediagen::testData(std::string("references/") + name);
-    std::vector<int16_t> left = mediagen::waveChannel(path, 0), right = mediagen::waveChannel(path, 1);
-    if (right.empty())
-        return left;
-    std::vector<int16_t> both;
-    for (size_t i = 0; i < left.size() && i < right.size(); ++i) {
-        both.push_back(left[i]);
-        both.push_back(right[i]);
-    }
-    return both;
+    const Bytes wave = data("references/" + name);
+    return wave.size() > 44 ? Bytes(wave.begin() + 44, wave.end()) : Bytes();
 }
 
 struct Played
 {
-    size_t units = 0;
-    std::vector<int16_t> pcm;
-    std::vector<std::vector<uint8_t>> payloads;
+    std::vector<Bytes> units;
+    Bytes pcm;
 };
 
 Played play(StreamState* stream)
 {
     Played out;
-    std::vector<uint8_t> buffer(kRecordBytes), pcm(8064);
+    std::vector<uint8_t> buffer(PSR_READ_HEADER_BYTES + 2304), pcm(8064);
     auto* record = reinterpret_cast<PsrReadRecord*>(buffer.data());
-    while (out.units < 100000 && LbrReadStream(stream, 0, record) == 1) {
-        ++out.units;
-        out.payloads.emplace_back(record->payload, record->payload + record->payloadBytes);
+    while (out.units.size() < 10000 && LbrReadStream(stream, 0, record) == 1) {
+        out.units.emplace_back(record->payload, record->payload + record->payloadBytes);
         const int32_t written = LbrDecodeAudio(stream, record, pcm.data(), int32_t(pcm.size()));
-        EXPECT_GT(written, 0) << "unit " << out.units;
-        for (int32_t i = 0; i + 1 < written; i += 2)
-            out.pcm.push_back(int16_t(mediagen::le16(pcm.data() + i)));
+        EXPECT_GT(written, 0);
+        out.pcm.insert(out.pcm.end(), pcm.begin(), pcm.begin() + std::max(written, 0));
     }
     return out;
 }
@@ -104,229 +58,213 @@ Played play(StreamState* stream)
 class XaFile : public testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_folder.made());
-        m_binding = LbrOpenPSR(kPlugin);
-        ASSERT_NE(m_binding, nullptr);
-    }
-    void TearDown() override
-    {
-        if (m_binding)
-            LbrClosePSR(m_binding);
-    }
+    void SetUp() override { ASSERT_NE(m_binding, nullptr); }
+    void TearDown() override { LbrClosePSR(m_binding); }
 
     std::string write(const std::string& name, const Bytes& bytes)
     {
         const fs::path path = m_folder.path() / name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    std::streamsize(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
         return path.string();
     }
-
-    // The description of stream `number`, as a lister asks for it; nothing when refused.
     std::optional<StrInfo> describe(const std::string& path, uint16_t number)
     {
         StrInfo info{};
-        info.reserved = number;
+        info.reserved = number; // a cleared record but for the stream's number
         if (LbrGetStrFileInfo(m_binding, path.c_str(), &info) != 1)
             return std::nullopt;
         return info;
     }
-
-    static StreamState* open(const std::string& path, StrInfo info)
+    // Stream `number` of the file played whole; nothing when it cannot be described or opened.
+    std::optional<Played> playStream(const std::string& path, uint16_t number)
     {
-        return LbrOpenStream(kPlugin, path.c_str(), 0, &info, LBR_WANT_AUDIO);
-    }
-
-    // A file the plugin refuses by every call: the file test, the description and the opening.
-    void expectRefused(const std::string& path)
-    {
-        EXPECT_EQ(LbrIsSupportFile(m_binding, path.c_str()), 0);
-        EXPECT_FALSE(describe(path, 0));
-        StreamState* stream = open(path, StrInfo{});
-        EXPECT_EQ(stream, nullptr);
-        if (stream)
-            LbrCloseStream(stream);
+        std::optional<StrInfo> info = describe(path, number);
+        StreamState* stream =
+            info ? LbrOpenStream(kPlugin, path.c_str(), 0, &*info, LBR_WANT_AUDIO) : nullptr;
+        if (!stream)
+            return std::nullopt;
+        Played played = play(stream);
+        LbrCloseStream(stream);
+        return played;
     }
 
     testsupport::ScratchFolder m_folder{"xafile"};
-    PluginBinding* m_binding = nullptr;
+    PluginBinding* m_binding = LbrOpenPSR(kPlugin);
 };
 
-// Every channel of every test file in every layout: listed with the manifest's rate and channels,
-// its number kept, and decoded bit for bit as the reference decoder did; no stream past the last.
+// Every channel of every test file in every rip layout: listed with the manifest's rate and
+// channels, its number kept, decoded bit for bit as the reference; nothing past the last stream.
 TEST_F(XaFile, ListsEachChannelAndPlaysItAsTheReference)
 {
-    for (const Source& source : kSources) {
-        const Bytes raw = testFile(source.file);
-        ASSERT_FALSE(raw.empty()) << source.file;
-        for (const Layout& layout : kLayouts) {
-            SCOPED_TRACE(std::string(source.file) + " " + layout.name);
-            const std::string path = write(std::string(layout.name) + "-" + source.file, layout.make(raw));
+    struct Source
+    {
+        const char* file;
+        std::vector<std::string> references; // one a stream
+        uint32_t sampleRate;
+        uint16_t channels;
+        size_t sectors; // of each stream
+    };
+    const std::string multi = "xa_multi_4ch_37800_stereo_f1_c";
+    const Source sources[] = {
+        {"xa1_37800_stereo.xa", {"xa1_37800_stereo.wav"}, 37800, 2, 75},
+        {"xa2_18900_mono.xa", {"xa2_18900_mono.wav"}, 18900, 1, 15},
+        {"xa_multi_4ch_37800_stereo.xa",
+         {multi + "0.wav", multi + "1.wav", multi + "2.wav", multi + "3.wav"},
+         37800,
+         2,
+         57},
+    };
+    const std::function<Bytes(const Bytes&)> layouts[] = {
+        [](const Bytes& raw) { return raw; },
+        [](const Bytes& raw) { return mediagen::xaAs2336(raw); },
+        [](const Bytes& raw) { return mediagen::withCdxaHeader(raw); },
+        [](const Bytes& raw) { return mediagen::withCdxaHeader(mediagen::xaAs2336(raw)); },
+    };
+    for (const Source& source : sources) {
+        for (size_t layout = 0; layout < std::size(layouts); ++layout) {
+            SCOPED_TRACE(std::string(source.file) + " layout " + std::to_string(layout));
+            const std::string path =
+                write(source.file, layouts[layout](data(std::string("audio/") + source.file)));
             const auto streams = uint16_t(source.references.size());
             ASSERT_EQ(LbrIsSupportFile(m_binding, path.c_str()), streams);
             for (uint16_t k = 0; k < streams; ++k) {
-                SCOPED_TRACE(k);
                 const auto info = describe(path, k);
-                ASSERT_TRUE(info);
+                ASSERT_TRUE(info) << k;
                 EXPECT_EQ(info->kind, StrAudio);
                 EXPECT_EQ(info->reserved, k);
                 EXPECT_EQ(info->sampleRate, source.sampleRate);
                 EXPECT_EQ(info->channels, source.channels);
-                EXPECT_EQ(info->durationMs,
-                          uint64_t(source.sectors) * 4032 * 1000 / source.channels / source.sampleRate);
                 EXPECT_EQ(info->dataBytes, source.sectors * 2304);
-                EXPECT_EQ(info->startSector, 0u);
-                EXPECT_EQ(info->sectorCount, 0u);
-
-                StreamState* stream = open(path, *info);
-                ASSERT_NE(stream, nullptr);
-                const Played played = play(stream);
-                LbrCloseStream(stream);
-                EXPECT_EQ(played.units, source.sectors);
-                const std::vector<int16_t> expected = reference(source.references[k]);
-                ASSERT_FALSE(expected.empty());
-                EXPECT_TRUE(played.pcm == expected) << played.pcm.size() << " samples, reference "
-                                                    << expected.size();
+                const auto played = playStream(path, k);
+                ASSERT_TRUE(played) << k;
+                EXPECT_EQ(played->units.size(), source.sectors);
+                EXPECT_TRUE(played->pcm == referencePcm(source.references[k])) << k;
             }
-            EXPECT_FALSE(describe(path, streams));
-            StrInfo beyond{};
-            beyond.reserved = streams;
-            EXPECT_EQ(open(path, beyond), nullptr);
+            EXPECT_FALSE(playStream(path, streams));
         }
     }
 }
 
-// How sectors make streams: a channel that is only silence is not listed and the others keep
-// dense numbers; a key after an end-of-file bit starts a stream of its own; empty sectors
-// between the sound are passed over.
-TEST_F(XaFile, StreamsOfAFile)
+// How sectors make streams: a channel of silence is not listed and the others keep dense
+// numbers; a key after an end-of-file bit starts a stream of its own past empty sectors.
+TEST_F(XaFile, SilenceAndRepeatedKeys)
 {
-    Bytes multi = testFile("xa_multi_4ch_37800_stereo.xa");
+    Bytes multi = data("audio/xa_multi_4ch_37800_stereo.xa");
     for (size_t i = 1; i < multi.size() / 2352; i += 4)
         mediagen::silenceXaSector(multi, i); // channel 1
-    const std::string silent = write("silent-channel.xa", multi);
+    const std::string silent = write("silent.xa", multi);
     ASSERT_EQ(LbrIsSupportFile(m_binding, silent.c_str()), 3);
-    const auto third = describe(silent, 1);
-    ASSERT_TRUE(third);
-    StreamState* stream = open(silent, *third);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_TRUE(play(stream).pcm == reference("xa_multi_4ch_37800_stereo_f1_c2.wav"));
-    LbrCloseStream(stream);
+    EXPECT_TRUE(playStream(silent, 1).value_or(Played{}).pcm ==
+                referencePcm("xa_multi_4ch_37800_stereo_f1_c2.wav"));
 
-    const Bytes once = testFile("xa2_18900_mono.xa");
+    const Bytes once = data("audio/xa2_18900_mono.xa");
     Bytes twice = once;
     twice.resize(once.size() + 3 * 2352, 0);
     twice.insert(twice.end(), once.begin(), once.end());
     const std::string again = write("again.xa", twice);
     ASSERT_EQ(LbrIsSupportFile(m_binding, again.c_str()), 2);
-    for (uint16_t k = 0; k < 2; ++k) {
-        const auto info = describe(again, k);
-        ASSERT_TRUE(info);
-        StreamState* s = open(again, *info);
-        ASSERT_NE(s, nullptr);
-        const Played played = play(s);
-        LbrCloseStream(s);
-        EXPECT_EQ(played.units, 15u) << k;
-        EXPECT_TRUE(played.pcm == reference("xa2_18900_mono.wav")) << k;
-    }
+    for (uint16_t k = 0; k < 2; ++k)
+        EXPECT_TRUE(playStream(again, k).value_or(Played{}).pcm == referencePcm("xa2_18900_mono.wav")) << k;
 }
 
-// A seek counts units of the stream's own sectors, whatever the interleave: 1000 ms of 37800 Hz
-// stereo is unit 378 x 100 / 2016 = 18; 0 restarts; far past the end leaves nothing to read.
+// A seek counts the stream's own sectors whatever the interleave: 1000 ms of 37800 Hz stereo is
+// unit 378 x 100 / 2016 = 18; 0 restarts; far past the end leaves nothing.
 TEST_F(XaFile, SeeksByUnitsOfTheStream)
 {
-    const std::string path = write("multi.xa", testFile("xa_multi_4ch_37800_stereo.xa"));
-    const auto info = describe(path, 2);
+    const std::string path = write("multi.xa", data("audio/xa_multi_4ch_37800_stereo.xa"));
+    std::optional<StrInfo> info = describe(path, 2);
     ASSERT_TRUE(info);
-    StreamState* stream = open(path, *info);
+    StreamState* stream = LbrOpenStream(kPlugin, path.c_str(), 0, &*info, LBR_WANT_AUDIO);
     ASSERT_NE(stream, nullptr);
     const Played whole = play(stream);
-    ASSERT_EQ(whole.units, 57u);
-    struct Case
-    {
-        uint32_t ms;
-        size_t firstUnit;
-    };
-    for (const Case& c : {Case{1000, 18}, Case{0, 0}, Case{3039, 56}, Case{0xFFFFFFFEu, 57}}) {
-        SCOPED_TRACE(c.ms);
-        ASSERT_EQ(LbrSeekStream(stream, c.ms), 1);
+    ASSERT_EQ(whole.units.size(), 57u);
+    for (const auto& [ms, unit] : {std::pair{1000u, 18u}, {0u, 0u}, {3039u, 56u}, {0xFFFFFFFEu, 57u}}) {
+        ASSERT_EQ(LbrSeekStream(stream, ms), 1);
         const Played rest = play(stream);
-        ASSERT_EQ(rest.units, 57 - c.firstUnit);
-        if (rest.units) {
-            EXPECT_EQ(rest.payloads.front(), whole.payloads[c.firstUnit]);
-        }
+        ASSERT_EQ(rest.units.size(), 57 - unit) << ms;
+        EXPECT_TRUE(rest.units.empty() || rest.units.front() == whole.units[unit]) << ms;
     }
     LbrCloseStream(stream);
 }
 
+// Refused by the file test, the description and the opening alike.
 TEST_F(XaFile, RefusesDamagedFilesAndOtherSectors)
 {
-    const Bytes raw = testFile("xa1_37800_stereo.xa");
-    const Bytes riff = mediagen::withCdxaHeader(raw);
-    struct Case
-    {
-        const char* name;
-        std::function<Bytes()> make;
+    const Bytes raw = data("audio/xa1_37800_stereo.xa");
+    const auto riff = [&](size_t at, const Bytes& bytes) {
+        Bytes b = mediagen::withCdxaHeader(raw);
+        std::copy(bytes.begin(), bytes.end(), b.begin() + std::ptrdiff_t(at));
+        return b;
     };
-    const Case cases[] = {
-        {"last sector cut", [&] { return Bytes(raw.begin(), raw.end() - 1); }},
-        {"a byte after the last sector", [&] { Bytes b = raw; b.push_back(0); return b; }},
-        {"2336-byte sectors, last cut", [&] { Bytes b = mediagen::xaAs2336(raw); b.resize(b.size() - 100); return b; }},
-        {"RIFF data past the end", [&] { Bytes b = riff; mediagen::put32(b.data() + 40, uint32_t(raw.size() + 2352)); return b; }},
-        {"RIFF data not whole sectors", [&] { Bytes b = riff; mediagen::put32(b.data() + 40, uint32_t(raw.size() - 1)); return b; }},
-        {"RIFF without data", [&] { Bytes b = riff; std::memcpy(b.data() + 36, "dat_", 4); return b; }},
-        {"RIFF chunk past the end", [&] { Bytes b = riff; mediagen::put32(b.data() + 16, 0xFFFFFFF0u); return b; }},
-        {"RIFF of another kind", [&] { Bytes b = riff; std::memcpy(b.data() + 8, "WAVE", 4); return b; }},
-        {"a data sector among the sound", [&] { Bytes b = raw; b[10 * 2352 + 0x12] = 0x08; return b; }},
-        {"a sector without sync", [&] { Bytes b = raw; b[5 * 2352 + 3] = 0; return b; }},
-        {"only silence", [&] { Bytes b = raw; for (size_t i = 0; i < 75; ++i) mediagen::silenceXaSector(b, i); return b; }},
-        {"only empty sectors", [] { return Bytes(8 * 2336, 0); }},
-        {"less than a sector", [&] { return Bytes(raw.begin(), raw.begin() + 2000); }},
-        {"a movie", [] { return mediagen::readAll(mediagen::testData("movies/mv4_v3_160x112_15fps_x1_xa37800s.str")); }},
+    const auto with = [&](size_t at, uint8_t value) {
+        Bytes b = raw;
+        b[at] = value;
+        return b;
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        expectRefused(write("damaged.xa", c.make()));
+    const Bytes short2336 = mediagen::xaAs2336(raw);
+    Bytes silent = raw;
+    for (size_t i = 0; i < 75; ++i)
+        mediagen::silenceXaSector(silent, i);
+    const auto le32 = [](size_t v) {
+        return Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    };
+    const std::pair<const char*, Bytes> cases[] = {
+        {"last sector cut", Bytes(raw.begin(), raw.end() - 1)},
+        {"2336-byte sectors, last cut", Bytes(short2336.begin(), short2336.end() - 100)},
+        {"less than a sector", Bytes(raw.begin(), raw.begin() + 2000)},
+        {"RIFF data past the end", riff(40, le32(raw.size() + 2352))},
+        {"RIFF data not whole sectors", riff(40, le32(raw.size() - 1))},
+        {"RIFF without data", riff(36, {'d', 'a', 't', '_'})},
+        {"RIFF chunk past the end", riff(16, {0xF0, 0xFF, 0xFF, 0xFF})},
+        {"RIFF of another kind", riff(8, {'W', 'A', 'V', 'E'})},
+        {"a data sector among the sound", with(10 * 2352 + 0x12, 0x08)},
+        {"a sector without sync", with(5 * 2352 + 3, 0)},
+        {"only silence", silent},
+        {"only empty sectors", Bytes(8 * 2336, 0)},
+        {"a movie", data("movies/mv4_v3_160x112_15fps_x1_xa37800s.str")},
+    };
+    for (const auto& [name, bytes] : cases) {
+        const std::string path = write("damaged.xa", bytes);
+        EXPECT_EQ(LbrIsSupportFile(m_binding, path.c_str()), 0) << name;
+        EXPECT_FALSE(describe(path, 0)) << name;
+        StrInfo info{};
+        StreamState* stream = LbrOpenStream(kPlugin, path.c_str(), 0, &info, LBR_WANT_AUDIO);
+        EXPECT_EQ(stream, nullptr) << name;
+        LbrCloseStream(stream);
     }
 }
 
-// The command-line tool: probe lists the four channels by number, and audio FILE#K writes the
-// reference decoder's very file; a number past the last is refused.
+// tamrin-cli: probe lists the four channels by number; audio FILE#K writes the reference
+// decoder's very file; a number past the last fails.
 TEST_F(XaFile, CommandLineShowsAndPlaysEachStream)
 {
     const fs::path cli = fs::path(TAMRIN_OUT_DIR) / "tamrin-cli";
     if (!fs::exists(cli))
         GTEST_SKIP() << "tamrin-cli is not built";
-    const std::string path = write("multi.xa", testFile("xa_multi_4ch_37800_stereo.xa"));
-    const auto run = [&](const std::string& arguments, std::string& out) {
-        std::string command = "'";
-        command += cli.string();
-        command += "' ";
-        command += arguments;
-        command += " 2>/dev/null";
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe)
-            return -1;
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-            out.append(chunk, n);
-        return ::pclose(pipe);
-    };
+    const std::string path = write("multi.xa", data("audio/xa_multi_4ch_37800_stereo.xa"));
     std::string out;
-    ASSERT_EQ(run("probe --json '" + path + "'", out), 0);
+    const auto run = [&](std::string arguments) {
+        std::string command = "'";
+        command.append(cli.string()).append("' ").append(arguments).append(" 2>/dev/null");
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char chunk[4096];
+        for (size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            out.append(chunk, n);
+        return pipe ? ::pclose(pipe) : -1;
+    };
+    ASSERT_EQ(run("probe --json '" + path + "'"), 0);
     const nlohmann::json probed = nlohmann::json::parse(out, nullptr, false);
     ASSERT_FALSE(probed.is_discarded()) << out;
-    ASSERT_EQ(probed[0]["plugin"], "DISCVOICE.PSR");
+    EXPECT_EQ(probed[0]["plugin"], "DISCVOICE.PSR");
     ASSERT_EQ(probed[0]["streams"].size(), 4u) << out;
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(probed[0]["streams"][k]["reserved"], k);
 
-    const fs::path wave = m_folder.path() / "c2.wav";
-    ASSERT_EQ(run("audio --no-progress --out '" + wave.string() + "' '" + path + "#3'", out), 0) << out;
-    EXPECT_EQ(mediagen::readAll(wave), mediagen::readAll(mediagen::testData("references/xa_multi_4ch_37800_stereo_f1_c2.wav")));
-    EXPECT_NE(run("audio --no-progress --out '" + wave.string() + "' '" + path + "#5'", out), 0);
+    const std::string wave = (m_folder.path() / "c2.wav").string();
+    ASSERT_EQ(run("audio --no-progress --out '" + wave + "' '" + path + "#3'"), 0);
+    EXPECT_TRUE(mediagen::readAll(wave) == data("references/xa_multi_4ch_37800_stereo_f1_c2.wav"));
+    EXPECT_NE(run("audio --no-progress --out '" + wave + "' '" + path + "#5'"), 0);
 }
 
 } // namespace
