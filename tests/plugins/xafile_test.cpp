@@ -236,7 +236,8 @@ TEST_F(XaFile, RefusesDamagedFilesAndOtherSectors)
 }
 
 // tamrin-cli: probe lists the four channels by number; audio FILE#K writes the reference
-// decoder's very file; a number past the last fails.
+// decoder's very file, and so does convert --all of a folder for each channel; a number past the
+// last fails.
 TEST_F(XaFile, CommandLineShowsAndPlaysEachStream)
 {
     const fs::path cli = fs::path(TAMRIN_OUT_DIR) / "tamrin-cli";
@@ -265,6 +266,15 @@ TEST_F(XaFile, CommandLineShowsAndPlaysEachStream)
     ASSERT_EQ(run("audio --no-progress --out '" + wave + "' '" + path + "#3'"), 0);
     EXPECT_TRUE(mediagen::readAll(wave) == data("references/xa_multi_4ch_37800_stereo_f1_c2.wav"));
     EXPECT_NE(run("audio --no-progress --out '" + wave + "' '" + path + "#5'"), 0);
+
+    const fs::path waves = m_folder.path() / "waves";
+    ASSERT_EQ(run("convert --all --to wave --no-progress --out '" + waves.string() + "' '" +
+                  m_folder.path().string() + "'"),
+              0);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(mediagen::readAll(waves / ("multi-stream" + std::to_string(k + 1) + ".wav")) ==
+                    data("references/xa_multi_4ch_37800_stereo_f1_c" + std::to_string(k) + ".wav"))
+            << k;
 }
 
 } // namespace
