@@ -246,9 +246,16 @@ class ConvertRun
             if (entry.is_regular_file(error))
                 files.push_back(entry.path().string());
         std::sort(files.begin(), files.end());
-        for (const std::string& file : files)
-            if (!inputFileProblem(file) && tamlib::identifyFile(file.c_str()))
+        for (const std::string& file : files) {
+            if (inputFileProblem(file))
+                continue;
+            // A file of several streams gives each, as FILE#K.
+            const size_t streams = tamlib::identifyFileStreams(file.c_str()).size();
+            if (streams == 1)
                 sources.push_back(file);
+            for (size_t k = 1; streams > 1 && k <= streams; ++k)
+                sources.push_back(file + "#" + std::to_string(k));
+        }
     }
 
     void addStoredStreams(const std::string& disc, std::vector<std::string>& sources)
@@ -317,7 +324,7 @@ class ConvertRun
             item.source.drive = input->drive();
             item.source.title = input->title().empty() ? input->subject() : input->title();
         } else {
-            item.source.file = source;
+            item.source.file = input->fileName();
         }
         item.source.info = input->accepted().info;
         item.type = m_target.type;

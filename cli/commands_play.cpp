@@ -184,7 +184,7 @@ int runPlay(const PlayOptions& options)
                             },
                             width, height};
     const PlbNotifySink notify{&reporter, &Reporter::position, &Reporter::end};
-    const std::string fileName = input.isDisc() ? std::string() : input.subject();
+    const std::string fileName = input.isDisc() ? std::string() : input.fileName();
     auto open = [&](const char* driver) {
         const PlbPlayerOptions playerOptions{driver, options.device.c_str(), input.isDisc() ? input.drive() : -1};
         return PlbOpenPlayerEx(accepted.plugin.c_str(), input.isDisc() ? nullptr : fileName.c_str(), &info, &sink,

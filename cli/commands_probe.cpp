@@ -1,7 +1,9 @@
 // probe: for each file, the plugin that takes it (the library's choice: the first installed file
-// plugin in priority order that accepts it) and the stream description it gives.
+// plugin in priority order that accepts it) and the stream description it gives; a file of
+// several streams (the channels of an XA file) shows each, numbered from 1 as FILE#K names them.
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "command_set.h"
 #include "commands.h"
@@ -20,11 +22,11 @@ int runProbe(const ProbeOptions& options)
     int status = kExitOk;
     Json results = Json::array();
     for (const std::string& file : options.files) {
-        std::optional<tamlib::FileIdentity> identity;
+        std::vector<tamlib::FileIdentity> streams;
         std::optional<std::string> problem = inputFileProblem(file);
         if (!problem) {
-            identity = tamlib::identifyFile(file.c_str());
-            if (!identity)
+            streams = tamlib::identifyFileStreams(file.c_str());
+            if (streams.empty())
                 problem = rejectionMessage(file);
         }
         if (problem) {
@@ -34,12 +36,24 @@ int runProbe(const ProbeOptions& options)
                 results.push_back(Json{{"file", file}, {"error", *problem}});
             continue;
         }
+        const std::string& plugin = streams.front().plugin;
         if (options.json) {
-            results.push_back(
-                Json{{"file", file}, {"plugin", identity->plugin}, {"info", strInfoJson(identity->info)}});
-        } else {
-            std::cout << file << ": " << identity->plugin << '\n';
-            printStrInfoText(std::cout, identity->info);
+            Json infos = Json::array();
+            for (const tamlib::FileIdentity& stream : streams)
+                infos.push_back(strInfoJson(stream.info));
+            results.push_back(Json{{"file", file},
+                                   {"plugin", plugin},
+                                   {"info", strInfoJson(streams.front().info)},
+                                   {"streams", infos}});
+            continue;
+        }
+        for (size_t k = 0; k < streams.size(); ++k) {
+            std::cout << file << ": " << plugin;
+            if (streams.size() > 1)
+                std::cout << ", stream " << k + 1 << " of " << streams.size() << " (" << file << '#' << k + 1
+                          << ')';
+            std::cout << '\n';
+            printStrInfoText(std::cout, streams[k].info);
         }
     }
     if (options.json)

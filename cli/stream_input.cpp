@@ -11,6 +11,7 @@
 #include "library_session.h"
 #include "scan_run.h"
 #include "stored_analysis.h"
+#include "tamlib/analysis.h"
 
 namespace tamrin::cli {
 
@@ -62,6 +63,19 @@ bool storedStreamArgument(const std::string& argument, std::string& disc, uint32
     if (std::filesystem::exists(argument, ignored) || !splitStreamSuffix(argument, disc, number))
         return false;
     return looksLikeDriveIndex(disc) || std::filesystem::exists(disc, ignored);
+}
+
+// "FILE#K" where FILE is a file (not a disc image's stored analysis) whose plugin lists several
+// streams: `file` and `number` are set and the file's streams listed.
+bool fileStreamArgument(const std::string& argument, std::string& file, uint32_t& number,
+                        std::vector<tamlib::FileIdentity>& streams)
+{
+    std::error_code ignored;
+    if (std::filesystem::exists(argument, ignored) || !splitStreamSuffix(argument, file, number) ||
+        inputFileProblem(file) || !libraryReady(file.c_str()))
+        return false;
+    streams = tamlib::identifyFileStreams(file.c_str());
+    return streams.size() > 1;
 }
 
 } // namespace
@@ -131,12 +145,19 @@ void addStreamOptions(CLI::App* command, std::string& plugin, DiscStreamChoice& 
 bool StreamInput::accept(const StreamRequest& request)
 {
     m_subject = request.argument;
+    m_file = request.argument;
     m_outputStem = stemOf(request.argument);
     m_disc = isDiscInput(request.argument, request.disc);
     if (!m_disc)
         return acceptFile(request);
     std::string disc;
     uint32_t number = 0;
+    std::vector<tamlib::FileIdentity> streams;
+    if (request.plugin.empty() && !request.disc.hasStart && request.disc.stream == 0 &&
+        fileStreamArgument(request.argument, disc, number, streams)) {
+        m_disc = false;
+        return acceptFileStream(disc, number, streams);
+    }
     if (storedStreamArgument(request.argument, disc, number))
         return openDisc(request, disc) && acceptStored(request.argument, number);
     if (!openDisc(request, request.argument))
@@ -181,6 +202,22 @@ bool StreamInput::acceptFile(const StreamRequest& request)
         reportError(file, shownPluginName(*plugin) + " does not accept this file");
         return false;
     }
+    return true;
+}
+
+bool StreamInput::acceptFileStream(const std::string& file, uint32_t number,
+                                   const std::vector<tamlib::FileIdentity>& streams)
+{
+    if (number == 0 || number > streams.size()) {
+        reportError(file, "the file holds " + std::to_string(streams.size()) +
+                              " streams; there is no stream " + std::to_string(number));
+        return false;
+    }
+    m_accepted = Acceptance{streams[number - 1].bindName, streams[number - 1].info};
+    // The stream is opened by the file's name; its number travels in the description.
+    m_file = file;
+    m_subject = file + "#" + std::to_string(number);
+    m_outputStem = stemOf(file) + "-stream" + std::to_string(number);
     return true;
 }
 
@@ -282,7 +319,7 @@ bool StreamInput::open(uint32_t mode)
 {
     StrInfo info = m_accepted.info;
     m_stream.reset(m_disc ? LbrOpenStream(m_accepted.plugin.c_str(), nullptr, drive(), &info, mode)
-                          : LbrOpenStream(m_accepted.plugin.c_str(), m_subject.c_str(), 0, &info, mode));
+                          : LbrOpenStream(m_accepted.plugin.c_str(), m_file.c_str(), 0, &info, mode));
     if (!m_stream) {
         reportError(m_subject, shownPluginName(m_accepted.plugin) +
                                    (m_disc ? " described the stream but could not open it"

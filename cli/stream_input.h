@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "disc_source.h"
 #include "plugin_folder.h"
 #include "streamkit/lbr.h"
+#include "tamlib/analysis.h"
 
 namespace CLI {
 class App;
@@ -31,7 +33,9 @@ using StreamPtr = std::unique_ptr<StreamState, StreamCloser>;
 
 // True when the argument names a disc rather than a file: a CUE sheet (".cue" in any case), a
 // drive index that names no file, "IMAGE#N" or "DRIVE#N" (the N-th listed stream of the disc's
-// stored analysis, see analyze), or any argument given with --start or --stream.
+// stored analysis, see analyze), or any argument given with --start or --stream. StreamInput
+// takes "FILE#K" as the K-th stream of FILE instead when FILE is a file of several streams (as
+// probe lists them).
 bool isDiscInput(const std::string& argument, const DiscStreamChoice& choice);
 
 struct StreamRequest
@@ -58,6 +62,8 @@ class StreamInput
     const Acceptance& accepted() const { return m_accepted; }
     StreamState* stream() const { return m_stream.get(); }
     const std::string& subject() const { return m_subject; }
+    // The file the stream is read from (the subject without a stream number); a disc's argument.
+    const std::string& fileName() const { return m_file; }
     // The start of the names of files made from this stream: the file's stem, or the disc's stem
     // and which of its streams ("disc-scan3", "disc-cdaz2", "disc-lba1200"), so that the output
     // of two streams of one disc never share a name.
@@ -69,12 +75,15 @@ class StreamInput
 
   private:
     bool acceptFile(const StreamRequest& request);
+    bool acceptFileStream(const std::string& file, uint32_t number,
+                          const std::vector<tamlib::FileIdentity>& streams);
     bool acceptArea(const StreamRequest& request);
     bool acceptListed(const StreamRequest& request);
     bool acceptStored(const std::string& argument, uint32_t number);
     bool openDisc(const StreamRequest& request, const std::string& disc);
 
     std::string m_subject;
+    std::string m_file;
     std::string m_outputStem;
     std::string m_title;
     bool m_disc = false;

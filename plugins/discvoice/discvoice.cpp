@@ -1,5 +1,6 @@
 // Discvoice: XA ADPCM sound streams in the raw Mode 2 Form 2 sectors of a disc, told apart by
-// their file and channel numbers, found sector by sector and played back one sector per unit.
+// their file and channel numbers, found sector by sector and played back one sector per unit;
+// also the same sectors ripped into files.
 // Decoding is left to the host (unitKind 0 on a unit without frame number: XA ADPCM).
 //
 // Sector (2352 bytes):
@@ -13,6 +14,15 @@
 // after the stream's last sector (distances taken as 16 bits). Streams that stay silent are
 // removed when they close; streams still open at the final call (null sector) are dropped.
 // Removal moves the table's last record into the freed place.
+//
+// Files: ripped XA files (layout and listing in xa_file.cpp) hold one or several streams. The
+// file test answers how many; the description and the opening take the stream whose number
+// (from 0, in the order the streams begin in the file) is in the `reserved` field of the StrInfo,
+// and the description keeps that number there. A caller that clears the record, as every caller
+// does, gets the first stream; a caller that lists a file's streams sets `reserved` to 1, 2, ...
+// before asking for the description and keeps the record as described, so that opening it plays
+// that stream. `startSector` and `sectorCount` stay 0 for files; the file's sectors of the
+// stream are found again at open, one unit per sector as on a disc.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +39,7 @@
 #include "sectorkit/xa_sound.h"
 #include "streamkit/psr.h"
 #include "tamrin_common/c_guard.h"
+#include "xa_file.h"
 
 namespace {
 
@@ -213,8 +224,19 @@ void describeRecord(const Record& r, StrInfo* info)
 
 // ---- streams ----------------------------------------------------------------------------------
 
-struct Stream
+// An open stream of a disc or of a file.
+struct Handle
 {
+    virtual ~Handle() = default;
+    virtual int32_t read(PsrReadRecord* record) = 0;
+    virtual int32_t seek(uint32_t positionMs) = 0;
+};
+
+struct Stream final : Handle
+{
+    int32_t read(PsrReadRecord* record) override;
+    int32_t seek(uint32_t positionMs) override;
+
     // Holds the first and the second sector of the stream until they are delivered.
     SectorStream sectors;
     uint32_t sampleRate = 0;
@@ -267,7 +289,7 @@ int32_t describeArea(int32_t drive, uint32_t startSector, uint32_t sectorCount, 
     return 1;
 }
 
-void* openStream(int32_t drive, const StrInfo& info)
+Handle* openStream(int32_t drive, const StrInfo& info)
 {
     auto stream = std::make_unique<Stream>();
     if (!stream->sectors.open(drive, info.startSector, info.sectorCount, kHighestSpeed))
@@ -293,24 +315,93 @@ void* openStream(int32_t drive, const StrInfo& info)
     return stream.release();
 }
 
-int32_t readUnit(Stream& stream, PsrReadRecord* record)
+int32_t Stream::read(PsrReadRecord* record)
 {
     std::memset(record, 0, PSR_READ_HEADER_BYTES);
-    const uint8_t* sector = stream.sectors.takeHeld();
+    const uint8_t* sector = sectors.takeHeld();
     if (!sector)
-        sector = readMatching(stream.sectors, stream.key, nullptr);
+        sector = readMatching(sectors, key, nullptr);
     if (!sector)
         return 0;
     appendSound(record, sector, kXaAudioDataBytes);
-    stream.sectors.release(sector);
+    sectors.release(sector);
     return 1;
 }
 
-int32_t seekStream(Stream& stream, uint32_t positionMs)
+int32_t Stream::seek(uint32_t positionMs)
 {
-    const uint64_t perSector = kSamplesPerSector / stream.channels;
-    const uint64_t sector = uint64_t(stream.sampleRate / 100) * (positionMs / 10) / perSector * stream.stride;
-    return stream.sectors.seek(sector) ? 1 : 0;
+    const uint64_t perSector = kSamplesPerSector / channels;
+    const uint64_t sector = uint64_t(sampleRate / 100) * (positionMs / 10) / perSector * stride;
+    return sectors.seek(sector) ? 1 : 0;
+}
+
+// ---- files ------------------------------------------------------------------------------------
+
+// A stream of a ripped XA file: its sectors, listed at open, delivered one unit each.
+struct FileSound final : Handle
+{
+    int32_t read(PsrReadRecord* record) override;
+    int32_t seek(uint32_t positionMs) override;
+
+    discvoice::XaFile file;
+    std::vector<uint32_t> sectors;
+    size_t next = 0;
+    SoundKey key = 0;
+};
+
+// The file's streams; empty when it cannot be opened or is not XA sound.
+std::vector<discvoice::FileStream> fileStreams(discvoice::XaFile& file, const char* name)
+{
+    if (!file.open(name))
+        return {};
+    return discvoice::listStreams(file);
+}
+
+void describeFileStream(const discvoice::FileStream& stream, uint16_t number, StrInfo* info)
+{
+    std::memset(info, 0, sizeof *info);
+    info->kind = StrAudio;
+    info->reserved = number;
+    describeXaSound(info, keyCoding(stream.key));
+    info->durationMs = durationMs(stream.count, keyCoding(stream.key));
+    info->dataBytes = stream.count * uint32_t(kXaAudioDataBytes); // modulo 2^32, as on a disc
+}
+
+Handle* openFileStream(const char* name, uint16_t number)
+{
+    auto sound = std::make_unique<FileSound>();
+    const auto streams = fileStreams(sound->file, name);
+    if (number >= streams.size())
+        return nullptr;
+    sound->key = streams[number].key;
+    sound->sectors = discvoice::streamSectors(sound->file, streams[number]);
+    if (sound->sectors.empty())
+        return nullptr;
+    return sound.release();
+}
+
+int32_t FileSound::read(PsrReadRecord* record)
+{
+    std::memset(record, 0, PSR_READ_HEADER_BYTES);
+    uint8_t raw[kRawSectorBytes];
+    // A sector that no longer carries the stream's key (the file changed since the opening)
+    // ends the stream like a read error.
+    if (next >= sectors.size() || !file.readSector(sectors[next], raw) || soundKey(raw) != key)
+        return 0;
+    ++next;
+    appendSound(record, raw, kXaAudioDataBytes);
+    return 1;
+}
+
+// The unit at or before the time: units of 4032 samples shared by the channels, counted in the
+// stream's own sectors (so the file's interleave does not enter); past the end, the end.
+int32_t FileSound::seek(uint32_t positionMs)
+{
+    const uint8_t coding = keyCoding(key);
+    const uint64_t perSector = kSamplesPerSector / xaChannels(coding);
+    const uint64_t unit = uint64_t(xaSampleRate(coding) / 100) * (positionMs / 10) / perSector;
+    next = size_t(std::min<uint64_t>(unit, sectors.size()));
+    return 1;
 }
 
 } // namespace
@@ -320,7 +411,7 @@ int32_t seekStream(Stream& stream, uint32_t positionMs)
 PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
 {
     return tamrin::guarded<int32_t>(
-        0, [&] { return describePlugin(info, "XA CD-ROM", 113, 0, MediaRawSectors); });
+        0, [&] { return describePlugin(info, "XA CD-ROM", 113, 0, MediaRawSectors | MediaFiles); });
 }
 
 PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
@@ -376,29 +467,59 @@ PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
     return tamrin::guarded<void*>(nullptr, [&] { return info ? openStream(drive, *info) : nullptr; });
 }
 
+// The number of streams of a ripped XA file; 0 when it is not one.
+PSR_EXPORT int32_t PsrIsSupportFile(const char* fileName)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        discvoice::XaFile file;
+        return int32_t(fileStreams(file, fileName).size());
+    });
+}
+
+// Describes the stream numbered by info->reserved (0 in a cleared record: the first).
+PSR_EXPORT int32_t PsrGetStrFileInfo(const char* fileName, StrInfo* info)
+{
+    return tamrin::guarded<int32_t>(0, [&] {
+        if (!info)
+            return 0;
+        discvoice::XaFile file;
+        const auto streams = fileStreams(file, fileName);
+        if (info->reserved >= streams.size())
+            return 0;
+        describeFileStream(streams[info->reserved], info->reserved, info);
+        return 1;
+    });
+}
+
+PSR_EXPORT void* PsrOpenFile(const char* fileName, StrInfo* info)
+{
+    return tamrin::guarded<void*>(nullptr,
+                                  [&] { return openFileStream(fileName, info ? info->reserved : 0); });
+}
+
 PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
 {
     return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream && record ? readUnit(*stream, record) : 0;
+        auto* stream = static_cast<Handle*>(handle);
+        return stream && record ? stream->read(record) : 0;
     });
 }
 
 PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
 {
     return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream ? seekStream(*stream, positionMs) : 0;
+        auto* stream = static_cast<Handle*>(handle);
+        return stream ? stream->seek(positionMs) : 0;
     });
 }
 
 PSR_EXPORT int32_t PsrClose(void* handle)
 {
     return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
+        auto* stream = static_cast<Handle*>(handle);
         if (!stream)
             return 0;
-        delete stream; // releases the held sectors and closes the reader
+        delete stream; // releases the held sectors and closes the reader or the file
         return 1;
     });
 }

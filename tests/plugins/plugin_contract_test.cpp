@@ -115,7 +115,7 @@ const PluginRow kPlugins[] = {
          });
      },
      1},
-    {"Discvoice.psr", "XA CD-ROM", 113, 0, MediaRawSectors, CapCd, 2304,
+    {"Discvoice.psr", "XA CD-ROM", 113, 0, MediaRawSectors | MediaFiles, CapCd | CapFile, 2304,
      [] {
          return discWith([](DiscBuilder& b) {
              b.addForeign(5);

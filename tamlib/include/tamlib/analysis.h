@@ -33,6 +33,7 @@ PLB_API int32_t PlbAnalyzeFile(void* window, const char* path, StrInfo* info, ch
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tamlib {
 
@@ -47,6 +48,13 @@ struct FileIdentity
 // The first installed plugin, in priority order, that opens files, is not switched off, accepts
 // `path` and describes a stream of a known kind; nothing when none does. Shows no message.
 PLB_CXX_API std::optional<FileIdentity> identifyFile(const char* path);
+
+// Every stream of the file, from the plugin identifyFile chooses: its file test answers how many
+// streams the file holds, and the description of stream k (from 0) is asked for with `reserved`
+// set to k. A plugin that lists several keeps k in `reserved`, so that opening the described
+// record plays that stream; a plugin that does not stops the list at its first stream. The first
+// entry is identifyFile's answer; empty when no plugin takes the file.
+PLB_CXX_API std::vector<FileIdentity> identifyFileStreams(const char* path);
 
 // What a front end may change for one analysis without touching the stored settings.
 struct AnalysisOptions

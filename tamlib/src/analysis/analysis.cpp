@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -496,28 +497,66 @@ CdazRecord* analyzeCd(void* window, const AnalysisOptions& options)
     return record;
 }
 
-std::optional<FileIdentity> identifyFile(const char* path)
+namespace {
+
+// The streams of a file that one plugin describes, from the first; at most `wanted`.
+std::vector<FileIdentity> describeFileStreams(PluginBinding* binding, const char* path, size_t wanted)
+{
+    std::vector<FileIdentity> streams;
+    const int32_t listed = LbrIsSupportFile(binding, path);
+    if (listed <= 0)
+        return streams;
+    // Stream numbers travel in a 16-bit field.
+    const size_t count = std::min({size_t(listed), wanted, size_t(UINT16_MAX) + 1});
+    for (size_t k = 0; k < count; ++k) {
+        FileIdentity identity;
+        identity.info.reserved = uint16_t(k);
+        if (LbrGetStrFileInfo(binding, path, &identity.info) <= 0 || !(identity.info.kind & 0x0F))
+            break;
+        if (k > 0 && identity.info.reserved != k)
+            break; // the plugin does not number the streams of its files
+        streams.push_back(identity);
+    }
+    return streams;
+}
+
+std::vector<FileIdentity> identify(const char* path, size_t wanted)
 {
     if (!path || !*path)
-        return std::nullopt;
+        return {};
     for (const InstalledPlugin& plugin : installedPlugins()) {
         if (!(plugin.caps & CapFile) || plugin.noUse)
             continue;
-        FileIdentity identity;
-        identity.bindName = pluginBindName(plugin.file);
-        PluginBinding* binding = LbrOpenPSR(identity.bindName.c_str());
+        const std::string bindName = pluginBindName(plugin.file);
+        PluginBinding* binding = LbrOpenPSR(bindName.c_str());
         if (!binding)
             continue;
-        bool described = false;
-        if (LbrIsSupportFile(binding, path) > 0)
-            described = LbrGetStrFileInfo(binding, path, &identity.info) > 0;
+        std::vector<FileIdentity> streams = describeFileStreams(binding, path, wanted);
         LbrClosePSR(binding);
-        if (described && (identity.info.kind & 0x0F)) {
+        if (streams.empty())
+            continue;
+        for (FileIdentity& identity : streams) {
             identity.plugin = plugin.file;
-            return identity;
+            identity.bindName = bindName;
         }
+        return streams;
     }
-    return std::nullopt;
+    return {};
+}
+
+} // namespace
+
+std::optional<FileIdentity> identifyFile(const char* path)
+{
+    std::vector<FileIdentity> streams = identify(path, 1);
+    if (streams.empty())
+        return std::nullopt;
+    return std::move(streams.front());
+}
+
+std::vector<FileIdentity> identifyFileStreams(const char* path)
+{
+    return identify(path, SIZE_MAX);
 }
 
 } // namespace tamlib
