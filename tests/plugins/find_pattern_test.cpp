@@ -1,8 +1,9 @@
 // The probes' candidate search against a plain walk written here: crafted buffers with the pattern
 // at the edges of the 16- and 64-byte rounds, at the wrong alignment, cut by the end or masked;
-// then random buffers over a small alphabet (so that near-misses abound), where the vector search,
-// the portable walk and the walk here must give the same offset. Buffers are allocated at their
-// exact size, so that a read past the end shows in the sanitizer build.
+// then random buffers over a small alphabet (so that near-misses abound), where every search path
+// the processor has (the plain walk, 16- and 32-byte compares) and the walk here must give the
+// same offset. Buffers are allocated at their exact size, so that a read past the end shows in
+// the sanitizer build.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -33,20 +34,31 @@ size_t naiveFind(const std::vector<uint8_t>& data, const BytePattern& pattern, s
     return size;
 }
 
-// Both searches over an exact-size copy of `data`.
-struct Answers
-{
-    size_t vector;
-    size_t portable;
-};
+constexpr detail::SearchPath kPaths[] = {detail::SearchPath::Portable, detail::SearchPath::Vector16,
+                                          detail::SearchPath::Vector32};
 
-Answers find(const std::vector<uint8_t>& data, const BytePattern& pattern, size_t step, size_t from)
+// The answer of findPattern itself and of each path there is, over an exact-size copy of `data`.
+std::vector<size_t> find(const std::vector<uint8_t>& data, const BytePattern& pattern, size_t step, size_t from)
 {
     const size_t size = data.size();
     std::unique_ptr<uint8_t[]> exact(new uint8_t[size ? size : 1]);
     std::copy(data.begin(), data.end(), exact.get());
-    return {findPattern(exact.get(), size, pattern, step, from),
-            detail::findPatternPortable(exact.get(), size, pattern, step, from)};
+    std::vector<size_t> answers{findPattern(exact.get(), size, pattern, step, from)};
+    for (const detail::SearchPath path : kPaths)
+        if (detail::hasSearchPath(path))
+            answers.push_back(detail::findPatternBy(path, exact.get(), size, pattern, step, from));
+    return answers;
+}
+
+TEST(FindPattern, TheProcessorsPathsAreAllTried)
+{
+    EXPECT_TRUE(detail::hasSearchPath(detail::SearchPath::Portable));
+#if defined(__SSE2__)
+    EXPECT_TRUE(detail::hasSearchPath(detail::SearchPath::Vector16));
+#endif
+#if defined(__x86_64__)
+    EXPECT_EQ(detail::hasSearchPath(detail::SearchPath::Vector32), bool(__builtin_cpu_supports("avx2")));
+#endif
 }
 
 std::vector<uint8_t> filled(size_t size, uint8_t value = 0xAA)
@@ -116,9 +128,8 @@ TEST(FindPattern, CraftedBuffers)
         for (const auto& [at, bytes] : c.puts)
             put(data, at, bytes);
         ASSERT_EQ(naiveFind(data, c.pattern, c.step, c.from), c.expected) << c.what;
-        const Answers got = find(data, c.pattern, c.step, c.from);
-        EXPECT_EQ(got.vector, c.expected) << c.what;
-        EXPECT_EQ(got.portable, c.expected) << c.what;
+        for (const size_t got : find(data, c.pattern, c.step, c.from))
+            EXPECT_EQ(got, c.expected) << c.what;
     }
 
     // Lengths outside 1 to 4 match nowhere, even where the bytes are there.
@@ -126,10 +137,11 @@ TEST(FindPattern, CraftedBuffers)
     put(data, 0, "pQES");
     BytePattern none = magic;
     none.length = 0;
-    EXPECT_EQ(find(data, none, 1, 0).vector, 64u);
+    for (const size_t got : find(data, none, 1, 0))
+        EXPECT_EQ(got, 64u);
     none.length = 5;
-    EXPECT_EQ(find(data, none, 1, 0).vector, 64u);
-    EXPECT_EQ(find(data, none, 1, 0).portable, 64u);
+    for (const size_t got : find(data, none, 1, 0))
+        EXPECT_EQ(got, 64u);
 }
 
 TEST(FindPattern, AgreesWithAPlainWalkOnRandomBuffers)
@@ -138,7 +150,7 @@ TEST(FindPattern, AgreesWithAPlainWalkOnRandomBuffers)
     const uint8_t alphabet[] = {0x10, 0x00, 'p', 'Q', 'E', 'S', 0x80, 0xFF};
     const size_t steps[] = {1, 2, 3, 4, 5, 8};
     for (int round = 0; round < 20000; ++round) {
-        const size_t size = random() % 300;
+        const size_t size = random() % 400;
         std::vector<uint8_t> data(size);
         // Mostly one filler byte, so that hits are neither everywhere nor nowhere.
         const uint8_t filler = alphabet[random() % 8];
@@ -156,9 +168,9 @@ TEST(FindPattern, AgreesWithAPlainWalkOnRandomBuffers)
         const size_t step = steps[random() % 6];
         const size_t from = random() % (size + 3);
         const size_t expected = naiveFind(data, pattern, step, from);
-        const Answers got = find(data, pattern, step, from);
-        ASSERT_EQ(got.vector, expected) << "round " << round << " size " << size << " step " << step;
-        ASSERT_EQ(got.portable, expected) << "round " << round;
+        const std::vector<size_t> got = find(data, pattern, step, from);
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i], expected) << "round " << round << " size " << size << " step " << step << " answer " << i;
     }
 }
 

@@ -33,15 +33,30 @@ constexpr BytePattern exactPattern(const char* bytes, size_t length)
 
 // The first offset p from `from` on, with p - from a multiple of `step`, where the pattern lies
 // whole inside data[0 .. size) (p + length <= size); `size` when there is none, when `from` is
-// past the end, or when `step` is 0. Steps of 1, 2 and 4 compare 16 offsets' worth of data at a
-// time where the processor allows it; every step gives the same answer as a plain walk.
+// past the end, or when `step` is 0. Steps of 1, 2 and 4 compare 16 or 32 bytes of data at a
+// time where the processor allows it; every path gives the same answer as a plain walk.
 size_t findPattern(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step, size_t from);
 
 namespace detail {
-// The plain walk, offset by offset: what findPattern answers on processors without vector
-// compares, and for steps other than 1, 2 and 4.
+
+// The ways findPattern can search: the plain walk, offset by offset (processors without vector
+// compares, and steps other than 1, 2 and 4), 16-byte compares (SSE2, every x86-64 processor) and
+// 32-byte ones (AVX2, chosen at run time where the processor has it).
+enum class SearchPath
+{
+    Portable,
+    Vector16,
+    Vector32,
+};
+
+// Whether this build, on this processor, has the path.
+bool hasSearchPath(SearchPath path);
+// The search by one path; a path the build or the processor lacks searches as the plain walk.
+size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
+                     size_t from);
 size_t findPatternPortable(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
                            size_t from);
+
 } // namespace detail
 
 } // namespace sectorkit
