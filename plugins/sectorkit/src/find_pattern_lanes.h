@@ -110,7 +110,17 @@ size_t findWithLanes(const uint8_t* data, size_t size, const BytePattern& patter
             return p;
         at += kBytes;
     }
-    // The last offsets, too near the end for a whole vector.
+    if (at < size && size - from >= Filter::kReach) {
+        // One more vector, the last that fits, on the same grid of offsets: those before `at` it
+        // covers again have all been searched, so whatever it confirms lies at `at` or later.
+        size_t last = size - Filter::kReach;
+        last -= (last - from) % Step;
+        const size_t p = confirm(last, V::mask(filter.lanes(data + last)));
+        if (p != size)
+            return p;
+        at = last + kBytes;
+    }
+    // The few last offsets, too near the end for a whole vector.
     return detail::findPatternPortable(data, size, pattern, Step, at);
 }
 
