@@ -35,10 +35,11 @@ size_t naiveFind(const std::vector<uint8_t>& data, const BytePattern& pattern, s
 }
 
 constexpr detail::SearchPath kPaths[] = {detail::SearchPath::Portable, detail::SearchPath::Vector16,
-                                          detail::SearchPath::Vector32};
+                                         detail::SearchPath::Vector32};
 
 // The answer of findPattern itself and of each path there is, over an exact-size copy of `data`.
-std::vector<size_t> find(const std::vector<uint8_t>& data, const BytePattern& pattern, size_t step, size_t from)
+std::vector<size_t> find(const std::vector<uint8_t>& data, const BytePattern& pattern, size_t step,
+                         size_t from)
 {
     const size_t size = data.size();
     std::unique_ptr<uint8_t[]> exact(new uint8_t[size ? size : 1]);
@@ -105,14 +106,30 @@ TEST(FindPattern, CraftedBuffers)
         {"cut by the end", 2048, {{2045, "pQE"}}, magic, 1, 0, 2048},
         {"a near miss first", 2048, {{100, "pQEs"}, {300, "pQES"}}, magic, 1, 0, 300},
         {"two bytes only", 2048, {{100, "pQ"}}, magic, 1, 0, 2048},
-        {"odd place, even steps", 2048, {{101, std::string("\x10\0", 2)}, {400, std::string("\x10\0", 2)}}, pair, 2,
-         0, 400},
+        {"odd place, even steps",
+         2048,
+         {{101, std::string("\x10\0", 2)}, {400, std::string("\x10\0", 2)}},
+         pair,
+         2,
+         0,
+         400},
         {"odd steps from an odd start", 2048, {{101, std::string("\x10\0", 2)}}, pair, 2, 1, 101},
-        {"word off the 4-byte grid", 2048, {{13, std::string("\x10\0\0\0", 4)}, {40, std::string("\x10\0\0\0", 4)}},
-         word16, 4, 0, 40},
+        {"word off the 4-byte grid",
+         2048,
+         {{13, std::string("\x10\0\0\0", 4)}, {40, std::string("\x10\0\0\0", 4)}},
+         word16,
+         4,
+         0,
+         40},
         {"word on a grid from 3", 2048, {{1999, std::string("\x10\0\0\0", 4)}}, word16, 4, 3, 1999},
         {"word in the last place", 2048, {{2044, std::string("\x10\0\0\0", 4)}}, word16, 4, 0, 2044},
-        {"a masked bit, even places", 64, {{0, std::string(10, '\0')}, {3, "\x80"}, {6, "\xC1"}}, highBit, 2, 0, 6},
+        {"a masked bit, even places",
+         64,
+         {{0, std::string(10, '\0')}, {3, "\x80"}, {6, "\xC1"}},
+         highBit,
+         2,
+         0,
+         6},
         {"a byte not compared", 2048, {{500, "SSxd"}}, gap, 4, 0, 500},
         {"nothing anywhere", 2048, {}, magic, 1, 0, 2048},
         {"from past the end", 16, {{0, "pQES"}}, magic, 1, 17, 16},
@@ -170,7 +187,8 @@ TEST(FindPattern, AgreesWithAPlainWalkOnRandomBuffers)
         const size_t expected = naiveFind(data, pattern, step, from);
         const std::vector<size_t> got = find(data, pattern, step, from);
         for (size_t i = 0; i < got.size(); ++i)
-            ASSERT_EQ(got[i], expected) << "round " << round << " size " << size << " step " << step << " answer " << i;
+            ASSERT_EQ(got[i], expected)
+                << "round " << round << " size " << size << " step " << step << " answer " << i;
     }
 }
 

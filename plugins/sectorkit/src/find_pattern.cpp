@@ -12,7 +12,8 @@ namespace detail {
 
 #if defined(TAMRIN_FIND_AVX2)
 // In find_pattern_avx2.cpp, built for processors with AVX2; called only where the processor has it.
-size_t findPatternAvx2(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step, size_t from);
+size_t findPatternAvx2(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
+                       size_t from);
 #endif
 
 } // namespace detail
@@ -55,7 +56,10 @@ struct Sse2
 bool hasAvx2()
 {
 #if defined(TAMRIN_FIND_AVX2)
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = [] {
+        __builtin_cpu_init(); // the search may run before the processor model has been read
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return has;
 #else
     return false;
@@ -100,8 +104,8 @@ bool hasSearchPath(SearchPath path)
     return false;
 }
 
-size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
-                     size_t from)
+size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const BytePattern& pattern,
+                     size_t step, size_t from)
 {
     if (!hasSearchPath(path))
         path = SearchPath::Portable;
@@ -128,9 +132,10 @@ size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const By
 
 size_t findPattern(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step, size_t from)
 {
-    static const detail::SearchPath best = hasAvx2()                                  ? detail::SearchPath::Vector32
-                                           : detail::hasSearchPath(detail::SearchPath::Vector16) ? detail::SearchPath::Vector16
-                                                                                      : detail::SearchPath::Portable;
+    static const detail::SearchPath best = hasAvx2() ? detail::SearchPath::Vector32
+                                           : detail::hasSearchPath(detail::SearchPath::Vector16)
+                                               ? detail::SearchPath::Vector16
+                                               : detail::SearchPath::Portable;
     return detail::findPatternBy(best, data, size, pattern, step, from);
 }
 

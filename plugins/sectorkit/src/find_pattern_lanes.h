@@ -93,7 +93,8 @@ size_t findWithLanes(const uint8_t* data, size_t size, const BytePattern& patter
     // Four vectors a round, with one branch for all four compares.
     while (size - at >= Filter::kReach + 3 * kBytes) {
         const typename V::Reg a = filter.lanes(data + at), b = filter.lanes(data + at + kBytes);
-        const typename V::Reg c = filter.lanes(data + at + 2 * kBytes), d = filter.lanes(data + at + 3 * kBytes);
+        const typename V::Reg c = filter.lanes(data + at + 2 * kBytes),
+                              d = filter.lanes(data + at + 3 * kBytes);
         if (V::mask(V::orBits(V::orBits(a, b), V::orBits(c, d))) & Filter::kLaneStarts) {
             const typename V::Reg parts[4] = {a, b, c, d};
             for (size_t q = 0; q < 4; ++q) {

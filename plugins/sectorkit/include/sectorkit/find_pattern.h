@@ -52,8 +52,8 @@ enum class SearchPath
 // Whether this build, on this processor, has the path.
 bool hasSearchPath(SearchPath path);
 // The search by one path; a path the build or the processor lacks searches as the plain walk.
-size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
-                     size_t from);
+size_t findPatternBy(SearchPath path, const uint8_t* data, size_t size, const BytePattern& pattern,
+                     size_t step, size_t from);
 size_t findPatternPortable(const uint8_t* data, size_t size, const BytePattern& pattern, size_t step,
                            size_t from);
 
