@@ -29,6 +29,7 @@
 #include <memory>
 #include <vector>
 
+#include "sectorkit/find_pattern.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/stored_sound.h"
 #include "streamkit/psr.h"
@@ -199,10 +200,8 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* s)
     if (probe.pending && advance(probe, s, pos) == Outcome::Pending)
         return;
     constexpr size_t kLastHeader = kUserDataBytes - kSearchBytes;
-    constexpr uint32_t kHeaderTag = 'S' | 'S' << 8 | 'h' << 16 | uint32_t('d') << 24;
-    if (pos > kLastHeader || !anyWord(s, pos, kLastHeader + 4, kHeaderTag))
-        return;
-    while (pos <= kLastHeader) {
+    constexpr BytePattern kHeaderTag = exactPattern("SShd", 4);
+    while ((pos = findPattern(s, kLastHeader + 4, kHeaderTag, 4, pos)) <= kLastHeader) {
         Finding f;
         if (!parseHeader(s + pos, f.header)) {
             pos += 4;

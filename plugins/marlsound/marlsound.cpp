@@ -24,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "sectorkit/find_pattern.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/stored_sound.h"
 #include "streamkit/psr.h"
@@ -147,10 +148,9 @@ void probeSector(ProbeContext& probe, uint32_t lba, const uint8_t* s)
             return;
     }
     constexpr size_t kLastHeader = kUserDataBytes - kHeaderBytes;
-    // A header's bits field (0x0C) holds 16.
-    if (pos > kLastHeader || !anyWord(s + 12, pos, kLastHeader + 4, 16))
-        return;
-    while (pos <= kLastHeader) {
+    // Candidates are the places whose bits field (0x0C) holds 16.
+    constexpr BytePattern kBits = exactPattern("\x10\0\0\0", 4);
+    while ((pos = findPattern(s + 12, kLastHeader + 4, kBits, 4, pos)) <= kLastHeader) {
         Finding f;
         if (!parseHeader(s + pos, f.header)) {
             pos += 4;

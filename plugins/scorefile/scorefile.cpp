@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "sectorkit/find_pattern.h"
 #include "sectorkit/music_events.h"
 #include "sectorkit/plain_file.h"
 #include "sectorkit/plugin_info.h"
@@ -90,6 +91,8 @@ struct ProbeContext
     uint32_t nextSector = 0;
 };
 
+constexpr BytePattern kMagicPattern = exactPattern("pQES", 4);
+
 void restart(ProbeContext& probe)
 {
     probe.parsing = false;
@@ -112,12 +115,13 @@ bool search(ProbeContext& probe, size_t& pos)
 {
     const auto& work = probe.work;
     while (pos + kHeaderBytes <= work.size()) {
-        const void* p = std::memchr(&work[pos], 'p', work.size() - kHeaderBytes + 1 - pos);
-        if (!p) {
+        // The magic of a header that lies whole in the bytes at hand.
+        const size_t end = work.size() - kHeaderBytes + 4;
+        pos = findPattern(work.data(), end, kMagicPattern, 1, pos);
+        if (pos == end) {
             pos = work.size() - kHeaderBytes + 1;
             break;
         }
-        pos = size_t(static_cast<const uint8_t*>(p) - work.data());
         Header h;
         if (!parseHeader(&work[pos], h)) {
             ++pos;
@@ -183,17 +187,15 @@ bool parse(ProbeContext& probe, size_t& pos)
 // begin one; kSectorBytes when there is none.
 size_t firstCandidate(const uint8_t* sector)
 {
-    static const uint8_t kMagic[4] = {'p', 'Q', 'E', 'S'};
-    const uint8_t* at = sector;
-    const uint8_t* end = sector + kSectorBytes;
-    while ((at = static_cast<const uint8_t*>(std::memchr(at, 'p', size_t(end - at)))) != nullptr) {
-        const auto rest = size_t(end - at);
+    for (size_t at = 0; (at = findPattern(sector, kSectorBytes, kMagicPattern, 1, at)) < kSectorBytes; ++at) {
         Header h;
-        if (rest >= kHeaderBytes ? parseHeader(at, h)
-                                 : std::memcmp(at, kMagic, std::min<size_t>(4, rest)) == 0)
-            return size_t(at - sector);
-        ++at;
+        if (kSectorBytes - at < kHeaderBytes || parseHeader(sector + at, h))
+            return at;
     }
+    // A start of the magic in the last three bytes.
+    for (size_t at = kSectorBytes - 3; at < kSectorBytes; ++at)
+        if (std::memcmp(sector + at, kMagicPattern.bytes, kSectorBytes - at) == 0)
+            return at;
     return kSectorBytes;
 }
 

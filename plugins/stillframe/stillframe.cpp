@@ -45,6 +45,7 @@
 #include <new>
 #include <vector>
 
+#include "sectorkit/find_pattern.h"
 #include "sectorkit/plain_file.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/sector_stream.h"
@@ -432,37 +433,12 @@ void settle(Probe& probe)
     probe.scanning = false;
 }
 
-// The first even offset from `i` (even) below `n` whose two bytes are 10 00, the start of the
-// identifier; `n` when there is none. Blocks of 256 bytes are tested as 64-bit words first: a
-// 16-bit lane of a word xor the pattern is zero exactly at such an offset (a lane's two bytes are
-// the same in either byte order), and the usual zero-lane test flags a word only when it holds
-// one. The test has no branch inside a block, so it costs the same whatever the data, and the
-// block that holds a candidate is searched offset by offset.
+// The first offset from `i` on, in steps of 2, whose two bytes are 10 00, the start of the
+// identifier; `n` when there is none.
 size_t nextCandidate(const uint8_t* bytes, size_t i, size_t n)
 {
-    constexpr size_t kBlock = 256;
-    const auto repeated = [](uint8_t low, uint8_t high) {
-        const uint8_t pair[8] = {low, high, low, high, low, high, low, high};
-        uint64_t word;
-        std::memcpy(&word, pair, 8);
-        return word;
-    };
-    const uint64_t pattern = repeated(0x10, 0), ones = repeated(1, 0), highs = repeated(0, 0x80);
-    for (; i + kBlock <= n; i += kBlock) {
-        uint64_t flags = 0;
-        for (size_t k = i; k < i + kBlock; k += 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + k, 8);
-            const uint64_t x = word ^ pattern;
-            flags |= (x - ones) & ~x & highs;
-        }
-        if (flags != 0)
-            break;
-    }
-    for (; i + 2 <= n; i += 2)
-        if (bytes[i] == 0x10 && bytes[i + 1] == 0)
-            return i;
-    return n;
+    static constexpr BytePattern kIdentifierStart = exactPattern("\x10\0", 2);
+    return findPattern(bytes, n, kIdentifierStart, 2, i);
 }
 
 void probeSector(Probe& probe, const CdTocEntry& track, uint32_t lba, const uint8_t* sector)

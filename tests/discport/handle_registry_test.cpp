@@ -15,7 +15,7 @@ using tamrin_common::HandleRegistry;
 TEST(HandleRegistry, RemovedHandlesAreRefusedAlthoughRemembered)
 {
     HandleRegistry registry;
-    int objects[8] = {};
+    int objects[100] = {};
     for (int& object : objects)
         ASSERT_TRUE(registry.add(&object));
     // Round after round over more handles than a thread remembers.

@@ -4,7 +4,10 @@
 // Some handles are looked up for every sector of a disc (a reader, the plugins probing it), a
 // few million times a scan: each thread remembers the last handles it found live together with
 // the registry's count of removals at that moment, and while nothing has been removed since, a
-// remembered handle is live without a look at the set. Add may fail (no memory): false.
+// remembered handle is live without a look at the set. A handle is remembered in one of 16 small
+// sets chosen by its address, so that the dozen or so handles of a scan, taken in turn, all stay
+// remembered (a single short list of the latest ones would forget each before its next turn).
+// Add may fail (no memory): false.
 #pragma once
 
 #include <atomic>
@@ -17,7 +20,8 @@ namespace tamrin_common {
 
 namespace detail {
 
-constexpr unsigned kRemembered = 4;
+constexpr unsigned kSets = 16;
+constexpr unsigned kWays = 4;
 
 struct FoundHandle
 {
@@ -28,9 +32,16 @@ struct FoundHandle
 
 struct RecentHandles
 {
-    FoundHandle found[kRemembered];
-    unsigned next = 0;
+    FoundHandle found[kSets][kWays];
+    unsigned next[kSets] = {};
 };
+
+// The set a handle is remembered in: the top bits of its address times 2^64 / golden ratio.
+inline unsigned setOf(const void* handle)
+{
+    static_assert(kSets == 16, "the set is the top four bits");
+    return unsigned((uint64_t(reinterpret_cast<uintptr_t>(handle)) * 0x9E3779B97F4A7C15ull) >> 60);
+}
 
 } // namespace detail
 
@@ -65,7 +76,8 @@ public:
         // Read before the set: a removal after this point makes the remembered entry stale.
         const uint64_t removals = m_removals.load(std::memory_order_acquire);
         Recent& recent = t_recent;
-        for (const Found& found : recent.found) {
+        const unsigned set = detail::setOf(handle);
+        for (const Found& found : recent.found[set]) {
             if (found.handle == handle && found.registry == m_number && found.removals == removals)
                 return true;
         }
@@ -75,14 +87,13 @@ public:
             live = m_live.count(handle) != 0;
         }
         if (live) {
-            recent.found[recent.next] = {m_number, handle, removals};
-            recent.next = (recent.next + 1) % kRemembered;
+            recent.found[set][recent.next[set]] = {m_number, handle, removals};
+            recent.next[set] = (recent.next[set] + 1) % detail::kWays;
         }
         return live;
     }
 
 private:
-    static constexpr unsigned kRemembered = detail::kRemembered;
     using Found = detail::FoundHandle;
     using Recent = detail::RecentHandles;
     static inline thread_local Recent t_recent;

@@ -1,6 +1,8 @@
 // The stored sound reader described in stored_sound.h.
 #include "sectorkit/stored_sound.h"
 
+#include "sectorkit/find_pattern.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,18 +19,8 @@ void placeOnDisc(StrInfo* info, uint64_t address, uint64_t streamBytes)
 
 bool anyWord(const uint8_t* bytes, size_t from, size_t end, uint32_t value)
 {
-    const uint8_t pattern[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                                uint8_t(value >> 24)};
-    uint32_t wanted;
-    std::memcpy(&wanted, pattern, 4);
-    // Counting rather than stopping at the first hit lets the compiler compare many words at once.
-    size_t hits = 0;
-    for (size_t pos = from; end >= 4 && pos <= end - 4; pos += 4) {
-        uint32_t word;
-        std::memcpy(&word, bytes + pos, 4);
-        hits += word == wanted;
-    }
-    return hits != 0;
+    const char word[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    return findPattern(bytes, end, exactPattern(word, 4), 4, from) < end;
 }
 
 bool StoredBytes::openFile(const char* name)
