@@ -1,0 +1,45 @@
+// The user-interface tests run inside one QApplication. Without TAMRIN_SCREENSHOTS they use Qt's
+// offscreen platform, so that they need no display; with it, the display given (Xvfb in
+// scripts/test), so that the saved pictures show real fonts and styles.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+
+#include "gui_test.h"
+
+namespace guitest {
+
+bool screenshotsWanted()
+{
+    return !qEnvironmentVariableIsEmpty("TAMRIN_SCREENSHOTS");
+}
+
+bool saveScreenshot(QWidget& widget, const QString& name)
+{
+    if (!screenshotsWanted())
+        return false;
+    QString root = qEnvironmentVariable("TAMRIN_SCREENSHOTS");
+    if (root == "1")
+        root = TAMRIN_SCREENSHOT_ROOT;
+    const QString path = root + "/" + name + ".png";
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    widget.show();
+    if (!QTest::qWaitForWindowExposed(&widget))
+        return false;
+    QApplication::processEvents();
+    return widget.grab().save(path, "PNG");
+}
+
+} // namespace guitest
+
+int main(int argc, char** argv)
+{
+    if (!guitest::screenshotsWanted())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
