@@ -17,7 +17,6 @@
 // then skipped (its signature checked when the skip ends in the same sector) and its data skipped
 // across the following sectors; a file is reported once all of its data has gone by.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +24,7 @@
 #include <memory>
 #include <vector>
 
+#include "sectorkit/find_pattern.h"
 #include "sectorkit/plain_file.h"
 #include "sectorkit/plugin_info.h"
 #include "sectorkit/sector_stream.h"
@@ -129,35 +129,31 @@ struct ProbeContext
 
 constexpr size_t kNotFound = SIZE_MAX;
 
-// Marks the 16-bit lanes of the 8 bytes at `p` that hold a header's first two bytes, 0x80 0x00
-// (bit 31 and a signature offset below 2^16); a lane above a marked one may be marked too.
-uint64_t headerStarts(const uint8_t* p)
-{
-    uint64_t word; // taken little-endian: lane k is bytes 2k and 2k + 1
-    std::memcpy(&word, p, 8);
-    if constexpr (std::endian::native == std::endian::big)
-        word = __builtin_bswap64(word);
-    const uint64_t t = word ^ 0x0080008000800080ull;
-    return (t - 0x0001000100010001ull) & ~t & 0x8000800080008000ull;
-}
+// What every disc header starts with: bit 31 set and a signature offset of at most 4096, that is
+// the bytes 0x80, 0x00 and a third byte below 0x20.
+constexpr BytePattern kHeaderStart = [] {
+    BytePattern pattern;
+    pattern.length = 3;
+    pattern.bytes[0] = 0x80;
+    pattern.mask[0] = pattern.mask[1] = 0xFF;
+    pattern.mask[2] = 0xE0;
+    return pattern;
+}();
+static_assert(kMaxSignatureOffset < 0x2000, "the third byte of a header's offset is below 0x20");
 
-// The first header at `at`, at + 2, ... that leaves 16 bytes in the sector, or kNotFound. The
-// places are looked at 32 bytes at a time, and tested one by one only where a header may start,
-// so that the search costs little on sectors of other data.
+// The first header at `at`, at + 2, ... that leaves 16 bytes in the sector, or kNotFound. Only
+// the places that start like a header are tested, so that the search costs little on sectors of
+// other data.
 size_t findHeader(const uint8_t* data, size_t at)
 {
     constexpr size_t kLast = kUserDataBytes - kHeaderBytes;
-    for (; at + 32 <= kLast + 1; at += 32) {
-        if (!(headerStarts(data + at) | headerStarts(data + at + 8) | headerStarts(data + at + 16) |
-              headerStarts(data + at + 24)))
-            continue;
-        for (size_t place = at; place < at + 32; place += 2)
-            if (isDiscHeader(headerAt(data + place)))
-                return place;
-    }
-    for (; at <= kLast; at += 2)
+    for (; at <= kLast; at += 2) {
+        at = findPattern(data, kLast + kHeaderStart.length, kHeaderStart, 2, at);
+        if (at > kLast)
+            break;
         if (isDiscHeader(headerAt(data + at)))
             return at;
+    }
     return kNotFound;
 }
 
