@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QResizeEvent>
 
+#include <algorithm>
+
 #include "tamlib/strings.h"
 #include "tamlibui/gui_thread.h"
 #include "tamlibui/viewer.h"
@@ -182,6 +184,8 @@ void PlayerStatusBar::setFrame(uint32_t frameNumber)
 void PlayerStatusBar::setPosition(uint32_t positionMs)
 {
     m_time->setText(minutesSeconds(positionMs));
+    if (positionMs >= 100 * 60 * 1000)
+        layoutItems(); // three-digit minutes
 }
 
 void PlayerStatusBar::resizeEvent(QResizeEvent* event)
@@ -214,8 +218,12 @@ void PlayerStatusBar::layoutItems()
 
     const int iconX = width() - kIconWidth;
     m_icon->setGeometry(iconX, 0, kIconWidth, h);
-    const int lengthWidth = metrics.horizontalAdvance(" / --:--") + 4;
-    const int timeWidth = metrics.horizontalAdvance("00:00") + 4;
+    // The widest texts either label shows, so that nothing moves or clips while playing; lengths
+    // of an hour and more widen the length label.
+    const int lengthWidth = std::max({metrics.horizontalAdvance(" / --:--"), metrics.horizontalAdvance(" / 00:00"),
+                                      metrics.horizontalAdvance(m_length->text())}) + 6;
+    const int timeWidth = std::max({metrics.horizontalAdvance("--:--"), metrics.horizontalAdvance("00:00"),
+                                    metrics.horizontalAdvance(m_time->text())}) + 6;
     m_length->setGeometry(iconX - lengthWidth - 2, 0, lengthWidth, h);
     m_time->setGeometry(iconX - lengthWidth - 2 - timeWidth, 0, timeWidth, h);
     update();

@@ -70,6 +70,22 @@ TEST(PlayerStatusBar, ShowsStreamFramesAndTime)
     EXPECT_FALSE(bar.counterVisible());
     EXPECT_EQ(bar.timeText(), "00:00 / 01:01");
 
+    // Every text fits its label, and the time texts stay clear of the icon, for any length.
+    for (uint32_t length : {3000u, 3'599'000u, 7'200'000u}) {
+        bar.newStream(2, 99999, length);
+        bar.setPosition(length);
+        int iconLeft = bar.width();
+        for (QLabel* label : bar.findChildren<QLabel*>())
+            if (label->pixmap().isNull() == false)
+                iconLeft = label->geometry().left();
+        for (QLabel* label : bar.findChildren<QLabel*>()) {
+            if (label->text().isEmpty())
+                continue;
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << label->text().toStdString();
+            EXPECT_LE(label->geometry().right(), iconLeft) << label->text().toStdString();
+        }
+    }
+
     bar.reset();
     EXPECT_FALSE(bar.counterVisible());
     EXPECT_FALSE(bar.iconVisible());
