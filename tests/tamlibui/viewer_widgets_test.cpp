@@ -150,7 +150,8 @@ TEST(FrameView, SinkCopiesPicturesAndRefusesDamagedOnes)
     view.resize(64, 48);
     const PlbFrameSink sink = view.frameSink();
     ASSERT_TRUE(sink.frame);
-    EXPECT_EQ(sink.width, 64);
+    EXPECT_EQ(sink.width, qRound(64 * view.devicePixelRatioF())); // device pixels
+    EXPECT_EQ(sink.height, qRound(48 * view.devicePixelRatioF()));
 
     std::vector<uint8_t> good = makePicture(64, 48, 0x10, 0x80, 0xF0);
     auto* header = reinterpret_cast<FrameDib*>(good.data());
@@ -210,10 +211,21 @@ TEST(FrameView, ForwardsMouseAndSize)
     ASSERT_GE(sized.count(), 1);
     EXPECT_EQ(sized.last().at(0).toSize(), QSize(80, 60));
 
+    // The pointer rests inside (the offscreen platform has no pointer: mark it as inside).
+    view.setAttribute(Qt::WA_UnderMouse, true);
     view.setPlaying(true);
     EXPECT_EQ(view.cursor().shape(), Qt::PointingHandCursor);
+    QTest::qWait(FrameView::kPointerRestMs / 2);
+    QTest::mouseMove(&view, QPoint(20, 20)); // movement restarts the rest
+    QTest::qWait(FrameView::kPointerRestMs * 3 / 4);
+    EXPECT_EQ(view.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.cursor().shape() == Qt::BlankCursor; }, 1000));
+    QTest::mouseMove(&view, QPoint(21, 20)); // back on movement
+    EXPECT_EQ(view.cursor().shape(), Qt::PointingHandCursor);
     view.setPlaying(false);
+    QTest::qWait(FrameView::kPointerRestMs + 200); // not playing: never hidden
     EXPECT_NE(view.cursor().shape(), Qt::BlankCursor);
+    EXPECT_NE(view.cursor().shape(), Qt::PointingHandCursor);
 }
 
 TEST(PlayControl, FrameStepButtonsOnlyWhenNotPlayingWithALength)
