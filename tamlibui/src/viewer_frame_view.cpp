@@ -9,8 +9,8 @@
 #include <QPainter>
 
 #include <atomic>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 
 #include "tamlibui/gui_thread.h"
 #include "tamlibui/viewer.h"
@@ -83,9 +83,7 @@ struct FrameView::Bridge
     }
 };
 
-FrameView::FrameView(QWidget* parent)
-    : QWidget(parent)
-    , m_bridge(std::make_unique<Bridge>())
+FrameView::FrameView(QWidget* parent) : QWidget(parent), m_bridge(std::make_unique<Bridge>())
 {
     m_bridge->view = this;
     QPalette palette = this->palette();
@@ -202,7 +200,8 @@ void FrameView::fitPlayRect()
         const int fh = std::max(1, int(std::lround(m_aspectH * scale)));
         target = QRect((w - fw) / 2, (h - fh) / 2, fw, fh);
     }
-    const PlbRect rect{target.left(), target.top(), target.left() + target.width(), target.top() + target.height()};
+    const PlbRect rect{target.left(), target.top(), target.left() + target.width(),
+                       target.top() + target.height()};
     PlbSetPlayRect(m_player, &rect, -1);
 }
 
@@ -224,8 +223,10 @@ void FrameView::paintEvent(QPaintEvent*)
         painter.drawImage(target, picture);
         ++m_painted;
     } else if (!m_idle.isNull()) {
-        const QRect device = idleTarget(m_idle.size(), QSize(int(std::lround(width() * dpr)), int(std::lround(height() * dpr))));
-        painter.drawImage(QRectF(device.x() / dpr, device.y() / dpr, device.width() / dpr, device.height() / dpr), m_idle);
+        const QRect device = idleTarget(
+            m_idle.size(), QSize(int(std::lround(width() * dpr)), int(std::lround(height() * dpr))));
+        painter.drawImage(
+            QRectF(device.x() / dpr, device.y() / dpr, device.width() / dpr, device.height() / dpr), m_idle);
         ++m_painted;
     }
 }

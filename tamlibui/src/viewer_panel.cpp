@@ -35,10 +35,8 @@ uint32_t frameStepMs(const StrInfo& info)
 } // namespace
 
 ViewerPanel::ViewerPanel(QWidget* parent)
-    : QWidget(parent)
-    , m_status(new PlayerStatusBar(this))
-    , m_view(new FrameView(this))
-    , m_control(new PlayControl(this))
+    : QWidget(parent), m_status(new PlayerStatusBar(this)), m_view(new FrameView(this)),
+      m_control(new PlayControl(this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -49,8 +47,11 @@ ViewerPanel::ViewerPanel(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     m_control->setVolume(m_volume);
     connect(m_control, &PlayControl::command, this, &ViewerPanel::runCommand);
-    connect(m_view, &FrameView::leftButtonUp, this, [this] { runCommand(
-        m_control->state() == PlayControl::kStatePlaying ? PlayControl::kCmdPause : PlayControl::kCmdPlay, 0); });
+    connect(m_view, &FrameView::leftButtonUp, this, [this] {
+        runCommand(m_control->state() == PlayControl::kStatePlaying ? PlayControl::kCmdPause
+                                                                    : PlayControl::kCmdPlay,
+                   0);
+    });
 }
 
 ViewerPanel::~ViewerPanel()
@@ -59,26 +60,41 @@ ViewerPanel::~ViewerPanel()
     closePlayer();
 }
 
-bool ViewerPanel::open(const char* pluginName, const char* fileName, const StrInfo& info, const char* soundDriver)
+bool ViewerPanel::open(const char* pluginName, const char* fileName, const StrInfo& info,
+                       const char* soundDriver)
 {
     closePlayer();
     const PlbFrameSink sink = m_view->frameSink();
-    const PlbNotifySink notify{
-        this,
-        [](void* context, uint32_t frame, uint32_t ms) {
-            auto* self = static_cast<ViewerPanel*>(context);
-            QMetaObject::invokeMethod(self, [self, frame, ms] { self->onPosition(frame, ms); }, Qt::QueuedConnection);
-            return int32_t(1);
-        },
-        [](void* context) {
-            auto* self = static_cast<ViewerPanel*>(context);
-            QMetaObject::invokeMethod(self, [self] { self->onEnd(); }, Qt::QueuedConnection);
-            return int32_t(1);
-        }};
+    // Notifications carry the stream's generation: those of a stream closed since (still queued
+    // when the next one opens) are dropped.
+    m_notify = std::make_unique<NotifyContext>(NotifyContext{this, ++m_generation});
+    const PlbNotifySink notify{m_notify.get(),
+                               [](void* context, uint32_t frame, uint32_t ms) {
+                                   const NotifyContext to = *static_cast<NotifyContext*>(context);
+                                   QMetaObject::invokeMethod(
+                                       to.panel,
+                                       [to, frame, ms] {
+                                           if (to.panel->m_generation == to.generation)
+                                               to.panel->onPosition(frame, ms);
+                                       },
+                                       Qt::QueuedConnection);
+                                   return int32_t(1);
+                               },
+                               [](void* context) {
+                                   const NotifyContext to = *static_cast<NotifyContext*>(context);
+                                   QMetaObject::invokeMethod(
+                                       to.panel,
+                                       [to] {
+                                           if (to.panel->m_generation == to.generation)
+                                               to.panel->onEnd();
+                                       },
+                                       Qt::QueuedConnection);
+                                   return int32_t(1);
+                               }};
     const PlbPlayerOptions options{soundDriver, nullptr, -1};
     const bool pictures = info.kind & (StrVideo | StrStill);
-    m_player = PlbOpenPlayerEx(pluginName, fileName, &info, pictures ? &sink : nullptr, &notify, kNotifyIntervalMs,
-                               kStretchMode, &options);
+    m_player = PlbOpenPlayerEx(pluginName, fileName, &info, pictures ? &sink : nullptr, &notify,
+                               kNotifyIntervalMs, kStretchMode, &options);
     if (!m_player) {
         m_status->reset();
         return false;
@@ -101,8 +117,10 @@ void ViewerPanel::closePlayer()
         return;
     Player* player = m_player;
     m_player = nullptr;
+    ++m_generation;
+    PlbClosePlayer(player); // no picture or notification comes after this
+    m_notify.reset();
     m_view->attachPlayer(nullptr);
-    PlbClosePlayer(player);
     m_view->setPlaying(false);
     m_control->setState(PlayControl::kStateStopped);
     m_control->setLengthAndStep(0, 0);

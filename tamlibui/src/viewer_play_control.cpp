@@ -34,21 +34,21 @@ QString tableText(uint32_t id)
 // Gaps go before previous stream, one frame back and play mode.
 bool gapBefore(int index)
 {
-    return index == PlayControl::kPrevious || index == PlayControl::kFrameBack || index == PlayControl::kPlayMode;
+    return index == PlayControl::kPrevious || index == PlayControl::kFrameBack ||
+           index == PlayControl::kPlayMode;
 }
 
 } // namespace
 
 PlayControl::PlayControl(QWidget* parent)
-    : QWidget(parent)
-    , m_volume(new QSlider(Qt::Horizontal, this))
-    , m_position(new QSlider(Qt::Horizontal, this))
+    : QWidget(parent), m_volume(new QSlider(Qt::Horizontal, this)),
+      m_position(new QSlider(Qt::Horizontal, this))
 {
     const QStyle::StandardPixmap icons[] = {
-        QStyle::SP_MediaPlay,         QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,
-        QStyle::SP_MediaStop,         QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekBackward,
-        QStyle::SP_MediaSeekForward,  QStyle::SP_MediaSkipForward,  QStyle::SP_ArrowLeft,
-        QStyle::SP_ArrowRight,        QStyle::SP_BrowserReload};
+        QStyle::SP_MediaPlay,        QStyle::SP_MediaPlay,         QStyle::SP_MediaPause,
+        QStyle::SP_MediaStop,        QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekBackward,
+        QStyle::SP_MediaSeekForward, QStyle::SP_MediaSkipForward,  QStyle::SP_ArrowLeft,
+        QStyle::SP_ArrowRight,       QStyle::SP_BrowserReload};
     for (int i = 0; i <= kPlayMode; ++i) {
         auto* button = new QToolButton(this);
         button->setIcon(style()->standardIcon(icons[i]));
@@ -62,9 +62,18 @@ PlayControl::PlayControl(QWidget* parent)
     connect(m_buttons[kPlayPause], &QToolButton::clicked, this,
             [this] { send(m_state == kStatePlaying ? kCmdPause : kCmdPlay); });
     // Checked state follows setState only: a click asks, the owner answers.
-    connect(m_buttons[kPlay], &QToolButton::clicked, this, [this] { send(kCmdPlay); setState(m_state); });
-    connect(m_buttons[kPause], &QToolButton::clicked, this, [this] { send(kCmdPause); setState(m_state); });
-    connect(m_buttons[kStop], &QToolButton::clicked, this, [this] { send(kCmdStop); setState(m_state); });
+    connect(m_buttons[kPlay], &QToolButton::clicked, this, [this] {
+        send(kCmdPlay);
+        setState(m_state);
+    });
+    connect(m_buttons[kPause], &QToolButton::clicked, this, [this] {
+        send(kCmdPause);
+        setState(m_state);
+    });
+    connect(m_buttons[kStop], &QToolButton::clicked, this, [this] {
+        send(kCmdStop);
+        setState(m_state);
+    });
     connect(m_buttons[kPrevious], &QToolButton::clicked, this, [this] { send(kCmdPrevious); });
     connect(m_buttons[kNext], &QToolButton::clicked, this, [this] { send(kCmdNext); });
     connect(m_buttons[kFrameBack], &QToolButton::clicked, this, [this] { stepFrames(-1); });
@@ -281,7 +290,8 @@ void PlayControl::keyPressEvent(QKeyEvent* event)
 
 QSize PlayControl::sizeHint() const
 {
-    return QSize(2 * kMargin + 10 * kButtonWidth + 3 * kGap + 2 * kVolumeMinWidth, 2 * kButtonHeight + 3 * kMargin);
+    return QSize(2 * kMargin + 10 * kButtonWidth + 3 * kGap + 2 * kVolumeMinWidth,
+                 2 * kButtonHeight + 3 * kMargin);
 }
 
 QSize PlayControl::minimumSizeHint() const

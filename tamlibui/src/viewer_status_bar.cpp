@@ -28,10 +28,14 @@ QString tableText(uint32_t id)
 uint32_t soundStringId(int kind)
 {
     switch (kind) {
-    case 0: return PLB_IDS_SOUND_NONE;
-    case 1: return PLB_IDS_SOUND_MONO;
-    case 2: return PLB_IDS_SOUND_STEREO;
-    default: return PLB_IDS_SOUND_MUSIC;
+    case 0:
+        return PLB_IDS_SOUND_NONE;
+    case 1:
+        return PLB_IDS_SOUND_MONO;
+    case 2:
+        return PLB_IDS_SOUND_STEREO;
+    default:
+        return PLB_IDS_SOUND_MUSIC;
     }
 }
 
@@ -103,12 +107,9 @@ QLabel* whiteLabel(QWidget* parent, Qt::Alignment alignment)
 } // namespace
 
 PlayerStatusBar::PlayerStatusBar(QWidget* parent)
-    : QWidget(parent)
-    , m_frame(whiteLabel(this, Qt::AlignLeft))
-    , m_frames(whiteLabel(this, Qt::AlignLeft))
-    , m_time(whiteLabel(this, Qt::AlignRight))
-    , m_length(whiteLabel(this, Qt::AlignLeft))
-    , m_icon(whiteLabel(this, Qt::AlignCenter))
+    : QWidget(parent), m_frame(whiteLabel(this, Qt::AlignLeft)), m_frames(whiteLabel(this, Qt::AlignLeft)),
+      m_time(whiteLabel(this, Qt::AlignRight)), m_length(whiteLabel(this, Qt::AlignLeft)),
+      m_icon(whiteLabel(this, Qt::AlignCenter))
 {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
@@ -146,7 +147,8 @@ bool PlayerStatusBar::iconVisible() const
 QSize PlayerStatusBar::sizeHint() const
 {
     const QFontMetrics metrics(font());
-    return QSize(kMarkX + kMarkWidth + metrics.horizontalAdvance("00000 / 00000  00:00 / 00:00") + kIconWidth + 8,
+    return QSize(kMarkX + kMarkWidth + metrics.horizontalAdvance("00000 / 00000  00:00 / 00:00") +
+                     kIconWidth + 8,
                  std::max(20, metrics.height() + 6));
 }
 
@@ -220,10 +222,13 @@ void PlayerStatusBar::layoutItems()
     m_icon->setGeometry(iconX, 0, kIconWidth, h);
     // The widest texts either label shows, so that nothing moves or clips while playing; lengths
     // of an hour and more widen the length label.
-    const int lengthWidth = std::max({metrics.horizontalAdvance(" / --:--"), metrics.horizontalAdvance(" / 00:00"),
-                                      metrics.horizontalAdvance(m_length->text())}) + 6;
+    const int lengthWidth =
+        std::max({metrics.horizontalAdvance(" / --:--"), metrics.horizontalAdvance(" / 00:00"),
+                  metrics.horizontalAdvance(m_length->text())}) +
+        6;
     const int timeWidth = std::max({metrics.horizontalAdvance("--:--"), metrics.horizontalAdvance("00:00"),
-                                    metrics.horizontalAdvance(m_time->text())}) + 6;
+                                    metrics.horizontalAdvance(m_time->text())}) +
+                          6;
     m_length->setGeometry(iconX - lengthWidth - 2, 0, lengthWidth, h);
     m_time->setGeometry(iconX - lengthWidth - 2 - timeWidth, 0, timeWidth, h);
     update();

@@ -32,12 +32,17 @@ using TooltipProvider = std::function<QString(int index)>;
 class TAMLIBUI_API PlayerStatusBar : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit PlayerStatusBar(QWidget* parent = nullptr);
 
     void setTooltipProvider(TooltipProvider provider);
     // Control indexes for the tooltip provider.
-    enum Item { kFrameCounter = 0, kTime = 1, kSoundIcon = 2 };
+    enum Item
+    {
+        kFrameCounter = 0,
+        kTime = 1,
+        kSoundIcon = 2
+    };
 
     // What is on show (for the owner and the tests).
     QString frameText() const;
@@ -48,7 +53,7 @@ public:
 
     QSize sizeHint() const override;
 
-public slots:
+  public slots:
     // Hides the counter and the icon, shows "--:--" and " / --:--".
     void reset();
     // soundKind: 0 none, 1 mono, 2 stereo, other music; frameCount 0: no counter.
@@ -56,11 +61,11 @@ public slots:
     void setFrame(uint32_t frameNumber);
     void setPosition(uint32_t positionMs);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void layoutItems();
     void updateTooltips();
 
@@ -78,7 +83,7 @@ private:
 class TAMLIBUI_API FrameView : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit FrameView(QWidget* parent = nullptr);
     ~FrameView() override;
 
@@ -117,7 +122,7 @@ public:
     // Where the idle picture goes in a client area of `client` (the rule of the idle picture).
     static QRect idleTarget(QSize image, QSize client);
 
-signals:
+  signals:
     void leftButtonDown(QPoint pos);
     void rightButtonDown(QPoint pos);
     void leftButtonUp(QPoint pos);
@@ -128,7 +133,7 @@ signals:
     void closed();
     void filesDropped(const QStringList& files);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -139,7 +144,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
-private:
+  private:
     struct Bridge;
     void fitPlayRect();
     void restartRestTimer();
@@ -165,17 +170,44 @@ TAMLIBUI_API FrameView* PlbCreateFrameView(QWidget* parent = nullptr, QPoint pos
 class TAMLIBUI_API PlayControl : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     // The controls in index order.
-    enum Control {
-        kPlayPause = 0, kPlay, kPause, kStop, kPrevious, kRewind, kForward, kNext, kFrameBack,
-        kFrameForward, kPlayMode, kVolume, kPosition, kControlCount
+    enum Control
+    {
+        kPlayPause = 0,
+        kPlay,
+        kPause,
+        kStop,
+        kPrevious,
+        kRewind,
+        kForward,
+        kNext,
+        kFrameBack,
+        kFrameForward,
+        kPlayMode,
+        kVolume,
+        kPosition,
+        kControlCount
     };
     // Commands sent to the owner; the parameter is the mode, volume or position where it applies.
-    enum Command { kCmdPlay = 1, kCmdPause = 2, kCmdStop = 3, kCmdPrevious = 4, kCmdNext = 7,
-                   kCmdPlayMode = 10, kCmdVolume = 11, kCmdSeek = 12 };
+    enum Command
+    {
+        kCmdPlay = 1,
+        kCmdPause = 2,
+        kCmdStop = 3,
+        kCmdPrevious = 4,
+        kCmdNext = 7,
+        kCmdPlayMode = 10,
+        kCmdVolume = 11,
+        kCmdSeek = 12
+    };
     // States: the command whose button is checked.
-    enum State { kStatePlaying = kCmdPlay, kStatePaused = kCmdPause, kStateStopped = kCmdStop };
+    enum State
+    {
+        kStatePlaying = kCmdPlay,
+        kStatePaused = kCmdPause,
+        kStateStopped = kCmdStop
+    };
 
     explicit PlayControl(QWidget* parent = nullptr);
 
@@ -203,14 +235,14 @@ public:
 
     static constexpr int kHoldTickMs = 200;
 
-signals:
+  signals:
     void command(int command, int parameter);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void send(int command, int parameter = 0);
     void stepFrames(int direction);
     void seekTo(int64_t positionMs);
@@ -244,13 +276,14 @@ TAMLIBUI_API PlayControl* PlbCreatePlayControl(QWidget* parent);
 class TAMLIBUI_API ViewerPanel : public QWidget
 {
     Q_OBJECT
-public:
+  public:
     explicit ViewerPanel(QWidget* parent = nullptr);
     ~ViewerPanel() override;
 
     // Opens a stream (as PlbOpenPlayerEx; soundDriver null for the default device) paused on its
     // first picture. False when the player cannot open it.
-    bool open(const char* pluginName, const char* fileName, const StrInfo& info, const char* soundDriver = nullptr);
+    bool open(const char* pluginName, const char* fileName, const StrInfo& info,
+              const char* soundDriver = nullptr);
     // Closes the player: its threads have ended when this returns.
     void closePlayer();
     Player* player() const { return m_player; }
@@ -262,16 +295,16 @@ public:
     // Carries out a command of the play control.
     void runCommand(int command, int parameter);
 
-signals:
+  signals:
     // The previous (-1) or next (+1) stream is asked for; also +1 at the end in "all streams" mode.
     void streamRequested(int direction);
     void ended();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void onPosition(uint32_t frame, uint32_t positionMs);
     void onEnd();
     void syncState();
@@ -282,6 +315,13 @@ private:
     Player* m_player = nullptr;
     StrInfo m_info{};
     int m_volume = 100;
+    struct NotifyContext
+    {
+        ViewerPanel* panel;
+        uint32_t generation;
+    };
+    std::unique_ptr<NotifyContext> m_notify; // the open player's notification target
+    uint32_t m_generation = 0;
 };
 
 } // namespace tamlibui
