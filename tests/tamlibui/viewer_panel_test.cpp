@@ -136,6 +136,8 @@ TEST_F(ViewerPanelTest, PlaysAMovieToItsEndWithFramesPainted)
     ASSERT_TRUE(ended.wait(8000));
 
     const uint64_t received = panel.frameView()->framesReceived();
+    RecordProperty("frames_received", int(received));
+    RecordProperty("frames_painted", int(panel.frameView()->framesPainted()));
     EXPECT_GE(received, m_info.frameCount * 8 / 10) << "of " << m_info.frameCount;
     EXPECT_GE(panel.frameView()->framesPainted(), received / 4);
     EXPECT_NE(middlePixel(*panel.frameView()), QColor(Qt::black));
