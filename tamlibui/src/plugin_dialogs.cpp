@@ -63,7 +63,8 @@ QTreeWidget* pluginList(QWidget* parent)
     list->setHeaderLabels({tableText(PLB_IDS_SET_PLUGIN_NAME), tableText(PLB_IDS_SET_PLUGIN_FILE),
                            tableText(PLB_IDS_SET_PLUGIN_VER)});
     list->setMinimumWidth(420);
-    list->setColumnWidth(0, 200);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setColumnWidth(0, 180);
     list->setColumnWidth(1, 140);
     return list;
 }
@@ -121,6 +122,7 @@ PluginInfoDialog::PluginInfoDialog(QWidget* owner, CdazRecord* record, int32_t s
 
     auto* title = new QLabel(QString::fromUtf8(streamName), this);
     m_list = pluginList(this);
+    m_list->setMaximumHeight(m_list->sizeHint().height() / 2);
     m_details = new PluginDetails(this);
     m_configure = new QPushButton(tableText(PLB_IDS_SET_CONFIGURE), this);
     m_configure->setEnabled(false);

@@ -420,6 +420,8 @@ TEST_F(SettingsDialogTest, ScreenshotsOfEveryPage)
     if (!guitest::screenshotsWanted())
         GTEST_SKIP() << "screenshots not asked for";
     const int32_t drive = CdMountImage(guitest::sampleDisc().toUtf8().constData());
+    ASSERT_GE(drive, 0);
+    ASSERT_EQ(PlbSetCdDrive(drive), 1);
     const char* names[4] = {"settings-drive", "settings-plugins", "settings-color", "settings-analysis"};
     for (bool japanese : {false, true}) {
         useJapanese(japanese);
@@ -431,8 +433,7 @@ TEST_F(SettingsDialogTest, ScreenshotsOfEveryPage)
             EXPECT_TRUE(guitest::saveScreenshot(dialog, QString(japanese ? "ja/" : "en/") + names[i]));
         }
     }
-    if (drive >= 0)
-        CdUnmountImage(drive);
+    CdUnmountImage(drive);
 }
 
 } // namespace
