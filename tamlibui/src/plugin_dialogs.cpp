@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "settings_text.h"
+#include "tamlibui/gui_thread.h"
 #include "streamkit/lbr.h"
 #include "tamlib/analysis.h"
 #include "tamlib/environment.h"
@@ -302,8 +303,10 @@ void SelectPluginDialog::accept()
 
 int32_t PlbPluginInfoCd(QWidget* owner, CdazRecord* record, int32_t streamIndex)
 {
-    tamlibui::PluginInfoDialog dialog(owner, record, streamIndex);
-    dialog.exec();
+    tamlibui::runOnGuiThread([&] {
+        tamlibui::PluginInfoDialog dialog(owner, record, streamIndex);
+        dialog.exec();
+    });
     return 0;
 }
 
@@ -311,15 +314,20 @@ int32_t PlbSelectPluginFile(QWidget* owner, const char* filePath, StrInfo* info,
 {
     if (!filePath || !info || !pluginFile)
         return 0;
-    tamlibui::SelectPluginDialog dialog(owner, QString::fromUtf8(filePath),
-                                        QString::fromUtf8(pluginFile, qsizetype(strnlen(pluginFile, PLB_PLUGIN_FILE_MAX))));
-    if (dialog.exec() != QDialog::Accepted)
-        return 0;
-    const QByteArray chosen = dialog.chosenPlugin().toUtf8();
+    StrInfo chosenInfo{};
+    const QByteArray chosen = tamlibui::runOnGuiThread([&]() -> QByteArray {
+        tamlibui::SelectPluginDialog dialog(
+            owner, QString::fromUtf8(filePath),
+            QString::fromUtf8(pluginFile, qsizetype(strnlen(pluginFile, PLB_PLUGIN_FILE_MAX))));
+        if (dialog.exec() != QDialog::Accepted)
+            return {};
+        chosenInfo = dialog.chosenInfo();
+        return dialog.chosenPlugin().toUtf8();
+    });
     if (chosen.isEmpty() || chosen.size() > PLB_PLUGIN_FILE_MAX)
         return 0;
     std::memcpy(pluginFile, chosen.constData(), size_t(chosen.size()));
     pluginFile[chosen.size()] = '\0';
-    *info = dialog.chosenInfo();
+    *info = chosenInfo;
     return 1;
 }

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "settings_text.h"
+#include "tamlibui/gui_thread.h"
 
 namespace tamlibui {
 
@@ -103,6 +104,9 @@ std::vector<SettingsPageSpec> standardSettingsPages(const QString& previewFile)
 
 int32_t PlbSetEnviron(QWidget* owner, const QString& caption, std::span<const tamlibui::SettingsPageSpec> pages)
 {
-    tamlibui::SettingsDialog dialog(owner, caption, pages);
-    return dialog.exec() == QDialog::Accepted ? 1 : 0;
+    // Callers on other threads (the library's first-start drive choice) wait for the GUI thread.
+    return tamlibui::runOnGuiThread([&]() -> int32_t {
+        tamlibui::SettingsDialog dialog(owner, caption, pages);
+        return dialog.exec() == QDialog::Accepted ? 1 : 0;
+    });
 }

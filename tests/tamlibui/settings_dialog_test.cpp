@@ -16,10 +16,13 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "discport/discport.h"
 #include "gui_test.h"
@@ -413,6 +416,29 @@ TEST_F(SettingsDialogTest, ACallersPageIsShownAppliedInTabOrderAndPlbSetEnvironA
     });
     EXPECT_EQ(PlbSetEnviron(nullptr, {}, pages), 0);
     EXPECT_EQ(log.size(), 1u);
+}
+
+TEST_F(SettingsDialogTest, PlbSetEnvironCalledFromAWorkerOpensOnTheGuiThreadAndAnswersTheWorker)
+{
+    std::atomic<int32_t> answer{-1};
+    std::atomic<bool> dialogOnGuiThread{false};
+    std::thread worker([&] {
+        const std::vector<tamlibui::SettingsPageSpec> pages(1);
+        answer = PlbSetEnviron(nullptr, {}, pages);
+    });
+    // The dialog runs its own event loop on this thread: a timer closes it from inside that loop.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget())) {
+            dialogOnGuiThread = dialog->thread() == QThread::currentThread();
+            dialog->reject();
+        }
+    });
+    closer.start(10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answer != -1; }, 5000));
+    worker.join();
+    EXPECT_EQ(answer, 0);
+    EXPECT_TRUE(dialogOnGuiThread);
 }
 
 TEST_F(SettingsDialogTest, ScreenshotsOfEveryPage)
