@@ -15,10 +15,10 @@
 #include <cstring>
 
 #include "settings_text.h"
-#include "tamlibui/gui_thread.h"
 #include "streamkit/lbr.h"
 #include "tamlib/analysis.h"
 #include "tamlib/environment.h"
+#include "tamlibui/gui_thread.h"
 
 namespace tamlibui {
 
@@ -92,7 +92,7 @@ PluginDetails::PluginDetails(QWidget* parent) : QWidget(parent)
 }
 
 void PluginDetails::setPlugin(const QString& name, const QString& file, const QString& version,
-                         const QString& copyright, const QString& author, const QString& address)
+                              const QString& copyright, const QString& author, const QString& address)
 {
     m_name->setText(name);
     m_file->setText(file);
@@ -113,13 +113,14 @@ PluginInfoDialog::PluginInfoDialog(QWidget* owner, CdazRecord* record, int32_t s
     StrInfo info{};
     char streamName[PLB_CDAZ_STREAM_NAME_BYTES] = {};
     int32_t flags = 0, pluginIndex = -1;
-    const bool haveStream = record && PlbGetCDAZStream(record, streamIndex, &info, streamName, &flags,
-                                                       &pluginIndex) != 0;
+    const bool haveStream =
+        record && PlbGetCDAZStream(record, streamIndex, &info, streamName, &flags, &pluginIndex) != 0;
     char file[PLB_CDAZ_PLUGIN_FILE_BYTES] = {}, entryName[PLB_CDAZ_PLUGIN_NAME_BYTES] = {},
-                                          author[PLB_CDAZ_AUTHOR_BYTES] = {}, address[PLB_CDAZ_ADDRESS_BYTES] = {};
+         author[PLB_CDAZ_AUTHOR_BYTES] = {}, address[PLB_CDAZ_ADDRESS_BYTES] = {};
     int16_t entryVersion = 0;
-    const bool haveEntry = haveStream && pluginIndex >= 0 &&
-                           PlbGetCDAZPlugin(record, pluginIndex, file, entryName, &entryVersion, author, address) != 0;
+    const bool haveEntry =
+        haveStream && pluginIndex >= 0 &&
+        PlbGetCDAZPlugin(record, pluginIndex, file, entryName, &entryVersion, author, address) != 0;
 
     auto* title = new QLabel(QString::fromUtf8(streamName), this);
     m_list = pluginList(this);
@@ -140,11 +141,12 @@ PluginInfoDialog::PluginInfoDialog(QWidget* owner, CdazRecord* record, int32_t s
         m_list->setCurrentItem(item);
         QString version = installedVersion;
         if (!installed.found || uint16_t(entryVersion) != installed.version)
-            version += tableText(PLB_IDS_SET_CDAZ_VERSION).replace("%d.%02d", versionText(uint16_t(entryVersion)));
+            version +=
+                tableText(PLB_IDS_SET_CDAZ_VERSION).replace("%d.%02d", versionText(uint16_t(entryVersion)));
         const QString entryAuthor = QString::fromUtf8(author), entryAddress = QString::fromUtf8(address);
         m_details->setPlugin(shownName, m_pluginFile, version, installed.copyright,
-                        entryAuthor.isEmpty() ? installed.author : entryAuthor,
-                        entryAddress.isEmpty() ? installed.address : entryAddress);
+                             entryAuthor.isEmpty() ? installed.author : entryAuthor,
+                             entryAddress.isEmpty() ? installed.address : entryAddress);
         m_configure->setEnabled(installed.found && (installed.caps & CapSetEnvironment));
     } else {
         m_details->setPlugin({}, {}, {}, {}, {}, {});
@@ -244,10 +246,10 @@ void SelectPluginDialog::markRow(int row)
 {
     QStyle* style = QApplication::style();
     const Judgement judgement = m_rows[size_t(row)].judgement;
-    m_list->topLevelItem(row)->setIcon(0, style->standardIcon(judgement == Judgement::Good ? QStyle::SP_DialogApplyButton
-                                                              : judgement == Judgement::Unable
-                                                                  ? QStyle::SP_DialogCancelButton
-                                                                  : QStyle::SP_MessageBoxQuestion));
+    m_list->topLevelItem(row)->setIcon(
+        0, style->standardIcon(judgement == Judgement::Good     ? QStyle::SP_DialogApplyButton
+                               : judgement == Judgement::Unable ? QStyle::SP_DialogCancelButton
+                                                                : QStyle::SP_MessageBoxQuestion));
 }
 
 void SelectPluginDialog::showRow()
@@ -261,7 +263,7 @@ void SelectPluginDialog::showRow()
     }
     const Row& shown = m_rows[size_t(row)];
     m_details->setPlugin(shown.name, shown.file, versionText(shown.version), shown.copyright, shown.author,
-                    shown.address);
+                         shown.address);
     m_judge->setEnabled(shown.judgement == Judgement::NotJudged);
     m_ok->setEnabled(shown.judgement == Judgement::Good);
 }

@@ -49,8 +49,8 @@ class GammaCurve : public QWidget
         const int step = std::max(1, 256 / std::max(1, width()));
         QPointF previous(0, h);
         for (int x = 0; x <= 255; x += step) {
-            const double y = m_gamma == 0 ? (x == 255 ? 255.0 : 0.0)
-                                          : 255.0 * std::pow(x / 255.0, 100.0 / m_gamma);
+            const double y =
+                m_gamma == 0 ? (x == 255 ? 255.0 : 0.0) : 255.0 * std::pow(x / 255.0, 100.0 / m_gamma);
             const QPointF point(x * w / 255.0, h - y * h / 255.0);
             painter.drawLine(previous, point);
             previous = point;
@@ -130,7 +130,8 @@ class ColorPage : public SettingsPage
 
     void apply() override
     {
-        PlbSetColor(m_sliders[0]->value(), m_sliders[1]->value(), m_sliders[2]->value(), m_sliders[3]->value());
+        PlbSetColor(m_sliders[0]->value(), m_sliders[1]->value(), m_sliders[2]->value(),
+                    m_sliders[3]->value());
     }
 
   private:

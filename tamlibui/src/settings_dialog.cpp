@@ -15,7 +15,8 @@ namespace tamlibui {
 
 using detail::tableText;
 
-SettingsDialog::SettingsDialog(QWidget* owner, const QString& caption, std::span<const SettingsPageSpec> pages)
+SettingsDialog::SettingsDialog(QWidget* owner, const QString& caption,
+                               std::span<const SettingsPageSpec> pages)
     : QDialog(owner)
 {
     setWindowTitle(caption.isNull() ? tableText(PLB_IDS_SETTINGS_TITLE) : caption);
@@ -102,7 +103,8 @@ std::vector<SettingsPageSpec> standardSettingsPages(const QString& previewFile)
 
 } // namespace tamlibui
 
-int32_t PlbSetEnviron(QWidget* owner, const QString& caption, std::span<const tamlibui::SettingsPageSpec> pages)
+int32_t PlbSetEnviron(QWidget* owner, const QString& caption,
+                      std::span<const tamlibui::SettingsPageSpec> pages)
 {
     // Callers on other threads (the library's first-start drive choice) wait for the GUI thread.
     return tamlibui::runOnGuiThread([&]() -> int32_t {

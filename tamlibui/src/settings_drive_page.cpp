@@ -60,9 +60,11 @@ class DrivePage : public SettingsPage
         m_aspi->setEnabled(CdIsUseAspi() == 1);
         m_spti->setEnabled(CdIsUseSpti() == 1);
         const int32_t used = CdGetUseInterface();
-        m_inUse->setText(used == CD_USE_SG ? tableText(PLB_IDS_SET_NOW_USED).replace("%s", tableText(PLB_IDS_SET_IFACE_SG))
-                         : used == CD_USE_SR ? tableText(PLB_IDS_SET_NOW_USED).replace("%s", tableText(PLB_IDS_SET_IFACE_SR))
-                                     : tableText(PLB_IDS_SET_NOT_USED));
+        m_inUse->setText(used == CD_USE_SG
+                             ? tableText(PLB_IDS_SET_NOW_USED).replace("%s", tableText(PLB_IDS_SET_IFACE_SG))
+                         : used == CD_USE_SR
+                             ? tableText(PLB_IDS_SET_NOW_USED).replace("%s", tableText(PLB_IDS_SET_IFACE_SR))
+                             : tableText(PLB_IDS_SET_NOT_USED));
 
         m_selected = PlbGetCdDrive(nullptr, nullptr, nullptr);
         refresh();

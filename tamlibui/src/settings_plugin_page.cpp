@@ -54,11 +54,11 @@ class PluginPage : public SettingsPage
         m_down = new QPushButton(tableText(PLB_IDS_SET_DOWN), this);
         m_about = new QPushButton(tableText(PLB_IDS_SET_ABOUT), this);
 
-        const int32_t count = PlbGetPluginInfo(0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                               nullptr);
+        const int32_t count =
+            PlbGetPluginInfo(0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         for (int32_t i = 0; i < count; ++i) {
             char file[PLB_PLUGIN_FILE_MAX + 1] = {}, name[49] = {}, copyright[81] = {}, author[81] = {},
-                                              address[81] = {};
+                                            address[81] = {};
             uint16_t version = 0, subVersion = 0;
             uint32_t caps = 0;
             if (PlbGetPluginInfo(i, file, name, &version, &subVersion, copyright, &caps, author, address) < 0)
@@ -117,8 +117,8 @@ class PluginPage : public SettingsPage
     static int32_t installedPosition(const QByteArray& file)
     {
         char name[PLB_PLUGIN_FILE_MAX + 1] = {};
-        for (int32_t i = 0; PlbGetPluginInfo(i, name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr) >= 0;
+        for (int32_t i = 0;
+             PlbGetPluginInfo(i, name, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) >= 0;
              ++i) {
             if (file == name)
                 return i;
@@ -169,8 +169,7 @@ class PluginPage : public SettingsPage
         if (!item)
             return;
         const PluginRow row = m_rows.value(item->text(kFileColumn));
-        const QString version = tableText(PLB_IDS_SET_VERSION)
-                                    .replace("%d.%02d", versionText(row.version));
+        const QString version = tableText(PLB_IDS_SET_VERSION).replace("%d.%02d", versionText(row.version));
         QString text = "<b>" + row.name.toHtmlEscaped() + "</b><br>" + version.toHtmlEscaped() + "<br>" +
                        row.copyright.toHtmlEscaped();
         if (!row.address.isEmpty())

@@ -45,8 +45,8 @@ QImage decodePreviewFrame(const QString& path)
     std::optional<tamlib::FileIdentity> identity = tamlib::identifyFile(file.constData());
     if (!identity)
         return {};
-    StreamState* stream = LbrOpenStream(identity->bindName.c_str(), file.constData(), -1, &identity->info,
-                                        LBR_WANT_VIDEO);
+    StreamState* stream =
+        LbrOpenStream(identity->bindName.c_str(), file.constData(), -1, &identity->info, LBR_WANT_VIDEO);
     if (!stream)
         return {};
     QImage image;

@@ -89,7 +89,8 @@ class SettingsDialogTest : public SettingsEnvironment
 TEST_F(SettingsDialogTest, OkStaysDisabledUntilAPageChangesAndCancelAfterChangesOnEveryPageStoresNothing)
 {
     const StoredSettings before = stored();
-    const std::vector<tamlibui::SettingsPageSpec> pages = tamlibui::standardSettingsPages(guitest::previewMovie());
+    const std::vector<tamlibui::SettingsPageSpec> pages =
+        tamlibui::standardSettingsPages(guitest::previewMovie());
     {
         SettingsDialog dialog(nullptr, {}, pages);
         dialog.show();
@@ -132,7 +133,8 @@ TEST_F(SettingsDialogTest, OkStaysDisabledUntilAPageChangesAndCancelAfterChanges
 
 TEST_F(SettingsDialogTest, ColourSlidersPreviewAtOnceAndOkStoresTheFourValues)
 {
-    const std::vector<tamlibui::SettingsPageSpec> pages = tamlibui::standardSettingsPages(guitest::previewMovie());
+    const std::vector<tamlibui::SettingsPageSpec> pages =
+        tamlibui::standardSettingsPages(guitest::previewMovie());
     SettingsDialog dialog(nullptr, {}, pages);
     dialog.show();
     dialog.tabs()->setCurrentIndex(2);
@@ -149,8 +151,8 @@ TEST_F(SettingsDialogTest, ColourSlidersPreviewAtOnceAndOkStoresTheFourValues)
         int expected;
     };
     // Page steps of 10 (gamma 20), single steps of 1; each changes the picture.
-    const Step steps[] = {{0, Qt::Key_PageUp, 10}, {1, Qt::Key_PageDown, -10}, {2, Qt::Key_Right, 1},
-                          {3, Qt::Key_PageUp, 120}};
+    const Step steps[] = {
+        {0, Qt::Key_PageUp, 10}, {1, Qt::Key_PageDown, -10}, {2, Qt::Key_Right, 1}, {3, Qt::Key_PageUp, 120}};
     QImage last = original;
     for (const Step& step : steps) {
         sliders[step.slider]->setFocus();
@@ -199,8 +201,9 @@ TEST_F(SettingsDialogTest, ColourResetAndInitializeReturnToStoredAndNeutralValue
     QTest::mouseClick(buttonNamed(page, PLB_IDS_SET_RESET), Qt::LeftButton);
     EXPECT_EQ(sliders[0]->value(), 5);
     QTest::mouseClick(buttonNamed(page, PLB_IDS_SET_INITIALIZE), Qt::LeftButton);
-    EXPECT_EQ((QList<int>{sliders[0]->value(), sliders[1]->value(), sliders[2]->value(), sliders[3]->value()}),
-              (QList<int>{0, 0, 0, 100}));
+    EXPECT_EQ(
+        (QList<int>{sliders[0]->value(), sliders[1]->value(), sliders[2]->value(), sliders[3]->value()}),
+        (QList<int>{0, 0, 0, 100}));
     // Without a movie there is a text in place of the picture, and no failure.
     EXPECT_TRUE(previewPicture(page).isNull());
 }
@@ -233,7 +236,8 @@ TEST_F(SettingsDialogTest, PluginPageMovesAndSwitchesOffAndTheLibraryKeepsEachPl
     QPushButton* up = buttonNamed(page, PLB_IDS_SET_UP);
     QPushButton* down = buttonNamed(page, PLB_IDS_SET_DOWN);
     EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), first.file);
-    EXPECT_EQ(list->topLevelItem(0)->text(2), QString::asprintf("%d.%02d", first.version / 100, first.version % 100));
+    EXPECT_EQ(list->topLevelItem(0)->text(2),
+              QString::asprintf("%d.%02d", first.version / 100, first.version % 100));
     // Up is impossible on the first row, Down on the last.
     list->setCurrentItem(list->topLevelItem(0));
     EXPECT_FALSE(up->isEnabled());
@@ -451,7 +455,8 @@ TEST_F(SettingsDialogTest, ScreenshotsOfEveryPage)
     const char* names[4] = {"settings-drive", "settings-plugins", "settings-color", "settings-analysis"};
     for (bool japanese : {false, true}) {
         useJapanese(japanese);
-        const std::vector<tamlibui::SettingsPageSpec> pages = tamlibui::standardSettingsPages(guitest::previewMovie());
+        const std::vector<tamlibui::SettingsPageSpec> pages =
+            tamlibui::standardSettingsPages(guitest::previewMovie());
         SettingsDialog dialog(nullptr, {}, pages);
         dialog.resize(dialog.sizeHint().expandedTo(QSize(640, 480)));
         for (int i = 0; i < 4; ++i) {

@@ -26,7 +26,7 @@ class TAMLIBUI_API PluginDetails : public QWidget
     explicit PluginDetails(QWidget* parent);
     // The link is labelled with `author`, else with the file name, and hidden without an address.
     void setPlugin(const QString& name, const QString& file, const QString& version, const QString& copyright,
-              const QString& author, const QString& address);
+                   const QString& author, const QString& address);
 
     QLabel* link() const { return m_link; }
     QLabel* version() const { return m_version; }
@@ -117,4 +117,5 @@ TAMLIBUI_API int32_t PlbPluginInfoCd(QWidget* owner, CdazRecord* record, int32_t
 // Lets the user choose a plug-in for the file; 1 when another plug-in than the one named in
 // `pluginFile` (in/out, at least 17 bytes) was chosen: its file name is copied there and its
 // description of the file into `info`. 0 otherwise, with both left as they were.
-TAMLIBUI_API int32_t PlbSelectPluginFile(QWidget* owner, const char* filePath, StrInfo* info, char* pluginFile);
+TAMLIBUI_API int32_t PlbSelectPluginFile(QWidget* owner, const char* filePath, StrInfo* info,
+                                         char* pluginFile);
