@@ -17,6 +17,7 @@
 #include "settings_text.h"
 #include "streamkit/lbr.h"
 #include "tamlib/environment.h"
+#include "tamlib/player.h"
 #include "tamlibui/settings_dialog.h"
 
 namespace tamlibui {
@@ -64,7 +65,8 @@ class GammaCurve : public QWidget
 class ColorPage : public SettingsPage
 {
   public:
-    ColorPage(QWidget* parent, const QString& previewFile) : SettingsPage(parent), m_previewFile(previewFile)
+    ColorPage(QWidget* parent, const QString& previewFile, Player* player)
+        : SettingsPage(parent), m_previewFile(previewFile), m_player(player)
     {
         static constexpr uint32_t kTitles[4] = {PLB_IDS_SET_LUMINOSITY, PLB_IDS_SET_BLUE, PLB_IDS_SET_RED,
                                                 PLB_IDS_SET_GAMMA};
@@ -166,6 +168,7 @@ class ColorPage : public SettingsPage
     {
         LbrSetColorModify(m_sliders[0]->value(), m_sliders[1]->value(), m_sliders[2]->value(),
                           m_sliders[3]->value());
+        redrawPlayer();
         const QImage frame = detail::decodePreviewFrame(m_previewFile);
         if (frame.isNull())
             m_preview->setText(tableText(PLB_IDS_SET_PREVIEW_NONE));
@@ -173,7 +176,24 @@ class ColorPage : public SettingsPage
             m_preview->setPixmap(QPixmap::fromImage(frame));
     }
 
+    // A player that is not playing shows its picture again, decoded with the new tables: it is
+    // moved to where it stands; a stopped player is left stopped.
+    void redrawPlayer()
+    {
+        if (!m_player)
+            return;
+        const uint16_t status = PlbGetPlayerStatus(m_player);
+        if (status != PLB_STATE_PAUSED && status != PLB_STATE_STOPPED)
+            return;
+        PlbSeekPlayer(m_player, PlbGetPlayPosition(m_player, nullptr));
+        if (status == PLB_STATE_STOPPED) {
+            PlbPausePlayer(m_player);
+            PlbStopPlayer(m_player);
+        }
+    }
+
     QString m_previewFile;
+    Player* m_player = nullptr;
     std::array<QSlider*, 4> m_sliders{};
     std::array<QLabel*, 4> m_values{};
     GammaCurve* m_curve = nullptr;
@@ -182,9 +202,9 @@ class ColorPage : public SettingsPage
 
 } // namespace
 
-SettingsPage* createColorPage(QWidget* parent, const QString& previewFile)
+SettingsPage* createColorPage(QWidget* parent, const QString& previewFile, Player* player)
 {
-    return new ColorPage(parent, previewFile);
+    return new ColorPage(parent, previewFile, player);
 }
 
 } // namespace tamlibui

@@ -41,7 +41,7 @@ SettingsDialog::SettingsDialog(QWidget* owner, const QString& caption,
             titleId = PLB_IDS_PAGE_PLUGINS;
             break;
         case kColorPage:
-            page = createColorPage(m_tabs, spec.previewFile);
+            page = createColorPage(m_tabs, spec.previewFile, spec.player);
             titleId = PLB_IDS_PAGE_COLOR;
             break;
         case kAnalysisPage:

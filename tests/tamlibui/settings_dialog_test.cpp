@@ -21,13 +21,17 @@
 #include <QTreeWidget>
 
 #include <atomic>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "discport/discport.h"
 #include "gui_test.h"
 #include "settings_test_env.h"
+#include "tamlib/analysis.h"
 #include "tamlib/environment.h"
+#include "tamlib/player.h"
 #include "tamlib/strings.h"
 #include "tamlibui/settings_dialog.h"
 
@@ -185,6 +189,64 @@ TEST_F(SettingsDialogTest, ColourSlidersPreviewAtOnceAndOkStoresTheFourValues)
     EXPECT_EQ(color["blue"].toInt(), -10);
     EXPECT_EQ(color["red"].toInt(), 1);
     EXPECT_EQ(color["gamma"].toInt(), 120);
+}
+
+// Keeps the last picture a player puts on screen.
+struct PictureSink
+{
+    std::mutex lock;
+    std::vector<uint8_t> last;
+    int count = 0;
+    static void frame(void* context, const FrameDib* picture, const PlbRect*, uint32_t)
+    {
+        auto* self = static_cast<PictureSink*>(context);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(picture) + sizeof(FrameDib);
+        std::lock_guard hold(self->lock);
+        self->last.assign(bytes, bytes + picture->imageSize);
+        ++self->count;
+    }
+    std::pair<int, std::vector<uint8_t>> shown()
+    {
+        std::lock_guard hold(lock);
+        return {count, last};
+    }
+};
+
+TEST_F(SettingsDialogTest, APausedOrStoppedPlayerDrawsItsPictureAgainWithTheNewColours)
+{
+    const QByteArray movie = guitest::previewMovie().toUtf8();
+    const std::optional<tamlib::FileIdentity> identity = tamlib::identifyFile(movie.constData());
+    ASSERT_TRUE(identity);
+    PictureSink pictures;
+    const PlbFrameSink sink{&pictures, &PictureSink::frame, 160, 112};
+    const PlbPlayerOptions options{"null", nullptr, -1};
+    Player* player = PlbOpenPlayerEx(identity->bindName.c_str(), movie.constData(), &identity->info, &sink,
+                                     nullptr, 100, 0, &options);
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pictures.shown().first > 0; }, 5000));
+
+    for (const uint16_t state : {PLB_STATE_PAUSED, PLB_STATE_STOPPED}) {
+        if (state == PLB_STATE_STOPPED) {
+            ASSERT_EQ(PlbStopPlayer(player), 1);
+        }
+        const auto [count, before] = pictures.shown();
+        std::vector<tamlibui::SettingsPageSpec> pages(1);
+        pages[0].kind = tamlibui::kColorPage;
+        pages[0].player = player;
+        SettingsDialog dialog(nullptr, {}, pages);
+        QSlider* luminosity = dialog.page(0)->findChildren<QSlider*>().at(0);
+        QTest::keyClick(luminosity, state == PLB_STATE_PAUSED ? Qt::Key_PageUp : Qt::Key_PageDown);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&, count = count, &before = before] {
+                const auto [now, picture] = pictures.shown();
+                return now > count && picture != before;
+            },
+            5000))
+            << state;
+        EXPECT_EQ(PlbGetPlayerStatus(player), state);
+        dialog.reject();
+    }
+    PlbClosePlayer(player);
 }
 
 TEST_F(SettingsDialogTest, ColourResetAndInitializeReturnToStoredAndNeutralValues)

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "tamlib/player.h"
 #include "tamlibui/export.h"
 
 class QDialogButtonBox;
@@ -46,13 +47,15 @@ enum SettingsPageKind : int32_t
 
 // One page of PlbSetEnviron. For the library's kinds `create` is ignored and a null title means
 // the page's own title. The colour page shows a preview picture of the first frame of
-// `previewFile` (a movie a plug-in reads) when it is given.
+// `previewFile` (a movie a plug-in reads) when it is given, and has a `player` that is not
+// playing draw its current picture again with each new colour setting.
 struct TAMLIBUI_API SettingsPageSpec
 {
     int32_t kind = kDrivePage;
     QString title;
     std::function<SettingsPage*(QWidget* parent)> create;
     QString previewFile;
+    Player* player = nullptr;
 };
 
 class TAMLIBUI_API SettingsDialog : public QDialog
@@ -77,7 +80,8 @@ class TAMLIBUI_API SettingsDialog : public QDialog
 // The library's own pages.
 TAMLIBUI_API SettingsPage* createDrivePage(QWidget* parent);
 TAMLIBUI_API SettingsPage* createPluginPage(QWidget* parent);
-TAMLIBUI_API SettingsPage* createColorPage(QWidget* parent, const QString& previewFile);
+TAMLIBUI_API SettingsPage* createColorPage(QWidget* parent, const QString& previewFile,
+                                           Player* player = nullptr);
 TAMLIBUI_API SettingsPage* createAnalysisPage(QWidget* parent);
 
 // The four pages of the library, in their usual order.
