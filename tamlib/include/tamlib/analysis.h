@@ -45,6 +45,12 @@ struct FileIdentity
     StrInfo info{};       // its description of the file
 };
 
+// The settings and CDAZ files name a plugin in upper case ("FILMFILE.PSR"); the plugin file keeps
+// its own name on disk, which LbrOpenPSR needs on a case-sensitive file system. This is the name
+// under which the installed plugin known as `fileName` is bound (`fileName` itself when no search
+// found it).
+PLB_CXX_API std::string pluginBindName(const std::string& fileName);
+
 // The first installed plugin, in priority order, that opens files, is not switched off, accepts
 // `path` and describes a stream of a known kind; nothing when none does. Shows no message.
 PLB_CXX_API std::optional<FileIdentity> identifyFile(const char* path);

@@ -109,6 +109,49 @@
 #define PLB_IDS_BATCH_OVERWRITE_CAPTION 21100 /* the question of the batch's existing-file policy */
 #define PLB_IDS_BATCH_OVERWRITE_QUESTION 21101 /* one %s: the output file */
 
+/* Texts of the settings dialog's pages and of the two plug-in dialogs (22000 to 22040). */
+#define PLB_IDS_SET_DRIVE_LIST 22000
+#define PLB_IDS_SET_USE_SG 22001
+#define PLB_IDS_SET_USE_SR 22002
+#define PLB_IDS_SET_NOW_USED 22003
+#define PLB_IDS_SET_NOT_USED 22004
+#define PLB_IDS_SET_PLUGIN_NAME 22005
+#define PLB_IDS_SET_PLUGIN_FILE 22006
+#define PLB_IDS_SET_PLUGIN_VER 22007
+#define PLB_IDS_SET_UP 22008
+#define PLB_IDS_SET_DOWN 22009
+#define PLB_IDS_SET_ABOUT 22010
+#define PLB_IDS_SET_VERSION 22011
+#define PLB_IDS_SET_LUMINOSITY 22012
+#define PLB_IDS_SET_BLUE 22013
+#define PLB_IDS_SET_RED 22014
+#define PLB_IDS_SET_GAMMA 22015
+#define PLB_IDS_SET_RESET 22016
+#define PLB_IDS_SET_INITIALIZE 22017
+#define PLB_IDS_SET_LOCAL_FOUND 22018
+#define PLB_IDS_SET_LOCAL_FOUND_0 22019
+#define PLB_IDS_SET_LOCAL_FOUND_1 22020
+#define PLB_IDS_SET_LOCAL_FOUND_2 22021
+#define PLB_IDS_SET_LOCAL_MISSING 22022
+#define PLB_IDS_SET_LOCAL_MISSING_0 22023
+#define PLB_IDS_SET_LOCAL_MISSING_1 22024
+#define PLB_IDS_SET_LOCAL_MISSING_2 22025
+#define PLB_IDS_SET_UPLOAD 22026
+#define PLB_IDS_SET_UPLOAD_0 22027
+#define PLB_IDS_SET_UPLOAD_1 22028
+#define PLB_IDS_SET_UPLOAD_2 22029
+#define PLB_IDS_SET_SERVER 22030
+#define PLB_IDS_SET_SERVER_INVALID 22031
+#define PLB_IDS_SET_INFO_CAPTION 22032
+#define PLB_IDS_SET_CONFIGURE 22033
+#define PLB_IDS_SET_CDAZ_VERSION 22034
+#define PLB_IDS_SET_SELECT_CAPTION 22035
+#define PLB_IDS_SET_JUDGE 22036
+#define PLB_IDS_SET_NO_DRIVE 22037
+#define PLB_IDS_SET_PREVIEW_NONE 22038
+#define PLB_IDS_SET_IFACE_SG 22039
+#define PLB_IDS_SET_IFACE_SR 22040
+
 /* The string `id` of the library's table in the current language, or "" when the table has no
  * such id. module: null (or the handle of libtamlib itself); other modules have no table here and
  * give "". buffer: null for a shared buffer (overwritten by the next such call, not thread safe),
