@@ -178,7 +178,12 @@ LinkOpener setLinkOpener(LinkOpener opener)
 
 bool openLink(const QUrl& url)
 {
-    if (!url.isValid() || url.isEmpty())
+    // Link texts may come from plugins and downloaded files: only web pages and mail addresses
+    // are handed to the desktop, never a local file or program a handler would run.
+    const QString scheme = url.scheme().toLower();
+    const bool web = (scheme == "http" || scheme == "https") && !url.host().isEmpty();
+    const bool mail = scheme == "mailto" && !url.path().isEmpty();
+    if (!url.isValid() || !(web || mail))
         return false;
     LinkOpener opener;
     {

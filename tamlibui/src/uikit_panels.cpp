@@ -94,6 +94,7 @@ QDialog* PlbCreateAboutPanel(QWidget* owner, const PlbAboutRecord& record)
     text->setMinimumWidth(320);
 
     auto* links = new QGridLayout;
+    links->setColumnStretch(1, 1);
     column->addLayout(links);
     addLink(dialog, links, 0, kAboutHomePage, PLB_IDS_KIT_HOME_PAGE, record.homePage, QUrl(record.homePage));
     addLink(dialog, links, 1, kAboutMail, PLB_IDS_KIT_MAIL, record.mail,

@@ -210,6 +210,18 @@ TEST(UiKitLink, ButtonLooksLikeALinkAndOpensItsUrlOnce)
     EXPECT_EQ(recorder.opened.size(), 1u);
 }
 
+TEST(UiKitLink, OnlyWebAndMailLinksReachTheDesktop)
+{
+    LinkRecorder recorder;
+    for (const char* refused : {"file:///usr/bin/xterm", "/etc/passwd", "javascript:alert(1)",
+                                "smb://host/share", "", "http://"})
+        EXPECT_FALSE(openLink(QUrl(refused))) << refused;
+    EXPECT_TRUE(recorder.opened.empty());
+    for (const char* accepted : {"http://example.org/", "HTTPS://example.org/x", "mailto:a@example.org"})
+        EXPECT_TRUE(openLink(QUrl(accepted))) << accepted;
+    EXPECT_EQ(recorder.opened.size(), 3u);
+}
+
 TEST(UiKitPlacement, TabPagesAlignInTheirParent)
 {
     QWidget parent;

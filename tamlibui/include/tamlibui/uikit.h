@@ -87,6 +87,7 @@ TAMLIBUI_API QString wrapTooltipText(const QString& text, int maxWidth = PlbTool
 using LinkOpener = std::function<bool(const QUrl&)>;
 // Replaces the opener (an empty one restores the desktop's); returns the previous one.
 TAMLIBUI_API LinkOpener setLinkOpener(LinkOpener opener);
+// Opens an http, https or mailto URL; false (nothing opened) for any other or an invalid one.
 TAMLIBUI_API bool openLink(const QUrl& url);
 
 // Makes `button` a link: underlined font, hand cursor, blue text, flat; clicking it opens `url`
