@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tamlib/strings.h"
@@ -187,6 +188,19 @@ void ProgressDisplay::showTimes(uint32_t elapsed, uint32_t estimate, uint32_t va
                                       : tableText(PLB_IDS_KIT_ESTIMATING));
         const uint64_t permille = total ? std::min<uint64_t>(value, total) * 1000ull / total : 0;
         m_bar->setValue(int(permille));
+        m_bar->setFormat(QStringLiteral("%p%"));
+    });
+}
+
+void ProgressDisplay::showState(const tamlib::ProgressState& state)
+{
+    runOnGuiThread([&] {
+        m_elapsed->setText(tableFormat(PLB_IDS_KIT_ELAPSED, state.elapsed.c_str()));
+        m_remaining->setText(state.remaining.empty() ? tableText(PLB_IDS_KIT_ESTIMATING)
+                                                     : QString::fromStdString(state.remaining));
+        const uint64_t done = std::min(state.done, state.total);
+        m_bar->setValue(state.total ? int(done * 1000 / state.total) : 0);
+        m_bar->setFormat(state.count.empty() ? QStringLiteral("%p%") : QString::fromStdString(state.count));
     });
 }
 
@@ -202,7 +216,9 @@ QString ProgressDisplay::remainingText() const
 
 QString ProgressDisplay::formatElapsed(uint32_t seconds)
 {
-    return tableFormat(PLB_IDS_KIT_ELAPSED, seconds / 60, seconds % 60);
+    char clock[32];
+    std::snprintf(clock, sizeof clock, "%u:%02u", seconds / 60, seconds % 60);
+    return tableFormat(PLB_IDS_KIT_ELAPSED, clock);
 }
 
 // Rounded up as the analysis dialog does: 5 seconds in the last minute, 10 seconds below an hour.

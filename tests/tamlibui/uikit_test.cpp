@@ -335,6 +335,31 @@ TEST(UiKitProgress, TimeTextsFollowTheTableInBothLanguages)
     EXPECT_EQ(ProgressDisplay::formatElapsed(75).toStdString(), "経過 1:15");
 }
 
+TEST(UiKitProgress, ShowsTheAnalysisStateFromThePort)
+{
+    ScopedLanguage english(false);
+    ProgressDisplay display;
+    auto* bar = display.findChild<QProgressBar*>();
+    tamlib::ProgressState state;
+    state.done = 300;
+    state.total = 1200;
+    state.count = "300/1200 : 25%";
+    state.elapsed = "1:05";
+    display.showState(state);
+    EXPECT_EQ(display.elapsedText(), "Elapsed 1:05");
+    EXPECT_EQ(display.remainingText(), "Estimating the remaining time...");
+    EXPECT_EQ(bar->value(), 250);
+    EXPECT_EQ(bar->text(), "300/1200 : 25%");
+    state.remaining = "After, about 03'20\"";
+    state.done = 5000; // past the end: the bar stops full
+    display.showState(state);
+    EXPECT_EQ(display.remainingText(), "After, about 03'20\"");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    state.total = 0;
+    display.showState(state);
+    EXPECT_EQ(bar->value(), 0);
+}
+
 TEST(UiKitProgress, FollowsTheCoreEstimatorFromAWorker)
 {
     ScopedLanguage english(false);

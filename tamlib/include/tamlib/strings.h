@@ -109,7 +109,7 @@
 #define PLB_IDS_BATCH_OVERWRITE_CAPTION 21100 /* the question of the batch's existing-file policy */
 #define PLB_IDS_BATCH_OVERWRITE_QUESTION 21101 /* one %s: the output file */
 /* The desktop kit's progress display and about box. */
-#define PLB_IDS_KIT_ELAPSED 22000   /* two %u: minutes, seconds */
+#define PLB_IDS_KIT_ELAPSED 22000   /* one %s: "m:ss" */
 #define PLB_IDS_KIT_ESTIMATING 22001 /* shown until the remaining time is known */
 #define PLB_IDS_KIT_ABOUT_CAPTION 22002 /* one %s: the product */
 #define PLB_IDS_KIT_HOME_PAGE 22003

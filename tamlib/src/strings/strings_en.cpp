@@ -139,7 +139,7 @@ constexpr StringEntry kEnglish[] = {
     {PLB_IDS_MP3_ERROR + 14, "MP3 encoder : lock of capacity of disk"},
     {PLB_IDS_BATCH_OVERWRITE_CAPTION, "Overwrite confirmation"},
     {PLB_IDS_BATCH_OVERWRITE_QUESTION, "The '%s' file already exists.\nDo you want to overwrite it?"},
-    {PLB_IDS_KIT_ELAPSED, "Elapsed %u:%02u"},
+    {PLB_IDS_KIT_ELAPSED, "Elapsed %s"},
     {PLB_IDS_KIT_ESTIMATING, "Estimating the remaining time..."},
     {PLB_IDS_KIT_ABOUT_CAPTION, "About %s"},
     {PLB_IDS_KIT_HOME_PAGE, "Home page:"},

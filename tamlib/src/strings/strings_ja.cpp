@@ -141,7 +141,7 @@ constexpr StringEntry kJapanese[] = {
     {PLB_IDS_MP3_ERROR + 14, "MP3 エンコーダ : ディスク容量が足りません"},
     {PLB_IDS_BATCH_OVERWRITE_CAPTION, "上書きの確認"},
     {PLB_IDS_BATCH_OVERWRITE_QUESTION, "'%s' ファイルは既に存在します。\n上書きしますか?"},
-    {PLB_IDS_KIT_ELAPSED, "経過 %u:%02u"},
+    {PLB_IDS_KIT_ELAPSED, "経過 %s"},
     {PLB_IDS_KIT_ESTIMATING, "残り時間を計算中..."},
     {PLB_IDS_KIT_ABOUT_CAPTION, "%s のバージョン情報"},
     {PLB_IDS_KIT_HOME_PAGE, "ホームページ :"},

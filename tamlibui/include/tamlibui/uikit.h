@@ -16,6 +16,7 @@
 #include <functional>
 #include <vector>
 
+#include "tamlib/ui_port.h"
 #include "tamlibui/export.h"
 
 class QAbstractButton;
@@ -156,6 +157,10 @@ class TAMLIBUI_API ProgressDisplay : public QWidget
 
     // Shows the given times (seconds; estimate 0 = not known yet) and the bar at value of total.
     void showTimes(uint32_t elapsed, uint32_t estimate, uint32_t value, uint32_t total);
+
+    // Shows the texts the analysis reports through the user-interface port: the count in the
+    // bar, the elapsed time, the remaining time (being estimated while it is empty).
+    void showState(const tamlib::ProgressState& state);
 
     QString elapsedText() const;
     QString remainingText() const;
