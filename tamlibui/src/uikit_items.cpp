@@ -229,15 +229,27 @@ bool PlbSetTabPagePos(QWidget* page, int alignment)
     const QSize size = page->size();
     int x;
     switch (alignment & 0x0F) {
-    case 0x00: x = 0; break;
-    case 0x01: x = outer.width() - size.width(); break;
-    default: x = (outer.width() - size.width()) / 2; break;
+    case 0x00:
+        x = 0;
+        break;
+    case 0x01:
+        x = outer.width() - size.width();
+        break;
+    default:
+        x = (outer.width() - size.width()) / 2;
+        break;
     }
     int y;
     switch (alignment & 0xF0) {
-    case 0x00: y = 0; break;
-    case 0x10: y = outer.height() - size.height() - 4; break;
-    default: y = (outer.height() - size.height()) / 2; break;
+    case 0x00:
+        y = 0;
+        break;
+    case 0x10:
+        y = outer.height() - size.height() - 4;
+        break;
+    default:
+        y = (outer.height() - size.height()) / 2;
+        break;
     }
     page->move(x, y);
     return true;

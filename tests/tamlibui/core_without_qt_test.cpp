@@ -59,7 +59,8 @@ TEST(CoreWithoutQt, NoCoreLibraryProgramOrPluginLinksQt)
         if (entry.path().extension() == ".psr")
             core.push_back(entry.path());
     }
-    EXPECT_GT(core.size(), 4u) << "no plugin in " << (out / "PsrPlugins").string() << " (build tamrin-cli-runtime)";
+    EXPECT_GT(core.size(), 4u) << "no plugin in " << (out / "PsrPlugins").string()
+                               << " (build tamrin-cli-runtime)";
     for (const fs::path& file : core) {
         ASSERT_TRUE(fs::exists(file)) << file.string() << " is not built (build tamrin-cli-runtime)";
         const std::string listing = dependencies(file);
