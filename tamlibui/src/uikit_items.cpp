@@ -85,8 +85,12 @@ QString PlbTooltip::textAt(QWidget* target, const QPoint& pos) const
         if (tool.widget) {
             if (tool.widget == target)
                 return tool.text;
-        } else if (tool.dialog == target && tool.rect.contains(pos)) {
-            return tool.text;
+        } else if (tool.dialog == target) {
+            QRect area = tool.rect;
+            if (area.isNull())
+                PlbGetItemRect(&area, tool.dialog, tool.item);
+            if (area.contains(pos))
+                return tool.text;
         }
     }
     return {};
@@ -151,10 +155,9 @@ PlbTooltip* PlbAddTooltip(PlbTooltip* tooltip, const char* text, QWidget* dialog
     if (!tooltip)
         tooltip = new PlbTooltip(dialog);
     if (rect || (widget && isStaticItem(widget))) {
-        QRect area = rect ? *rect : QRect();
-        if (!rect)
-            PlbGetItemRect(&area, dialog, item);
-        tooltip->addTool(dialog, item, nullptr, area, tip, user);
+        // Without a rectangle the item's own is taken as it stands when the tip is asked for, so
+        // that the tip follows the item when the layout moves it.
+        tooltip->addTool(dialog, item, nullptr, rect ? *rect : QRect(), tip, user);
     } else {
         tooltip->addTool(dialog, item, widget, QRect(), tip, user);
     }

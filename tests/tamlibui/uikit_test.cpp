@@ -151,6 +151,12 @@ TEST(UiKitTooltip, ControlsShowTheirTextsAndStopWhenRemoved)
     EXPECT_EQ(tooltipAt(&dialog, other->geometry().center()), "");
     EXPECT_EQ(tooltipAt(other, QPoint(2, 2)), "");
     EXPECT_TRUE(dialog.testAttribute(Qt::WA_AlwaysShowToolTips));
+    // The layout moves the label: its tip goes with it.
+    const QPoint before = label->geometry().center();
+    layout->insertSpacing(0, 200);
+    layout->activate();
+    ASSERT_FALSE(label->geometry().contains(before));
+    EXPECT_EQ(tooltipAt(&dialog, label->geometry().center()), "About the label");
 
     // Adding again replaces the text rather than stacking a second tool.
     PlbAddTooltip(tips, "Second text", &dialog, PLB_IDS_PLAY_CONTROL + 1);

@@ -72,7 +72,7 @@ class TAMLIBUI_API PlbTooltip : public QObject
 
 // Adds a tool for control `item` of `dialog` to `tooltip` (made, owned by the dialog, when null).
 // `text` null takes the string of the number `item` from the string table as a tooltip
-// (PlbTooltipText); `rect` null takes the item's rectangle for static items. Returns the tooltip
+// (PlbTooltipText); `rect` null takes the static item's rectangle as it is at the time. Returns the tooltip
 // object, or null when the dialog or the item does not exist or there is no text.
 TAMLIBUI_API PlbTooltip* PlbAddTooltip(PlbTooltip* tooltip, const char* text, QWidget* dialog, int item,
                                        const QRect* rect = nullptr, intptr_t user = 0);
