@@ -140,7 +140,8 @@ TAMLIBUI_API int PlbAboutPanel(QWidget* owner, const PlbAboutRecord& record);
 
 // "Elapsed m:ss" and the remaining time of a long operation, with a bar; fed by the core's
 // estimator (PlbBeginProgress/PlbSetProgress). Embeddable in the analysis and batch dialogs;
-// the setters may be called from any thread.
+// the setters may be called from any thread, as long as the worker that calls them has stopped
+// before the display is destroyed.
 class TAMLIBUI_API ProgressDisplay : public QWidget
 {
     Q_OBJECT
