@@ -108,6 +108,12 @@
 #define PLB_IDS_MP3_ERROR 21002 /* MP3 encoder errors 10 to 24: 20992 + error (21002 to 21016) */
 #define PLB_IDS_BATCH_OVERWRITE_CAPTION 21100 /* the question of the batch's existing-file policy */
 #define PLB_IDS_BATCH_OVERWRITE_QUESTION 21101 /* one %s: the output file */
+/* The desktop kit's progress display and about box. */
+#define PLB_IDS_KIT_ELAPSED 22100   /* one %s: "m:ss" */
+#define PLB_IDS_KIT_ESTIMATING 22101 /* shown until the remaining time is known */
+#define PLB_IDS_KIT_ABOUT_CAPTION 22102 /* one %s: the product */
+#define PLB_IDS_KIT_HOME_PAGE 22103
+#define PLB_IDS_KIT_MAIL 22104
 
 /* Texts of the settings dialog's pages and of the two plug-in dialogs (22000 to 22040). */
 #define PLB_IDS_SET_DRIVE_LIST 22000

@@ -180,6 +180,11 @@ constexpr StringEntry kEnglish[] = {
     {PLB_IDS_SET_PREVIEW_NONE, "No preview picture"},
     {PLB_IDS_SET_IFACE_SG, "SCSI generic devices"},
     {PLB_IDS_SET_IFACE_SR, "CD block devices"},
+    {PLB_IDS_KIT_ELAPSED, "Elapsed %s"},
+    {PLB_IDS_KIT_ESTIMATING, "Estimating the remaining time..."},
+    {PLB_IDS_KIT_ABOUT_CAPTION, "About %s"},
+    {PLB_IDS_KIT_HOME_PAGE, "Home page:"},
+    {PLB_IDS_KIT_MAIL, "Mail:"},
 };
 
 } // namespace

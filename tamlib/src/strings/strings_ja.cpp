@@ -182,6 +182,11 @@ constexpr StringEntry kJapanese[] = {
     {PLB_IDS_SET_PREVIEW_NONE, "プレビュー画像なし"},
     {PLB_IDS_SET_IFACE_SG, "SCSI 汎用デバイス"},
     {PLB_IDS_SET_IFACE_SR, "CD ブロックデバイス"},
+    {PLB_IDS_KIT_ELAPSED, "経過 %s"},
+    {PLB_IDS_KIT_ESTIMATING, "残り時間を計算中..."},
+    {PLB_IDS_KIT_ABOUT_CAPTION, "%s のバージョン情報"},
+    {PLB_IDS_KIT_HOME_PAGE, "ホームページ :"},
+    {PLB_IDS_KIT_MAIL, "メール :"},
 };
 
 } // namespace
