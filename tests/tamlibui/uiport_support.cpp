@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 
 #include "discport/discport.h"
 #include "tamlib/environment.h"
@@ -126,8 +127,13 @@ int threadCount()
 {
     int count = 0;
     std::error_code error;
-    for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end; it.increment(error))
-        ++count;
+    for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end; it.increment(error)) {
+        std::ifstream comm(it->path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind("Thread (pooled)", 0) != 0)
+            ++count;
+    }
     return count;
 }
 

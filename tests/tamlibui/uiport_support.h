@@ -83,7 +83,7 @@ class LibraryWithDisc
     int m_drive = -1;
 };
 
-// Threads of this process now.
+// Threads of this process now, less the idle workers of Qt's own thread pool.
 int threadCount();
 
 } // namespace uitest
