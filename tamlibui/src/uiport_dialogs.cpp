@@ -56,6 +56,10 @@ void fitColumns(QTreeWidget* list)
     for (int c = 0; c < list->columnCount(); ++c)
         width += list->columnWidth(c);
     list->setMinimumWidth(std::min(width, 900));
+    // Every row in sight, up to twenty; more scroll.
+    const int rows = std::clamp(list->topLevelItemCount(), 3, 20);
+    const int rowHeight = std::max(list->sizeHintForRow(0), list->fontMetrics().height() + 4);
+    list->setMinimumHeight(list->header()->sizeHint().height() + rows * rowHeight + list->frameWidth() * 2 + 4);
 }
 
 } // namespace
