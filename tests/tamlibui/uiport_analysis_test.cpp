@@ -37,6 +37,7 @@ RecordPtr own(CdazRecord* record)
 class SlowPort : public tamlibui::QtUiPort
 {
   public:
+    std::function<void()> onWorkerAtThird; // on the analysis' thread, before atThird
     std::function<void(QDialog&)> atThird;
     uint64_t total = 0;
     uint64_t shownAtThird = 0;
@@ -49,11 +50,13 @@ class SlowPort : public tamlibui::QtUiPort
     void updateProgress(const tamlib::ProgressState& state) override
     {
         QtUiPort::updateProgress(state);
-        if (atThird && !shownAtThird && state.done * 3 >= total && state.done < total) {
+        if ((atThird || onWorkerAtThird) && !shownAtThird && state.done * 3 >= total && state.done < total) {
             shownAtThird = state.done;
+            if (onWorkerAtThird)
+                onWorkerAtThird();
             tamlibui::runOnGuiThread([&] {
                 QDialog* dialog = progressDialog();
-                if (!dialog)
+                if (!dialog || !atThird)
                     return;
                 // The update just posted reaches the dialog first.
                 const QString count = QString::fromStdString(state.count);
@@ -148,6 +151,63 @@ TEST_F(PortAnalysis, StopMidWayEndsCleanlyWithTheStreamsFoundSoFar)
     EXPECT_LT(uint64_t(stopPoint), port.total);
     EXPECT_EQ(m_library.cdazFiles(), 1);
     EXPECT_EQ(port.progressDialog(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= threads; }, 5000));
+}
+
+TEST_F(PortAnalysis, QuestionsOfTheWorkerBelongToTheProgressDialog)
+{
+    SlowPort port;
+    tamlib::ScopedUiPort installed(port);
+    QWidget* progress = nullptr;
+    QWidget* parent = nullptr;
+    port.onWorkerAtThird = [&] {
+        // As an unreadable sector asks, from the analysis' thread.
+        char format[PLB_STRING_MAX];
+        EXPECT_EQ(PlbWarning(&m_owner, PLB_MB_ABORTRETRYIGNORE,
+                             PlbLoadString(nullptr, format, PLB_IDS_ANA_READ_ERROR), 700u),
+                  PLB_IDABORT);
+    };
+    ModalUser user;
+    user.then("pluginChoiceDialog", [](QDialog& dialog) { click(dialog, "start"); })
+        .then("messageBox",
+              [&](QDialog& box) {
+                  progress = port.progressDialog();
+                  parent = box.parentWidget();
+                  EXPECT_TRUE(click(box, QString("answer%1").arg(PLB_IDABORT)));
+              })
+        .then("analysisDoneDialog", [](QDialog& dialog) { click(dialog, "complete"); });
+    RecordPtr record = own(tamlibui::analyzeCd(&m_owner));
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(user.finished());
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(parent, progress);
+}
+
+TEST_F(PortAnalysis, OwnerClosedWhileTheAnalysisRunsLeavesItToFinish)
+{
+    SlowPort port;
+    tamlib::ScopedUiPort installed(port);
+    auto owner = std::make_unique<QWidget>();
+    owner->show();
+    const int threads = uitest::threadCount();
+    bool progressWentWithIt = false;
+    port.atThird = [&](QDialog&) {
+        owner.reset(); // the progress dialog is its child and goes with it
+        progressWentWithIt = port.progressDialog() == nullptr;
+    };
+    QWidget* doneParent = reinterpret_cast<QWidget*>(1);
+    ModalUser user;
+    user.then("pluginChoiceDialog", [](QDialog& dialog) { click(dialog, "start"); })
+        .then("analysisDoneDialog", [&](QDialog& dialog) {
+            doneParent = dialog.parentWidget();
+            click(dialog, "complete");
+        });
+    RecordPtr record = own(tamlibui::analyzeCd(owner.get()));
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(progressWentWithIt);
+    EXPECT_EQ(doneParent, nullptr);
+    EXPECT_EQ(anaSectorOf(record.get()), -1); // nobody could press STOP: read to the end
+    EXPECT_EQ(m_library.cdazFiles(), 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= threads; }, 5000));
 }
 
