@@ -20,8 +20,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "tamlib/cdaz.h"
+#include "tamlib/environment.h"
 #include "tamlib/strings.h"
 #include "tamlibui/qt_ui_port.h"
 
@@ -60,6 +62,24 @@ void fitColumns(QTreeWidget* list)
     const int rows = std::clamp(list->topLevelItemCount(), 3, 20);
     const int rowHeight = std::max(list->sizeHintForRow(0), list->fontMetrics().height() + 4);
     list->setMinimumHeight(list->header()->sizeHint().height() + rows * rowHeight + list->frameWidth() * 2 + 4);
+}
+
+// What the installed plugin says of itself: name and version, copyright, author and address;
+// empty when it is not installed.
+QString pluginDescription(const std::string& file)
+{
+    char fileName[PLB_STRING_MAX] = {};
+    std::snprintf(fileName, sizeof fileName, "%s", file.c_str());
+    char name[64] = {}, copyright[96] = {}, author[96] = {}, address[96] = {};
+    uint16_t version = 0;
+    if (PlbGetPluginInfo(-1, fileName, name, &version, nullptr, copyright, nullptr, author, address) < 0)
+        return {};
+    QStringList lines{QString("%1  %2.%3").arg(QString::fromUtf8(name)).arg(version / 100).arg(version % 100, 2, 10,
+                                                                                            QChar('0'))};
+    for (const char* text : {copyright, author, address})
+        if (*text)
+            lines << QString::fromUtf8(text);
+    return lines.join('\n');
 }
 
 } // namespace
@@ -181,13 +201,27 @@ PluginChoiceDialog::PluginChoiceDialog(const tamlib::PluginChoiceRequest& reques
         row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
         row->setCheckState(0, m_rows[i].checked ? Qt::Checked : Qt::Unchecked);
         row->setData(0, Qt::UserRole, int(i));
+        const QString description = pluginDescription(m_rows[i].file);
+        row->setData(1, Qt::UserRole, description);
+        row->setToolTip(0, description);
+        row->setToolTip(1, description);
     }
     fitColumns(m_list);
     // The name takes 13/20 of the width and the file the rest, once both fit.
     const int width = std::max(m_list->minimumWidth(), 420);
     m_list->setMinimumWidth(width);
     m_list->setColumnWidth(0, std::max(m_list->columnWidth(0), width * 13 / 20));
-    layout->addWidget(m_list, 1);
+    auto* listSide = new QVBoxLayout;
+    listSide->addWidget(m_list, 1);
+    // The selected plugin's own description.
+    m_description = new QLabel(this);
+    m_description->setObjectName("description");
+    m_description->setWordWrap(true);
+    m_description->setMinimumHeight(fontMetrics().lineSpacing() * 4);
+    m_description->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_description->setFrameShape(QFrame::StyledPanel);
+    listSide->addWidget(m_description);
+    layout->addLayout(listSide, 1);
 
     auto* side = new QVBoxLayout;
     auto* start = new QPushButton(tableText(PLB_IDS_UI_START), this);
@@ -235,6 +269,7 @@ void PluginChoiceDialog::move(int by)
 void PluginChoiceDialog::updateButtons()
 {
     const int at = m_list->currentItem() ? m_list->indexOfTopLevelItem(m_list->currentItem()) : -1;
+    m_description->setText(at >= 0 ? m_list->currentItem()->data(1, Qt::UserRole).toString() : QString());
     m_up->setEnabled(at > 0);
     m_down->setEnabled(at >= 0 && at + 1 < m_list->topLevelItemCount());
 }

@@ -48,6 +48,7 @@ class PluginChoiceDialog : public QDialog
     QTreeWidget* m_list = nullptr;
     QPushButton* m_up = nullptr;
     QPushButton* m_down = nullptr;
+    QLabel* m_description = nullptr;
     std::vector<tamlib::PluginChoiceRequest::Row> m_rows; // the file of each row by its data index
 };
 

@@ -101,7 +101,13 @@ TEST_F(PortAnalysis, SampleDiscToItsEndThroughTheDialogs)
     user.then("pluginChoiceDialog",
               [&](QDialog& dialog) {
                   EXPECT_EQ(dialog.parentWidget(), &m_owner);
-                  rows = dialog.findChild<QTreeWidget*>("plugins")->topLevelItemCount();
+                  auto* list = dialog.findChild<QTreeWidget*>("plugins");
+                  rows = list->topLevelItemCount();
+                  // The selected plugin describes itself: its name and version first.
+                  list->setCurrentItem(list->topLevelItem(1));
+                  EXPECT_TRUE(dialog.findChild<QLabel*>("description")
+                                  ->text()
+                                  .startsWith(list->topLevelItem(1)->text(0) + "  "));
                   click(dialog, "start");
               })
         .then("analysisDoneDialog", [&](QDialog& dialog) {
