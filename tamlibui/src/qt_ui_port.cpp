@@ -170,9 +170,8 @@ int32_t QtUiPort::choose(const tamlib::ChoiceRequest& request)
         list->setObjectName("items");
         for (const std::string& item : request.items)
             list->addItem(QString::fromStdString(item));
-        list->setCurrentRow(request.current >= 0 && size_t(request.current) < request.items.size()
-                                ? request.current
-                                : 0);
+        list->setCurrentRow(
+            request.current >= 0 && size_t(request.current) < request.items.size() ? request.current : 0);
         list->setMinimumWidth(std::min(list->sizeHintForColumn(0) + 48, 800));
         layout->addWidget(list);
         auto* buttons = new QDialogButtonBox(&dialog);
@@ -181,7 +180,8 @@ int32_t QtUiPort::choose(const tamlib::ChoiceRequest& request)
         ok->setObjectName("ok");
         ok->setDefault(true);
         buttons
-            ->addButton(QString::fromStdString(tamlib::answerName(PLB_IDCANCEL)), QDialogButtonBox::RejectRole)
+            ->addButton(QString::fromStdString(tamlib::answerName(PLB_IDCANCEL)),
+                        QDialogButtonBox::RejectRole)
             ->setObjectName("cancel");
         layout->addWidget(buttons);
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -254,8 +254,8 @@ void QtUiPort::beginProgress(const std::string& caption, uint64_t total)
         return;
     runOnGuiThread([&] {
         delete channel->dialog.data();
-        auto* dialog = new ProgressDialog(QString::fromStdString(caption), total, channel->stop,
-                                          ownerWindow(nullptr));
+        auto* dialog =
+            new ProgressDialog(QString::fromStdString(caption), total, channel->stop, ownerWindow(nullptr));
         dialog->setWindowModality(Qt::ApplicationModal);
         dialog->setAttribute(Qt::WA_DeleteOnClose, false);
         channel->dialog = dialog;

@@ -61,7 +61,8 @@ void fitColumns(QTreeWidget* list)
     // Every row in sight, up to twenty; more scroll.
     const int rows = std::clamp(list->topLevelItemCount(), 3, 20);
     const int rowHeight = std::max(list->sizeHintForRow(0), list->fontMetrics().height() + 4);
-    list->setMinimumHeight(list->header()->sizeHint().height() + rows * rowHeight + list->frameWidth() * 2 + 4);
+    list->setMinimumHeight(list->header()->sizeHint().height() + rows * rowHeight + list->frameWidth() * 2 +
+                           4);
 }
 
 // What the installed plugin says of itself: name and version, copyright, author and address;
@@ -74,8 +75,10 @@ QString pluginDescription(const std::string& file)
     uint16_t version = 0;
     if (PlbGetPluginInfo(-1, fileName, name, &version, nullptr, copyright, nullptr, author, address) < 0)
         return {};
-    QStringList lines{QString("%1  %2.%3").arg(QString::fromUtf8(name)).arg(version / 100).arg(version % 100, 2, 10,
-                                                                                            QChar('0'))};
+    QStringList lines{QString("%1  %2.%3")
+                          .arg(QString::fromUtf8(name))
+                          .arg(version / 100)
+                          .arg(version % 100, 2, 10, QChar('0'))};
     for (const char* text : {copyright, author, address})
         if (*text)
             lines << QString::fromUtf8(text);
@@ -132,8 +135,8 @@ AdoptDialog::AdoptDialog(const tamlib::AdoptRequest& request, QWidget* parent)
                            tableText(PLB_IDS_UI_VERSION), tableText(PLB_IDS_UI_STATUS)});
     QStyle* look = style();
     for (const tamlib::AdoptRequest::Plugin& plugin : request.plugins) {
-        auto* row = new QTreeWidgetItem(list, {q(plugin.name), q(plugin.analysisVersion),
-                                               q(plugin.installedVersion), q(plugin.status)});
+        auto* row = new QTreeWidgetItem(
+            list, {q(plugin.name), q(plugin.analysisVersion), q(plugin.installedVersion), q(plugin.status)});
         // What the installed plugin handles: discs (with or without files), files, or nothing.
         if (plugin.disc)
             row->setIcon(0, look->standardIcon(QStyle::SP_DriveCDIcon));
@@ -288,7 +291,8 @@ std::vector<tamlib::PluginChoiceRequest::Row> PluginChoiceDialog::rows() const
 
 // ---- progress ----
 
-ProgressDialog::ProgressDialog(const QString& caption, uint64_t total, std::atomic<bool>& stop, QWidget* parent)
+ProgressDialog::ProgressDialog(const QString& caption, uint64_t total, std::atomic<bool>& stop,
+                               QWidget* parent)
     : QDialog(parent), m_stop(stop), m_total(total)
 {
     setObjectName("progressDialog");
@@ -412,7 +416,8 @@ CodecDialog::CodecDialog(const tamlib::CodecChoiceRequest& request, QWidget* par
         const QString text = codec.description.empty() ? q(codec.name) : q(codec.description);
         m_codec->addItem(text, int(i));
     }
-    const int current = request.codec >= 0 && size_t(request.codec) < request.codecs.size() ? request.codec + 1 : 0;
+    const int current =
+        request.codec >= 0 && size_t(request.codec) < request.codecs.size() ? request.codec + 1 : 0;
     m_codec->setCurrentIndex(current);
     form->addWidget(new QLabel(tableText(PLB_IDS_UI_COMPRESSOR), this), 0, 0);
     form->addWidget(m_codec, 0, 1, 1, 2);
@@ -447,7 +452,8 @@ CodecDialog::CodecDialog(const tamlib::CodecChoiceRequest& request, QWidget* par
     QPushButton* ok = buttons->addButton(q(tamlib::answerName(PLB_IDOK)), QDialogButtonBox::AcceptRole);
     ok->setObjectName("ok");
     ok->setDefault(true);
-    QPushButton* cancel = buttons->addButton(q(tamlib::answerName(PLB_IDCANCEL)), QDialogButtonBox::RejectRole);
+    QPushButton* cancel =
+        buttons->addButton(q(tamlib::answerName(PLB_IDCANCEL)), QDialogButtonBox::RejectRole);
     cancel->setObjectName("cancel");
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -1,20 +1,20 @@
-// The disc analysis of the sample image through the desktop port: the plugin choice, the progress
-// dialog, STOP and the title dialog, with the analysis on its own threads beside the event loop.
+// The analysis of the sample disc through the desktop port, its threads beside the event loop:
+// to its end, to STOP a third of the way, with its owner closed meanwhile; and the screenshots of
+// every dialog of the port.
 #include <gtest/gtest.h>
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "gui_test.h"
-#include "tamlib/cdaz.h"
 #include "tamlib/strings.h"
 #include "tamlibui/gui_thread.h"
 #include "tamlibui/qt_ui_port.h"
@@ -24,23 +24,18 @@ namespace {
 
 using uitest::click;
 using uitest::ModalUser;
-
 using RecordPtr = std::unique_ptr<CdazRecord, void (*)(CdazRecord*)>;
 
-RecordPtr own(CdazRecord* record)
-{
-    return RecordPtr(record, PlbFreeCDAZ);
-}
-
-// A port whose analysis reads about one sector a millisecond, so that a person (the test) can act
-// while it runs: `atThird` is called on the GUI thread at the first update past a third.
+// A port whose analysis reads about a sector a millisecond, so that the test can act while it
+// runs: at the first update past a third, `onWorker` runs on the analysis' thread, then `atThird`
+// on the GUI thread once the dialog shows that update.
 class SlowPort : public tamlibui::QtUiPort
 {
   public:
-    std::function<void()> onWorkerAtThird; // on the analysis' thread, before atThird
+    std::function<void()> onWorker;
     std::function<void(QDialog&)> atThird;
     uint64_t total = 0;
-    uint64_t shownAtThird = 0;
+    uint64_t third = 0; // the sector count of that update
 
     void beginProgress(const std::string& caption, uint64_t all) override
     {
@@ -50,21 +45,20 @@ class SlowPort : public tamlibui::QtUiPort
     void updateProgress(const tamlib::ProgressState& state) override
     {
         QtUiPort::updateProgress(state);
-        if ((atThird || onWorkerAtThird) && !shownAtThird && state.done * 3 >= total && state.done < total) {
-            shownAtThird = state.done;
-            if (onWorkerAtThird)
-                onWorkerAtThird();
-            tamlibui::runOnGuiThread([&] {
-                QDialog* dialog = progressDialog();
-                if (!dialog || !atThird)
-                    return;
-                // The update just posted reaches the dialog first.
-                const QString count = QString::fromStdString(state.count);
-                if (!QTest::qWaitFor([&] { return dialog->findChild<QLabel*>("count")->text() == count; }, 2000))
-                    ADD_FAILURE() << "the progress " << state.count << " never reached the dialog";
+        if (third || state.done * 3 < total || state.done >= total)
+            return;
+        third = state.done;
+        if (onWorker)
+            onWorker();
+        tamlibui::runOnGuiThread([&] {
+            QDialog* dialog = progressDialog();
+            const QString count = QString::fromStdString(state.count);
+            if (!dialog ||
+                !QTest::qWaitFor([&] { return dialog->findChild<QLabel*>("count")->text() == count; }))
+                ADD_FAILURE() << "the progress " << state.count << " never reached the dialog";
+            else if (atThird)
                 atThird(*dialog);
-            });
-        }
+        });
     }
     bool stopRequested() override
     {
@@ -73,120 +67,102 @@ class SlowPort : public tamlibui::QtUiPort
     }
 };
 
+RecordPtr analyze(QWidget* owner)
+{
+    return RecordPtr(tamlibui::analyzeCd(owner), PlbFreeCDAZ);
+}
+
+int32_t stopPointOf(const RecordPtr& record)
+{
+    int32_t sector = 0;
+    PlbGetCDAZInfo(record.get(), nullptr, nullptr, nullptr, nullptr, &sector);
+    return sector;
+}
+
 class PortAnalysis : public ::testing::Test
 {
   protected:
     void SetUp() override { ASSERT_TRUE(m_library.ready()); }
+    void TearDown() override
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= m_threads; }, 5000));
+    }
 
     uitest::Language m_english{"en"};
     uitest::LibraryWithDisc m_library;
-    QWidget m_owner;
+    int m_threads = uitest::threadCount();
 };
-
-int32_t anaSectorOf(CdazRecord* record)
-{
-    int32_t sector = 0;
-    PlbGetCDAZInfo(record, nullptr, nullptr, nullptr, nullptr, &sector);
-    return sector;
-}
 
 TEST_F(PortAnalysis, SampleDiscToItsEndThroughTheDialogs)
 {
     tamlibui::QtUiPort port;
     tamlib::ScopedUiPort installed(port);
-    m_owner.show();
-    const int threads = uitest::threadCount();
+    QWidget owner;
     int rows = 0;
     ModalUser user;
     user.then("pluginChoiceDialog",
               [&](QDialog& dialog) {
-                  EXPECT_EQ(dialog.parentWidget(), &m_owner);
+                  EXPECT_EQ(dialog.parentWidget(), &owner);
                   auto* list = dialog.findChild<QTreeWidget*>("plugins");
                   rows = list->topLevelItemCount();
-                  // The selected plugin describes itself: its name and version first.
-                  list->setCurrentItem(list->topLevelItem(1));
+                  list->setCurrentItem(list->topLevelItem(1)); // it describes itself, name first
                   EXPECT_TRUE(dialog.findChild<QLabel*>("description")
                                   ->text()
                                   .startsWith(list->topLevelItem(1)->text(0) + "  "));
                   click(dialog, "start");
               })
         .then("analysisDoneDialog", [&](QDialog& dialog) {
-            EXPECT_TRUE(dialog.findChild<QLabel*>("message")->text().contains("stream"));
-            auto* title = dialog.findChild<QLineEdit*>("title");
-            title->selectAll();
-            QTest::keyClicks(title, "Sample disc A");
+            dialog.findChild<QLineEdit*>("title")->setText("Sample disc A");
             click(dialog, "complete");
         });
-    RecordPtr record = own(tamlibui::analyzeCd(&m_owner));
+    RecordPtr record = analyze(&owner);
     ASSERT_NE(record, nullptr);
     EXPECT_TRUE(user.finished());
     EXPECT_GT(rows, 1); // the build's CD plugins
     char title[PLB_CDAZ_TITLE_BYTES] = {};
-    const int32_t streams = PlbGetCDAZInfo(record.get(), nullptr, title, nullptr, nullptr, nullptr);
-    EXPECT_GT(streams, 0);
+    EXPECT_GT(PlbGetCDAZInfo(record.get(), nullptr, title, nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(title, "Sample disc A");
-    EXPECT_EQ(anaSectorOf(record.get()), -1);
+    EXPECT_EQ(stopPointOf(record), -1);
     EXPECT_EQ(m_library.cdazFiles(), 1);
     EXPECT_EQ(port.progressDialog(), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= threads; }, 5000));
 }
 
-TEST_F(PortAnalysis, StopMidWayEndsCleanlyWithTheStreamsFoundSoFar)
+TEST_F(PortAnalysis, StopAThirdOfTheWayKeepsTheStreamsFoundSoFar)
 {
     SlowPort port;
     tamlib::ScopedUiPort installed(port);
-    const int threads = uitest::threadCount();
-    bool stopEnabled = false;
+    QWidget owner;
+    QWidget* boxParent = nullptr;
+    // A question of the analysis' thread (as for an unreadable sector) belongs to its dialog.
+    port.onWorker = [&] { PlbWarning(&owner, PLB_MB_ABORTRETRYIGNORE, "sector %u", 700u); };
     port.atThird = [&](QDialog& dialog) {
-        stopEnabled = dialog.findChild<QPushButton*>("stop")->isEnabled();
+        dialog.close(); // neither closing nor Escape ends a running analysis
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_FALSE(port.stopRequested());
         QTest::mouseClick(dialog.findChild<QPushButton*>("stop"), Qt::LeftButton);
-    };
-    ModalUser user;
-    user.then("pluginChoiceDialog", [](QDialog& dialog) { click(dialog, "start"); })
-        .then("analysisDoneDialog", [](QDialog& dialog) { click(dialog, "complete"); });
-    RecordPtr record = own(tamlibui::analyzeCd(&m_owner));
-    EXPECT_TRUE(stopEnabled);
-    ASSERT_GT(port.shownAtThird, 0u);
-    // The sample disc has streams in its first third: they are kept, and the record is saved
-    // as an interrupted analysis whose stop point follows the last sector read.
-    ASSERT_NE(record, nullptr);
-    EXPECT_TRUE(user.finished());
-    EXPECT_GT(PlbGetCDAZInfo(record.get(), nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    const int32_t stopPoint = anaSectorOf(record.get());
-    EXPECT_GE(stopPoint, int32_t(port.shownAtThird));
-    EXPECT_LT(uint64_t(stopPoint), port.total);
-    EXPECT_EQ(m_library.cdazFiles(), 1);
-    EXPECT_EQ(port.progressDialog(), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= threads; }, 5000));
-}
-
-TEST_F(PortAnalysis, QuestionsOfTheWorkerBelongToTheProgressDialog)
-{
-    SlowPort port;
-    tamlib::ScopedUiPort installed(port);
-    QWidget* progress = nullptr;
-    QWidget* parent = nullptr;
-    port.onWorkerAtThird = [&] {
-        // As an unreadable sector asks, from the analysis' thread.
-        char format[PLB_STRING_MAX];
-        EXPECT_EQ(PlbWarning(&m_owner, PLB_MB_ABORTRETRYIGNORE,
-                             PlbLoadString(nullptr, format, PLB_IDS_ANA_READ_ERROR), 700u),
-                  PLB_IDABORT);
+        EXPECT_TRUE(port.stopRequested());
     };
     ModalUser user;
     user.then("pluginChoiceDialog", [](QDialog& dialog) { click(dialog, "start"); })
         .then("messageBox",
               [&](QDialog& box) {
-                  progress = port.progressDialog();
-                  parent = box.parentWidget();
-                  EXPECT_TRUE(click(box, QString("answer%1").arg(PLB_IDABORT)));
+                  boxParent = box.parentWidget();
+                  EXPECT_EQ(boxParent, port.progressDialog());
+                  click(box, QString("answer%1").arg(PLB_IDIGNORE));
               })
         .then("analysisDoneDialog", [](QDialog& dialog) { click(dialog, "complete"); });
-    RecordPtr record = own(tamlibui::analyzeCd(&m_owner));
+    RecordPtr record = analyze(&owner);
+    // The sample disc has streams in its first third: the record keeps them and is saved as an
+    // interrupted analysis whose stop point follows the last sector read.
     ASSERT_NE(record, nullptr);
     EXPECT_TRUE(user.finished());
-    ASSERT_NE(progress, nullptr);
-    EXPECT_EQ(parent, progress);
+    EXPECT_NE(boxParent, nullptr);
+    EXPECT_GT(PlbGetCDAZInfo(record.get(), nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_GE(stopPointOf(record), int32_t(port.third));
+    EXPECT_LT(uint64_t(stopPointOf(record)), port.total);
+    EXPECT_EQ(m_library.cdazFiles(), 1);
+    EXPECT_EQ(port.progressDialog(), nullptr);
 }
 
 TEST_F(PortAnalysis, OwnerClosedWhileTheAnalysisRunsLeavesItToFinish)
@@ -194,30 +170,27 @@ TEST_F(PortAnalysis, OwnerClosedWhileTheAnalysisRunsLeavesItToFinish)
     SlowPort port;
     tamlib::ScopedUiPort installed(port);
     auto owner = std::make_unique<QWidget>();
-    owner->show();
-    const int threads = uitest::threadCount();
     bool progressWentWithIt = false;
     port.atThird = [&](QDialog&) {
-        owner.reset(); // the progress dialog is its child and goes with it
+        owner.reset(); // the progress dialog is its child
         progressWentWithIt = port.progressDialog() == nullptr;
     };
-    QWidget* doneParent = reinterpret_cast<QWidget*>(1);
+    std::optional<QWidget*> doneParent;
     ModalUser user;
     user.then("pluginChoiceDialog", [](QDialog& dialog) { click(dialog, "start"); })
         .then("analysisDoneDialog", [&](QDialog& dialog) {
             doneParent = dialog.parentWidget();
             click(dialog, "complete");
         });
-    RecordPtr record = own(tamlibui::analyzeCd(owner.get()));
+    RecordPtr record = analyze(owner.get());
     ASSERT_NE(record, nullptr);
     EXPECT_TRUE(progressWentWithIt);
-    EXPECT_EQ(doneParent, nullptr);
-    EXPECT_EQ(anaSectorOf(record.get()), -1); // nobody could press STOP: read to the end
+    EXPECT_EQ(doneParent, std::optional<QWidget*>(nullptr));
+    EXPECT_EQ(stopPointOf(record), -1); // nobody could press STOP
     EXPECT_EQ(m_library.cdazFiles(), 1);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return uitest::threadCount() <= threads; }, 5000));
 }
 
-TEST(PortAnalysisScreenshot, PluginChoiceProgressAndTitleOnTheSampleDisc)
+TEST(PortScreenshot, EveryDialogInBothLanguages)
 {
     for (const char* language : {"en", "ja"}) {
         uitest::Language chosen(language);
@@ -225,27 +198,38 @@ TEST(PortAnalysisScreenshot, PluginChoiceProgressAndTitleOnTheSampleDisc)
         ASSERT_TRUE(library.ready());
         SlowPort port;
         tamlib::ScopedUiPort installed(port);
-        port.atThird = [&](QDialog& dialog) { guitest::saveScreenshot(dialog, chosen.code() + "/analysis-progress"); };
+        auto shoot = [&](const char* name, const char* button) {
+            return [&, name, button](QDialog& dialog) {
+                guitest::saveScreenshot(dialog, chosen.code() + "/" + name);
+                EXPECT_TRUE(click(dialog, button)) << name;
+            };
+        };
+        port.atThird = [&](QDialog& dialog) {
+            guitest::saveScreenshot(dialog, chosen.code() + "/analysis-progress");
+        };
         ModalUser user;
-        user.then("pluginChoiceDialog",
-                  [&](QDialog& dialog) {
-                      guitest::saveScreenshot(dialog, chosen.code() + "/analysis-plugins");
-                      click(dialog, "start");
-                  })
-            .then("analysisDoneDialog",
-                  [&](QDialog& dialog) {
-                      guitest::saveScreenshot(dialog, chosen.code() + "/analysis-done");
-                      click(dialog, "complete");
-                  })
-            .then("adoptDialog", [&](QDialog& dialog) {
-                guitest::saveScreenshot(dialog, chosen.code() + "/analysis-adoption");
-                click(dialog, "adopt");
-            });
-        RecordPtr first = own(tamlibui::analyzeCd(nullptr));
-        ASSERT_NE(first, nullptr);
+        user.then("pluginChoiceDialog", shoot("analysis-plugins", "start"))
+            .then("analysisDoneDialog", shoot("analysis-done", "complete"))
+            .then("adoptDialog", shoot("analysis-adoption", "adopt"))
+            .then("messageBox", shoot("message-read-error", "answer5"))
+            .then("choiceDialog", shoot("choose-drive", "ok"))
+            .then("codecDialog", shoot("avi-codec", "ok"));
+        EXPECT_NE(analyze(nullptr), nullptr);
         // The second time the record of the first is found in the folder and offered.
-        RecordPtr second = own(tamlibui::analyzeCd(nullptr));
-        ASSERT_NE(second, nullptr);
+        EXPECT_NE(analyze(nullptr), nullptr);
+        char format[PLB_STRING_MAX];
+        PlbWarning(nullptr, PLB_MB_ABORTRETRYIGNORE, PlbLoadString(nullptr, format, PLB_IDS_ANA_READ_ERROR),
+                   1234u);
+        tamlib::ChoiceRequest drives;
+        drives.caption = tamlibui::tableText(PLB_IDS_CHOOSE_DRIVE).toStdString();
+        drives.items = {"0: HL-DT-ST DVDRAM GH24NSD1", "1: IMAGE psxdisc_a.cue"};
+        port.choose(drives);
+        tamlib::CodecChoiceRequest codecs;
+        codecs.codecs = {{0x47504A4D, "mjpeg", "Motion JPEG", 1, 8000},
+                         {0x34504D46, "mpeg4", "MPEG-4 part 2", 12, 7500}};
+        codecs.codec = 1;
+        codecs.dataRateKb = 300;
+        port.chooseVideoCodec(codecs);
         EXPECT_TRUE(user.finished());
     }
 }

@@ -7,16 +7,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <atomic>
-#include <thread>
-
-#include "gui_test.h"
 #include "tamlib/strings.h"
 #include "tamlibui/qt_ui_port.h"
 #include "uiport_support.h"
@@ -31,8 +26,8 @@ tamlib::AdoptRequest adoptRequest(bool twoRecords, bool serverEnabled, AdoptAnsw
 {
     tamlib::AdoptRequest request;
     request.caption = tamlibui::tableText(PLB_IDS_ANA_ADOPT_CAPTION).toStdString();
-    request.message = tamlibui::tableText(twoRecords ? PLB_IDS_ANA_SERVER_NEWER : PLB_IDS_ANA_LOCAL_FOUND)
-                          .toStdString();
+    request.message =
+        tamlibui::tableText(twoRecords ? PLB_IDS_ANA_SERVER_NEWER : PLB_IDS_ANA_LOCAL_FOUND).toStdString();
     request.title = "SAMPLE DISC";
     request.state = tamlibui::tableText(PLB_IDS_ANA_COMPLETED).toStdString();
     request.streams = 12;
@@ -40,7 +35,8 @@ tamlib::AdoptRequest adoptRequest(bool twoRecords, bool serverEnabled, AdoptAnsw
     request.adoptable = preferred == AdoptAnswer::Adopt;
     request.plugins = {
         {"Disc movie", "1.02", "1.02", tamlibui::tableText(PLB_IDS_ANA_OK_ROW).toStdString(), true, true},
-        {"Disc XA audio", "1.00", "1.10", tamlibui::tableText(PLB_IDS_ANA_AGAIN_ROW).toStdString(), false, true},
+        {"Disc XA audio", "1.00", "1.10", tamlibui::tableText(PLB_IDS_ANA_AGAIN_ROW).toStdString(), false,
+         true},
         {"OLDPLUG.PSR", "0.90", "---", tamlibui::tableText(PLB_IDS_ANA_NO_PLUGIN_ROW).toStdString(), false,
          false},
     };
@@ -187,7 +183,8 @@ TEST_F(PortDialogs, TitleAndPrefixKeptWithinTheirFieldsOnWholeCharacters)
 TEST_F(PortDialogs, CodecChoiceUncompressedFirstThenACodecWithItsSettings)
 {
     tamlib::CodecChoiceRequest request;
-    request.codecs = {{0x47504A4D, "mjpeg", "Motion JPEG", 1, 8000}, {0x34504D46, "mpeg4", "MPEG-4 part 2", 12, 7500}};
+    request.codecs = {{0x47504A4D, "mjpeg", "Motion JPEG", 1, 8000},
+                      {0x34504D46, "mpeg4", "MPEG-4 part 2", 12, 7500}};
     request.codec = -1;
     ModalUser user;
     user.then("codecDialog", [](QDialog& dialog) {
@@ -218,84 +215,6 @@ TEST_F(PortDialogs, CodecChoiceUncompressedFirstThenACodecWithItsSettings)
     });
     EXPECT_FALSE(m_port.chooseVideoCodec(request));
     EXPECT_EQ(request.codec, 1);
-
-    ModalUser plain;
-    plain.then("codecDialog", [](QDialog& dialog) {
-        dialog.findChild<QComboBox*>("codec")->setCurrentIndex(0);
-        click(dialog, "ok");
-    });
-    ASSERT_TRUE(m_port.chooseVideoCodec(request));
-    EXPECT_EQ(request.codec, -1);
-    EXPECT_EQ(request.quality, 0u);
-}
-
-TEST_F(PortDialogs, ProgressFromAWorkerNeverWaitsAndStopIsSeen)
-{
-    std::atomic<int> phase{0};
-    std::thread worker([&] {
-        m_port.beginProgress("Analyzing CD-ROM", 1000);
-        phase = 1;
-        for (uint64_t done = 1; done <= 1000 && !m_port.stopRequested(); ++done) {
-            tamlib::ProgressState state;
-            state.done = done;
-            state.total = 1000;
-            state.count = std::to_string(done) + "/1000";
-            state.elapsed = "0:01";
-            m_port.updateProgress(state);
-            if (done == 500) {
-                phase = 2;
-                while (phase != 3)
-                    std::this_thread::yield();
-            }
-        }
-        phase = 4;
-    });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return phase >= 2; }, 5000));
-    QDialog* dialog = m_port.progressDialog();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->findChild<QLabel*>("count")->text() == "500/1000"; }, 5000));
-    EXPECT_EQ(dialog->findChild<QProgressBar*>("bar")->value(), 500);
-    // Neither closing nor Escape ends a running analysis.
-    dialog->close();
-    QTest::keyClick(dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog->isVisible());
-    EXPECT_FALSE(m_port.stopRequested());
-    EXPECT_TRUE(click(*dialog, "stop"));
-    EXPECT_TRUE(m_port.stopRequested());
-    phase = 3;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return phase == 4; }, 5000));
-    m_port.endProgress();
-    worker.join();
-    QTest::qWait(20);
-    EXPECT_EQ(m_port.progressDialog(), nullptr);
-    // Late updates after the end find no dialog and do no harm.
-    m_port.updateProgress({});
-    QTest::qWait(20);
-}
-
-TEST(PortDialogsScreenshot, AdoptionPluginChoiceAndCodec)
-{
-    tamlibui::QtUiPort port;
-    for (const char* language : {"en", "ja"}) {
-        uitest::Language chosen(language);
-        ModalUser user;
-        user.then("adoptDialog", [&](QDialog& dialog) {
-            guitest::saveScreenshot(dialog, chosen.code() + "/analysis-adoption-two-records");
-            click(dialog, "adoptLocal");
-        });
-        EXPECT_EQ(port.adoptCdaz(adoptRequest(true, false, AdoptAnswer::Local)), AdoptAnswer::Local);
-        tamlib::CodecChoiceRequest codecs;
-        codecs.codecs = {{0x47504A4D, "mjpeg", "Motion JPEG", 1, 8000},
-                         {0x34504D46, "mpeg4", "MPEG-4 part 2", 12, 7500}};
-        codecs.codec = 1;
-        codecs.dataRateKb = 300;
-        user.then("codecDialog", [&](QDialog& dialog) {
-            guitest::saveScreenshot(dialog, chosen.code() + "/avi-codec");
-            click(dialog, "ok");
-        });
-        EXPECT_TRUE(port.chooseVideoCodec(codecs));
-    }
 }
 
 } // namespace

@@ -16,6 +16,22 @@ namespace uitest {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+std::optional<std::string> swapVariable(const char* name, const std::optional<std::string>& value)
+{
+    std::optional<std::string> old;
+    if (const char* text = std::getenv(name))
+        old = text;
+    if (value)
+        ::setenv(name, value->c_str(), 1);
+    else
+        ::unsetenv(name);
+    return old;
+}
+
+} // namespace
+
 struct ModalUser::State
 {
     std::deque<std::pair<QString, Step>> steps;
@@ -23,15 +39,13 @@ struct ModalUser::State
     QDialog* last = nullptr;
 };
 
-ModalUser::ModalUser() : m_state(new State)
+ModalUser::ModalUser() : m_state(std::make_unique<State>())
 {
     m_state->timer.setInterval(5);
-    QObject::connect(&m_state->timer, &QTimer::timeout, [s = m_state] {
-        if (s->steps.empty())
-            return;
+    QObject::connect(&m_state->timer, &QTimer::timeout, [s = m_state.get()] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialog == s->last || dialog->objectName() != s->steps.front().first ||
-            !dialog->isVisible())
+        if (s->steps.empty() || !dialog || dialog == s->last || !dialog->isVisible() ||
+            dialog->objectName() != s->steps.front().first)
             return;
         s->last = dialog;
         Step step = std::move(s->steps.front().second);
@@ -41,10 +55,7 @@ ModalUser::ModalUser() : m_state(new State)
     m_state->timer.start();
 }
 
-ModalUser::~ModalUser()
-{
-    delete m_state;
-}
+ModalUser::~ModalUser() = default;
 
 ModalUser& ModalUser::then(const QString& dialogName, Step step)
 {
@@ -66,39 +77,25 @@ bool click(QWidget& dialog, const QString& buttonName)
     return true;
 }
 
-ScopedVariable::ScopedVariable(const char* name, const char* value) : m_name(name)
+Language::Language(const char* code) : m_code(code)
 {
-    if (const char* old = std::getenv(name))
-        m_previous = old;
-    if (value)
-        ::setenv(name, value, 1);
-    else
-        ::unsetenv(name);
+    m_previous = swapVariable("LC_ALL", m_code == "ja" ? "ja_JP.UTF-8" : "en_US.UTF-8");
 }
 
-ScopedVariable::~ScopedVariable()
+Language::~Language()
 {
-    if (m_previous)
-        ::setenv(m_name.c_str(), m_previous->c_str(), 1);
-    else
-        ::unsetenv(m_name.c_str());
-}
-
-Language::Language(const char* code)
-    : m_code(code), m_all("LC_ALL", QString(code) == "ja" ? "ja_JP.UTF-8" : "en_US.UTF-8")
-{
+    swapVariable("LC_ALL", m_previous);
 }
 
 LibraryWithDisc::LibraryWithDisc()
 {
-    m_homeVariable.emplace("TAMRIN_HOME", m_home.path().c_str());
+    m_previousHome = swapVariable("TAMRIN_HOME", m_home.path().string());
     m_started = PlbInitialize() != 0;
     if (!m_started)
         return;
     PlbSetServer("");
     PlbSetAnalyzeMode(0, 1, 1);
-    const std::string cue = std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue";
-    m_drive = CdMountImage(cue.c_str());
+    m_drive = CdMountImage((std::string(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue").c_str());
     if (m_drive >= 0 && PlbSetCdDrive(m_drive) != 1) {
         CdUnmountImage(m_drive);
         m_drive = -1;
@@ -111,15 +108,16 @@ LibraryWithDisc::~LibraryWithDisc()
         CdUnmountImage(m_drive);
     if (m_started)
         PlbTerminate();
+    swapVariable("TAMRIN_HOME", m_previousHome);
 }
 
 int LibraryWithDisc::cdazFiles() const
 {
-    int count = 0;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(m_home.path(), error), end; !error && it != end; it.increment(error))
-        if (it->path().extension() == ".cdaz" || it->path().extension() == ".CDAZ")
-            ++count;
+    int count = 0;
+    for (fs::directory_iterator it(m_home.path() / "Analyze", error), end; !error && it != end;
+         it.increment(error))
+        count += it->path().extension() == ".cdaz";
     return count;
 }
 
@@ -128,11 +126,9 @@ int threadCount()
     int count = 0;
     std::error_code error;
     for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end; it.increment(error)) {
-        std::ifstream comm(it->path() / "comm");
         std::string name;
-        std::getline(comm, name);
-        if (name.rfind("Thread (pooled)", 0) != 0)
-            ++count;
+        std::getline(std::ifstream(it->path() / "comm"), name);
+        count += name.rfind("Thread (pooled)", 0) != 0;
     }
     return count;
 }
