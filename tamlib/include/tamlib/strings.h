@@ -85,6 +85,36 @@
 #define PLB_IDS_CONSOLE_ONE_STREAM 344
 #define PLB_IDS_CONSOLE_STREAMS 345
 #define PLB_IDS_CONSOLE_CHOICE_PROMPT 346
+/* The desktop port's dialog texts: the analysis dialogs' columns, buttons and fields, the AVI
+ * codec choice (one %d each in 1917 and 1918: the counts). */
+#define PLB_IDS_UI_PLUGIN_NAME 1900
+#define PLB_IDS_UI_ANALYSIS 1901
+#define PLB_IDS_UI_VERSION 1902
+#define PLB_IDS_UI_STATUS 1903
+#define PLB_IDS_UI_ADOPT 1904
+#define PLB_IDS_UI_SEARCH_SERVER 1905
+#define PLB_IDS_UI_ADOPT_LOCAL 1906
+#define PLB_IDS_UI_ANALYZE 1907
+#define PLB_IDS_UI_FILE 1908
+#define PLB_IDS_UI_UP 1909
+#define PLB_IDS_UI_DOWN 1910
+#define PLB_IDS_UI_START 1911
+#define PLB_IDS_UI_STOP 1912
+#define PLB_IDS_UI_CD_TITLE 1913
+#define PLB_IDS_UI_PREFIX 1914
+#define PLB_IDS_UI_COMPLETE 1915
+#define PLB_IDS_UI_TITLE 1916
+#define PLB_IDS_UI_STREAMS 1917
+#define PLB_IDS_UI_VALID_STREAMS 1918
+#define PLB_IDS_UI_CODEC_CAPTION 1919
+#define PLB_IDS_UI_COMPRESSOR 1920
+#define PLB_IDS_UI_KEY_FRAME 1921
+#define PLB_IDS_UI_FRAMES 1922
+#define PLB_IDS_UI_QUALITY 1923
+#define PLB_IDS_UI_DATA_RATE 1924
+#define PLB_IDS_UI_KB_PER_SECOND 1925
+#define PLB_IDS_UI_ELAPSED 1926
+#define PLB_IDS_UI_PROGRESS 1927
 #define PLB_IDS_PLAY_CONTROL 10000 /* tooltips of the 13 play controls: 10000 + control index */
 #define PLB_IDS_PLAY_MODE 10013    /* play mode names: 10013 one stream, 10014 repeat, 10015 all */
 #define PLB_IDS_FRAME_COUNTER 10016
