@@ -68,6 +68,20 @@ for type in video/x-str video/x-cstr; do
   grep -q "^MimeType=.*$type;" "$prefix/share/applications/tamrin.desktop" || fail "tamrin does not open $type"
 done
 
+# A package build stages the files under DESTDIR; the entries still name the final place.
+outside=absent
+[ -e /opt/tamrin/share/applications/tamrin.desktop ] && outside=present
+DESTDIR="$work/stage" cmake --install "$build" --component desktop --prefix /opt/tamrin >"$work/stage.log" ||
+  fail "cmake --install with DESTDIR: $(cat "$work/stage.log")"
+staged="$work/stage/opt/tamrin/share/applications/tamrin.desktop"
+if [ -f "$staged" ]; then
+  grep -qxF "Exec=/opt/tamrin/tamrin %F" "$staged" || fail "staged Exec: $(grep ^Exec= "$staged")"
+else
+  fail "DESTDIR install did not stage tamrin.desktop"
+fi
+[ "$outside" = absent ] && [ -e /opt/tamrin/share/applications/tamrin.desktop ] &&
+  fail "DESTDIR install wrote outside the stage"
+
 mime="$prefix/share/mime"
 mkdir -p "$work/data-home"
 xmllint --noout "$mime/packages/tamrin.xml" || fail "tamrin.xml is not well-formed"
@@ -97,6 +111,16 @@ check_type movie.str video/x-str
 check_type compact-by-content video/x-cstr
 check_type any.cstr video/x-cstr
 check_type disc.cdaz application/x-cdaz
+# A compact movie as our own converter writes it, when the command-line tool is built.
+cli="$build/out/tamrin-cli"
+if [ -x "$cli" ]; then
+  TAMRIN_HOME="$work/home" "$cli" convert --to cstr --out "$samples/converted-movie" \
+    "$data/movies/mv4_v3_160x112_15fps_x1_xa37800s.str" >"$work/convert.log" 2>&1 ||
+    fail "tamrin-cli convert --to cstr: $(cat "$work/convert.log")"
+  check_type converted-movie video/x-cstr
+else
+  echo "note: $cli is not built; the converter's own compact movie is not checked"
+fi
 # A RIFF file of another form and a compact movie of a version no reader takes are not ours.
 for f in wave-no-extension compact-version-4; do
   got=$(XDG_DATA_DIRS="$prefix/share" XDG_DATA_HOME="$work/data-home" \
