@@ -76,6 +76,7 @@ DESTDIR="$work/stage" cmake --install "$build" --component desktop --prefix /opt
 staged="$work/stage/opt/tamrin/share/applications/tamrin.desktop"
 if [ -f "$staged" ]; then
   grep -qxF "Exec=/opt/tamrin/tamrin %F" "$staged" || fail "staged Exec: $(grep ^Exec= "$staged")"
+  out=$(desktop-file-validate "$staged" 2>&1) && [ -z "$out" ] || fail "staged tamrin.desktop rejected: $out"
 else
   fail "DESTDIR install did not stage tamrin.desktop"
 fi
