@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "tamrin_common/file_replace.h"
 #include "tamrin_common/user_folders.h"
@@ -184,7 +185,8 @@ OptionsState readOptions(std::span<const uint8_t> bytes, const OptionsEnvironmen
         bytes = {};
     TamrinOptions stored;
     std::memset(&stored, 0, sizeof stored);
-    std::memcpy(&stored, bytes.data(), std::min(bytes.size(), sizeof stored));
+    if (!bytes.empty())
+        std::memcpy(&stored, bytes.data(), std::min(bytes.size(), sizeof stored));
 
     // A field is taken from the file when the file holds all of it and its value is valid.
     const auto take = [&](auto& field, const auto& source, size_t offset, bool valid) {
@@ -323,6 +325,12 @@ bool saveOptionsFile(const std::filesystem::path& path, const TamrinOptions& opt
     std::filesystem::create_directories(path.parent_path(), made);
     const std::array<uint8_t, kOptionsFileSize> bytes = writeOptions(options);
     return tamrin_common::replaceFile(path, std::span<const uint8_t>(bytes), error);
+}
+
+ProgramOptions::ProgramOptions(std::filesystem::path path, const OptionsEnvironment& environment)
+    : m_path(std::move(path))
+{
+    m_state = loadOptionsFile(m_path, environment, m_record);
 }
 
 } // namespace tamrin

@@ -177,6 +177,28 @@ OptionsState loadOptionsFile(const std::filesystem::path& path, const OptionsEnv
 bool saveOptionsFile(const std::filesystem::path& path, const TamrinOptions& options,
                      std::string* error = nullptr);
 
+// The options of one run of the program: read when made, kept in memory, stored by save (once,
+// when the program ends).
+class ProgramOptions
+{
+  public:
+    explicit ProgramOptions(std::filesystem::path path = optionsFilePath(),
+                            const OptionsEnvironment& environment = systemOptionsEnvironment());
+
+    TamrinOptions& record() { return m_record; }
+    const TamrinOptions& record() const { return m_record; }
+    // NotLoaded: defaults were set, and the user is told so once the window is shown.
+    OptionsState state() const { return m_state; }
+    const std::filesystem::path& path() const { return m_path; }
+    // Replaces the file with the record; false (the old file kept) with the reason.
+    bool save(std::string* error = nullptr) const { return saveOptionsFile(m_path, m_record, error); }
+
+  private:
+    std::filesystem::path m_path;
+    TamrinOptions m_record;
+    OptionsState m_state;
+};
+
 // A text field as a string (up to its first zero, or the whole field without one).
 template <size_t N> std::string fieldText(const char (&field)[N])
 {

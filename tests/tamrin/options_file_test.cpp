@@ -441,6 +441,39 @@ TEST_F(OptionsFileTest, SaveRefusedKeepsTheOldFile)
     EXPECT_FALSE(error.empty());
 }
 
+// One run after another: the first starts from defaults and stores them with its changes, the
+// next reads them; a run over a damaged file starts sensibly and stores a valid record.
+TEST_F(OptionsFileTest, RunsOneAfterAnother)
+{
+    const fs::path path = m_root / "config" / "Tamrin.ini";
+    {
+        ProgramOptions first(path, m_env);
+        EXPECT_EQ(first.state(), OptionsState::NotLoaded);
+        EXPECT_EQ(written(first.record()), defaults());
+        first.record().volume = 30;
+        first.record().listFilter = kShowWave;
+        ASSERT_TRUE(first.save());
+    }
+    EXPECT_EQ(fs::file_size(path), 2732u);
+    ProgramOptions second(path, m_env);
+    EXPECT_EQ(second.state(), OptionsState::Loaded);
+    EXPECT_EQ(second.record().volume, 30);
+    EXPECT_EQ(second.record().listFilter, kShowWave);
+
+    std::mt19937 random(3);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (int i = 0; i < 2732; ++i)
+        out.put(char(random()));
+    out.close();
+    ProgramOptions third(path, m_env);
+    EXPECT_EQ(third.state(), OptionsState::Loaded);
+    ASSERT_TRUE(third.save());
+    EXPECT_EQ(ProgramOptions(path, m_env).state(), OptionsState::Loaded);
+    std::ifstream in(path, std::ios::binary);
+    const Bytes stored{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(written(read(stored)), stored);
+}
+
 // The file's place: Tamrin.ini in the configuration folder, which TAMRIN_HOME replaces.
 TEST(OptionsFilePath, InTheConfigurationFolder)
 {
