@@ -351,6 +351,7 @@ TEST_F(OptionsFileTest, RunsOneAfterAnother)
     const char* home = std::getenv("TAMRIN_HOME"); // the tests' configuration folder
     ASSERT_TRUE(home && *home);
     EXPECT_EQ(optionsFilePath(), fs::path(home) / "Tamrin.ini");
+    EXPECT_EQ(systemOptionsEnvironment().baseFolder, fs::path(home)); // output folders below it
 }
 
 // A folder that may not be written: a clear failure, the old file as it was, nothing else left.
