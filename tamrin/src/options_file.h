@@ -69,7 +69,7 @@ inline constexpr uint16_t kPreviewKeepSize = 4;
 //   0x670 16 (unused)  0x680 i32 pop-up left  0x684 i32 pop-up top  0x688 u16 preview size
 //   0x68A u16 preview flags  0x68C 1012 (unused)  0xA80 44 AVI compression record
 #pragma pack(push, 1)
-struct TamrinOptions
+struct alignas(4) TamrinOptions
 {
     char openFolder[kFolderBytes];
     char aviFolder[kFolderBytes];
@@ -115,6 +115,8 @@ struct TamrinOptions
     PlbAviCompression aviCompression;
 };
 #pragma pack(pop)
+// Every number lies at a multiple of its size, so that with the record aligned to 4 its fields can
+// be used as ordinary numbers.
 static_assert(sizeof(TamrinOptions) == kOptionsFileSize, "options record layout");
 static_assert(offsetof(TamrinOptions, openFilterIndex) == 1560 &&
                   offsetof(TamrinOptions, listFilter) == 1592 && offsetof(TamrinOptions, volume) == 1628 &&
