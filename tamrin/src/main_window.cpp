@@ -106,8 +106,10 @@ MainWindow::~MainWindow()
 {
     m_viewer->closePlayer();
     closeDisc();
-    if (m_mountedDrive >= 0)
+    if (m_mountedDrive >= 0) {
+        PlbSetCdDrive(m_storedDrive);
         CdUnmountImage(m_mountedDrive);
+    }
 }
 
 // ---- commands ------------------------------------------------------------------------------
@@ -330,6 +332,8 @@ bool MainWindow::openDiscImage(const QString& path)
     if (m_mountedDrive >= 0) {
         closeDisc();
         CdUnmountImage(m_mountedDrive);
+    } else {
+        m_storedDrive = PlbGetCdDrive(nullptr, nullptr, nullptr);
     }
     m_mountedDrive = drive;
     if (PlbSetCdDrive(drive) != 1) {

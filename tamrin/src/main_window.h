@@ -136,6 +136,7 @@ class MainWindow : public QMainWindow
     CdazRecord* m_cdaz = nullptr;
     QString m_discTitle;
     int m_mountedDrive = -1;
+    int m_storedDrive = -1; // the drive selected before an image was mounted
     int m_filter = kFilterAll;
     int m_previewRow = -1;
     int m_frameNumber = 0;

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -25,6 +26,7 @@
 #include "cli/picture_compare.h"
 #include "gui_test.h"
 #include "main_window.h"
+#include "tamlib/environment.h"
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
 #include "tamlibui/qt_ui_port.h"
@@ -302,6 +304,42 @@ TEST_F(MainWindowTest, AnImageThatCannotBeMountedIsRefused)
     EXPECT_FALSE(m_window.openDiscImage(QString::fromStdString(cue)));
     EXPECT_FALSE(m_window.discOpen());
     EXPECT_EQ(m_window.entryCount(), 0);
+}
+
+TEST_F(MainWindowTest, MountedImageIsTheDriveOfTheWindowsLifeOnly)
+{
+    const int32_t stored = PlbGetCdDrive(nullptr, nullptr, nullptr);
+    {
+        MainWindow window;
+        uitest::ModalUser user;
+        answerAnalysis(user);
+        ASSERT_TRUE(window.openDiscImage(sampleDisc()));
+        EXPECT_NE(PlbGetCdDrive(nullptr, nullptr, nullptr), stored);
+        // A second image replaces the first: the analysis stored a moment ago is adopted.
+        uitest::ModalUser again;
+        again.then("adoptDialog", [](QDialog& dialog) { uitest::click(dialog, "adopt"); });
+        EXPECT_TRUE(window.openDiscImage(sampleDisc()));
+        EXPECT_TRUE(again.finished());
+        EXPECT_GT(window.entryCount(), 1);
+    }
+    EXPECT_EQ(PlbGetCdDrive(nullptr, nullptr, nullptr), stored);
+}
+
+TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
+{
+    for (const char* option : {"--help", "--version"}) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(environment);
+        program.start(QString(TAMRIN_OUT_DIR) + "/tamrin", {option});
+        ASSERT_TRUE(program.waitForFinished(10000)) << option;
+        EXPECT_EQ(program.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin ")) << option << out.toStdString();
+    }
 }
 
 TEST(MainWindowScreenshot, EmptyPreviewingAndDiscInBothLanguages)
