@@ -45,8 +45,18 @@ namespace {
 
 // Disc streams whose CDAZ flags carry any of these bits are never listed (hidden or unusable).
 constexpr int32_t kHiddenStreamFlags = 0xF1;
-// The row's entry is kept in the first column's item under this role.
-constexpr int kEntryRole = Qt::UserRole + 1;
+// A row of the list owns its entry: it goes with the row.
+class EntryItem : public QTreeWidgetItem
+{
+  public:
+    explicit EntryItem(const StreamEntry& entry) : QTreeWidgetItem(UserType), entry(entry) {}
+    StreamEntry entry;
+};
+
+StreamEntry* entryOf(QTreeWidgetItem* item)
+{
+    return item && item->type() == QTreeWidgetItem::UserType ? &static_cast<EntryItem*>(item)->entry : nullptr;
+}
 
 bool isDiscImage(const QString& path)
 {
@@ -75,7 +85,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_information = new QTextBrowser;
     m_viewer = new tamlibui::ViewerPanel;
     m_conversionPage = new QWidget;
-    m_cdazPage = new QWidget;
+    m_cdazPage = new QWidget(this); // owned by the window while no disc is open
+    m_cdazPage->hide();
     m_cdazLabel = new QLabel(m_cdazPage);
     m_cdazLabel->setWordWrap(true);
     (new QVBoxLayout(m_cdazPage))->addWidget(m_cdazLabel);
@@ -208,25 +219,24 @@ int MainWindow::entryCount() const
 const StreamEntry& MainWindow::entry(int row) const
 {
     static const StreamEntry kNone;
-    QTreeWidgetItem* item = m_list->topLevelItem(row);
-    if (!item)
-        return kNone;
-    return *static_cast<const StreamEntry*>(item->data(kColStream, kEntryRole).value<void*>());
+    const StreamEntry* e = entryOf(m_list->topLevelItem(row));
+    return e ? *e : kNone;
 }
 
 void MainWindow::insertEntry(const StreamEntry& entry)
 {
     if (!passesFilter(entry.info.kind, m_filter))
         return;
-    auto* item = new QTreeWidgetItem;
-    item->setData(kColStream, kEntryRole, QVariant::fromValue<void*>(new StreamEntry(entry)));
+    auto* item = new EntryItem(entry);
     m_list->addTopLevelItem(item);
     refreshRow(item);
 }
 
 void MainWindow::refreshRow(QTreeWidgetItem* item)
 {
-    const auto* e = static_cast<const StreamEntry*>(item->data(kColStream, kEntryRole).value<void*>());
+    const StreamEntry* e = entryOf(item);
+    if (!e)
+        return;
     item->setText(kColStream, e->title);
     item->setToolTip(kColStream, e->path.isEmpty() ? e->title : e->path);
     item->setText(kColTime, formatDuration(e->info.durationMs));
@@ -234,18 +244,12 @@ void MainWindow::refreshRow(QTreeWidgetItem* item)
     item->setText(kColConversion, tamlibui::tableText(conversionType(e->conversion).displayId));
 }
 
-static void deleteItem(QTreeWidgetItem* item)
-{
-    delete static_cast<StreamEntry*>(item->data(0, kEntryRole).value<void*>());
-    delete item;
-}
-
 int MainWindow::setSelectedConversion(Conversion type)
 {
     int changed = 0;
     for (QTreeWidgetItem* item : m_list->selectedItems()) {
-        auto* e = static_cast<StreamEntry*>(item->data(kColStream, kEntryRole).value<void*>());
-        if (!conversionAllowed(type, e->info.kind))
+        StreamEntry* e = entryOf(item);
+        if (!e || !conversionAllowed(type, e->info.kind))
             continue;
         e->conversion = type;
         refreshRow(item);
@@ -262,7 +266,7 @@ void MainWindow::removeSelected()
         m_previewRow = -1;
     }
     for (QTreeWidgetItem* item : items)
-        deleteItem(m_list->takeTopLevelItem(m_list->indexOfTopLevelItem(item)));
+        delete m_list->takeTopLevelItem(m_list->indexOfTopLevelItem(item));
 }
 
 void MainWindow::setFilter(int filter)
@@ -277,7 +281,7 @@ void MainWindow::setFilter(int filter)
                     m_viewer->closePlayer();
                     m_previewRow = -1;
                 }
-                deleteItem(m_list->takeTopLevelItem(row));
+                delete m_list->takeTopLevelItem(row);
             }
         }
     }
@@ -413,7 +417,7 @@ void MainWindow::closeDisc()
             m_viewer->closePlayer();
             m_previewRow = -1;
         }
-        deleteItem(m_list->takeTopLevelItem(row));
+        delete m_list->takeTopLevelItem(row);
     }
     PlbFreeCDAZ(m_cdaz);
     m_cdaz = nullptr;

@@ -143,7 +143,7 @@ TEST_F(MainWindowTest, StreamFilesAreListedOnceWhetherOpenedOrDropped)
     ASSERT_EQ(m_window.entryCount(), 1);
     const StreamEntry& movie = m_window.entry(0);
     EXPECT_EQ(movie.discIndex, -1);
-    EXPECT_EQ(movie.info.durationMs, 3000u);
+    EXPECT_EQ(uint32_t{movie.info.durationMs}, 3000u); // StrInfo is packed: compared by value
     EXPECT_TRUE(movie.info.kind & kKindVideo);
     EXPECT_EQ(movie.conversion, Conversion::Avi);
     QTreeWidgetItem* row = m_window.streamList()->topLevelItem(0);
@@ -249,7 +249,7 @@ TEST_F(MainWindowTest, DiscImageIsMountedAnalysedAndListedWhileTheWindowResponds
         ++discRows;
         movies += (e.info.kind & kKindVideo) ? 1 : 0;
         EXPECT_FALSE(e.plugin.isEmpty()) << row;
-        EXPECT_GT(e.info.sectorCount, 0u) << row;
+        EXPECT_GT(uint32_t{e.info.sectorCount}, 0u) << row;
     }
     EXPECT_GT(discRows, 1);
     EXPECT_GT(movies, 0);
