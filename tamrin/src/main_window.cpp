@@ -244,6 +244,23 @@ void MainWindow::refreshRow(QTreeWidgetItem* item)
     item->setText(kColConversion, tamlibui::tableText(conversionType(e->conversion).displayId));
 }
 
+int MainWindow::previewedRow() const
+{
+    return m_previewItem ? m_list->indexOfTopLevelItem(m_previewItem) : -1;
+}
+
+void MainWindow::deleteRow(int row)
+{
+    QTreeWidgetItem* item = m_list->topLevelItem(row);
+    if (!item)
+        return;
+    if (item == m_previewItem) {
+        m_viewer->closePlayer();
+        m_previewItem = nullptr;
+    }
+    delete m_list->takeTopLevelItem(row);
+}
+
 int MainWindow::setSelectedConversion(Conversion type)
 {
     int changed = 0;
@@ -260,13 +277,8 @@ int MainWindow::setSelectedConversion(Conversion type)
 
 void MainWindow::removeSelected()
 {
-    const QList<QTreeWidgetItem*> items = m_list->selectedItems();
-    if (items.contains(m_list->topLevelItem(m_previewRow))) {
-        m_viewer->closePlayer();
-        m_previewRow = -1;
-    }
-    for (QTreeWidgetItem* item : items)
-        delete m_list->takeTopLevelItem(m_list->indexOfTopLevelItem(item));
+    for (QTreeWidgetItem* item : m_list->selectedItems())
+        deleteRow(m_list->indexOfTopLevelItem(item));
 }
 
 void MainWindow::setFilter(int filter)
@@ -277,11 +289,7 @@ void MainWindow::setFilter(int filter)
         for (int row = m_list->topLevelItemCount() - 1; row >= 0; --row) {
             const StreamEntry& e = entry(row);
             if (e.isDiscStream() && (e.info.kind == 0 || !passesFilter(e.info.kind, m_filter))) {
-                if (row == m_previewRow) {
-                    m_viewer->closePlayer();
-                    m_previewRow = -1;
-                }
-                delete m_list->takeTopLevelItem(row);
+                deleteRow(row);
             }
         }
     }
@@ -413,11 +421,7 @@ void MainWindow::closeDisc()
     for (int row = entryCount() - 1; row >= 0; --row) {
         if (!entry(row).isDiscStream())
             continue;
-        if (row == m_previewRow) {
-            m_viewer->closePlayer();
-            m_previewRow = -1;
-        }
-        delete m_list->takeTopLevelItem(row);
+        deleteRow(row);
     }
     PlbFreeCDAZ(m_cdaz);
     m_cdaz = nullptr;
@@ -481,7 +485,7 @@ void MainWindow::onCurrentChanged()
 void MainWindow::onTabChanged(int index)
 {
     if (index == kPagePreview && m_list->currentItem() &&
-        m_list->indexOfTopLevelItem(m_list->currentItem()) != m_previewRow)
+        m_list->currentItem() != m_previewItem)
         previewRow(m_list->indexOfTopLevelItem(m_list->currentItem()));
 }
 
@@ -522,7 +526,7 @@ bool MainWindow::previewRow(int row)
         return false;
     const StreamEntry& e = entry(row);
     m_viewer->closePlayer();
-    m_previewRow = -1;
+    m_previewItem = nullptr;
     m_tabs->setCurrentIndex(kPagePreview);
     const std::string plugin = tamlib::pluginBindName(e.plugin.toStdString());
     const QByteArray file = QFile::encodeName(e.path);
@@ -531,20 +535,20 @@ bool MainWindow::previewRow(int row)
         message(tr("Environment for reproducing data stream was not opened."));
         return false;
     }
-    m_previewRow = row;
+    m_previewItem = m_list->topLevelItem(row);
     return true;
 }
 
 void MainWindow::onStreamRequested(int direction)
 {
-    const int from = m_previewRow >= 0 ? m_previewRow : m_list->indexOfTopLevelItem(m_list->currentItem());
+    const int from = m_previewItem ? previewedRow() : m_list->indexOfTopLevelItem(m_list->currentItem());
     const int row = from + direction;
     if (row < 0 || row >= entryCount())
         return;
     m_list->setCurrentItem(m_list->topLevelItem(row)); // previews it when the page is up
-    if (m_previewRow != row)
+    if (previewedRow() != row)
         previewRow(row);
-    if (m_previewRow == row)
+    if (previewedRow() == row)
         m_viewer->runCommand(tamlibui::PlayControl::kCmdPlay, 0);
 }
 
@@ -580,9 +584,9 @@ bool MainWindow::copyFrame()
 
 void MainWindow::onSaveFrameAuto()
 {
-    if (m_previewRow < 0)
+    if (previewedRow() < 0)
         return;
-    QString base = QFileInfo(entry(m_previewRow).title).completeBaseName();
+    QString base = QFileInfo(entry(previewedRow()).title).completeBaseName();
     base.replace(QRegularExpression(R"([\\/:,;*<>|?"])"), "_");
     const QString folder = QDir::home().filePath("Tamrin/BMP");
     QDir().mkpath(folder);
@@ -606,7 +610,7 @@ void MainWindow::onSaveFrameAs()
 void MainWindow::onSettings()
 {
     m_viewer->closePlayer();
-    m_previewRow = -1;
+    m_previewItem = nullptr;
     const auto pages = tamlibui::standardSettingsPages();
     PlbSetEnviron(this, tr("Settings"), pages);
 }

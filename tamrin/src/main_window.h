@@ -123,6 +123,10 @@ class MainWindow : public QMainWindow
     void onSettings();
     void onAbout();
     void listDiscStreams();
+    // The row of the entry on show in the preview, or -1.
+    int previewedRow() const;
+    // Takes a row out of the list; its player is closed first when it is on show.
+    void deleteRow(int row);
     void message(const QString& text, bool warning = true);
 
     QTreeWidget* m_list = nullptr;
@@ -138,7 +142,7 @@ class MainWindow : public QMainWindow
     int m_mountedDrive = -1;
     int m_storedDrive = -1; // the drive selected before an image was mounted
     int m_filter = kFilterAll;
-    int m_previewRow = -1;
+    QTreeWidgetItem* m_previewItem = nullptr; // the row on show in the preview (rows move)
     int m_frameNumber = 0;
     QByteArray m_soundDriver;
 };

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -30,6 +31,7 @@
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
 #include "tamlibui/qt_ui_port.h"
+#include "tamlibui/settings_dialog.h"
 #include "tamlibui/viewer.h"
 #include "uiport_support.h"
 
@@ -304,6 +306,64 @@ TEST_F(MainWindowTest, AnImageThatCannotBeMountedIsRefused)
     EXPECT_FALSE(m_window.openDiscImage(QString::fromStdString(cue)));
     EXPECT_FALSE(m_window.discOpen());
     EXPECT_EQ(m_window.entryCount(), 0);
+}
+
+// Runs `command` and returns the modal dialog it opened (closed again), or null.
+template <typename Dialog>
+Dialog* modalOf(QAction* command, QString* title)
+{
+    QPointer<Dialog> seen;
+    QTimer::singleShot(200, [&] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            seen = dialog;
+            *title = dialog->windowTitle();
+            dialog->reject();
+        }
+    });
+    command->trigger();
+    return seen.data();
+}
+
+TEST_F(MainWindowTest, SettingsAboutAndTheNeighbouringStreams)
+{
+    m_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+    QString title;
+    modalOf<tamlibui::SettingsDialog>(m_window.action(40016), &title);
+    EXPECT_FALSE(title.isEmpty()); // the settings dialog opened
+    title.clear();
+    modalOf<QDialog>(m_window.action(40019), &title);
+    EXPECT_TRUE(title.contains("Tamrin")) << title.toStdString();
+
+    ASSERT_EQ(m_window.openPaths({sampleMovie(), QString(TAMRIN_TEST_DATA) + "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str"}), 2);
+    ASSERT_TRUE(m_window.previewRow(0));
+    m_window.action(40035)->trigger(); // next: the second movie plays
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(1));
+    ASSERT_NE(m_window.viewer()->player(), nullptr);
+    EXPECT_EQ(PlbGetPlayerStatus(m_window.viewer()->player()), PLB_STATE_PLAYING);
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), uint32_t{m_window.entry(1).info.durationMs});
+    m_window.action(40035)->trigger(); // past the last: nothing changes
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(1));
+    m_window.action(40034)->trigger(); // previous
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(0));
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), 3000u);
+
+    // The row on show moves up when a row above it goes: "previous" then has nothing before it.
+    const uint32_t second = m_window.entry(1).info.durationMs;
+    m_window.action(40035)->trigger();
+    m_window.streamList()->clearSelection();
+    m_window.streamList()->topLevelItem(0)->setSelected(true);
+    m_window.removeSelected();
+    ASSERT_EQ(m_window.entryCount(), 1);
+    ASSERT_NE(m_window.viewer()->player(), nullptr);
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), second);
+    m_window.action(40034)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), second);
+    EXPECT_EQ(PlbGetPlayerStatus(m_window.viewer()->player()), PLB_STATE_PLAYING);
+    // Removing the stream on show closes its player.
+    m_window.streamList()->selectAll();
+    m_window.removeSelected();
+    EXPECT_EQ(m_window.viewer()->player(), nullptr);
 }
 
 TEST_F(MainWindowTest, MountedImageIsTheDriveOfTheWindowsLifeOnly)
