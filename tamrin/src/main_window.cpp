@@ -170,6 +170,10 @@ void MainWindow::createActions()
         {40048, tr("Show everything"), {}, [this] { setFilter(kFilterAll); }},
         {40049, tr("Movies only"), {}, [this] { setFilter(1); }},
         {40050, tr("Audio only"), {}, [this] { setFilter(6); }},
+        {40052, tr("Movies"), {}, [this] { setFilter(m_filter ^ 1); }},
+        {40053, tr("Wave audio"), {}, [this] { setFilter(m_filter ^ 2); }},
+        {40054, tr("Sequenced music"), {}, [this] { setFilter(m_filter ^ 4); }},
+        {40055, tr("Still images"), {}, [this] { setFilter(m_filter ^ 8); }},
     };
     for (const Command& command : commands) {
         auto* action = new QAction(command.text, this);
@@ -177,6 +181,10 @@ void MainWindow::createActions()
             action->setShortcut(command.key);
         connect(action, &QAction::triggered, this, command.run);
         m_actions.emplace_back(command.id, action);
+    }
+    for (int id : {40052, 40053, 40054, 40055}) {
+        action(id)->setCheckable(true);
+        action(id)->setChecked(true);
     }
 }
 
@@ -198,7 +206,7 @@ void MainWindow::createMenus()
                 menu->addSeparator();
     };
     add(menuBar()->addMenu(tr("&File")), {40012, 40013, 40029, 0, 40015, 0, 40016, 0, 40014});
-    add(menuBar()->addMenu(tr("&Edit")), {40008, 40009, 40020, 0, 40048, 40049, 40050});
+    add(menuBar()->addMenu(tr("&Edit")), {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
     add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007});
     add(menuBar()->addMenu(tr("&Preview")), {40024, 40026, 40034, 40035, 0, 40031, 40032, 40033});
     add(menuBar()->addMenu(tr("&Help")), {40019});
@@ -284,6 +292,8 @@ void MainWindow::removeSelected()
 void MainWindow::setFilter(int filter)
 {
     m_filter = filter & kFilterAll;
+    for (int bit = 0; bit < 4; ++bit)
+        action(40052 + bit)->setChecked(m_filter & (1 << bit));
     if (m_filter != kFilterAll) {
         // Stream files stay; disc streams the filter hides leave the list.
         for (int row = m_list->topLevelItemCount() - 1; row >= 0; --row) {

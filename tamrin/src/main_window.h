@@ -65,6 +65,7 @@ class MainWindow : public QMainWindow
     bool analyseDisc();
     void closeDisc();
     bool discOpen() const { return m_cdaz != nullptr; }
+    CdazRecord* disc() const { return m_cdaz; }
     QString discTitle() const { return m_discTitle; }
 
     // The entries in list order.

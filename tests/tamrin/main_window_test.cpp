@@ -282,8 +282,40 @@ TEST_F(MainWindowTest, DiscImageIsMountedAnalysedAndListedWhileTheWindowResponds
         }
     }
     EXPECT_EQ(fileRows, 1);
-    m_window.setFilter(kFilterAll); // the hidden streams come back
+    EXPECT_FALSE(m_window.action(40052)->isChecked());
+    EXPECT_TRUE(m_window.action(40053)->isChecked());
+    m_window.action(40052)->trigger(); // movies again: the hidden streams come back
+    EXPECT_EQ(m_window.filter(), 7);
     EXPECT_EQ(m_window.entryCount(), discRows + 1);
+
+    // A stream taken off the list is offered again on the next filter change, unless the disc
+    // marks it hidden.
+    auto rowOfStream = [&](int32_t index) {
+        for (int row = 0; row < m_window.entryCount(); ++row)
+            if (m_window.entry(row).discIndex == index)
+                return row;
+        return -1;
+    };
+    for (int32_t flag : {0, PLB_CDAZ_STREAM_NO_PLUGIN}) {
+        const int row = rowOfStream(0);
+        ASSERT_GE(row, 0) << flag;
+        m_window.streamList()->clearSelection();
+        m_window.streamList()->topLevelItem(row)->setSelected(true);
+        m_window.removeSelected();
+        ASSERT_EQ(PlbSetCDAZStream(m_window.disc(), 0, nullptr, nullptr, 0xF1, flag), 1);
+        m_window.setFilter(kFilterAll);
+        EXPECT_EQ(rowOfStream(0) >= 0, flag == 0) << flag;
+        // Whatever the disc now marks hidden is off the list.
+        for (int row = 0; row < m_window.entryCount(); ++row) {
+            if (!m_window.entry(row).isDiscStream())
+                continue;
+            int32_t flags = 0;
+            ASSERT_EQ(PlbGetCDAZStream(m_window.disc(), m_window.entry(row).discIndex, nullptr, nullptr, &flags,
+                                       nullptr),
+                      1);
+            EXPECT_EQ(flags & 0xF1, 0) << m_window.entry(row).title.toStdString();
+        }
+    }
 
     // Closing the disc leaves the stream file.
     m_window.closeDisc();
