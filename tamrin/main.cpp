@@ -50,7 +50,8 @@ int main(int argc, char** argv)
         QStringList paths = QApplication::arguments();
         paths.removeFirst();
         if (!paths.isEmpty())
-            QMetaObject::invokeMethod(&window, [&window, paths] { window.openPaths(paths); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &window, [&window, paths] { window.openPaths(paths); }, Qt::QueuedConnection);
         result = QApplication::exec();
     }
     PlbTerminate();

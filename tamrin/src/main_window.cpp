@@ -55,7 +55,8 @@ class EntryItem : public QTreeWidgetItem
 
 StreamEntry* entryOf(QTreeWidgetItem* item)
 {
-    return item && item->type() == QTreeWidgetItem::UserType ? &static_cast<EntryItem*>(item)->entry : nullptr;
+    return item && item->type() == QTreeWidgetItem::UserType ? &static_cast<EntryItem*>(item)->entry
+                                                             : nullptr;
 }
 
 bool isDiscImage(const QString& path)
@@ -105,9 +106,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     statusBar();
 
     connect(m_list, &QTreeWidget::currentItemChanged, this, [this] { onCurrentChanged(); });
-    connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-        previewRow(m_list->indexOfTopLevelItem(item));
-    });
+    connect(m_list, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* item) { previewRow(m_list->indexOfTopLevelItem(item)); });
     connect(m_tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     connect(m_viewer, &tamlibui::ViewerPanel::streamRequested, this, &MainWindow::onStreamRequested);
     resize(900, 520);
@@ -140,22 +140,38 @@ void MainWindow::createActions()
         {40029, tr("Remove the CD-ROM's streams"), {}, [this] { closeDisc(); }},
         {40014, tr("E&xit"), QKeySequence::Quit, [this] { close(); }},
         {40008, tr("Select &all"), QKeySequence::SelectAll, [this] { m_list->selectAll(); }},
-        {40009, tr("&Invert selection"), {}, [this] {
+        {40009,
+         tr("&Invert selection"),
+         {},
+         [this] {
              for (int i = 0; i < m_list->topLevelItemCount(); ++i)
                  m_list->topLevelItem(i)->setSelected(!m_list->topLevelItem(i)->isSelected());
          }},
         {40020, tr("&Remove from list"), QKeySequence::Delete, [this] { removeSelected(); }},
         {40005, tamlibui::tableText(PLB_IDS_TO_AVI), {}, [this] { setSelectedConversion(Conversion::Avi); }},
-        {40006, tamlibui::tableText(PLB_IDS_TO_WAVE), {}, [this] { setSelectedConversion(Conversion::Wave); }},
-        {40051, tamlibui::tableText(PLB_IDS_TO_CSTR), {}, [this] { setSelectedConversion(Conversion::Cstr); }},
+        {40006,
+         tamlibui::tableText(PLB_IDS_TO_WAVE),
+         {},
+         [this] { setSelectedConversion(Conversion::Wave); }},
+        {40051,
+         tamlibui::tableText(PLB_IDS_TO_CSTR),
+         {},
+         [this] { setSelectedConversion(Conversion::Cstr); }},
         {40058, tamlibui::tableText(PLB_IDS_TO_BMP), {}, [this] { setSelectedConversion(Conversion::Bmp); }},
-        {40057, tamlibui::tableText(PLB_IDS_TO_MIDI), {}, [this] { setSelectedConversion(Conversion::Midi); }},
+        {40057,
+         tamlibui::tableText(PLB_IDS_TO_MIDI),
+         {},
+         [this] { setSelectedConversion(Conversion::Midi); }},
         {40060, tamlibui::tableText(PLB_IDS_TO_MP3), {}, [this] { setSelectedConversion(Conversion::Mp3); }},
-        {40007, tamlibui::tableText(PLB_IDS_NO_CONVERSION), {}, [this] { setSelectedConversion(Conversion::None); }},
+        {40007,
+         tamlibui::tableText(PLB_IDS_NO_CONVERSION),
+         {},
+         [this] { setSelectedConversion(Conversion::None); }},
         {40015, tr("&Start conversion"), QKeySequence("Ctrl+T"), [this] { emit startConversionRequested(); }},
         {40016, tr("&Settings..."), {}, [this] { onSettings(); }},
         {40019, tr("&About Tamrin..."), {}, [this] { onAbout(); }},
-        {40024, tr("&Play / Pause"), QKeySequence("Space"), [this] {
+        {40024, tr("&Play / Pause"), QKeySequence("Space"),
+         [this] {
              m_viewer->runCommand(m_viewer->playControl()->state() == tamlibui::PlayControl::kStatePlaying
                                       ? tamlibui::PlayControl::kCmdPause
                                       : tamlibui::PlayControl::kCmdPlay,
@@ -206,7 +222,8 @@ void MainWindow::createMenus()
                 menu->addSeparator();
     };
     add(menuBar()->addMenu(tr("&File")), {40012, 40013, 40029, 0, 40015, 0, 40016, 0, 40014});
-    add(menuBar()->addMenu(tr("&Edit")), {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
+    add(menuBar()->addMenu(tr("&Edit")),
+        {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
     add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007});
     add(menuBar()->addMenu(tr("&Preview")), {40024, 40026, 40034, 40035, 0, 40031, 40032, 40033});
     add(menuBar()->addMenu(tr("&Help")), {40019});
@@ -324,7 +341,8 @@ int MainWindow::openPaths(const QStringList& paths)
 bool MainWindow::openStreamFile(const QString& path)
 {
     const QFileInfo file(path);
-    const QString absolute = file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
+    const QString absolute =
+        file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
     for (int row = 0; row < entryCount(); ++row)
         if (entry(row).path.compare(absolute, Qt::CaseInsensitive) == 0)
             return false;
@@ -379,13 +397,15 @@ bool MainWindow::analyseDisc()
     std::array<char, PLB_CDAZ_TITLE_BYTES> title{};
     std::array<char, PLB_CDAZ_PREFIX_BYTES> prefix{};
     int32_t flags = 0, anaSector = 0;
-    const int32_t count = PlbGetCDAZInfo(m_cdaz, name.data(), title.data(), prefix.data(), &flags, &anaSector);
+    const int32_t count =
+        PlbGetCDAZInfo(m_cdaz, name.data(), title.data(), prefix.data(), &flags, &anaSector);
     m_discTitle = QString::fromUtf8(title.data());
     toggle->setText(tr("Close CD-&ROM"));
     toggle->setToolTip(m_discTitle);
     listDiscStreams();
     m_list->sortItems(kColStream, Qt::AscendingOrder);
-    m_cdazLabel->setText(tr("%1\n%2\n%3 streams").arg(m_discTitle, QString::fromUtf8(name.data())).arg(count));
+    m_cdazLabel->setText(
+        tr("%1\n%2\n%3 streams").arg(m_discTitle, QString::fromUtf8(name.data())).arg(count));
     m_tabs->addTab(m_cdazPage, "CDAZ");
     emit discChanged(true);
     return true;
@@ -413,7 +433,8 @@ void MainWindow::listDiscStreams()
         std::array<char, PLB_CDAZ_PLUGIN_FILE_BYTES> pluginFile{};
         std::array<char, PLB_CDAZ_PLUGIN_NAME_BYTES> pluginName{};
         int16_t version = 0;
-        PlbGetCDAZPlugin(m_cdaz, pluginIndex, pluginFile.data(), pluginName.data(), &version, nullptr, nullptr);
+        PlbGetCDAZPlugin(m_cdaz, pluginIndex, pluginFile.data(), pluginName.data(), &version, nullptr,
+                         nullptr);
         StreamEntry e;
         e.discIndex = index;
         e.title = QString::fromUtf8(streamName.data());
@@ -473,7 +494,8 @@ void MainWindow::dropEvent(QDropEvent* event)
             paths << url.toLocalFile();
     event->acceptProposedAction();
     // Opening may ask questions: not inside the drop's own event.
-    QMetaObject::invokeMethod(this, [this, paths] { openPaths(paths); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, paths] { openPaths(paths); }, Qt::QueuedConnection);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -494,8 +516,7 @@ void MainWindow::onCurrentChanged()
 
 void MainWindow::onTabChanged(int index)
 {
-    if (index == kPagePreview && m_list->currentItem() &&
-        m_list->currentItem() != m_previewItem)
+    if (index == kPagePreview && m_list->currentItem() && m_list->currentItem() != m_previewItem)
         previewRow(m_list->indexOfTopLevelItem(m_list->currentItem()));
 }
 
@@ -525,7 +546,8 @@ void MainWindow::showInformation()
         row(tr("Frame rate"), QString::number(i.frameRate / 10.0, 'f', 1));
     }
     if (i.channels)
-        row(tr("Sound"), tr("%1 Hz, %2 channel(s), %3 bits").arg(i.sampleRate).arg(i.channels).arg(i.bitsPerSample));
+        row(tr("Sound"),
+            tr("%1 Hz, %2 channel(s), %3 bits").arg(i.sampleRate).arg(i.channels).arg(i.bitsPerSample));
     text += "</table>";
     m_information->setHtml(text);
 }
@@ -585,7 +607,9 @@ bool MainWindow::saveFrame(const QString& path, QString* error)
 
 bool MainWindow::copyFrame()
 {
-    const QImage frame = m_viewer->frameView()->hasFrame() ? m_viewer->frameView()->grab(m_viewer->frameView()->playRect()).toImage() : QImage();
+    const QImage frame = m_viewer->frameView()->hasFrame()
+                             ? m_viewer->frameView()->grab(m_viewer->frameView()->playRect()).toImage()
+                             : QImage();
     if (frame.isNull())
         return false;
     QApplication::clipboard()->setImage(frame);
@@ -601,8 +625,9 @@ void MainWindow::onSaveFrameAuto()
     const QString folder = QDir::home().filePath("Tamrin/BMP");
     QDir().mkpath(folder);
     QString error;
-    if (!saveFrame(QDir(folder).filePath(QString("%1-%2.bmp").arg(base).arg(++m_frameNumber, 4, 10, QChar('0'))),
-                   &error))
+    if (!saveFrame(
+            QDir(folder).filePath(QString("%1-%2.bmp").arg(base).arg(++m_frameNumber, 4, 10, QChar('0'))),
+            &error))
         message(error);
 }
 

@@ -8,7 +8,9 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
@@ -156,10 +158,12 @@ TEST_F(MainWindowTest, StreamFilesAreListedOnceWhetherOpenedOrDropped)
     EXPECT_EQ(row->text(MainWindow::kColConversion), tamlibui::tableText(PLB_IDS_TO_AVI));
 
     // The same file again, through another spelling of its path, or dropped: still one row.
-    EXPECT_FALSE(m_window.openStreamFile(QString(TAMRIN_TEST_DATA) + "/movies/../movies/mv1_v2_320x240_15fps_xa37800s.str"));
+    EXPECT_FALSE(m_window.openStreamFile(QString(TAMRIN_TEST_DATA) +
+                                         "/movies/../movies/mv1_v2_320x240_15fps_xa37800s.str"));
     QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(sampleMovie()),
-                  QUrl::fromLocalFile(QString(TAMRIN_TEST_DATA) + "/movies/mv3_v2_256x224_15fps_xa18900m.str")});
+    data.setUrls(
+        {QUrl::fromLocalFile(sampleMovie()),
+         QUrl::fromLocalFile(QString(TAMRIN_TEST_DATA) + "/movies/mv3_v2_256x224_15fps_xa18900m.str")});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&m_window, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -310,8 +314,8 @@ TEST_F(MainWindowTest, DiscImageIsMountedAnalysedAndListedWhileTheWindowResponds
             if (!m_window.entry(row).isDiscStream())
                 continue;
             int32_t flags = 0;
-            ASSERT_EQ(PlbGetCDAZStream(m_window.disc(), m_window.entry(row).discIndex, nullptr, nullptr, &flags,
-                                       nullptr),
+            ASSERT_EQ(PlbGetCDAZStream(m_window.disc(), m_window.entry(row).discIndex, nullptr, nullptr,
+                                       &flags, nullptr),
                       1);
             EXPECT_EQ(flags & 0xF1, 0) << m_window.entry(row).title.toStdString();
         }
@@ -325,24 +329,33 @@ TEST_F(MainWindowTest, DiscImageIsMountedAnalysedAndListedWhileTheWindowResponds
     EXPECT_EQ(m_window.action(40013)->text(), "Open and Analyze CD-&ROM");
 }
 
-TEST_F(MainWindowTest, AnImageThatCannotBeMountedIsRefused)
+TEST_F(MainWindowTest, UnreadableInputIsRefusedWithAMessage)
 {
-    testsupport::ScratchFolder folder{"tamrin-badimage"};
+    testsupport::ScratchFolder folder{"tamrin-badinput"};
     const std::string cue = (folder.path() / "broken.cue").string();
     std::ofstream(cue) << "FILE \"missing.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
-    QTimer::singleShot(0, [] {
-        // The refusal is a message box: answer it.
-        if (QWidget* box = QApplication::activeModalWidget())
-            box->close();
-    });
-    EXPECT_FALSE(m_window.openDiscImage(QString::fromStdString(cue)));
+    const std::string text = (folder.path() / "notes.str").string();
+    std::ofstream(text) << "not a stream at all\n";
+    const QStringList inputs = {QString::fromStdString(cue), QString::fromStdString(text),
+                                QString::fromStdString((folder.path() / "absent.str").string())};
+    for (const QString& input : inputs) {
+        // Each refusal is one message box that says which file.
+        QString shown;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->reject();
+            }
+        });
+        EXPECT_EQ(m_window.openPaths({input}), 0) << input.toStdString();
+        EXPECT_TRUE(shown.contains(QFileInfo(input).fileName())) << shown.toStdString();
+    }
     EXPECT_FALSE(m_window.discOpen());
     EXPECT_EQ(m_window.entryCount(), 0);
 }
 
 // Runs `command` and returns the modal dialog it opened (closed again), or null.
-template <typename Dialog>
-Dialog* modalOf(QAction* command, QString* title)
+template <typename Dialog> Dialog* modalOf(QAction* command, QString* title)
 {
     QPointer<Dialog> seen;
     QTimer::singleShot(200, [&] {
@@ -367,7 +380,9 @@ TEST_F(MainWindowTest, SettingsAboutAndTheNeighbouringStreams)
     modalOf<QDialog>(m_window.action(40019), &title);
     EXPECT_TRUE(title.contains("Tamrin")) << title.toStdString();
 
-    ASSERT_EQ(m_window.openPaths({sampleMovie(), QString(TAMRIN_TEST_DATA) + "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str"}), 2);
+    ASSERT_EQ(m_window.openPaths({sampleMovie(), QString(TAMRIN_TEST_DATA) +
+                                                     "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str"}),
+              2);
     ASSERT_TRUE(m_window.previewRow(0));
     m_window.action(40035)->trigger(); // next: the second movie plays
     EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(1));
@@ -430,7 +445,8 @@ TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
         ASSERT_TRUE(program.waitForFinished(10000)) << option;
         EXPECT_EQ(program.exitCode(), 0) << option;
         const QString out = QString::fromUtf8(program.readAllStandardOutput());
-        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin ")) << option << out.toStdString();
+        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin "))
+            << option << out.toStdString();
     }
 }
 

@@ -15,13 +15,20 @@ TEST(StreamEntry, ConversionsFollowTheStreamKinds)
         bool allowed;
     };
     const Case cases[] = {
-        {Conversion::Avi, kKindVideo, true},         {Conversion::Avi, kKindVideo | kKindAudio, true},
-        {Conversion::Avi, kKindAudio, false},        {Conversion::Cstr, kKindAudio, false},
-        {Conversion::Wave, kKindVideo | kKindAudio, true}, {Conversion::Wave, kKindVideo, false},
-        {Conversion::Mp3, kKindAudio, true},         {Conversion::Mp3, kKindMusic, false},
-        {Conversion::Bmp, kKindStill, true},         {Conversion::Bmp, kKindVideo, false},
-        {Conversion::Midi, kKindMusic, true},        {Conversion::Midi, kKindAudio, false},
-        {Conversion::None, 0, true},                 {Conversion::None, kKindStill, true},
+        {Conversion::Avi, kKindVideo, true},
+        {Conversion::Avi, kKindVideo | kKindAudio, true},
+        {Conversion::Avi, kKindAudio, false},
+        {Conversion::Cstr, kKindAudio, false},
+        {Conversion::Wave, kKindVideo | kKindAudio, true},
+        {Conversion::Wave, kKindVideo, false},
+        {Conversion::Mp3, kKindAudio, true},
+        {Conversion::Mp3, kKindMusic, false},
+        {Conversion::Bmp, kKindStill, true},
+        {Conversion::Bmp, kKindVideo, false},
+        {Conversion::Midi, kKindMusic, true},
+        {Conversion::Midi, kKindAudio, false},
+        {Conversion::None, 0, true},
+        {Conversion::None, kKindStill, true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(conversionAllowed(c.type, c.kind), c.allowed)
