@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -186,6 +187,15 @@ void MainWindow::createActions()
         {40048, tr("Show everything"), {}, [this] { setFilter(kFilterAll); }},
         {40049, tr("Movies only"), {}, [this] { setFilter(1); }},
         {40050, tr("Audio only"), {}, [this] { setFilter(6); }},
+        {40039,
+         tr("Play one stream"),
+         {},
+         [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 0); }},
+        {40040, tr("Repeat"), {}, [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 1); }},
+        {40041,
+         tr("Play all streams in order"),
+         {},
+         [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 2); }},
         {40052, tr("Movies"), {}, [this] { setFilter(m_filter ^ 1); }},
         {40053, tr("Wave audio"), {}, [this] { setFilter(m_filter ^ 2); }},
         {40054, tr("Sequenced music"), {}, [this] { setFilter(m_filter ^ 4); }},
@@ -198,6 +208,12 @@ void MainWindow::createActions()
         connect(action, &QAction::triggered, this, command.run);
         m_actions.emplace_back(command.id, action);
     }
+    auto* modes = new QActionGroup(this);
+    for (int id : {40039, 40040, 40041}) {
+        action(id)->setCheckable(true);
+        modes->addAction(action(id));
+    }
+    action(40039)->setChecked(true);
     for (int id : {40052, 40053, 40054, 40055}) {
         action(id)->setCheckable(true);
         action(id)->setChecked(true);
@@ -225,7 +241,8 @@ void MainWindow::createMenus()
     add(menuBar()->addMenu(tr("&Edit")),
         {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
     add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007});
-    add(menuBar()->addMenu(tr("&Preview")), {40024, 40026, 40034, 40035, 0, 40031, 40032, 40033});
+    add(menuBar()->addMenu(tr("&Preview")),
+        {40024, 40026, 40034, 40035, 0, 40039, 40040, 40041, 0, 40031, 40032, 40033});
     add(menuBar()->addMenu(tr("&Help")), {40019});
 
     QToolBar* tools = addToolBar(tr("Commands"));

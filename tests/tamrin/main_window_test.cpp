@@ -395,6 +395,18 @@ TEST_F(MainWindowTest, SettingsAboutAndTheNeighbouringStreams)
     EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(0));
     EXPECT_EQ(m_window.viewer()->playControl()->length(), 3000u);
 
+    // "All streams in order": the end of the first starts the second.
+    m_window.action(40041)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->playMode(), 2);
+    EXPECT_EQ(m_window.viewer()->playControl()->state(), tamlibui::PlayControl::kStatePlaying);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return m_window.streamList()->currentItem() == m_window.streamList()->topLevelItem(1); },
+        8000));
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), uint32_t{m_window.entry(1).info.durationMs});
+    m_window.action(40039)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->playMode(), 0);
+    m_window.action(40034)->trigger();
+
     // The row on show moves up when a row above it goes: "previous" then has nothing before it.
     const uint32_t second = m_window.entry(1).info.durationMs;
     m_window.action(40035)->trigger();
