@@ -361,7 +361,9 @@ bool MainWindow::openStreamFile(const QString& path)
     const QString absolute =
         file.canonicalFilePath().isEmpty() ? file.absoluteFilePath() : file.canonicalFilePath();
     for (int row = 0; row < entryCount(); ++row)
-        if (entry(row).path.compare(absolute, Qt::CaseInsensitive) == 0)
+        // Canonical paths: the same file under another spelling is found, and two files whose
+        // names differ only in case (distinct files here) are both listed.
+        if (entry(row).path == absolute)
             return false;
     StrInfo info{};
     std::array<char, 64> plugin{};

@@ -173,6 +173,20 @@ TEST_F(MainWindowTest, StreamFilesAreListedOnceWhetherOpenedOrDropped)
     QTest::qWait(50);
     EXPECT_EQ(m_window.entryCount(), 2);
 
+    // Names that differ only in case are different files on this system: both are listed.
+    testsupport::ScratchFolder folder{"tamrin-case"};
+    const QString upper = QString::fromStdString((folder.path() / "Movie.str").string());
+    const QString lower = QString::fromStdString((folder.path() / "movie.str").string());
+    ASSERT_TRUE(QFile::copy(sampleMovie(), upper));
+    ASSERT_TRUE(QFile::copy(sampleMovie(), lower));
+    EXPECT_EQ(m_window.openPaths({upper, lower, lower}), 2);
+    ASSERT_EQ(m_window.entryCount(), 4);
+    m_window.streamList()->clearSelection();
+    for (int row : {2, 3})
+        m_window.streamList()->topLevelItem(row)->setSelected(true);
+    m_window.removeSelected();
+    ASSERT_EQ(m_window.entryCount(), 2);
+
     // The information page describes the current entry.
     m_window.streamList()->setCurrentItem(m_window.streamList()->topLevelItem(1));
     EXPECT_TRUE(m_window.informationPage()->toPlainText().contains("256 x 224"));
