@@ -1,0 +1,151 @@
+// The main window: the stream list (stream files opened from disk and the streams of the
+// analysed disc), the tab area (information, preview, conversion) and the commands of the menu
+// and toolbar. Every format decision, analysis and playback is the library's; the window only
+// presents them.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+#include "stream_entry.h"
+#include "tamlib/cdaz.h"
+
+class QAction;
+class QLabel;
+class QTabWidget;
+class QTextBrowser;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tamlibui {
+class ViewerPanel;
+}
+
+namespace tamrin {
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+  public:
+    // Columns of the stream list.
+    enum Column
+    {
+        kColStream = 0,
+        kColTime,
+        kColPlugin,
+        kColConversion,
+        kColumnCount
+    };
+    // Pages of the tab area; the "CDAZ" page is added while a disc is open.
+    enum Page
+    {
+        kPageInformation = 0,
+        kPagePreview,
+        kPageConversion,
+        kPageCdaz
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Opens stream files and disc images (as from the command line or a drop): a disc image is
+    // mounted as a drive for the session and analysed; any other file is identified by the
+    // installed plugins. Returns the number of entries added.
+    int openPaths(const QStringList& paths);
+    // Opens one stream file; false when it is listed already or no plugin takes it.
+    bool openStreamFile(const QString& path);
+    // Mounts a disc image as a drive, selects it and analyses it; false when it cannot be mounted
+    // or the analysis gave nothing.
+    bool openDiscImage(const QString& path);
+    // Analyses the disc in the selected drive (the disc open so far is closed first).
+    bool analyseDisc();
+    void closeDisc();
+    bool discOpen() const { return m_cdaz != nullptr; }
+    CdazRecord* disc() const { return m_cdaz; }
+    QString discTitle() const { return m_discTitle; }
+
+    // The entries in list order.
+    int entryCount() const;
+    const StreamEntry& entry(int row) const;
+    QTreeWidget* streamList() const { return m_list; }
+    QTabWidget* tabs() const { return m_tabs; }
+    tamlibui::ViewerPanel* viewer() const { return m_viewer; }
+    QTextBrowser* informationPage() const { return m_information; }
+    QAction* action(int commandId) const;
+
+    // Sets the conversion of the selected entries, skipping those whose kind does not allow it;
+    // the number changed.
+    int setSelectedConversion(Conversion type);
+    void removeSelected();
+    // The list filter (bits of passesFilter); entries hidden by it leave the list.
+    void setFilter(int filter);
+    int filter() const { return m_filter; }
+
+    // Opens the preview of the entry at `row` (the preview page is shown); false when the player
+    // cannot open it.
+    bool previewRow(int row);
+    // The sound device of the preview (null: the default device); the tests use "null".
+    void setSoundDriver(const QByteArray& driver) { m_soundDriver = driver; }
+
+    // Saves the frame on screen as a BMP file; false, with the reason in `error`, when there is
+    // none or it cannot be written (no file is left then).
+    bool saveFrame(const QString& path, QString* error = nullptr);
+    // Puts the frame on screen on the clipboard; false when there is none.
+    bool copyFrame();
+
+  signals:
+    // The user asked to convert the listed entries (the batch dialog answers it).
+    void startConversionRequested();
+    // The disc was analysed and its streams listed, or it was closed.
+    void discChanged(bool open);
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void createActions();
+    void createMenus();
+    void insertEntry(const StreamEntry& entry);
+    void refreshRow(QTreeWidgetItem* item);
+    void showInformation();
+    void onCurrentChanged();
+    void onTabChanged(int index);
+    void onStreamRequested(int direction);
+    void onOpenFiles();
+    void onToggleDisc();
+    void onSaveFrameAuto();
+    void onSaveFrameAs();
+    void onSettings();
+    void onAbout();
+    void listDiscStreams();
+    // The row of the entry on show in the preview, or -1.
+    int previewedRow() const;
+    // Takes a row out of the list; its player is closed first when it is on show.
+    void deleteRow(int row);
+    void message(const QString& text, bool warning = true);
+
+    QTreeWidget* m_list = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    QTextBrowser* m_information = nullptr;
+    tamlibui::ViewerPanel* m_viewer = nullptr;
+    QWidget* m_conversionPage = nullptr;
+    QWidget* m_cdazPage = nullptr;
+    QLabel* m_cdazLabel = nullptr;
+    std::vector<std::pair<int, QAction*>> m_actions;
+    CdazRecord* m_cdaz = nullptr;
+    QString m_discTitle;
+    int m_mountedDrive = -1;
+    int m_storedDrive = -1; // the drive selected before an image was mounted
+    int m_filter = kFilterAll;
+    QTreeWidgetItem* m_previewItem = nullptr; // the row on show in the preview (rows move)
+    int m_frameNumber = 0;
+    QByteArray m_soundDriver;
+};
+
+} // namespace tamrin

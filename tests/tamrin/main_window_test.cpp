@@ -1,0 +1,509 @@
+// The main window driven as a user drives it: stream files opened (by path, twice, and dropped),
+// the sample disc image mounted and analysed through the real dialogs while the event loop keeps
+// running, a movie previewed to its end on the null sound device, the frame on screen saved as a
+// BMP and copied, and the window's states saved as screenshots in both languages.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "cli/picture_compare.h"
+#include "gui_test.h"
+#include "main_window.h"
+#include "tamlib/environment.h"
+#include "tamlib/strings.h"
+#include "tamlib/ui_port.h"
+#include "tamlibui/qt_ui_port.h"
+#include "tamlibui/settings_dialog.h"
+#include "tamlibui/viewer.h"
+#include "uiport_support.h"
+
+using namespace tamrin;
+
+namespace {
+
+QString sampleMovie()
+{
+    return QString(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
+}
+
+QString sampleDisc()
+{
+    return QString(TAMRIN_TEST_DATA) + "/disc/psxdisc_a.cue";
+}
+
+// The worst gap between the ticks of a 5 ms timer while it lives: how long the event loop was
+// kept from its events.
+class LoopWatch
+{
+  public:
+    LoopWatch()
+    {
+        m_clock.start();
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_worst = std::max(m_worst, now - m_last);
+            m_last = now;
+        });
+        m_timer.start();
+    }
+    qint64 worstGapMs() const { return m_worst; }
+
+  private:
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_last = 0;
+    qint64 m_worst = 0;
+};
+
+// Answers the analysis' dialogs: every CD plugin, then the default title.
+void answerAnalysis(uitest::ModalUser& user)
+{
+    user.then("pluginChoiceDialog", [](QDialog& dialog) { uitest::click(dialog, "start"); })
+        .then("analysisDoneDialog", [](QDialog& dialog) { uitest::click(dialog, "complete"); });
+}
+
+class MainWindowTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_library.ready());
+        m_window.setSoundDriver("null");
+        m_window.resize(960, 560);
+    }
+
+    int rowOf(const QString& title) const
+    {
+        for (int row = 0; row < m_window.entryCount(); ++row)
+            if (m_window.entry(row).title == title)
+                return row;
+        return -1;
+    }
+
+    bool openDisc()
+    {
+        uitest::ModalUser user;
+        answerAnalysis(user);
+        return m_window.openDiscImage(sampleDisc()) && user.finished();
+    }
+
+    uitest::Language m_english{"en"};
+    uitest::LibraryWithDisc m_library;
+    tamlibui::QtUiPort m_port;
+    tamlib::ScopedUiPort m_installed{m_port};
+    MainWindow m_window;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, StartsEmptyWithItsColumnsPagesAndCommands)
+{
+    QTreeWidget* list = m_window.streamList();
+    ASSERT_EQ(list->columnCount(), 4);
+    EXPECT_EQ(list->headerItem()->text(MainWindow::kColStream), "Stream");
+    EXPECT_EQ(list->headerItem()->text(MainWindow::kColTime), "Time");
+    EXPECT_EQ(list->headerItem()->text(MainWindow::kColPlugin), "Plug-in");
+    EXPECT_EQ(list->headerItem()->text(MainWindow::kColConversion), "Convertion");
+    ASSERT_EQ(m_window.tabs()->count(), 3);
+    EXPECT_EQ(m_window.tabs()->tabText(MainWindow::kPagePreview), "Preview");
+    EXPECT_EQ(m_window.entryCount(), 0);
+    for (int id : {40005, 40006, 40051, 40058, 40057, 40060, 40007, 40008, 40009, 40012, 40013, 40014, 40015,
+                   40016, 40019, 40020, 40031, 40032, 40033})
+        EXPECT_NE(m_window.action(id), nullptr) << id;
+    // The conversion commands carry the library's names of the types.
+    EXPECT_EQ(m_window.action(40005)->text(), tamlibui::tableText(PLB_IDS_TO_AVI));
+    EXPECT_FALSE(m_window.action(40005)->text().isEmpty());
+
+    // Starting a conversion is left to whoever listens.
+    QSignalSpy start(&m_window, &MainWindow::startConversionRequested);
+    m_window.action(40015)->trigger();
+    EXPECT_EQ(start.count(), 1);
+}
+
+TEST_F(MainWindowTest, StreamFilesAreListedOnceWhetherOpenedOrDropped)
+{
+    EXPECT_EQ(m_window.openPaths({sampleMovie()}), 1);
+    ASSERT_EQ(m_window.entryCount(), 1);
+    const StreamEntry& movie = m_window.entry(0);
+    EXPECT_EQ(movie.discIndex, -1);
+    EXPECT_EQ(uint32_t{movie.info.durationMs}, 3000u); // StrInfo is packed: compared by value
+    EXPECT_TRUE(movie.info.kind & kKindVideo);
+    EXPECT_EQ(movie.conversion, Conversion::Avi);
+    QTreeWidgetItem* row = m_window.streamList()->topLevelItem(0);
+    EXPECT_EQ(row->text(MainWindow::kColStream), "mv1_v2_320x240_15fps_xa37800s.str");
+    EXPECT_EQ(row->text(MainWindow::kColTime), "00:03");
+    EXPECT_EQ(row->text(MainWindow::kColPlugin), movie.plugin);
+    EXPECT_FALSE(movie.plugin.isEmpty());
+    EXPECT_EQ(row->text(MainWindow::kColConversion), tamlibui::tableText(PLB_IDS_TO_AVI));
+
+    // The same file again, through another spelling of its path, or dropped: still one row.
+    EXPECT_FALSE(m_window.openStreamFile(QString(TAMRIN_TEST_DATA) +
+                                         "/movies/../movies/mv1_v2_320x240_15fps_xa37800s.str"));
+    QMimeData data;
+    data.setUrls(
+        {QUrl::fromLocalFile(sampleMovie()),
+         QUrl::fromLocalFile(QString(TAMRIN_TEST_DATA) + "/movies/mv3_v2_256x224_15fps_xa18900m.str")});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&m_window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&m_window, &drop);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_window.entryCount() == 2; }, 3000));
+    QTest::qWait(50);
+    EXPECT_EQ(m_window.entryCount(), 2);
+
+    // Names that differ only in case are different files on this system: both are listed.
+    testsupport::ScratchFolder folder{"tamrin-case"};
+    const QString upper = QString::fromStdString((folder.path() / "Movie.str").string());
+    const QString lower = QString::fromStdString((folder.path() / "movie.str").string());
+    ASSERT_TRUE(QFile::copy(sampleMovie(), upper));
+    ASSERT_TRUE(QFile::copy(sampleMovie(), lower));
+    EXPECT_EQ(m_window.openPaths({upper, lower, lower}), 2);
+    ASSERT_EQ(m_window.entryCount(), 4);
+    m_window.streamList()->clearSelection();
+    for (int row : {2, 3})
+        m_window.streamList()->topLevelItem(row)->setSelected(true);
+    m_window.removeSelected();
+    ASSERT_EQ(m_window.entryCount(), 2);
+
+    // The information page describes the current entry.
+    m_window.streamList()->setCurrentItem(m_window.streamList()->topLevelItem(1));
+    EXPECT_TRUE(m_window.informationPage()->toPlainText().contains("256 x 224"));
+
+    // Only movies take "to MIDI": nothing changes; "to WAVE" is allowed for a movie with sound.
+    m_window.streamList()->selectAll();
+    EXPECT_EQ(m_window.setSelectedConversion(Conversion::Midi), 0);
+    EXPECT_EQ(m_window.setSelectedConversion(Conversion::Wave), 2);
+    EXPECT_EQ(m_window.entry(0).conversion, Conversion::Wave);
+    m_window.removeSelected();
+    EXPECT_EQ(m_window.entryCount(), 0);
+}
+
+TEST_F(MainWindowTest, MoviePreviewsToItsEndAndItsFrameIsSavedAndCopied)
+{
+    m_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+    ASSERT_EQ(m_window.openPaths({sampleMovie()}), 1);
+    ASSERT_TRUE(m_window.previewRow(0));
+    EXPECT_EQ(m_window.tabs()->currentIndex(), MainWindow::kPagePreview);
+    tamlibui::ViewerPanel* viewer = m_window.viewer();
+    QSignalSpy ended(viewer, &tamlibui::ViewerPanel::ended);
+    m_window.action(40024)->trigger(); // play
+    ASSERT_TRUE(ended.wait(8000));
+    EXPECT_GE(viewer->frameView()->framesReceived(), m_window.entry(0).info.frameCount * 8 / 10);
+
+    testsupport::ScratchFolder folder{"tamrin-frame"};
+    const QString path = QString::fromStdString((folder.path() / "frame.bmp").string());
+    ASSERT_TRUE(m_window.saveFrame(path));
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
+    std::string error;
+    const auto picture = clitest::parseBmp(bytes, error);
+    ASSERT_TRUE(picture) << error;
+    EXPECT_GT(picture->width, 0);
+    EXPECT_GT(picture->height, 0);
+    // Not a blank picture: the movie's last frame has more than one colour.
+    const auto [lo, hi] = std::minmax_element(picture->rgb.begin(), picture->rgb.end());
+    EXPECT_LT(*lo + 16, int(*hi));
+
+    ASSERT_TRUE(m_window.copyFrame());
+    EXPECT_FALSE(QApplication::clipboard()->image().isNull());
+
+    // A frame asked for with nothing on screen fails instead of writing an empty file.
+    viewer->closePlayer();
+    QString why;
+    const QString none = QString::fromStdString((folder.path() / "none.bmp").string());
+    EXPECT_FALSE(m_window.saveFrame(none, &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_FALSE(QFile::exists(none));
+    EXPECT_FALSE(m_window.copyFrame());
+}
+
+TEST_F(MainWindowTest, DiscImageIsMountedAnalysedAndListedWhileTheWindowResponds)
+{
+    m_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+    ASSERT_EQ(m_window.openPaths({sampleMovie()}), 1);
+    QSignalSpy changed(&m_window, &MainWindow::discChanged);
+    qint64 worst = 0;
+    {
+        LoopWatch watch;
+        ASSERT_TRUE(openDisc());
+        worst = watch.worstGapMs();
+    }
+    RecordProperty("worst_event_loop_gap_ms", int(worst));
+    std::printf("worst event-loop gap during the analysis: %lld ms\n", static_cast<long long>(worst));
+    EXPECT_LT(worst, 250);
+    EXPECT_TRUE(m_window.discOpen());
+    EXPECT_EQ(changed.count(), 1);
+    ASSERT_EQ(m_window.tabs()->count(), 4);
+    EXPECT_EQ(m_window.tabs()->tabText(MainWindow::kPageCdaz), "CDAZ");
+    EXPECT_EQ(m_window.action(40013)->text(), "Close CD-&ROM");
+
+    int discRows = 0, movies = 0;
+    for (int row = 0; row < m_window.entryCount(); ++row) {
+        const StreamEntry& e = m_window.entry(row);
+        if (!e.isDiscStream())
+            continue;
+        ++discRows;
+        movies += (e.info.kind & kKindVideo) ? 1 : 0;
+        EXPECT_FALSE(e.plugin.isEmpty()) << row;
+        EXPECT_GT(uint32_t{e.info.sectorCount}, 0u) << row;
+    }
+    EXPECT_GT(discRows, 1);
+    EXPECT_GT(movies, 0);
+
+    // "to AVI" over everything changes the movies only.
+    m_window.streamList()->selectAll();
+    for (int row = 0; row < m_window.entryCount(); ++row)
+        EXPECT_TRUE(m_window.streamList()->topLevelItem(row)->isSelected());
+    EXPECT_EQ(m_window.setSelectedConversion(Conversion::Avi), movies + 1);
+
+    // A disc movie previews from the mounted image.
+    for (int row = 0; row < m_window.entryCount(); ++row) {
+        if (m_window.entry(row).isDiscStream() && (m_window.entry(row).info.kind & kKindVideo)) {
+            EXPECT_TRUE(m_window.previewRow(row));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return m_window.viewer()->frameView()->hasFrame(); }, 3000));
+            break;
+        }
+    }
+
+    // Audio only hides the disc's movies but never the file opened from disk.
+    m_window.setFilter(6);
+    int fileRows = 0;
+    for (int row = 0; row < m_window.entryCount(); ++row) {
+        const StreamEntry& e = m_window.entry(row);
+        fileRows += e.isDiscStream() ? 0 : 1;
+        if (e.isDiscStream()) {
+            EXPECT_FALSE(e.info.kind & kKindVideo) << row;
+        }
+    }
+    EXPECT_EQ(fileRows, 1);
+    EXPECT_FALSE(m_window.action(40052)->isChecked());
+    EXPECT_TRUE(m_window.action(40053)->isChecked());
+    m_window.action(40052)->trigger(); // movies again: the hidden streams come back
+    EXPECT_EQ(m_window.filter(), 7);
+    EXPECT_EQ(m_window.entryCount(), discRows + 1);
+
+    // A stream taken off the list is offered again on the next filter change, unless the disc
+    // marks it hidden.
+    auto rowOfStream = [&](int32_t index) {
+        for (int row = 0; row < m_window.entryCount(); ++row)
+            if (m_window.entry(row).discIndex == index)
+                return row;
+        return -1;
+    };
+    for (int32_t flag : {0, PLB_CDAZ_STREAM_NO_PLUGIN}) {
+        const int row = rowOfStream(0);
+        ASSERT_GE(row, 0) << flag;
+        m_window.streamList()->clearSelection();
+        m_window.streamList()->topLevelItem(row)->setSelected(true);
+        m_window.removeSelected();
+        ASSERT_EQ(PlbSetCDAZStream(m_window.disc(), 0, nullptr, nullptr, 0xF1, flag), 1);
+        m_window.setFilter(kFilterAll);
+        EXPECT_EQ(rowOfStream(0) >= 0, flag == 0) << flag;
+        // Whatever the disc now marks hidden is off the list.
+        for (int row = 0; row < m_window.entryCount(); ++row) {
+            if (!m_window.entry(row).isDiscStream())
+                continue;
+            int32_t flags = 0;
+            ASSERT_EQ(PlbGetCDAZStream(m_window.disc(), m_window.entry(row).discIndex, nullptr, nullptr,
+                                       &flags, nullptr),
+                      1);
+            EXPECT_EQ(flags & 0xF1, 0) << m_window.entry(row).title.toStdString();
+        }
+    }
+
+    // Closing the disc leaves the stream file.
+    m_window.closeDisc();
+    EXPECT_FALSE(m_window.discOpen());
+    EXPECT_EQ(m_window.entryCount(), 1);
+    EXPECT_EQ(m_window.tabs()->count(), 3);
+    EXPECT_EQ(m_window.action(40013)->text(), "Open and Analyze CD-&ROM");
+}
+
+TEST_F(MainWindowTest, UnreadableInputIsRefusedWithAMessage)
+{
+    testsupport::ScratchFolder folder{"tamrin-badinput"};
+    const std::string cue = (folder.path() / "broken.cue").string();
+    std::ofstream(cue) << "FILE \"missing.bin\" BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n";
+    const std::string text = (folder.path() / "notes.str").string();
+    std::ofstream(text) << "not a stream at all\n";
+    const QStringList inputs = {QString::fromStdString(cue), QString::fromStdString(text),
+                                QString::fromStdString((folder.path() / "absent.str").string())};
+    for (const QString& input : inputs) {
+        // Each refusal is one message box that says which file.
+        QString shown;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->reject();
+            }
+        });
+        EXPECT_EQ(m_window.openPaths({input}), 0) << input.toStdString();
+        EXPECT_TRUE(shown.contains(QFileInfo(input).fileName())) << shown.toStdString();
+    }
+    EXPECT_FALSE(m_window.discOpen());
+    EXPECT_EQ(m_window.entryCount(), 0);
+}
+
+// Runs `command` and returns the modal dialog it opened (closed again), or null.
+template <typename Dialog> Dialog* modalOf(QAction* command, QString* title)
+{
+    QPointer<Dialog> seen;
+    QTimer::singleShot(200, [&] {
+        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
+            seen = dialog;
+            *title = dialog->windowTitle();
+            dialog->reject();
+        }
+    });
+    command->trigger();
+    return seen.data();
+}
+
+TEST_F(MainWindowTest, SettingsAboutAndTheNeighbouringStreams)
+{
+    m_window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_window));
+    QString title;
+    modalOf<tamlibui::SettingsDialog>(m_window.action(40016), &title);
+    EXPECT_FALSE(title.isEmpty()); // the settings dialog opened
+    title.clear();
+    modalOf<QDialog>(m_window.action(40019), &title);
+    EXPECT_TRUE(title.contains("Tamrin")) << title.toStdString();
+
+    ASSERT_EQ(m_window.openPaths({sampleMovie(), QString(TAMRIN_TEST_DATA) +
+                                                     "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str"}),
+              2);
+    ASSERT_TRUE(m_window.previewRow(0));
+    m_window.action(40035)->trigger(); // next: the second movie plays
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(1));
+    ASSERT_NE(m_window.viewer()->player(), nullptr);
+    EXPECT_EQ(PlbGetPlayerStatus(m_window.viewer()->player()), PLB_STATE_PLAYING);
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), uint32_t{m_window.entry(1).info.durationMs});
+    m_window.action(40035)->trigger(); // past the last: nothing changes
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(1));
+    m_window.action(40034)->trigger(); // previous
+    EXPECT_EQ(m_window.streamList()->currentItem(), m_window.streamList()->topLevelItem(0));
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), 3000u);
+
+    // "All streams in order": the end of the first starts the second.
+    m_window.action(40041)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->playMode(), 2);
+    EXPECT_EQ(m_window.viewer()->playControl()->state(), tamlibui::PlayControl::kStatePlaying);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return m_window.streamList()->currentItem() == m_window.streamList()->topLevelItem(1); },
+        8000));
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), uint32_t{m_window.entry(1).info.durationMs});
+    m_window.action(40039)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->playMode(), 0);
+    m_window.action(40034)->trigger();
+
+    // The row on show moves up when a row above it goes: "previous" then has nothing before it.
+    const uint32_t second = m_window.entry(1).info.durationMs;
+    m_window.action(40035)->trigger();
+    m_window.streamList()->clearSelection();
+    m_window.streamList()->topLevelItem(0)->setSelected(true);
+    m_window.removeSelected();
+    ASSERT_EQ(m_window.entryCount(), 1);
+    ASSERT_NE(m_window.viewer()->player(), nullptr);
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), second);
+    m_window.action(40034)->trigger();
+    EXPECT_EQ(m_window.viewer()->playControl()->length(), second);
+    EXPECT_EQ(PlbGetPlayerStatus(m_window.viewer()->player()), PLB_STATE_PLAYING);
+    // Removing the stream on show closes its player.
+    m_window.streamList()->selectAll();
+    m_window.removeSelected();
+    EXPECT_EQ(m_window.viewer()->player(), nullptr);
+}
+
+TEST_F(MainWindowTest, MountedImageIsTheDriveOfTheWindowsLifeOnly)
+{
+    const int32_t stored = PlbGetCdDrive(nullptr, nullptr, nullptr);
+    {
+        MainWindow window;
+        uitest::ModalUser user;
+        answerAnalysis(user);
+        ASSERT_TRUE(window.openDiscImage(sampleDisc()));
+        EXPECT_NE(PlbGetCdDrive(nullptr, nullptr, nullptr), stored);
+        // A second image replaces the first: the analysis stored a moment ago is adopted.
+        uitest::ModalUser again;
+        again.then("adoptDialog", [](QDialog& dialog) { uitest::click(dialog, "adopt"); });
+        EXPECT_TRUE(window.openDiscImage(sampleDisc()));
+        EXPECT_TRUE(again.finished());
+        EXPECT_GT(window.entryCount(), 1);
+    }
+    EXPECT_EQ(PlbGetCdDrive(nullptr, nullptr, nullptr), stored);
+}
+
+TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
+{
+    for (const char* option : {"--help", "--version"}) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        program.setProcessEnvironment(environment);
+        program.start(QString(TAMRIN_OUT_DIR) + "/tamrin", {option});
+        ASSERT_TRUE(program.waitForFinished(10000)) << option;
+        EXPECT_EQ(program.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin "))
+            << option << out.toStdString();
+    }
+}
+
+TEST(MainWindowScreenshot, EmptyPreviewingAndDiscInBothLanguages)
+{
+    for (const char* language : {"en", "ja"}) {
+        uitest::Language scope{language};
+        uitest::LibraryWithDisc library;
+        ASSERT_TRUE(library.ready());
+        tamlibui::QtUiPort port;
+        tamlib::ScopedUiPort installed(port);
+        MainWindow window;
+        window.setSoundDriver("null");
+        window.resize(960, 560);
+        const QString root = QString(language) + "/";
+        EXPECT_TRUE(guitest::saveScreenshot(window, root + "main-window-empty"));
+
+        ASSERT_EQ(window.openPaths({sampleMovie()}), 1);
+        window.streamList()->setCurrentItem(window.streamList()->topLevelItem(0));
+        ASSERT_TRUE(window.previewRow(0));
+        window.action(40024)->trigger();
+        QTest::qWait(1200);
+        window.action(40024)->trigger(); // paused mid-movie, a frame on screen
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.viewer()->frameView()->hasFrame(); }, 3000));
+        EXPECT_TRUE(guitest::saveScreenshot(window, root + "main-window-preview"));
+
+        uitest::ModalUser user;
+        answerAnalysis(user);
+        ASSERT_TRUE(window.openDiscImage(sampleDisc()));
+        window.tabs()->setCurrentIndex(MainWindow::kPageInformation);
+        window.streamList()->setCurrentItem(window.streamList()->topLevelItem(1));
+        EXPECT_TRUE(guitest::saveScreenshot(window, root + "main-window-disc"));
+    }
+}
