@@ -392,10 +392,11 @@ TEST_F(BatchDialogTest, DialogMidRunScreenshot)
         std::vector<ConversionEntry> entries(30, *entry);
         for (size_t i = 0; i < entries.size(); ++i)
             entries[i].output = (m_folder.path() / ("shot" + std::to_string(i) + ".avi")).string();
-        bool saved = false;
+        bool saved = false, tried = false;
         LoopWatch watch([&](BatchDialog& dialog) {
-            if (saved || dialog.findChild<QLabel*>("estimate")->text().isEmpty())
+            if (tried || dialog.findChild<QLabel*>("estimate")->text().isEmpty())
                 return;
+            tried = true; // saving runs events: once only
             saved = guitest::saveScreenshot(dialog, QString(language) + "/batch_dialog_running");
             dialog.reject();
         });
