@@ -57,10 +57,19 @@ QString text(const char* utf8)
     return QString::fromUtf8(utf8);
 }
 
+constexpr int kPathWidth = 420; // pixels of the source and output labels
+
 // Seconds as hours, "%02d" minutes and "%02d" seconds.
 QString clockText(uint32_t seconds)
 {
     return QString::asprintf("%u:%02u:%02u", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+// A path in a label of fixed width: shortened in the middle, whole in the tooltip.
+void showPath(QLabel& label, const QString& path)
+{
+    label.setText(label.fontMetrics().elidedText(path, Qt::ElideMiddle, kPathWidth));
+    label.setToolTip(path);
 }
 
 } // namespace
@@ -130,7 +139,8 @@ BatchDialog::BatchDialog(QWidget* owner, std::vector<tamlib::batch::Item> items,
     m_percent = label("percent");
     m_elapsed = label("elapsed");
     m_estimate = label("estimate");
-    m_source->setMinimumWidth(360);
+    m_source->setMinimumWidth(kPathWidth);
+    m_output->setMinimumWidth(kPathWidth);
     grid->addWidget(new QLabel(text(t.source), this), 0, 0);
     grid->addWidget(m_source, 0, 1, 1, 2);
     grid->addWidget(new QLabel(text(t.output), this), 1, 0);
@@ -328,8 +338,8 @@ void BatchDialog::show(const Status& status)
     switch (s.event) {
     case PLB_BATCH_ITEM_START:
         m_last = status;
-        m_source->setText(QString::fromStdString(status.source));
-        m_output->setText(QString::fromStdString(status.output));
+        showPath(*m_source, QString::fromStdString(status.source));
+        showPath(*m_output, QString::fromStdString(status.output));
         m_count->setText(QString::asprintf("%u/%u", s.itemNumber, s.itemCount));
         m_percent->setText(QStringLiteral("0%"));
         m_itemBar->setRange(0, int(std::min<uint32_t>(s.total ? s.total : 100, INT32_MAX)));

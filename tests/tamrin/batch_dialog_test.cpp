@@ -384,6 +384,7 @@ TEST_F(BatchDialogTest, ExistingOutputIsOverwrittenOnlyWhenTheAnswerOrThePolicyS
 // The dialog mid-run in both languages, for the README.
 TEST_F(BatchDialogTest, DialogMidRunScreenshot)
 {
+    m_choices.existing = PLB_EXISTING_OVERWRITE; // outputs of the first language's run are there
     for (const char* language : {"en", "ja"}) {
         const QByteArray previous = qgetenv("LC_ALL");
         qputenv("LC_ALL", language == std::string("ja") ? "ja_JP.UTF-8" : "C");
@@ -397,7 +398,7 @@ TEST_F(BatchDialogTest, DialogMidRunScreenshot)
             if (tried || dialog.findChild<QLabel*>("estimate")->text().isEmpty())
                 return;
             tried = true; // saving runs events: once only
-            saved = guitest::saveScreenshot(dialog, QString(language) + "/batch_dialog_running");
+            saved = guitest::saveScreenshot(dialog, QString(language) + "/batch-dialog-running");
             dialog.reject();
         });
         BatchDialog::run(nullptr, entries, m_types, m_choices);

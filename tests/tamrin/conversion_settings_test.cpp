@@ -66,15 +66,6 @@ TEST(ConversionSettings, ItemsTakeTheEntriesToConvertWithDefaultNamesAndRecords)
     EXPECT_EQ(items[3].settings, types[PLB_CONV_TYPE_BMP].record) << "the type's own record";
 }
 
-TEST(ConversionSettings, DefaultRecordsHaveTheSizeOfTheirType)
-{
-    const StrInfo info{};
-    for (int32_t type = 0; type < PLB_CONV_TYPES; ++type)
-        EXPECT_EQ(tamrin::defaultRecord(type, info).size(), tamlib::batch::settingsBytes(type)) << type;
-    EXPECT_TRUE(tamrin::defaultRecord(PLB_CONV_TYPE_NONE, info).empty());
-    EXPECT_TRUE(tamrin::defaultRecord(-1, info).empty());
-}
-
 TEST(ConversionSettings, NoNameForAPathTooLongOrAnUnknownType)
 {
     std::set<std::string> taken;
