@@ -112,10 +112,11 @@ BatchDialog::BatchDialog(QWidget* owner, std::vector<tamlib::batch::Item> items,
     m_batch->setExisting(tamlib::batch::existingPolicy(choices.existing), this);
     for (size_t i = 0; i < items.size(); ++i) {
         const size_t entry = i < entries.size() ? entries[i] : i;
+        const int32_t type = items[i].type;
         if (m_batch->add(std::move(items[i])))
             m_entries.push_back(entry);
         else
-            m_refused.emplace_back(entry, PLB_CONV_UNAVAILABLE);
+            m_refused.emplace_back(entry, outputFailure(type));
     }
 
     // The existing-file question needs the desktop port; a program that installed another one

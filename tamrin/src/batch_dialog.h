@@ -62,8 +62,8 @@ class BatchDialog : public QDialog
                        const ItemEnded& ended = {});
 
     // A dialog for `items`, the batch items of the entries numbered `entries`; started by
-    // start() (or exec()). Items the batch refuses (no output path) fail with
-    // PLB_CONV_UNAVAILABLE without being tried.
+    // start() (or exec()). Items the batch refuses (no output path) fail with the type's
+    // output-file result without being tried.
     BatchDialog(QWidget* owner, std::vector<tamlib::batch::Item> items, std::vector<size_t> entries,
                 const BatchChoices& choices);
     ~BatchDialog() override;

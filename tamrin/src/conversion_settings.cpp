@@ -62,6 +62,23 @@ std::vector<uint8_t> defaultRecord(int32_t type, const StrInfo& info)
     }
 }
 
+int32_t outputFailure(int32_t type)
+{
+    constexpr int32_t kMp3OutputFile = 44; // the encoder's "output file cannot be created"
+    switch (type) {
+    case PLB_CONV_TYPE_AVI:
+        return PLB_CONV_AVI_FILE;
+    case PLB_CONV_TYPE_CSTR:
+        return PLB_CONV_CSTR_FILE;
+    case PLB_CONV_TYPE_BMP:
+        return PLB_CONV_BITMAP_FILE;
+    case PLB_CONV_TYPE_MP3:
+        return kMp3OutputFile;
+    default:
+        return PLB_CONV_WAVE_FILE; // WAVE and MIDI
+    }
+}
+
 std::string defaultOutputPath(int32_t type, const TypeSettings& settings, const std::string& title,
                               const std::string& sourceFile, std::set<std::string>& taken)
 {

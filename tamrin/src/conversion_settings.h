@@ -39,6 +39,9 @@ struct ConversionEntry
 // outside 0 to 5.
 std::vector<uint8_t> defaultRecord(int32_t type, const StrInfo& info);
 
+// The result of an output file of `type` that cannot be made (no name for it, a path too long).
+int32_t outputFailure(int32_t type);
+
 // The default output path of a stream: the title (else the source file's name) in `settings`'
 // folder with the type's extension, numbered "NAME (N).EXT" past the paths in `taken`, which
 // receives it. Empty when the library gives no name (unknown type, a path too long).

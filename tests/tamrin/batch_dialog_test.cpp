@@ -329,6 +329,42 @@ TEST_F(BatchDialogTest, StopLeavesNoPartialFileAndTheTitleCarriesTheProgressWhil
                 static_cast<long long>(watch.worstMs()), done, kItems);
 }
 
+// Closing the window or Escape while a batch runs stops it; the dialog closes once the worker
+// has ended. An entry with no output name (its folder's path too long) fails untried.
+TEST_F(BatchDialogTest, CloseAndEscapeStopTheBatchAndAnUnnamedOutputFailsUntried)
+{
+    for (const bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "escape" : "close");
+        std::vector<ConversionEntry> entries;
+        auto unnamed = entryOf("Filmfile.psr", kMovie, PLB_CONV_TYPE_WAVE);
+        ASSERT_TRUE(unnamed);
+        entries.push_back(*unnamed);
+        m_types[PLB_CONV_TYPE_WAVE].folder = "/" + std::string(5000, 'f');
+        for (int i = 0; i < 30; ++i) {
+            auto entry = entryOf("Filmfile.psr", kLongMovie, PLB_CONV_TYPE_AVI,
+                                 (m_folder.path() / QString("c%1.avi").arg(i).toStdString()).string());
+            ASSERT_TRUE(entry);
+            entries.push_back(*entry);
+        }
+        bool asked = false;
+        LoopWatch watch([&](BatchDialog& dialog) {
+            if (asked || dialog.findChild<QLabel*>("count")->text().isEmpty())
+                return;
+            asked = true;
+            if (escape)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.close();
+        });
+        EXPECT_EQ(BatchDialog::run(nullptr, entries, m_types, m_choices), BatchDialog::Outcome::Cancelled);
+        EXPECT_TRUE(asked);
+        EXPECT_EQ(openDialog(), nullptr);
+        EXPECT_EQ(entries[0].result, PLB_CONV_WAVE_FILE);
+        EXPECT_FALSE(entries[0].done);
+        EXPECT_FALSE(entries.back().done) << "no item after the stop started";
+    }
+}
+
 // An output that exists: overwritten on Yes, kept with 1001 on No (asked in the library's words),
 // refused with 1000 without a question when the options say so.
 TEST_F(BatchDialogTest, ExistingOutputIsOverwrittenOnlyWhenTheAnswerOrThePolicySays)
