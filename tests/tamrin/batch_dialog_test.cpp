@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
@@ -262,7 +263,7 @@ TEST_F(BatchDialogTest, StopLeavesNoPartialFileAndTheTitleCarriesTheProgressWhil
 
     enum class Step { WaitProgress, Minimised, Restored, Stopping } step = Step::WaitProgress;
     QString minimisedTitle, restoredTitle;
-    bool ownerHidden = false, ownerBack = false;
+    bool ownerHidden = false, ownerBack = false, onTop = false;
     LoopWatch watch([&](BatchDialog& dialog) {
         const QString percent = dialog.findChild<QLabel*>("percent")->text();
         switch (step) {
@@ -284,6 +285,8 @@ TEST_F(BatchDialogTest, StopLeavesNoPartialFileAndTheTitleCarriesTheProgressWhil
             }
             break;
         case Step::Restored:
+            dialog.findChild<QCheckBox*>("alwaysOnTop")->click();
+            onTop = dialog.windowFlags().testFlag(Qt::WindowStaysOnTopHint) && dialog.isVisible();
             QTest::mouseClick(dialog.findChild<QPushButton*>("stop"), Qt::LeftButton);
             step = Step::Stopping;
             break;
@@ -303,6 +306,8 @@ TEST_F(BatchDialogTest, StopLeavesNoPartialFileAndTheTitleCarriesTheProgressWhil
         QTest::qWait(10);
     EXPECT_EQ(threadsOfProcess(), threads) << "the worker is gone";
     EXPECT_FALSE(m_choices.lowPriority) << "the choice made while running is kept";
+    EXPECT_TRUE(m_choices.alwaysOnTop);
+    EXPECT_TRUE(onTop) << "the dialog stays shown, above the others";
     EXPECT_TRUE(ownerHidden);
     EXPECT_TRUE(ownerBack);
     EXPECT_TRUE(QRegularExpression(R"(^\d{1,3}\.\d%\[\d+/30\] item\d+\.avi Left of (\d\d:)?(\d\d')?(\d\d")?$)")
