@@ -81,58 +81,12 @@ const DiscMovieRules kRules = {
     framePosition,
 };
 
+constexpr const char* kPluginName = "STR CD-ROM";
+constexpr uint16_t kPluginVersion = 142;
+constexpr uint16_t kPluginSubVersion = 102;
+
 } // namespace
 
 // ---- exports ----------------------------------------------------------------------------------
 
-PSR_EXPORT int32_t PsrQueryPlugin(PsrPluginInfo* info)
-{
-    return tamrin::guarded<int32_t>(
-        0, [&] { return describePlugin(info, "STR CD-ROM", 142, 102, MediaRawSectors); });
-}
-
-PSR_EXPORT void* PsrIsSupportCDBegin(int32_t trackCount, const CdTocEntry* tracks)
-{
-    return tamrin::guarded<void*>(nullptr, [&] { return discMovieProbeBegin(kRules, trackCount, tracks); });
-}
-
-PSR_EXPORT int32_t PsrIsSupportCDSector(void* context, CdTocEntry track, uint32_t lba, const uint8_t* sector)
-{
-    return tamrin::guarded<int32_t>(0, [&] { return discMovieProbeSector(context, track, lba, sector); });
-}
-
-PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* info)
-{
-    return tamrin::guarded<int32_t>(0, [&] { return discMovieProbeResult(context, index, info); });
-}
-
-PSR_EXPORT void PsrIsSupportCDEnd(void* context)
-{
-    tamrin::guardedVoid([&] { discMovieProbeEnd(context); });
-}
-
-PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
-{
-    return tamrin::guarded<int32_t>(
-        0, [&] { return discMovieDescribeArea(kRules, drive, startSector, sectorCount, info); });
-}
-
-PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
-{
-    return tamrin::guarded<void*>(nullptr, [&] { return discMovieOpen(kRules, drive, info); });
-}
-
-PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
-{
-    return tamrin::guarded<int32_t>(0, [&] { return discMovieRead(handle, record); });
-}
-
-PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
-{
-    return tamrin::guarded<int32_t>(0, [&] { return discMovieSeek(handle, positionMs); });
-}
-
-PSR_EXPORT int32_t PsrClose(void* handle)
-{
-    return tamrin::guarded<int32_t>(0, [&] { return discMovieClose(handle); });
-}
+#include "sectorkit/disc_movie_exports.h"
