@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "conversion_page.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -68,8 +70,14 @@ bool isDiscImage(const QString& path)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
+    : QMainWindow(parent), m_options(options ? options : &m_ownOptions)
 {
+    if (!options) {
+        OptionsEnvironment environment = systemOptionsEnvironment();
+        environment.createFolders = false;
+        m_ownOptions = defaultOptions(environment);
+    }
     setWindowTitle("Tamrin");
     setAcceptDrops(true);
 
@@ -86,7 +94,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     m_tabs = new QTabWidget;
     m_information = new QTextBrowser;
     m_viewer = new tamlibui::ViewerPanel;
-    m_conversionPage = new QWidget;
+    m_conversionPage = new ConversionPage(*m_options);
     m_cdazPage = new QWidget(this); // owned by the window while no disc is open
     m_cdazPage->hide();
     m_cdazLabel = new QLabel(m_cdazPage);
@@ -168,7 +176,7 @@ void MainWindow::createActions()
          tamlibui::tableText(PLB_IDS_NO_CONVERSION),
          {},
          [this] { setSelectedConversion(Conversion::None); }},
-        {40015, tr("&Start conversion"), QKeySequence("Ctrl+T"), [this] { emit startConversionRequested(); }},
+        {40015, tr("&Start conversion"), QKeySequence("Ctrl+T"), [this] { startConversion(); }},
         {40016, tr("&Settings..."), {}, [this] { onSettings(); }},
         {40019, tr("&About Tamrin..."), {}, [this] { onAbout(); }},
         {40024, tr("&Play / Pause"), QKeySequence("Space"),

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "options_file.h"
 #include "stream_entry.h"
 #include "tamlib/cdaz.h"
 
@@ -26,6 +27,8 @@ class ViewerPanel;
 }
 
 namespace tamrin {
+
+class ConversionPage;
 
 class MainWindow : public QMainWindow
 {
@@ -49,8 +52,12 @@ class MainWindow : public QMainWindow
         kPageCdaz
     };
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // The window works on `options` (the record of the options file, read at start and saved by
+    // the caller at the end); without one it keeps a record of defaults of its own.
+    explicit MainWindow(TamrinOptions* options = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    TamrinOptions& options() { return *m_options; }
 
     // Opens stream files and disc images (as from the command line or a drop): a disc image is
     // mounted as a drive for the session and analysed; any other file is identified by the
@@ -84,6 +91,13 @@ class MainWindow : public QMainWindow
     // The list filter (bits of passesFilter); entries hidden by it leave the list.
     void setFilter(int filter);
     int filter() const { return m_filter; }
+
+    // Converts the listed entries that have a conversion (the batch dialog), and shows each
+    // entry's result.
+    void startConversion();
+    // Edits the compression settings of the selected entries; false when nothing was changed.
+    bool editConversionSettings();
+    ConversionPage* conversionPage() const { return m_conversionPage; }
 
     // Opens the preview of the entry at `row` (the preview page is shown); false when the player
     // cannot open it.
@@ -134,10 +148,12 @@ class MainWindow : public QMainWindow
     QTabWidget* m_tabs = nullptr;
     QTextBrowser* m_information = nullptr;
     tamlibui::ViewerPanel* m_viewer = nullptr;
-    QWidget* m_conversionPage = nullptr;
+    ConversionPage* m_conversionPage = nullptr;
     QWidget* m_cdazPage = nullptr;
     QLabel* m_cdazLabel = nullptr;
     std::vector<std::pair<int, QAction*>> m_actions;
+    TamrinOptions m_ownOptions{};
+    TamrinOptions* m_options;
     CdazRecord* m_cdaz = nullptr;
     QString m_discTitle;
     int m_mountedDrive = -1;
