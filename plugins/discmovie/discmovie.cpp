@@ -76,6 +76,7 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/true,
     /*resumes=*/true,
     /*totalFramesFromStart=*/false,
+    /*soundEndsWithVideo=*/true,
     classify,
     classify,
     framePosition,
