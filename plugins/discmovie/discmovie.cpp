@@ -15,7 +15,10 @@
 // tolerates foreign sectors up to one sound stride (32 sectors without sound) after its last sector, and ends
 // at a larger gap, at any sector with the end-of-file bit, or at the next stream start. A stream that ended
 // is taken up again by a movie sector of its last frame or the next one, so the end of a file of another
-// channel inside a movie does not cut it.
+// channel inside a movie does not cut it. Sound after the stream's last movie sector stays its own
+// while only sound comes between its sectors (or while movie sectors of the stream follow): sound
+// that goes on across other sectors is a following movie's on the same channel, and the stream
+// ends with its video.
 //
 // Units: one whole frame (MDEC data from its header on), or the 2304 data bytes of one sound
 // sector, or, after a frame, the sound sectors met inside it (up to eight) as one unit.
@@ -76,6 +79,7 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/true,
     /*resumes=*/true,
     /*totalFramesFromStart=*/false,
+    /*soundEndsWithVideo=*/true,
     classify,
     classify,
     framePosition,

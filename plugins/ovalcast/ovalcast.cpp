@@ -134,6 +134,7 @@ const DiscMovieRules kRules = {
     /*gapFollowsStride=*/false,
     /*resumes=*/false,
     /*totalFramesFromStart=*/true,
+    /*soundEndsWithVideo=*/false,
     areaClassify,
     readClassify,
     framePosition,

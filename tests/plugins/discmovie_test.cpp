@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "../mediagen/briarfilm_layout.h"
+#include "../mediagen/emberfilm_layout.h"
+#include "../mediagen/ovalcast_layout.h"
+#include "../mediagen/tidefilm_layout.h"
 #include "disc_builder.h"
 #include "movie_builder.h"
 #include "disc_probe.h"
@@ -445,6 +449,103 @@ TEST_F(Discmovie, SoundOfThePreviousMovieStaysWithIt)
     EXPECT_EQ(found[0].startSector, first);
     EXPECT_EQ(found[0].sectorCount, second - first);
     EXPECT_EQ(found[1].startSector, second);
+}
+
+// A movie of another format right after a movie, its sectors on the same file and channel (with
+// XA sound of the same coding for Ovalcast): the movie's stream is what it is alone.
+TEST_F(Discmovie, AMovieOfAnotherFormatAfterAMovieLeavesItAsItIs)
+{
+    const std::vector<mediagen::MdecFrame> frames = mediagen::mdecFrames(kMv4);
+    const mediagen::SpuSound spu = mediagen::spuStereo();
+    ASSERT_EQ(frames.size(), 45u);
+    mediagen::OvalcastOptions oval;
+    oval.xa = soundSectors(m_mv4);
+    const struct
+    {
+        const char* format;
+        std::vector<Sector> movie;
+    } cases[] = {
+        {"Ovalcast", mediagen::ovalcastMovie(frames, nullptr, oval)},
+        {"Tidefilm", mediagen::tidefilmMovie(frames, &spu)},
+        {"Briarfilm", mediagen::briarfilmMovie(frames, &spu)},
+        {"Emberfilm", mediagen::emberfilmMovie(frames, &spu)},
+    };
+
+    DiscBuilder alone;
+    const uint32_t first = alone.add(m_mv4);
+    alone.addForeign(40);
+    const std::vector<StrInfo> expected = MountedImage(alone).probe();
+    ASSERT_EQ(expected.size(), 1u);
+    ASSERT_EQ(expected[0].sectorCount, 224u);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        ASSERT_FALSE(c.movie.empty());
+        // The following movie's sectors are on the movie's own file and channel.
+        EXPECT_EQ(c.movie[0][16], m_mv4[0][16]);
+        EXPECT_EQ(c.movie[0][17], m_mv4[0][17]);
+        DiscBuilder b;
+        ASSERT_EQ(b.add(m_mv4), first);
+        b.add(c.movie);
+        b.addForeign(40);
+        const std::vector<StrInfo> found = MountedImage(b).probe();
+        ASSERT_FALSE(found.empty());
+        EXPECT_EQ(found[0].startSector, first);
+        EXPECT_EQ(found[0].sectorCount, 224u);
+        EXPECT_EQ(found[0].dataBytes, expected[0].dataBytes);
+        EXPECT_EQ(found[0].durationMs, expected[0].durationMs);
+        EXPECT_EQ(found[0].frameRate, expected[0].frameRate);
+        EXPECT_EQ(std::memcmp(&found[0], &expected[0], sizeof(StrInfo)), 0);
+    }
+}
+
+// Sound after a movie's last movie sector stays the movie's while only sound comes between its
+// sectors, or while the movie's video goes on after it; sound that goes on across other sectors
+// (a following movie's, on the same channel) is not the movie's.
+TEST_F(Discmovie, SoundAfterTheVideoIsTheMoviesOnlyWhileNothingElseInterrupts)
+{
+    const Sector own = soundSector(0, 50), other = soundSector(3, 51), foreign = foreignSector(7, 0);
+    std::vector<Sector> seventh = syntheticFrame(7, 4);
+    const auto join = [](std::initializer_list<std::vector<Sector>> parts) {
+        std::vector<Sector> out;
+        for (const auto& p : parts)
+            out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    const std::vector<Sector> gap(4, foreign);
+    const struct
+    {
+        const char* why;
+        std::vector<Sector> after;
+        uint32_t sectors, frames, sounds;
+    } cases[] = {
+        {"nothing", {}, 29, 6, 5},
+        {"own sound right after the video", {own}, 30, 6, 6},
+        {"a foreign sector, then own sound", {foreign, own}, 31, 6, 6},
+        {"own sound and another channel's in turn", {own, other, own, other, own}, 34, 6, 8},
+        {"own sound going on across foreign sectors", join({{own}, gap, {own}, gap, {own}}), 29, 6, 5},
+        {"the same, then the movie's next frame", join({{own}, gap, {own}, seventh, {own}}), 40, 7, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        DiscBuilder b;
+        b.addForeign(10);
+        const uint32_t movie = b.next();
+        // Six frames of four sectors, the movie's sound after each of the first five (stride 5).
+        for (uint32_t f = 1; f <= 6; ++f) {
+            b.add(syntheticFrame(f, 4));
+            if (f < 6)
+                b.add(soundSector(0, f));
+        }
+        b.add(c.after);
+        b.addForeign(40);
+        const std::vector<StrInfo> found = MountedImage(b).probe();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].startSector, movie);
+        EXPECT_EQ(found[0].sectorCount, c.sectors);
+        EXPECT_EQ(found[0].frameCount, c.frames);
+        EXPECT_EQ(found[0].dataBytes, c.frames * (4u * 2016u - 40u) + c.sounds * 2304u);
+    }
 }
 
 class DiscmovieGaps : public Discmovie, public testing::WithParamInterface<uint32_t>

@@ -260,6 +260,116 @@ TEST_F(CdazStore, StreamsReadOutNormalisedWithDefaultTitles)
     EXPECT_EQ(0x06, flags);
 }
 
+// The analysis of the sample disc in short: two movies of the movie plugin (first in priority),
+// each with the sound stream the voice plugin found inside it, and a sound stream of its own.
+RecordPtr movieDisc()
+{
+    RecordPtr record = own(PlbAllocCDAZ("CORPUS_A.cdaz", "CORPUS_A", "STR", nullptr, 0, 0));
+    const struct
+    {
+        uint16_t kind;
+        uint32_t start, sectors;
+        const char* plugin;
+    } streams[] = {
+        {StrVideo | StrAudio, 25, 450, "DISCMOVIE.PSR"}, {StrAudio, 25, 449, "DISCVOICE.PSR"},
+        {StrAudio, 475, 449, "DISCVOICE.PSR"},          {StrVideo | StrAudio, 475, 450, "DISCMOVIE.PSR"},
+        {StrAudio, 1570, 75, "DISCVOICE.PSR"},
+    };
+    for (const auto& s : streams) {
+        const StrInfo info = streamInfo(s.kind, s.start, s.sectors, 3040);
+        EXPECT_EQ(1, PlbSetStreamCDAZ(record.get(), nullptr, &info, s.plugin, 100, nullptr, nullptr));
+    }
+    return record;
+}
+
+std::vector<int32_t> flagsOf(CdazRecord* record)
+{
+    std::vector<int32_t> flags;
+    int32_t f = 0;
+    for (int32_t i = 0; PlbGetCDAZStream(record, i, nullptr, nullptr, &f, nullptr) == 1; ++i)
+        flags.push_back(f);
+    return flags;
+}
+
+// A flag set on one stream reads back on that stream as set; of the other streams only the
+// overlap-hidden flag, which the normalisation derives, may follow: a movie that takes no part in
+// the overlap walk (hidden by the user, its plugin missing, to be analysed again, without a kind)
+// no longer hides the sound stream found inside it. Undoing the edit restores every stream.
+TEST_F(CdazStore, AFlagSetOnOneStreamReadsBackAndOnlyDerivedHidingFollowsElsewhere)
+{
+    constexpr int32_t kHidden = PLB_CDAZ_STREAM_HIDDEN;
+    const std::vector<int32_t> analysed = {0, kHidden, kHidden, 0, 0};
+    const struct
+    {
+        int32_t mask, value;
+        int32_t movieReads;     // the edited stream's flags read back
+        bool soundStaysHidden; // stream 1, the movie's sound found by the voice plugin
+    } cases[] = {
+        {PLB_CDAZ_STREAM_USER_HIDDEN, 0xFF, PLB_CDAZ_STREAM_USER_HIDDEN, false},
+        {0x02, 0x02, 0x02, true},
+        {0x04, 0xFF, 0x04, true},
+        {0x06, 0x06, 0x06, true},
+        {PLB_CDAZ_STREAM_NO_PLUGIN, PLB_CDAZ_STREAM_NO_PLUGIN, PLB_CDAZ_STREAM_NO_PLUGIN, false},
+        {PLB_CDAZ_STREAM_REANALYZE, 0xFF, PLB_CDAZ_STREAM_REANALYZE, false},
+        {PLB_CDAZ_STREAM_NO_KIND, 0xFF, PLB_CDAZ_STREAM_NO_KIND, false},
+        {0x12, 0x12, 0x12, false},
+        // The overlap-hidden flag is the normalisation's: the top-priority movie is never hidden.
+        {kHidden, kHidden, 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mask " << c.mask << " value " << c.value);
+        RecordPtr record = movieDisc();
+        ASSERT_EQ(flagsOf(record.get()), analysed);
+        StrInfo before[5];
+        for (int32_t i = 0; i < 5; ++i)
+            ASSERT_EQ(1, PlbGetCDAZStream(record.get(), i, &before[i], nullptr, nullptr, nullptr));
+
+        ASSERT_EQ(1, PlbSetCDAZStream(record.get(), 0, nullptr, nullptr, c.mask, c.value));
+        std::vector<int32_t> expected = analysed;
+        expected[0] = c.movieReads;
+        expected[1] = c.soundStaysHidden ? kHidden : 0;
+        EXPECT_EQ(flagsOf(record.get()), expected);
+        // Reading again changes nothing, and no stream moved.
+        EXPECT_EQ(flagsOf(record.get()), expected);
+        for (int32_t i = 0; i < 5; ++i) {
+            StrInfo info{};
+            ASSERT_EQ(1, PlbGetCDAZStream(record.get(), i, &info, nullptr, nullptr, nullptr));
+            EXPECT_EQ(0, std::memcmp(&info, &before[i], sizeof info)) << "stream " << i;
+        }
+
+        ASSERT_EQ(1, PlbSetCDAZStream(record.get(), 0, nullptr, nullptr, c.mask, 0));
+        EXPECT_EQ(flagsOf(record.get()), analysed);
+    }
+}
+
+// The flags that belong to the user (hidden, and the two free bits) come back from the file as
+// they were set on every stream, hidden ones included; the others are derived again on loading.
+TEST_F(CdazStore, UserFlagsOfEveryStreamComeBackFromTheFile)
+{
+    RecordPtr record = movieDisc();
+    const int32_t user[5] = {0x06, 0x05, 0x02, 0x00, 0x01};
+    for (int32_t i = 0; i < 5; ++i)
+        ASSERT_EQ(1, PlbSetCDAZStream(record.get(), i, nullptr, nullptr, 0x07, user[i]));
+    // A system bit set by a caller stays in the record until it is saved and loaded.
+    ASSERT_EQ(1, PlbSetCDAZStream(record.get(), 3, nullptr, nullptr, PLB_CDAZ_STREAM_REANALYZE, 0xFF));
+    const std::vector<int32_t> set = flagsOf(record.get());
+    ASSERT_EQ(set.size(), 5u);
+    for (int32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(set[i] & 0x07, user[i]) << "stream " << i;
+    EXPECT_EQ(set[3], PLB_CDAZ_STREAM_REANALYZE);
+
+    ASSERT_EQ(1, PlbSaveCDAZ(nullptr, nullptr, record.get()));
+    RecordPtr back = own(PlbLoadCDAZ(nullptr, "CORPUS_A.cdaz", nullptr).record);
+    ASSERT_TRUE(back);
+    const std::vector<int32_t> loaded = flagsOf(back.get());
+    ASSERT_EQ(loaded.size(), 5u);
+    for (int32_t i = 0; i < 5; ++i)
+        EXPECT_EQ(loaded[i] & 0x07, user[i]) << "stream " << i;
+    // No plugin is installed here: every stream with content is marked, none for another analysis.
+    for (int32_t f : loaded)
+        EXPECT_EQ(f & 0xF8, PLB_CDAZ_STREAM_NO_PLUGIN);
+}
+
 TEST_F(CdazStore, AddingStreamsCreatesPluginEntriesUpToTwoHundredFiftySix)
 {
     RecordPtr record = own(PlbAllocCDAZ("N.cdaz", "", "STR", nullptr, 1, 1));

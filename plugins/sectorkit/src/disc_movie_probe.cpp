@@ -62,6 +62,17 @@ struct PreviousSector
     bool valid = false;
 };
 
+// The sound a stream took after its last movie sector, while its video may still go on. Until a
+// movie sector of the stream confirms it, the candidate as it was before it is kept aside.
+struct SoundTail
+{
+    bool open = false;
+    bool strayed = false; // a sector that is neither the stream's nor sound came since its last sound
+    bool spoilt = false;  // its sound went on across such a sector
+    Candidate before;
+    uint32_t audioSinceFrameStart = 0;
+};
+
 struct ProbeContext
 {
     explicit ProbeContext(const DiscMovieRules& r) : rules(r) {}
@@ -72,6 +83,7 @@ struct ProbeContext
     uint32_t audioSinceFrameStart = 0;
     std::vector<Candidate> candidates; // capacity grows by kCandidateStep
     PreviousSector previous;
+    SoundTail tail;
 };
 
 void endStream(ProbeContext& probe)
@@ -79,6 +91,13 @@ void endStream(ProbeContext& probe)
     if (!probe.active)
         return;
     probe.active = false;
+    SoundTail& tail = probe.tail;
+    if (tail.open && tail.spoilt) {
+        // The sound after the video was a following movie's: the stream ends with its video.
+        probe.candidates.back() = tail.before;
+        probe.audioSinceFrameStart = tail.audioSinceFrameStart;
+    }
+    tail = SoundTail{};
     const Candidate& cur = probe.candidates.back();
     // A frame count of 0 (a damaged total) is no more a movie than a single frame.
     if (cur.lastFrameNumber <= 1 || (cur.hasAudio() && cur.audioStride == 0))
@@ -179,6 +198,23 @@ void followForeignSector(ProbeContext& probe, uint32_t a, const uint8_t* sector,
     endStream(probe);
 }
 
+// A sound sector of the stream after its last movie sector: the first one puts the candidate aside;
+// one that comes after a sector that is neither the stream's nor sound spoils the tail.
+void noteTailSound(ProbeContext& probe)
+{
+    SoundTail& tail = probe.tail;
+    if (!probe.rules.soundEndsWithVideo)
+        return;
+    if (!tail.open) {
+        tail.open = true;
+        tail.before = probe.candidates.back();
+        tail.audioSinceFrameStart = probe.audioSinceFrameStart;
+    } else if (tail.strayed) {
+        tail.spoilt = true;
+    }
+    tail.strayed = false;
+}
+
 // Follows the stream with one sector; true when the sector became part of it.
 bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
 {
@@ -213,12 +249,16 @@ bool followSector(ProbeContext& probe, uint32_t a, const uint8_t* sector)
             kind = MovieSectorClass::Foreign;
         switch (kind) {
         case MovieSectorClass::Movie:
+            probe.tail = SoundTail{};
             followMovieSector(probe, a, movie);
             break;
         case MovieSectorClass::Sound:
+            noteTailSound(probe);
             followSoundSector(probe, a, key);
             break;
         default:
+            if (kind != MovieSectorClass::Blank && !hasSoundBits(submodeOf(sector)))
+                probe.tail.strayed = true;
             followForeignSector(probe, a, sector, kind);
             return false;
         }

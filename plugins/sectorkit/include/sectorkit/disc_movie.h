@@ -8,8 +8,10 @@
 // it that no other stream took (authoring tools put a sound sector first). It goes on over movie
 // sectors of its type word and sound sectors of its own sound key, passes over foreign sectors
 // within the gap limit, and ends at a larger gap, at the next stream start, or at a sector the
-// rules call an end. A candidate is dropped when it ends with fewer than two frames, or with one
-// sound sector and no stride.
+// rules call an end. Where the rules say so, sound after the last movie sector stays the stream's
+// only while nothing but sound comes between its sectors: sound that goes on across other sectors
+// belongs to what follows, and the stream ends with its video. A candidate is dropped when it
+// ends with fewer than two frames, or with one sound sector and no stride.
 //
 // Results: the rate guessed from the picture size and the fewest/most sectors of a frame, checked
 // against the sound's timing where there is sound (kind 0x13 when the two cannot be reconciled).
@@ -64,6 +66,10 @@ struct DiscMovieRules
     // The candidate's frame count is the total of the stream's first sector, not its last frame;
     // the stream ends with the last sector of the frame of that number.
     bool totalFramesFromStart;
+    // The stream's sound ends with its video: sound after its last movie sector that goes on
+    // across other sectors (the sound of a following movie of another kind on the same channel)
+    // is not the stream's.
+    bool soundEndsWithVideo;
 
     // ---- area description ---------------------------------------------------------------------
     // Sound, Movie (noted when its header word is not 0 and its index is 0), Stop, or anything
