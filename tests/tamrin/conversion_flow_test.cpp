@@ -534,3 +534,51 @@ TEST(ConversionPageScreenshot, MainWindowConversionInBothLanguages)
         EXPECT_TRUE(guitest::saveScreenshot(window, QString(language) + "/main-window-conversion"));
     }
 }
+
+// The compression settings command gives the selected movies a codec of their own, which their
+// conversion uses; the options' codec and the other entries stay as they were; Cancel changes
+// nothing.
+TEST_F(ConversionFlowTest, CompressionSettingsOfTheSelectedMoviesAreTheirOwn)
+{
+    const QString second = QString::fromStdString((m_folder.path() / "second.str").string());
+    fs::copy_file(kMovie.toStdString(), second.toStdString());
+    ASSERT_EQ(m_window->openPaths({kMovie, second}), 2);
+    const int first = fileRow(kMovie), other = fileRow(second);
+    ASSERT_EQ(convert(first, Conversion::Avi), 1);
+    ASSERT_EQ(convert(other, Conversion::Wave), 1);
+    const PlbAviCompression before = m_options.aviCompression;
+
+    uitest::ModalUser cancel;
+    cancel.then("codecDialog", [](QDialog& dialog) { uitest::click(dialog, "cancel"); });
+    select({first, other});
+    EXPECT_FALSE(m_window->editConversionSettings());
+    EXPECT_TRUE(cancel.finished());
+    EXPECT_FALSE(m_window->entry(first).avi.has_value());
+
+    bool offered = false;
+    uitest::ModalUser user;
+    user.then("codecDialog", [&](QDialog& dialog) {
+        auto* codec = dialog.findChild<QComboBox*>("codec");
+        for (int i = 0; i < codec->count(); ++i)
+            if (codec->itemText(i).contains("JPEG", Qt::CaseInsensitive)) {
+                codec->setCurrentIndex(i);
+                offered = true;
+                break;
+            }
+        uitest::click(dialog, offered ? "ok" : "cancel");
+    });
+    select({first, other});
+    m_window->action(40021)->trigger();
+    ASSERT_TRUE(user.finished());
+    if (!offered)
+        GTEST_SKIP() << "no Motion JPEG encoder in this build of the codecs";
+    ASSERT_TRUE(m_window->entry(first).avi.has_value());
+    EXPECT_EQ(m_window->entry(first).avi->compression.handler, 0x47504A4Du) << "MJPG";
+    EXPECT_FALSE(m_window->entry(other).avi.has_value()) << "a WAVE entry has no codec";
+    EXPECT_EQ(std::memcmp(&before, &m_options.aviCompression, sizeof before), 0) << "the options' codec stays";
+
+    convert(other, Conversion::None);
+    m_window->startConversion();
+    EXPECT_EQ(m_window->entry(first).lastResult, PLB_CONV_OK);
+    EXPECT_EQ(probe(output(first), "v:0", "codec_name"), "mjpeg\n");
+}
