@@ -65,8 +65,8 @@ struct StreamEntry
     Conversion conversion = Conversion::None;
     uint16_t done = 0;       // bit 0: converted by a batch of this run
     uint16_t lastResult = 0; // the result code of the last conversion tried
-    bool tried = false;      // lastResult holds a result
     StrInfo info{};
+    bool tried = false; // lastResult holds a result
     // The entry's own output path (empty: the default name in its type's folder) and its own
     // settings records, made from the options' defaults when the user first edits them.
     QString output;
