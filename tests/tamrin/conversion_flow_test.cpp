@@ -25,6 +25,7 @@
 #include <functional>
 
 #include "batch_dialog.h"
+#include "conversion_outputs.h"
 #include "conversion_page.h"
 #include "gui_test.h"
 #include "main_window.h"
@@ -42,6 +43,9 @@ using namespace tamrin;
 namespace {
 
 namespace fs = std::filesystem;
+using convtest::LoopWatch;
+using convtest::openDialog;
+using convtest::writeFile;
 
 const QString kMovie = QString(TAMRIN_TEST_DATA) + "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str";
 const QString kLongMovie = QString(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
@@ -51,78 +55,15 @@ constexpr uint32_t kDiscMv3 = 925;  // 256 x 224 movie, mono sound
 constexpr uint32_t kDiscXa1 = 1570; // 37800 Hz stereo
 constexpr uint32_t kDiscXa2 = 1645; // 18900 Hz mono
 
-std::string shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        ::pclose(pipe);
-    }
-    return out;
-}
-
 std::string probe(const QString& file, const char* stream, const char* entries)
 {
-    return shell(std::string("ffprobe -v error -select_streams ") + stream + " -show_entries stream=" + entries +
-                 " -of csv=p=0 '" + file.toStdString() + "'");
+    return convtest::probe(file.toStdString(), stream, entries);
 }
 
 std::string head(const QString& file, size_t bytes)
 {
-    std::ifstream in(file.toStdString(), std::ios::binary);
-    std::string data(bytes, '\0');
-    in.read(data.data(), std::streamsize(bytes));
-    data.resize(size_t(in.gcount()));
-    return data;
+    return convtest::head(file.toStdString(), bytes);
 }
-
-void writeFile(const fs::path& file, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
-}
-
-BatchDialog* openDialog()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == "batchDialog" && widget->isVisible())
-            return static_cast<BatchDialog*>(widget);
-    return nullptr;
-}
-
-// The worst gap between the ticks of a 5 ms timer while the batch dialog is open, and a hook run
-// on each tick that sees the dialog.
-class LoopWatch
-{
-  public:
-    explicit LoopWatch(std::function<void(BatchDialog&)> hook = {}) : m_hook(std::move(hook))
-    {
-        m_clock.start();
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.elapsed();
-            BatchDialog* dialog = openDialog();
-            if (dialog && m_wasOpen)
-                m_worst = std::max(m_worst, now - m_last);
-            m_wasOpen = dialog != nullptr;
-            m_last = now;
-            if (dialog && m_hook)
-                m_hook(*dialog);
-        });
-        m_timer.start();
-    }
-    qint64 worstMs() const { return m_worst; }
-
-  private:
-    std::function<void(BatchDialog&)> m_hook;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    qint64 m_last = 0;
-    qint64 m_worst = 0;
-    bool m_wasOpen = false;
-};
 
 class ConversionFlowTest : public testing::Test
 {
