@@ -7,6 +7,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "batch_dialog.h"
 #include "conversion_page.h"
 #include "conversion_settings.h"
@@ -121,6 +123,11 @@ void MainWindow::startConversion()
     choices.alwaysOnTop = (m_options->flags & kBatchOnTop) != 0;
     choices.existing = m_options->existingFiles;
 
+    const bool work = std::any_of(entries.begin(), entries.end(), [](const ConversionEntry& c) {
+        return !c.done && c.type >= 0 && c.type < PLB_CONV_TYPES;
+    });
+    if (!work)
+        return;
     // The preview's player and the batch would read the same disc: the preview stops first.
     m_viewer->closePlayer();
     m_previewItem = nullptr;

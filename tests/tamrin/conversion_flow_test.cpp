@@ -36,6 +36,7 @@
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
 #include "tamlibui/qt_ui_port.h"
+#include "tamlibui/viewer.h"
 #include "uiport_support.h"
 
 using namespace tamrin;
@@ -273,9 +274,11 @@ TEST_F(ConversionFlowTest, EveryTypeIsConvertedFromTheWindowAndTheOutputsHoldThe
     // Done stays done: a second start converts only the new entry (it has no conversion).
     convert(fileRow(outputs[1]), Conversion::None);
     const auto modified = fs::last_write_time(avi.toStdString());
+    ASSERT_TRUE(m_window->previewRow(movie));
     m_window->startConversion();
     EXPECT_EQ(openDialog(), nullptr);
     EXPECT_EQ(fs::last_write_time(avi.toStdString()), modified);
+    EXPECT_NE(m_window->viewer()->player(), nullptr) << "with nothing to convert the preview stays open";
 }
 
 // A stop while the batch runs: the item under way leaves no file and is not done, no later item
