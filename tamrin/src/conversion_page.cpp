@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -223,10 +225,12 @@ void ConversionPage::showEntries(const std::vector<StreamEntry*>& entries)
     m_browseOutput->setEnabled(m_output->isEnabled());
     m_output->setText(one ? entries.front()->output : QString());
     m_output->setPlaceholderText(one ? outputName(*entries.front()) : QString());
-    bool avi = false;
+    // AVI, WAVE, MP3 and BMP entries have settings of their own.
+    bool settings = false;
     for (const StreamEntry* entry : entries)
-        avi = avi || entry->conversion == Conversion::Avi;
-    m_compression->setEnabled(avi);
+        settings = settings || entry->conversion == Conversion::Avi || entry->conversion == Conversion::Wave ||
+                   entry->conversion == Conversion::Mp3 || entry->conversion == Conversion::Bmp;
+    m_compression->setEnabled(settings);
 }
 
 void ConversionPage::showEvent(QShowEvent* event)
@@ -531,6 +535,122 @@ void ConversionPage::showCodec()
     PlbGetAVIOptionInfo(&m_options.aviCompression, &info);
     info.description[sizeof info.description - 1] = '\0';
     m_codec->setText(QString::fromUtf8(info.description));
+}
+
+// ---- an entry's own settings ---------------------------------------------------------------------
+
+bool editEntrySettings(QWidget* parent, const TamrinOptions& options, const std::vector<StreamEntry*>& entries)
+{
+    std::vector<StreamEntry*> wave, mp3, bmp;
+    for (StreamEntry* e : entries) {
+        if (e->conversion == Conversion::Wave)
+            wave.push_back(e);
+        else if (e->conversion == Conversion::Mp3)
+            mp3.push_back(e);
+        else if (e->conversion == Conversion::Bmp)
+            bmp.push_back(e);
+    }
+    if (wave.empty() && mp3.empty() && bmp.empty())
+        return false;
+
+    QDialog dialog(parent);
+    dialog.setObjectName("entrySettingsDialog");
+    dialog.setWindowTitle(ConversionPage::tr("Compression settings"));
+    auto* layout = new QVBoxLayout(&dialog);
+    // Each section starts from the first entry's own record, else the options' record for it.
+    const PlbWaveSettings wavePreset = wave.empty() ? PlbWaveSettings{}
+                                       : wave.front()->wave ? *wave.front()->wave
+                                                            : waveRecord(options, wave.front()->info);
+    const PlbMp3Settings mp3Preset = mp3.empty() ? PlbMp3Settings{}
+                                     : mp3.front()->mp3 ? *mp3.front()->mp3
+                                                        : mp3Record(options, mp3.front()->info);
+    const PlbBitmapSettings bmpPreset = bmp.empty() || !bmp.front()->other ? PlbBitmapSettings{} : *bmp.front()->other;
+
+    QComboBox *waveChannels = nullptr, *waveBits = nullptr, *waveRate = nullptr;
+    if (!wave.empty()) {
+        QGroupBox* box = group("WAVE", "waveSettings");
+        auto* form = new QFormLayout(box);
+        waveChannels = choices("waveChannels", {{QObject::tr("Mono"), 1}, {QObject::tr("Stereo"), 2}});
+        waveBits = choices("waveBits", {{QObject::tr("8 bits"), 8}, {QObject::tr("16 bits"), 16}});
+        auto rates = rateChoices();
+        rates.erase(rates.begin()); // a record holds the rate itself
+        waveRate = choices("waveRate", rates);
+        selectValue(waveChannels, wavePreset.channels);
+        selectValue(waveBits, wavePreset.bitsPerSample);
+        selectValue(waveRate, int(wavePreset.sampleRate));
+        form->addRow(ConversionPage::tr("Channels"), waveChannels);
+        form->addRow(ConversionPage::tr("Bits per sample"), waveBits);
+        form->addRow(ConversionPage::tr("Sample rate"), waveRate);
+        layout->addWidget(box);
+    }
+    QComboBox *mp3BitRate = nullptr, *mp3ChannelMode = nullptr;
+    if (!mp3.empty()) {
+        QGroupBox* box = group("MP3", "mp3Settings");
+        auto* form = new QFormLayout(box);
+        std::vector<std::pair<QString, int>> rates;
+        for (int rate : kMp3Rates)
+            rates.emplace_back(QString("%1 kbps").arg(rate), rate);
+        for (int quality = 0; quality <= 9; ++quality)
+            rates.emplace_back(QString("VBR(%1) ").arg(quality), PLB_MP3_VBR | quality);
+        mp3BitRate = choices("mp3BitRate", rates);
+        mp3ChannelMode = choices("mp3ChannelMode", {{"Mono", 0},
+                                                    {"Stereo", 1},
+                                                    {"Joint Stereo", 2},
+                                                    {"Mid/Side Stereo", 3},
+                                                    {"Dual Channel", 4}});
+        selectValue(mp3BitRate, mp3Preset.bitRate);
+        selectValue(mp3ChannelMode, mp3Preset.channelMode);
+        form->addRow(ConversionPage::tr("Bit rate"), mp3BitRate);
+        form->addRow(ConversionPage::tr("Channel mode"), mp3ChannelMode);
+        layout->addWidget(box);
+    }
+    QSpinBox *bmpWidth = nullptr, *bmpHeight = nullptr;
+    if (!bmp.empty()) {
+        QGroupBox* box = group("BMP", "bmpSettings");
+        auto* form = new QFormLayout(box);
+        bmpWidth = new QSpinBox;
+        bmpWidth->setObjectName("bmpWidth");
+        bmpHeight = new QSpinBox;
+        bmpHeight->setObjectName("bmpHeight");
+        for (QSpinBox* spin : {bmpWidth, bmpHeight}) {
+            spin->setRange(0, 4096); // the largest picture the converter writes
+            spin->setSpecialValueText(ConversionPage::tr("The picture's size"));
+        }
+        bmpWidth->setValue(int(bmpPreset.width));
+        bmpHeight->setValue(int(bmpPreset.height));
+        form->addRow(ConversionPage::tr("Width"), bmpWidth);
+        form->addRow(ConversionPage::tr("Height"), bmpHeight);
+        layout->addWidget(box);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+
+    for (StreamEntry* e : wave) {
+        if (!e->wave)
+            e->wave = waveRecord(options, e->info);
+        e->wave->channels = uint16_t(valueOf(waveChannels));
+        e->wave->bitsPerSample = uint16_t(valueOf(waveBits));
+        e->wave->sampleRate = uint32_t(valueOf(waveRate));
+    }
+    for (StreamEntry* e : mp3) {
+        if (!e->mp3)
+            e->mp3 = mp3Record(options, e->info);
+        e->mp3->bitRate = uint16_t(valueOf(mp3BitRate));
+        e->mp3->channelMode = uint16_t(valueOf(mp3ChannelMode));
+    }
+    for (StreamEntry* e : bmp) {
+        if (!e->other)
+            e->other = PlbBitmapSettings{};
+        e->other->width = uint32_t(bmpWidth->value());
+        e->other->height = uint32_t(bmpHeight->value());
+    }
+    return true;
 }
 
 } // namespace tamrin

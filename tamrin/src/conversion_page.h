@@ -22,6 +22,11 @@ class QVBoxLayout;
 
 namespace tamrin {
 
+// Lets the user set the WAVE format, the MP3 bit rate and channel mode and the BMP size of the
+// WAVE, MP3 and BMP entries among `entries`; on OK each of them gets its own record (made from the
+// options' defaults first). False when there is no such entry or the dialog was cancelled.
+bool editEntrySettings(QWidget* parent, const TamrinOptions& options, const std::vector<StreamEntry*>& entries);
+
 class ConversionPage : public QWidget
 {
     Q_OBJECT

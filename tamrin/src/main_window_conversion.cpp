@@ -171,17 +171,22 @@ void MainWindow::startConversion()
 
 bool MainWindow::editConversionSettings()
 {
+    const std::vector<StreamEntry*> selection = selectedEntries();
+    // The sound and picture entries' settings, then the movies' codec.
+    bool changed = editEntrySettings(this, *m_options, selection);
     std::vector<StreamEntry*> movies;
-    for (StreamEntry* e : selectedEntries())
+    for (StreamEntry* e : selection)
         if (e->conversion == Conversion::Avi)
             movies.push_back(e);
-    if (movies.empty())
-        return false;
+    if (movies.empty()) {
+        m_conversionPage->refresh();
+        return changed;
+    }
     // The codec chooser starts from the first entry's own choice, else the options'.
     PlbAviCompression chosen =
         movies.front()->avi ? movies.front()->avi->compression : m_options->aviCompression;
     if (PlbSetAVIOption(this, &chosen) != 1)
-        return false;
+        return changed;
     for (StreamEntry* e : movies) {
         if (!e->avi)
             e->avi = aviRecord(*m_options, e->info);

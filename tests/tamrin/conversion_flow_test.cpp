@@ -493,8 +493,10 @@ TEST_F(ConversionFlowTest, CompressionSettingsOfTheSelectedMoviesAreTheirOwn)
     ASSERT_EQ(convert(other, Conversion::Wave), 1);
     const PlbAviCompression before = m_options.aviCompression;
 
+    // The WAVE entry's own settings come first; both dialogs cancelled.
     uitest::ModalUser cancel;
-    cancel.then("codecDialog", [](QDialog& dialog) { uitest::click(dialog, "cancel"); });
+    cancel.then("entrySettingsDialog", [](QDialog& dialog) { uitest::click(dialog, "cancel"); })
+        .then("codecDialog", [](QDialog& dialog) { uitest::click(dialog, "cancel"); });
     select({first, other});
     EXPECT_FALSE(m_window->editConversionSettings());
     EXPECT_TRUE(cancel.finished());
@@ -502,6 +504,7 @@ TEST_F(ConversionFlowTest, CompressionSettingsOfTheSelectedMoviesAreTheirOwn)
 
     bool offered = false;
     uitest::ModalUser user;
+    user.then("entrySettingsDialog", [](QDialog& dialog) { uitest::click(dialog, "cancel"); });
     user.then("codecDialog", [&](QDialog& dialog) {
         auto* codec = dialog.findChild<QComboBox*>("codec");
         for (int i = 0; i < codec->count(); ++i)
@@ -520,10 +523,55 @@ TEST_F(ConversionFlowTest, CompressionSettingsOfTheSelectedMoviesAreTheirOwn)
     ASSERT_TRUE(m_window->entry(first).avi.has_value());
     EXPECT_EQ(m_window->entry(first).avi->compression.handler, 0x47504A4Du) << "MJPG";
     EXPECT_FALSE(m_window->entry(other).avi.has_value()) << "a WAVE entry has no codec";
+    EXPECT_FALSE(m_window->entry(other).wave.has_value()) << "its own settings were cancelled";
     EXPECT_EQ(std::memcmp(&before, &m_options.aviCompression, sizeof before), 0) << "the options' codec stays";
 
     convert(other, Conversion::None);
     m_window->startConversion();
     EXPECT_EQ(m_window->entry(first).lastResult, PLB_CONV_OK);
     EXPECT_EQ(probe(output(first), "v:0", "codec_name"), "mjpeg\n");
+}
+
+// The sound entries' own settings: the dialog's choice reaches the selected entry's conversion
+// only; Cancel leaves the entry on the options' settings.
+TEST_F(ConversionFlowTest, OwnSoundSettingsReachTheSelectedEntryOnly)
+{
+    const QString second = QString::fromStdString((m_folder.path() / "second.str").string());
+    fs::copy_file(kMovie.toStdString(), second.toStdString());
+    ASSERT_EQ(m_window->openPaths({kMovie, second}), 2);
+    const int first = fileRow(kMovie), other = fileRow(second);
+    ASSERT_EQ(convert(first, Conversion::Wave), 1);
+    ASSERT_EQ(convert(other, Conversion::Wave), 1);
+
+    uitest::ModalUser cancel;
+    cancel.then("entrySettingsDialog", [](QDialog& dialog) {
+        auto* rate = dialog.findChild<QComboBox*>("waveRate");
+        EXPECT_EQ(rate->currentData().toInt(), 37800) << "the source's rate, as the options ask";
+        rate->setCurrentIndex(rate->findData(11025));
+        uitest::click(dialog, "cancel");
+    });
+    select({first});
+    EXPECT_FALSE(m_window->editConversionSettings());
+    EXPECT_TRUE(cancel.finished());
+    EXPECT_FALSE(m_window->entry(first).wave.has_value());
+
+    uitest::ModalUser user;
+    user.then("entrySettingsDialog", [](QDialog& dialog) {
+        EXPECT_EQ(dialog.findChild<QWidget*>("mp3Settings"), nullptr) << "no MP3 entry is selected";
+        auto* rate = dialog.findChild<QComboBox*>("waveRate");
+        rate->setCurrentIndex(rate->findData(11025));
+        auto* channels = dialog.findChild<QComboBox*>("waveChannels");
+        channels->setCurrentIndex(channels->findData(1));
+        uitest::click(dialog, "ok");
+    });
+    select({first});
+    m_window->action(40021)->trigger();
+    ASSERT_TRUE(user.finished());
+    ASSERT_TRUE(m_window->entry(first).wave.has_value());
+    EXPECT_FALSE(m_window->entry(other).wave.has_value());
+
+    m_window->startConversion();
+    EXPECT_EQ(m_window->entry(first).lastResult, PLB_CONV_OK);
+    EXPECT_EQ(probe(output(first), "a:0", "sample_rate,channels"), "11025,1\n");
+    EXPECT_EQ(probe(output(other), "a:0", "sample_rate,channels"), "37800,2\n");
 }
