@@ -15,8 +15,16 @@ constexpr uint16_t kMp3Kbps = 128;
 
 template <typename Record> std::vector<uint8_t> bytesOf(const Record& record)
 {
-    const auto* begin = reinterpret_cast<const uint8_t*>(&record);
-    return std::vector<uint8_t>(begin, begin + sizeof record);
+    return recordBytes(record);
+}
+
+template <typename Record> Record recordOf(int32_t type, const StrInfo& info)
+{
+    Record record{};
+    const std::vector<uint8_t> bytes = defaultRecord(type, info);
+    if (bytes.size() == sizeof record)
+        std::memcpy(&record, bytes.data(), sizeof record);
+    return record;
 }
 
 } // namespace
@@ -127,6 +135,75 @@ std::vector<tamlib::batch::Item> batchItems(const std::vector<ConversionEntry>& 
         indexes.push_back(i);
     }
     return items;
+}
+
+PlbAviSettings aviRecord(const TamrinOptions& options, const StrInfo& info)
+{
+    PlbAviSettings avi = recordOf<PlbAviSettings>(PLB_CONV_TYPE_AVI, info);
+    avi.audio = avi.audio && !options.aviNoAudio;
+    if (options.aviChannels == 1 || options.aviChannels == 2)
+        avi.channels = options.aviChannels;
+    if (options.aviBitsPerSample == 8 || options.aviBitsPerSample == 16)
+        avi.bitsPerSample = uint16_t(options.aviBitsPerSample);
+    if (options.aviSampleRate > 0)
+        avi.sampleRate = uint32_t(options.aviSampleRate);
+    avi.compression = options.aviCompression;
+    return avi;
+}
+
+PlbWaveSettings waveRecord(const TamrinOptions& options, const StrInfo& info)
+{
+    PlbWaveSettings wave = recordOf<PlbWaveSettings>(PLB_CONV_TYPE_WAVE, info);
+    if (options.waveChannels == 1 || options.waveChannels == 2)
+        wave.channels = options.waveChannels;
+    if (options.waveBitsPerSample == 8 || options.waveBitsPerSample == 16)
+        wave.bitsPerSample = uint16_t(options.waveBitsPerSample);
+    if (options.waveSampleRate > 0)
+        wave.sampleRate = uint32_t(options.waveSampleRate);
+    return wave;
+}
+
+PlbMp3Settings mp3Record(const TamrinOptions& options, const StrInfo& info)
+{
+    PlbMp3Settings mp3 = recordOf<PlbMp3Settings>(PLB_CONV_TYPE_MP3, info);
+    mp3.bitRate = uint16_t(options.mp3BitRate);
+    mp3.outputFormat = uint16_t(options.mp3Format);
+    mp3.channelMode = info.channels == 1 ? 0 : uint16_t(options.mp3ChannelMode);
+    mp3.switches = uint16_t(options.mp3Switches);
+    mp3.lowPassFirst = uint16_t(options.mp3LowPassFirst);
+    mp3.lowPassSecond = uint16_t(options.mp3LowPassSecond);
+    mp3.vbrLowest = uint16_t(options.mp3VbrLowest);
+    mp3.vbrHighest = uint16_t(options.mp3VbrHighest);
+    mp3.emphasis = uint16_t(options.mp3Emphasis);
+    return mp3;
+}
+
+std::string typeFolder(const TamrinOptions& options, int32_t type)
+{
+    switch (type) {
+    case PLB_CONV_TYPE_AVI:
+        return fieldText(options.aviFolder);
+    case PLB_CONV_TYPE_CSTR:
+        return fieldText(options.cstrFolder);
+    case PLB_CONV_TYPE_WAVE:
+    case PLB_CONV_TYPE_MIDI:
+        return fieldText(options.waveFolder);
+    case PLB_CONV_TYPE_MP3:
+        return fieldText(options.mp3Folder);
+    case PLB_CONV_TYPE_BMP:
+        return fieldText(options.bmpFolder);
+    default:
+        return {};
+    }
+}
+
+void typeSettingsFromOptions(const TamrinOptions& options, TypeSettings (&types)[PLB_CONV_TYPES])
+{
+    for (int32_t type = 0; type < PLB_CONV_TYPES; ++type) {
+        types[type].folder = typeFolder(options, type);
+        types[type].record.clear();
+        types[type].mp3Format = uint16_t(options.mp3Format);
+    }
 }
 
 } // namespace tamrin

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "options_file.h"
 #include "tamlib/batch.h"
 
 namespace tamrin {
@@ -53,5 +54,24 @@ std::string defaultOutputPath(int32_t type, const TypeSettings& settings, const 
 std::vector<tamlib::batch::Item> batchItems(const std::vector<ConversionEntry>& entries,
                                             const TypeSettings (&types)[PLB_CONV_TYPES],
                                             std::vector<size_t>& indexes);
+
+// The records of the options' defaults for a stream: the AVI sound (none, channels, bits, rate;
+// 0 takes the source's), the codec of the options, the WAVE format likewise, and the MP3
+// encoder's choices (a mono source is encoded mono).
+PlbAviSettings aviRecord(const TamrinOptions& options, const StrInfo& info);
+PlbWaveSettings waveRecord(const TamrinOptions& options, const StrInfo& info);
+PlbMp3Settings mp3Record(const TamrinOptions& options, const StrInfo& info);
+
+// The output folder of a conversion type in the options: AVI and CSTR their movie folders, WAVE
+// and MIDI the audio folder, MP3 its own, BMP the bitmap folder. Empty for no type.
+std::string typeFolder(const TamrinOptions& options, int32_t type);
+// Every type's folder (and the MP3 container) from the options; records are left to the entries.
+void typeSettingsFromOptions(const TamrinOptions& options, TypeSettings (&types)[PLB_CONV_TYPES]);
+
+template <typename Record> std::vector<uint8_t> recordBytes(const Record& record)
+{
+    const auto* begin = reinterpret_cast<const uint8_t*>(&record);
+    return std::vector<uint8_t>(begin, begin + sizeof record);
+}
 
 } // namespace tamrin

@@ -111,6 +111,7 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
     setCentralWidget(central);
 
     createActions();
+    createConversionCommands();
     createMenus();
     statusBar();
 
@@ -248,7 +249,7 @@ void MainWindow::createMenus()
     add(menuBar()->addMenu(tr("&File")), {40012, 40013, 40029, 0, 40015, 0, 40016, 0, 40014});
     add(menuBar()->addMenu(tr("&Edit")),
         {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
-    add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007});
+    add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007, 0, 40021});
     add(menuBar()->addMenu(tr("&Preview")),
         {40024, 40026, 40034, 40035, 0, 40039, 40040, 40041, 0, 40031, 40032, 40033});
     add(menuBar()->addMenu(tr("&Help")), {40019});
@@ -273,6 +274,11 @@ const StreamEntry& MainWindow::entry(int row) const
     return e ? *e : kNone;
 }
 
+StreamEntry* MainWindow::entryAt(int row) const
+{
+    return entryOf(m_list->topLevelItem(row));
+}
+
 void MainWindow::insertEntry(const StreamEntry& entry)
 {
     if (!passesFilter(entry.info.kind, m_filter))
@@ -292,6 +298,7 @@ void MainWindow::refreshRow(QTreeWidgetItem* item)
     item->setText(kColTime, formatDuration(e->info.durationMs));
     item->setText(kColPlugin, e->plugin);
     item->setText(kColConversion, tamlibui::tableText(conversionType(e->conversion).displayId));
+    showResult(item, *e);
 }
 
 int MainWindow::previewedRow() const
@@ -322,6 +329,7 @@ int MainWindow::setSelectedConversion(Conversion type)
         refreshRow(item);
         ++changed;
     }
+    m_conversionPage->refresh();
     return changed;
 }
 

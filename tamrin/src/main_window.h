@@ -138,6 +138,11 @@ class MainWindow : public QMainWindow
     void onSettings();
     void onAbout();
     void listDiscStreams();
+    // The conversion commands and page (main_window_conversion.cpp).
+    void createConversionCommands();
+    std::vector<StreamEntry*> selectedEntries() const;
+    void showResult(QTreeWidgetItem* item, const StreamEntry& entry);
+    StreamEntry* entryAt(int row) const;
     // The row of the entry on show in the preview, or -1.
     int previewedRow() const;
     // Takes a row out of the list; its player is closed first when it is on show.

@@ -5,8 +5,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 #include "streamkit/psr.h"
+#include "tamlib/convert.h"
 
 namespace tamrin {
 
@@ -61,9 +63,17 @@ struct StreamEntry
     QString title;          // the disc stream's title, or the file's name
     QString plugin;         // the plugin that recognised the stream
     Conversion conversion = Conversion::None;
-    uint16_t done = 0;
-    uint16_t lastResult = 0;
+    uint16_t done = 0;       // bit 0: converted by a batch of this run
+    uint16_t lastResult = 0; // the result code of the last conversion tried
     StrInfo info{};
+    bool tried = false; // lastResult holds a result
+    // The entry's own output path (empty: the default name in its type's folder) and its own
+    // settings records, made from the options' defaults when the user first edits them.
+    QString output;
+    std::optional<PlbAviSettings> avi;
+    std::optional<PlbWaveSettings> wave;
+    std::optional<PlbMp3Settings> mp3;
+    std::optional<PlbBitmapSettings> other;
 
     bool isDiscStream() const { return discIndex >= 0; }
 };

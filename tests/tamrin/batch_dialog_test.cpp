@@ -24,6 +24,7 @@
 #include <optional>
 
 #include "batch_dialog.h"
+#include "conversion_outputs.h"
 #include "gui_test.h"
 #include "mediagen/sequence_layout.h"
 #include "mediagen/tim_layout.h"
@@ -39,6 +40,12 @@ using tamrin::BatchChoices;
 using tamrin::BatchDialog;
 using tamrin::ConversionEntry;
 using tamrin::TypeSettings;
+using convtest::head;
+using convtest::LoopWatch;
+using convtest::openDialog;
+using convtest::probe;
+using convtest::shell;
+using convtest::writeFile;
 
 const std::string kMovie = std::string(TAMRIN_TEST_DATA) + "/movies/mv4_v3_160x112_15fps_x1_xa37800s.str";
 const std::string kLongMovie = std::string(TAMRIN_TEST_DATA) + "/movies/mv1_v2_320x240_15fps_xa37800s.str";
@@ -61,47 +68,6 @@ std::optional<ConversionEntry> entryOf(const char* plugin, const std::string& fi
     return entry;
 }
 
-std::string shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        ::pclose(pipe);
-    }
-    return out;
-}
-
-std::string probe(const fs::path& file, const char* stream, const char* entries)
-{
-    return shell(std::string("ffprobe -v error -select_streams ") + stream + " -show_entries stream=" + entries +
-                 " -of csv=p=0 '" + file.string() + "'");
-}
-
-std::string head(const fs::path& file, size_t bytes)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::string data(bytes, '\0');
-    in.read(data.data(), std::streamsize(bytes));
-    data.resize(size_t(in.gcount()));
-    return data;
-}
-
-void writeFile(const fs::path& file, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                std::streamsize(bytes.size()));
-}
-
-BatchDialog* openDialog()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->objectName() == "batchDialog" && widget->isVisible())
-            return static_cast<BatchDialog*>(widget);
-    return nullptr;
-}
-
 // Threads of this process, less the idle workers of Qt's own thread pool.
 int threadsOfProcess()
 {
@@ -110,39 +76,6 @@ int threadsOfProcess()
         count += head(task.path() / "comm", 64).starts_with("Thread (pooled)") ? 0 : 1;
     return count;
 }
-
-// The longest time the event loop went without serving a 5 ms timer, and a hook run on every
-// tick while a batch's dialog is open (the hook sees the dialog).
-class LoopWatch
-{
-  public:
-    explicit LoopWatch(std::function<void(BatchDialog&)> hook = {}) : m_hook(std::move(hook))
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.elapsed();
-            BatchDialog* dialog = openDialog();
-            // Pauses while the dialog is open, from one tick to the next.
-            if (dialog && m_wasOpen)
-                m_worst = std::max(m_worst, now - m_last);
-            m_wasOpen = dialog != nullptr;
-            m_last = now;
-            if (dialog && m_hook)
-                m_hook(*dialog);
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 worstMs() const { return m_worst; }
-
-  private:
-    std::function<void(BatchDialog&)> m_hook;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_worst = 0;
-    bool m_wasOpen = false;
-};
 
 class BatchDialogTest : public testing::Test
 {
