@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -783,6 +784,16 @@ TEST(MainWindowScreenshot, EmptyPreviewingAndDiscInBothLanguages)
         window.resize(960, 560);
         const QString root = QString(language) + "/";
         EXPECT_TRUE(guitest::saveScreenshot(window, root + "main-window-empty"));
+        // The preview menu, its commands in the language of the tables.
+        window.show();
+        QMenu* previewMenu = window.action(40024)->associatedObjects().isEmpty()
+                                 ? nullptr
+                                 : qobject_cast<QMenu*>(window.action(40024)->associatedObjects().first());
+        ASSERT_NE(previewMenu, nullptr);
+        previewMenu->popup(window.mapToGlobal(QPoint(160, 30)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(previewMenu));
+        EXPECT_TRUE(guitest::saveScreenshot(*previewMenu, root + "main-window-preview-menu"));
+        previewMenu->hide();
 
         ASSERT_EQ(window.openPaths({sampleMovie()}), 1);
         window.streamList()->setCurrentItem(window.streamList()->topLevelItem(0));
