@@ -9,7 +9,9 @@
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +36,7 @@
 #include <iterator>
 
 #include "cli/picture_compare.h"
+#include "discport/discport.h"
 #include "gui_test.h"
 #include "main_window.h"
 #include "tamlib/cdaz.h"
@@ -649,12 +652,30 @@ TEST_F(MainWindowOptionsTest, DiscStreamTitleIsStoredInTheCdaz)
     EXPECT_EQ(QString::fromUtf8(name.data()), title);
     PlbFreeCDAZ(stored.record);
 
+    // The command asks for the title of the current stream.
+    window->streamList()->setCurrentItem(window->streamList()->topLevelItem(discRow));
+    QString offered;
+    QTimer::singleShot(150, [&] {
+        if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            offered = dialog->textValue();
+            dialog->setTextValue("  Second title ");
+            dialog->accept();
+        }
+    });
+    window->action(40011)->trigger();
+    EXPECT_EQ(offered, title);
+    EXPECT_EQ(window->entry(discRow).title, "Second title");
+    name.fill(0);
+    PlbGetCDAZStream(window->disc(), index, nullptr, name.data(), nullptr, nullptr);
+    EXPECT_STREQ(name.data(), "Second title");
+    const QString renamed = window->entry(discRow).title;
+
     // A stream file has no CDAZ; an empty or overlong title is refused; nothing changes.
     EXPECT_FALSE(window->setDiscTitle(fileRow, "x"));
     EXPECT_FALSE(window->setDiscTitle(discRow, ""));
     EXPECT_FALSE(window->setDiscTitle(discRow, QString(PLB_CDAZ_STREAM_NAME_BYTES, 'a')));
     EXPECT_FALSE(window->setDiscTitle(window->entryCount(), "x"));
-    EXPECT_EQ(window->entry(discRow).title, title);
+    EXPECT_EQ(window->entry(discRow).title, renamed);
 }
 
 TEST_F(MainWindowOptionsTest, FoldersPagesAndTheManualAreOpenedThroughTheOpener)
@@ -718,6 +739,81 @@ TEST_F(MainWindowOptionsTest, TheFrameIsSavedInTheBitmapFolderUnderTheNextFreeNu
     window->action(40032)->trigger();
     EXPECT_TRUE(std::filesystem::exists(folder / "mv1_v2_320x240_15fps_xa37800s-0002.bmp"));
     EXPECT_EQ(std::filesystem::file_size(folder / "mv1_v2_320x240_15fps_xa37800s-0001.bmp"), 7u);
+}
+
+TEST_F(MainWindowOptionsTest, OpenFilesStartsWhereTheLastOneEndedAndRemembersIt)
+{
+    auto window = makeWindow();
+    const QString movies = QString(TAMRIN_TEST_DATA) + "/movies";
+    setFieldText(m_record.openFolder, QFile::encodeName(movies).toStdString());
+    m_record.openFilterIndex = 2;
+    QString shownFolder, shownFilter;
+    // The dialog is answered once it is up; whatever else opens is closed, so nothing waits.
+    QElapsedTimer waited;
+    waited.start();
+    QTimer answer;
+    answer.setInterval(50);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            if (modal && waited.elapsed() > 5000)
+                static_cast<QDialog*>(modal)->reject();
+            return;
+        }
+        answer.stop();
+        shownFolder = dialog->directory().absolutePath();
+        shownFilter = dialog->selectedNameFilter();
+        dialog->selectNameFilter(dialog->nameFilters().first());
+        if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
+            name->setText(QFileInfo(sampleMovie()).fileName());
+        static_cast<QDialog*>(dialog)->accept();
+        if (dialog->isVisible()) // not taken: the checks below fail
+            static_cast<QDialog*>(dialog)->reject();
+    });
+    answer.start();
+    window->action(40012)->trigger();
+    EXPECT_EQ(shownFolder, QFileInfo(movies).canonicalFilePath());
+    EXPECT_TRUE(shownFilter.contains("(*)")) << shownFilter.toStdString();
+    EXPECT_EQ(window->entryCount(), 1);
+    EXPECT_EQ(m_record.openFilterIndex, 0);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(fieldText(m_record.openFolder))).canonicalFilePath(),
+              QFileInfo(movies).canonicalFilePath());
+}
+
+TEST_F(MainWindowOptionsTest, TheDriveMenuListsTheDrivesAndSelectsTheChosenOne)
+{
+    auto window = makeWindow();
+    const int32_t stored = PlbGetCdDrive(nullptr, nullptr, nullptr);
+    const int32_t second = CdMountImage(QFile::encodeName(sampleDisc()).constData());
+    ASSERT_GE(second, 0);
+    window->refreshDriveMenu();
+    QList<QAction*> drives;
+    for (QAction* item : window->driveMenu()->actions())
+        if (item->isCheckable())
+            drives << item;
+    EXPECT_EQ(drives.size(), CdGetDriveNum());
+    QAction* checked = nullptr;
+    QAction* other = nullptr;
+    for (QAction* item : drives) {
+        if (item->isChecked())
+            checked = item;
+        if (item->data().toInt() == second)
+            other = item;
+    }
+    ASSERT_NE(checked, nullptr);
+    EXPECT_EQ(checked->data().toInt(), stored);
+    ASSERT_NE(other, nullptr);
+    other->trigger();
+    EXPECT_EQ(PlbGetCdDrive(nullptr, nullptr, nullptr), second);
+    window->refreshDriveMenu();
+    for (QAction* item : window->driveMenu()->actions()) {
+        if (item->isCheckable()) {
+            EXPECT_EQ(item->isChecked(), item->data().toInt() == second) << item->text().toStdString();
+        }
+    }
+    ASSERT_EQ(PlbSetCdDrive(stored), 1);
+    CdUnmountImage(second);
 }
 
 TEST_F(MainWindowOptionsTest, CommandsHaveTheirHelpAndJapaneseTexts)
