@@ -88,39 +88,6 @@ bool onCdromDrive(const QString& path)
     return type == "iso9660" || type == "udf" || storage.device().startsWith("/dev/sr");
 }
 
-// The pop-up preview's window: tells its owner where it moved and that it was closed.
-class PopupWindow : public QWidget
-{
-  public:
-    PopupWindow(QWidget* owner, std::function<void(QPoint)> moved, std::function<void()> closed)
-        : QWidget(owner, Qt::Window), m_moved(std::move(moved)), m_closed(std::move(closed))
-    {
-    }
-
-  protected:
-    void moveEvent(QMoveEvent* event) override
-    {
-        QWidget::moveEvent(event);
-        if (!isFullScreen())
-            m_moved(pos());
-    }
-    void closeEvent(QCloseEvent* event) override
-    {
-        event->ignore(); // the owner puts the preview back and deletes the window
-        m_closed();
-    }
-
-  private:
-    std::function<void(QPoint)> m_moved;
-    std::function<void()> m_closed;
-};
-
-// The factor of a preview size command, in halves.
-int previewHalves(int command)
-{
-    return command == kPreviewHalf ? 1 : command == kPreviewEnlarged ? 4 : 2;
-}
-
 } // namespace
 
 MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
@@ -368,32 +335,6 @@ void MainWindow::createMenus()
     tools->setObjectName("commands");
     for (int id : {40012, 40013, 40015, 40016, 40032, 40031})
         tools->addAction(action(id));
-}
-
-void MainWindow::refreshDriveMenu()
-{
-    m_driveMenu->clear();
-    const int32_t count = CdGetDriveNum();
-    const int32_t selected = PlbGetCdDrive(nullptr, nullptr, nullptr);
-    auto* drives = new QActionGroup(m_driveMenu);
-    for (int32_t drive = 0; drive < count; ++drive) {
-        std::array<char, 64> vendor{}, product{}, revision{};
-        int32_t host = 0, target = 0, lun = 0;
-        CdGetDriveInfo(drive, &host, &target, &lun, vendor.data(), product.data(), revision.data());
-        const QString name = QString("%1 %2").arg(QString::fromLatin1(vendor.data()).trimmed(),
-                                                  QString::fromLatin1(product.data()).trimmed());
-        QAction* item = m_driveMenu->addAction(QString("&%1: %2").arg(drive).arg(name.trimmed()));
-        item->setCheckable(true);
-        item->setChecked(drive == selected);
-        item->setData(drive);
-        drives->addAction(item);
-        connect(item, &QAction::triggered, this, [this, drive] {
-            if (PlbSetCdDrive(drive) != 1)
-                refreshDriveMenu(); // the check goes back to the drive still selected
-        });
-    }
-    if (count <= 0)
-        m_driveMenu->addAction(commandMessage(CommandMessage::NoDrive))->setEnabled(false);
 }
 
 // ---- the stream list -----------------------------------------------------------------------
@@ -765,67 +706,6 @@ void MainWindow::onStreamRequested(int direction)
         m_viewer->runCommand(tamlibui::PlayControl::kCmdPlay, 0);
 }
 
-// ---- the frame on screen -------------------------------------------------------------------
-
-bool MainWindow::saveFrame(const QString& path, QString* error)
-{
-    Player* player = m_viewer->player();
-    uint32_t frameNumber = 0;
-    FrameDib* picture = player ? PlbLockFrameDIB(player, &frameNumber) : nullptr;
-    if (!picture) {
-        if (error)
-            *error = tr("There is no picture on screen.");
-        return false;
-    }
-    std::string why;
-    const bool written =
-        tamlib::writeBmpFile(std::filesystem::path(QFile::encodeName(path).toStdString()), *picture, why);
-    PlbUnlockFrameDIB(player);
-    if (!written && error)
-        *error = tr("'%1' was not written.\n%2").arg(path, QString::fromStdString(why));
-    return written;
-}
-
-bool MainWindow::copyFrame()
-{
-    const QImage frame = m_viewer->frameView()->hasFrame()
-                             ? m_viewer->frameView()->grab(m_viewer->frameView()->playRect()).toImage()
-                             : QImage();
-    if (frame.isNull())
-        return false;
-    QApplication::clipboard()->setImage(frame);
-    return true;
-}
-
-void MainWindow::onSaveFrameAuto()
-{
-    if (previewedRow() < 0)
-        return;
-    QString base = QFileInfo(entry(previewedRow()).title).completeBaseName();
-    base.replace(QRegularExpression(R"([\\/:,;*<>|?"])"), "_");
-    const QString folder = QFile::decodeName(QByteArray::fromStdString(fieldText(m_options->bmpFolder)));
-    QDir().mkpath(folder);
-    // Numbers of an earlier run may be taken: a frame saved then is never replaced.
-    QString path;
-    do
-        path = QDir(folder).filePath(QString("%1-%2.bmp").arg(base).arg(++m_frameNumber, 4, 10, QChar('0')));
-    while (QFileInfo::exists(path) && m_frameNumber < 9999);
-    QString error;
-    if (QFileInfo::exists(path))
-        message(tr("'%1' was not written.\n%2").arg(path, QString::fromUtf8(std::strerror(EEXIST))));
-    else if (!saveFrame(path, &error))
-        message(error);
-}
-
-void MainWindow::onSaveFrameAs()
-{
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save the frame"), QString(), tr("Bitmap (*.bmp)"));
-    QString error;
-    if (!path.isEmpty() && !saveFrame(path, &error))
-        message(error);
-}
-
 // ---- dialogs -------------------------------------------------------------------------------
 
 void MainWindow::onSettings()
@@ -925,159 +805,12 @@ void MainWindow::onEditTitle()
         message(commandMessage(CommandMessage::TitleNotSaved).arg(error));
 }
 
-void MainWindow::setPlayMode(int command)
-{
-    if (command < kPlayOne || command > kPlayAll)
-        return;
-    m_options->playMode = command;
-    action(command)->setChecked(true);
-    m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, command - kPlayOne);
-}
-
-void MainWindow::setVolume(int volume)
-{
-    volume = std::clamp(volume, 1, 100);
-    m_options->volume = int16_t(volume);
-    m_viewer->playControl()->setVolume(volume);
-    m_viewer->runCommand(tamlibui::PlayControl::kCmdVolume, volume); // PlbSetVolume on the player
-}
-
-void MainWindow::onPlayControlCommand(int command, int parameter)
-{
-    // The control has carried the command out through the viewer; only the record follows it.
-    if (command == tamlibui::PlayControl::kCmdPlayMode && parameter >= 0 && parameter <= 2) {
-        m_options->playMode = kPlayOne + parameter;
-        action(kPlayOne + parameter)->setChecked(true);
-    } else if (command == tamlibui::PlayControl::kCmdVolume) {
-        m_options->volume = int16_t(std::clamp(parameter, 1, 100));
-    }
-}
-
-void MainWindow::setPreviewSize(int command)
-{
-    if (command < kPreviewHalf || command > kPreviewEnlarged)
-        command = kPreviewSame;
-    m_options->previewSize = uint16_t(command);
-    action(command)->setChecked(true);
-    applyPreviewSize();
-}
-
-void MainWindow::setPreviewFlag(uint16_t flag, bool on)
-{
-    const int id = flag == kPreviewFullScreen ? 40064 : flag == kPreviewOnTop ? 40065 : 40066;
-    m_options->previewFlags = uint16_t(on ? m_options->previewFlags | flag : m_options->previewFlags & ~flag);
-    action(id)->setChecked(on);
-    if (m_popup && flag != kPreviewKeepSize)
-        applyPreviewSize();
-}
-
-// The pop-up preview takes the picture's size times the chosen factor, full screen or on top as
-// the flags say. On its page the preview fits the page.
-void MainWindow::applyPreviewSize()
-{
-    if (!m_popup)
-        return;
-    const uint16_t flags = m_options->previewFlags;
-    const bool onTop = flags & kPreviewOnTop;
-    if (m_popup->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop)
-        m_popup->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    if (flags & kPreviewFullScreen) {
-        m_popup->showFullScreen();
-        return;
-    }
-    const StrInfo* info = previewedRow() >= 0 ? &entry(previewedRow()).info : nullptr;
-    const int width = info && info->width ? info->width : 320;
-    const int height = info && info->height ? info->height : 240;
-    const int halves = previewHalves(m_options->previewSize);
-    const int extra = m_viewer->statusBar()->sizeHint().height() + m_viewer->playControl()->sizeHint().height();
-    m_popup->showNormal();
-    m_popup->resize(std::max(width * halves / 2, 160), std::max(height * halves / 2, 120) + extra);
-}
-
-void MainWindow::setPopupPreview(bool popup)
-{
-    action(40067)->setChecked(popup);
-    if (popup == (m_popup != nullptr))
-        return;
-    const QString pageText = m_tabs->tabText(kPagePreview);
-    if (popup) {
-        m_popup = new PopupWindow(
-            this,
-            [this](QPoint at) {
-                m_options->popupLeft = at.x();
-                m_options->popupTop = at.y();
-            },
-            [this] { QMetaObject::invokeMethod(this, [this] { setPopupPreview(false); }, Qt::QueuedConnection); });
-        m_popup->setWindowTitle(windowTitle());
-        auto* layout = new QVBoxLayout(m_popup);
-        layout->setContentsMargins(0, 0, 0, 0);
-        m_tabs->removeTab(kPagePreview);
-        m_tabs->insertTab(kPagePreview, new QLabel(commandHelp(40067)), pageText);
-        layout->addWidget(m_viewer);
-        m_viewer->show();
-        m_popup->move(m_options->popupLeft, m_options->popupTop);
-        applyPreviewSize();
-        m_popup->show();
-    } else {
-        QWidget* placeholder = m_tabs->widget(kPagePreview);
-        m_tabs->removeTab(kPagePreview);
-        delete placeholder;
-        m_tabs->insertTab(kPagePreview, m_viewer, pageText);
-        delete m_popup; // the viewer has left it
-        m_popup = nullptr;
-    }
-}
-
 void MainWindow::setSortKey(int column)
 {
     if (column < 0 || column >= kColumnCount)
         column = kColStream;
     m_options->sortKey = int16_t(column);
     m_list->sortItems(column, Qt::AscendingOrder);
-}
-
-bool MainWindow::openUrl(const QUrl& url)
-{
-    return url.isValid() && m_openUrl && m_openUrl(url);
-}
-
-bool MainWindow::openOutputFolder(int commandId)
-{
-    const char* field = commandId == 40036 ? m_options->aviFolder
-                        : commandId == 40037 ? m_options->waveFolder
-                        : commandId == 40038 ? m_options->bmpFolder
-                                             : nullptr;
-    if (!field)
-        return false;
-    const QString folder = QFile::decodeName(QByteArray(field, qstrnlen(field, kFolderBytes)));
-    if (folder.isEmpty() || !QDir().mkpath(folder) || !openUrl(QUrl::fromLocalFile(folder))) {
-        message(commandMessage(CommandMessage::FolderNotOpened).arg(folder));
-        return false;
-    }
-    return true;
-}
-
-bool MainWindow::openManual()
-{
-    // The manual is installed in the documentation folder of the program's installation.
-    const QString programFolder = QApplication::applicationDirPath();
-    const QStringList places = {programFolder + "/../share/doc/tamrin/Tamrin_Manual/index.htm",
-                                programFolder + "/share/doc/tamrin/Tamrin_Manual/index.htm"};
-    QString manual = QDir::cleanPath(places.first());
-    for (const QString& place : places)
-        if (QFileInfo::exists(place)) {
-            manual = QDir::cleanPath(place);
-            break;
-        }
-    QString why;
-    if (!QFileInfo::exists(manual))
-        why = QString::fromLocal8Bit(std::strerror(ENOENT));
-    else if (!openUrl(QUrl::fromLocalFile(manual)))
-        why = tr("No program is set to show HTML pages.");
-    if (why.isEmpty())
-        return true;
-    message(commandMessage(CommandMessage::ManualNotOpened).arg(manual, why));
-    return false;
 }
 
 } // namespace tamrin
