@@ -154,7 +154,8 @@ QString commandMessage(CommandMessage message)
     static constexpr std::array<Text, 11> kTexts{{
         {"Initialized Tamrin options. Please carry out [Set Tamrin options] in case of need.",
          "Tamrin のオプションを初期化しました。必要に応じて [Tamrin のオプション設定] を実行してください。"},
-        {"Sorry, This command is not supported yet.", "申し訳ありません。このコマンドはまだサポートされていません。"},
+        {"Sorry, This command is not supported yet.",
+         "申し訳ありません。このコマンドはまだサポートされていません。"},
         {"HTML manual   '%1' was not opened.\n%2", "HTML マニュアル   '%1' を開けませんでした。\n%2"},
         {"Please specify the stream data in CD-ROM by [Analyze and open CD-ROM].\nDo you open '%1'?",
          "CD-ROM のストリームデータは [CD-ROM を開いて解析] で指定してください。\n'%1' を開きますか?"},

@@ -27,15 +27,15 @@ enum class CommandMessage
 {
     OptionsInitialized,
     NotSupported,
-    ManualNotOpened,  // %1 the manual, %2 the reason
-    OpenOnCdrom,      // %1 the file
-    FolderNotOpened,  // %1 the folder
-    LinkNotOpened,    // %1 the address
+    ManualNotOpened, // %1 the manual, %2 the reason
+    OpenOnCdrom,     // %1 the file
+    FolderNotOpened, // %1 the folder
+    LinkNotOpened,   // %1 the address
     EditTitleCaption,
     EditTitleLabel,
-    TitleNotSaved,    // %1 the reason
+    TitleNotSaved, // %1 the reason
     NoDrive,
-    CloseDisc         // the toggle's text while a disc is open
+    CloseDisc // the toggle's text while a disc is open
 };
 
 // The menu text of command `id` (empty for an id not in the table).

@@ -100,6 +100,7 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
     }
     m_mp3Available = PlbIsGogo(nullptr, nullptr) != 0;
     m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    m_onCdrom = onCdromDrive;
     setWindowTitle("Tamrin");
     setAcceptDrops(true);
 
@@ -199,7 +200,9 @@ void MainWindow::createActions()
         {40029, {}, [this] { closeDisc(); }},
         {40014, QKeySequence::Quit, [this] { close(); }},
         {40008, QKeySequence::SelectAll, [this] { m_list->selectAll(); }},
-        {40009, {}, [this] {
+        {40009,
+         {},
+         [this] {
              for (int i = 0; i < m_list->topLevelItemCount(); ++i)
                  m_list->topLevelItem(i)->setSelected(!m_list->topLevelItem(i)->isSelected());
          }},
@@ -218,7 +221,8 @@ void MainWindow::createActions()
         {40017, {}, [this] { message(commandMessage(CommandMessage::NotSupported), false); }},
         {40018, QKeySequence::HelpContents, [this] { openManual(); }},
         {40019, {}, [this] { onAbout(); }},
-        {40024, QKeySequence("Space"), [this] {
+        {40024, QKeySequence("Space"),
+         [this] {
              m_viewer->runCommand(m_viewer->playControl()->state() == PlayControl::kStatePlaying
                                       ? PlayControl::kCmdPause
                                       : PlayControl::kCmdPlay,
@@ -329,7 +333,8 @@ void MainWindow::createMenus()
     add(preview->addMenu(menuTitle(MenuTitle::PreviewSize)), {40061, 40062, 40063, 0, 40064, 40065, 40066});
     add(preview, {40067, 0, 40031, 40032, 40033});
 
-    add(menuBar()->addMenu(menuTitle(MenuTitle::Help)), {40018, 0, 40043, 40044, 40045, 40046, 40047, 0, 40019});
+    add(menuBar()->addMenu(menuTitle(MenuTitle::Help)),
+        {40018, 0, 40043, 40044, 40045, 40046, 40047, 0, 40019});
 
     QToolBar* tools = addToolBar(menuTitle(MenuTitle::Toolbar));
     tools->setObjectName("commands");
@@ -452,9 +457,9 @@ bool MainWindow::openStreamFile(const QString& path)
         // names differ only in case (distinct files here) are both listed.
         if (entry(row).path == absolute)
             return false;
-    if (!(m_options->flags & kNoDiscSuggestion) && onCdromDrive(absolute) &&
-        QMessageBox::question(this, windowTitle(), commandMessage(CommandMessage::OpenOnCdrom).arg(absolute)) !=
-            QMessageBox::Yes)
+    if (!(m_options->flags & kNoDiscSuggestion) && m_onCdrom && m_onCdrom(absolute) &&
+        QMessageBox::question(this, windowTitle(),
+                              commandMessage(CommandMessage::OpenOnCdrom).arg(absolute)) != QMessageBox::Yes)
         return false;
     StrInfo info{};
     std::array<char, 64> plugin{};
@@ -581,8 +586,9 @@ void MainWindow::onOpenFiles()
     const int index = m_options->openFilterIndex;
     QString chosen = filters.value(index >= 0 && index < filters.size() ? index : 0);
     const QStringList files = QFileDialog::getOpenFileNames(
-        this, commandText(40012).remove('&').remove("..."), QFile::decodeName(QByteArray::fromStdString(fieldText(m_options->openFolder))),
-        filters.join(";;"), &chosen);
+        this, commandText(40012).remove('&').remove("..."),
+        QFile::decodeName(QByteArray::fromStdString(fieldText(m_options->openFolder))), filters.join(";;"),
+        &chosen);
     if (files.isEmpty())
         return;
     // The folder and the filter are offered again next time (a folder too long for the record
@@ -763,8 +769,8 @@ bool MainWindow::setDiscTitle(int row, const QString& title, QString* error)
     QTreeWidgetItem* item = m_list->topLevelItem(row);
     StreamEntry* e = entryOf(item);
     const QByteArray bytes = title.toUtf8();
-    if (!e || !e->isDiscStream() || !m_cdaz || bytes.isEmpty() || bytes.size() >= PLB_CDAZ_STREAM_NAME_BYTES ||
-        bytes.contains('\0'))
+    if (!e || !e->isDiscStream() || !m_cdaz || bytes.isEmpty() ||
+        bytes.size() >= PLB_CDAZ_STREAM_NAME_BYTES || bytes.contains('\0'))
         return false;
     std::array<char, PLB_CDAZ_STREAM_NAME_BYTES> old{};
     if (PlbGetCDAZStream(m_cdaz, e->discIndex, nullptr, old.data(), nullptr, nullptr) != 1 ||
@@ -794,10 +800,10 @@ void MainWindow::onEditTitle()
     if (row < 0 || !entry(row).isDiscStream())
         return;
     bool ok = false;
-    const QString title =
-        QInputDialog::getText(this, commandMessage(CommandMessage::EditTitleCaption),
-                              commandMessage(CommandMessage::EditTitleLabel), QLineEdit::Normal, entry(row).title, &ok)
-            .trimmed();
+    const QString title = QInputDialog::getText(this, commandMessage(CommandMessage::EditTitleCaption),
+                                                commandMessage(CommandMessage::EditTitleLabel),
+                                                QLineEdit::Normal, entry(row).title, &ok)
+                              .trimmed();
     if (!ok || title.isEmpty() || title == entry(row).title)
         return;
     QString error;

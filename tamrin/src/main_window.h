@@ -125,6 +125,9 @@ class MainWindow : public QMainWindow
     // How folders and web pages are opened (QDesktopServices by default); tests replace it.
     using UrlOpener = std::function<bool(const QUrl&)>;
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+    // Whether a file lies on a CD-ROM (a mounted disc file system by default); tests replace it.
+    using CdromCheck = std::function<bool(const QString& path)>;
+    void setCdromCheck(CdromCheck check) { m_onCdrom = std::move(check); }
     // Opens an output folder (40036 AVI, 40037 WAVE, 40038 BMP), made when missing.
     bool openOutputFolder(int commandId);
     // Opens the HTML manual; a message tells why when it cannot be.
@@ -203,6 +206,7 @@ class MainWindow : public QMainWindow
     QByteArray m_soundDriver;
     bool m_mp3Available = false;
     UrlOpener m_openUrl;
+    CdromCheck m_onCdrom;
     QMenu* m_driveMenu = nullptr;
     QWidget* m_popup = nullptr; // the pop-up preview's window, or none
     int m_previewPage = -1;     // where the preview page was before it popped up

@@ -52,7 +52,7 @@ bool MainWindow::openUrl(const QUrl& url)
 
 bool MainWindow::openOutputFolder(int commandId)
 {
-    const char* field = commandId == 40036 ? m_options->aviFolder
+    const char* field = commandId == 40036   ? m_options->aviFolder
                         : commandId == 40037 ? m_options->waveFolder
                         : commandId == 40038 ? m_options->bmpFolder
                                              : nullptr;

@@ -191,7 +191,8 @@ void MainWindow::applyPreviewSize()
     const int width = info && info->width ? info->width : 320;
     const int height = info && info->height ? info->height : 240;
     const int halves = previewHalves(m_options->previewSize);
-    const int extra = m_viewer->statusBar()->sizeHint().height() + m_viewer->playControl()->sizeHint().height();
+    const int extra =
+        m_viewer->statusBar()->sizeHint().height() + m_viewer->playControl()->sizeHint().height();
     m_popup->showNormal();
     m_popup->resize(std::max(width * halves / 2, 160), std::max(height * halves / 2, 120) + extra);
 }
@@ -209,7 +210,10 @@ void MainWindow::setPopupPreview(bool popup)
                 m_options->popupLeft = at.x();
                 m_options->popupTop = at.y();
             },
-            [this] { QMetaObject::invokeMethod(this, [this] { setPopupPreview(false); }, Qt::QueuedConnection); });
+            [this] {
+                QMetaObject::invokeMethod(
+                    this, [this] { setPopupPreview(false); }, Qt::QueuedConnection);
+            });
         m_popup->setWindowTitle(windowTitle());
         auto* layout = new QVBoxLayout(m_popup);
         layout->setContentsMargins(0, 0, 0, 0);

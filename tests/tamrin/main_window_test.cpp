@@ -544,10 +544,17 @@ TEST_F(MainWindowOptionsTest, StartsFromTheRecordAndKeepsEveryChangeAtItsOffset)
         {"music toggled on", [&] { window->action(40054)->trigger(); }, 0x638, 4, 5},
         {"repeat", [&] { window->action(40040)->trigger(); }, 0x624, 4, kPlayRepeat},
         {"mode from the control's button",
-         [&] { static_cast<QAbstractButton*>(window->viewer()->playControl()->control(tamlibui::PlayControl::kPlayMode))->click(); },
+         [&] {
+             static_cast<QAbstractButton*>(
+                 window->viewer()->playControl()->control(tamlibui::PlayControl::kPlayMode))
+                 ->click();
+         },
          0x624, 4, kPlayAll},
         {"volume from the control's slider",
-         [&] { static_cast<QSlider*>(window->viewer()->playControl()->control(tamlibui::PlayControl::kVolume))->setValue(23); },
+         [&] {
+             static_cast<QSlider*>(window->viewer()->playControl()->control(tamlibui::PlayControl::kVolume))
+                 ->setValue(23);
+         },
          0x65C, 2, 23},
         {"volume command", [&] { window->setVolume(80); }, 0x65C, 2, 80},
         {"enlarged", [&] { window->action(40063)->trigger(); }, 0x688, 2, kPreviewEnlarged},
@@ -816,13 +823,50 @@ TEST_F(MainWindowOptionsTest, TheDriveMenuListsTheDrivesAndSelectsTheChosenOne)
     CdUnmountImage(second);
 }
 
+TEST_F(MainWindowOptionsTest, AFileOnACdromSuggestsAnalysingTheDiscUnlessTheOptionsSayNot)
+{
+    auto window = makeWindow();
+    window->setCdromCheck([](const QString&) { return true; });
+    struct Case
+    {
+        int16_t flags;
+        QMessageBox::StandardButton answer; // NoButton: no question expected
+        bool listed;
+    };
+    const Case cases[] = {{0, QMessageBox::No, false},
+                          {0, QMessageBox::Yes, true},
+                          {kNoDiscSuggestion, QMessageBox::NoButton, true}};
+    for (const Case& c : cases) {
+        m_record.flags = c.flags;
+        window->streamList()->clear();
+        QString asked;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(c.answer == QMessageBox::NoButton ? QMessageBox::No : c.answer)->click();
+            }
+        });
+        EXPECT_EQ(window->openStreamFile(sampleMovie()), c.listed) << c.flags << " " << c.answer;
+        EXPECT_EQ(window->entryCount(), c.listed ? 1 : 0);
+        if (c.answer == QMessageBox::NoButton) {
+            EXPECT_TRUE(asked.isEmpty()) << asked.toStdString();
+        } else {
+            EXPECT_TRUE(asked.startsWith(
+                "Please specify the stream data in CD-ROM by [Analyze and open CD-ROM].\nDo you open '"))
+                << asked.toStdString();
+            EXPECT_TRUE(asked.contains(QFileInfo(sampleMovie()).fileName()));
+        }
+        QTest::qWait(150); // the timer of a case without a question has run
+    }
+}
+
 TEST_F(MainWindowOptionsTest, CommandsHaveTheirHelpAndJapaneseTexts)
 {
     auto window = makeWindow();
     window->show();
     // Every command tells in the status bar what it does while the pointer is on it.
-    for (int id : {40005, 40007, 40008, 40011, 40012, 40013, 40014, 40015, 40016, 40017, 40018, 40019, 40020,
-                   40025, 40031, 40032, 40036, 40043, 40048, 40052, 40061, 40067}) {
+    for (int id : {40005, 40007, 40008, 40011, 40012, 40013, 40014, 40015, 40016, 40017, 40018,
+                   40019, 40020, 40025, 40031, 40032, 40036, 40043, 40048, 40052, 40061, 40067}) {
         QAction* command = window->action(id);
         ASSERT_NE(command, nullptr) << id;
         EXPECT_FALSE(command->statusTip().isEmpty()) << id;

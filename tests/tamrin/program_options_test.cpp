@@ -28,7 +28,8 @@ std::vector<uint8_t> readBytes(const std::filesystem::path& path)
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 template <typename T> T at(const std::vector<uint8_t>& bytes, size_t offset)
