@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include "command_texts.h"
 #include "conversion_page.h"
 
 #include <QAction>
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,25 +16,33 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QStorageInfo>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 
 #include "discport/discport.h"
 #include "tamlib/analysis.h"
+#include "tamlib/convert.h"
 #include "tamlib/environment.h"
 #include "tamlib/picture_file.h"
 #include "tamlib/player.h"
@@ -68,6 +78,16 @@ bool isDiscImage(const QString& path)
     return suffix == "cue" || suffix == "iso" || suffix == "bin" || suffix == "img";
 }
 
+// True when the file lies on a mounted CD-ROM (a disc file system, or an optical drive's device).
+bool onCdromDrive(const QString& path)
+{
+    const QStorageInfo storage(QFileInfo(path).absolutePath());
+    if (!storage.isValid())
+        return false;
+    const QByteArray type = storage.fileSystemType().toLower();
+    return type == "iso9660" || type == "udf" || storage.device().startsWith("/dev/sr");
+}
+
 } // namespace
 
 MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
@@ -78,6 +98,9 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
         environment.createFolders = false;
         m_ownOptions = defaultOptions(environment);
     }
+    m_mp3Available = PlbIsGogo(nullptr, nullptr) != 0;
+    m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    m_onCdrom = onCdromDrive;
     setWindowTitle("Tamrin");
     setAcceptDrops(true);
 
@@ -90,6 +113,8 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
     m_list->header()->setSectionResizeMode(kColStream, QHeaderView::Stretch);
     m_list->header()->setStretchLastSection(false);
     m_list->setMinimumWidth(360);
+    m_list->header()->setSectionsClickable(true);
+    m_list->header()->setSortIndicatorShown(false);
 
     m_tabs = new QTabWidget;
     m_information = new QTextBrowser;
@@ -120,7 +145,25 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
             [this](QTreeWidgetItem* item) { previewRow(m_list->indexOfTopLevelItem(item)); });
     connect(m_tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
     connect(m_viewer, &tamlibui::ViewerPanel::streamRequested, this, &MainWindow::onStreamRequested);
+    connect(m_viewer->playControl(), &tamlibui::PlayControl::command, this,
+            &MainWindow::onPlayControlCommand);
+    connect(m_list->header(), &QHeaderView::sectionClicked, this, &MainWindow::setSortKey);
+    applyOptions();
     resize(900, 520);
+}
+
+// The stored preferences, as the window starts.
+void MainWindow::applyOptions()
+{
+    TamrinOptions& o = *m_options;
+    m_filter = int(o.listFilter & kFilterAll);
+    for (int bit = 0; bit < 4; ++bit)
+        action(40052 + bit)->setChecked(m_filter & (1 << bit));
+    setPlayMode(o.playMode >= kPlayOne && o.playMode <= kPlayAll ? o.playMode : kPlayOne);
+    setVolume(o.volume);
+    setPreviewSize(o.previewSize);
+    for (uint16_t flag : {kPreviewFullScreen, kPreviewOnTop, kPreviewKeepSize})
+        setPreviewFlag(flag, o.previewFlags & flag);
 }
 
 MainWindow::~MainWindow()
@@ -137,96 +180,121 @@ MainWindow::~MainWindow()
 
 void MainWindow::createActions()
 {
+    using tamlibui::PlayControl;
     struct Command
     {
         int id;
-        QString text;
         QKeySequence key;
         std::function<void()> run;
     };
+    auto convert = [this](Conversion type) { return [this, type] { setSelectedConversion(type); }; };
+    auto link = [this](int id) {
+        return [this, id] {
+            const QString address = commandLink(id);
+            if (!openUrl(QUrl(address)))
+                message(commandMessage(CommandMessage::LinkNotOpened).arg(address));
+        };
+    };
     const std::vector<Command> commands = {
-        {40012, tr("&Open stream files..."), QKeySequence::Open, [this] { onOpenFiles(); }},
-        {40013, tr("Open and Analyze CD-&ROM"), QKeySequence("Ctrl+R"), [this] { onToggleDisc(); }},
-        {40029, tr("Remove the CD-ROM's streams"), {}, [this] { closeDisc(); }},
-        {40014, tr("E&xit"), QKeySequence::Quit, [this] { close(); }},
-        {40008, tr("Select &all"), QKeySequence::SelectAll, [this] { m_list->selectAll(); }},
+        {40012, QKeySequence::Open, [this] { onOpenFiles(); }},
+        {40013, QKeySequence("Ctrl+R"), [this] { onToggleDisc(); }},
+        {40029, {}, [this] { closeDisc(); }},
+        {40014, QKeySequence::Quit, [this] { close(); }},
+        {40008, QKeySequence::SelectAll, [this] { m_list->selectAll(); }},
         {40009,
-         tr("&Invert selection"),
          {},
          [this] {
              for (int i = 0; i < m_list->topLevelItemCount(); ++i)
                  m_list->topLevelItem(i)->setSelected(!m_list->topLevelItem(i)->isSelected());
          }},
-        {40020, tr("&Remove from list"), QKeySequence::Delete, [this] { removeSelected(); }},
-        {40005, tamlibui::tableText(PLB_IDS_TO_AVI), {}, [this] { setSelectedConversion(Conversion::Avi); }},
-        {40006,
-         tamlibui::tableText(PLB_IDS_TO_WAVE),
-         {},
-         [this] { setSelectedConversion(Conversion::Wave); }},
-        {40051,
-         tamlibui::tableText(PLB_IDS_TO_CSTR),
-         {},
-         [this] { setSelectedConversion(Conversion::Cstr); }},
-        {40058, tamlibui::tableText(PLB_IDS_TO_BMP), {}, [this] { setSelectedConversion(Conversion::Bmp); }},
-        {40057,
-         tamlibui::tableText(PLB_IDS_TO_MIDI),
-         {},
-         [this] { setSelectedConversion(Conversion::Midi); }},
-        {40060, tamlibui::tableText(PLB_IDS_TO_MP3), {}, [this] { setSelectedConversion(Conversion::Mp3); }},
-        {40007,
-         tamlibui::tableText(PLB_IDS_NO_CONVERSION),
-         {},
-         [this] { setSelectedConversion(Conversion::None); }},
-        {40015, tr("&Start conversion"), QKeySequence("Ctrl+T"), [this] { startConversion(); }},
-        {40016, tr("&Settings..."), {}, [this] { onSettings(); }},
-        {40019, tr("&About Tamrin..."), {}, [this] { onAbout(); }},
-        {40024, tr("&Play / Pause"), QKeySequence("Space"),
+        {40011, QKeySequence("F2"), [this] { onEditTitle(); }},
+        {40020, QKeySequence::Delete, [this] { removeSelected(); }},
+        {40005, {}, convert(Conversion::Avi)},
+        {40006, {}, convert(Conversion::Wave)},
+        {40051, {}, convert(Conversion::Cstr)},
+        {40058, {}, convert(Conversion::Bmp)},
+        {40057, {}, convert(Conversion::Midi)},
+        {40060, {}, convert(Conversion::Mp3)},
+        {40007, {}, convert(Conversion::None)},
+        {40021, {}, [this] { editConversionSettings(); }},
+        {40015, QKeySequence("Ctrl+T"), [this] { startConversion(); }},
+        {40016, {}, [this] { onSettings(); }},
+        {40017, {}, [this] { message(commandMessage(CommandMessage::NotSupported), false); }},
+        {40018, QKeySequence::HelpContents, [this] { openManual(); }},
+        {40019, {}, [this] { onAbout(); }},
+        {40024, QKeySequence("Space"),
          [this] {
-             m_viewer->runCommand(m_viewer->playControl()->state() == tamlibui::PlayControl::kStatePlaying
-                                      ? tamlibui::PlayControl::kCmdPause
-                                      : tamlibui::PlayControl::kCmdPlay,
+             m_viewer->runCommand(m_viewer->playControl()->state() == PlayControl::kStatePlaying
+                                      ? PlayControl::kCmdPause
+                                      : PlayControl::kCmdPlay,
                                   0);
          }},
-        {40026, tr("S&top"), {}, [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdStop, 0); }},
-        {40034, tr("P&revious stream"), {}, [this] { onStreamRequested(-1); }},
-        {40035, tr("&Next stream"), {}, [this] { onStreamRequested(1); }},
-        {40031, tr("&Copy the frame"), QKeySequence::Copy, [this] { copyFrame(); }},
-        {40032, tr("Save the frame as &BMP"), QKeySequence("Ctrl+B"), [this] { onSaveFrameAuto(); }},
-        {40033, tr("Save the frame &as..."), {}, [this] { onSaveFrameAs(); }},
-        {40048, tr("Show everything"), {}, [this] { setFilter(kFilterAll); }},
-        {40049, tr("Movies only"), {}, [this] { setFilter(1); }},
-        {40050, tr("Audio only"), {}, [this] { setFilter(6); }},
-        {40039,
-         tr("Play one stream"),
-         {},
-         [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 0); }},
-        {40040, tr("Repeat"), {}, [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 1); }},
-        {40041,
-         tr("Play all streams in order"),
-         {},
-         [this] { m_viewer->runCommand(tamlibui::PlayControl::kCmdPlayMode, 2); }},
-        {40052, tr("Movies"), {}, [this] { setFilter(m_filter ^ 1); }},
-        {40053, tr("Wave audio"), {}, [this] { setFilter(m_filter ^ 2); }},
-        {40054, tr("Sequenced music"), {}, [this] { setFilter(m_filter ^ 4); }},
-        {40055, tr("Still images"), {}, [this] { setFilter(m_filter ^ 8); }},
+        {40025, {}, [this] { m_viewer->runCommand(PlayControl::kCmdPause, 0); }},
+        {40026, {}, [this] { m_viewer->runCommand(PlayControl::kCmdStop, 0); }},
+        {40034, {}, [this] { onStreamRequested(-1); }},
+        {40035, {}, [this] { onStreamRequested(1); }},
+        {40031, QKeySequence::Copy, [this] { copyFrame(); }},
+        {40032, QKeySequence("Ctrl+B"), [this] { onSaveFrameAuto(); }},
+        {40033, {}, [this] { onSaveFrameAs(); }},
+        {40036, {}, [this] { openOutputFolder(40036); }},
+        {40037, {}, [this] { openOutputFolder(40037); }},
+        {40038, {}, [this] { openOutputFolder(40038); }},
+        {40048, {}, [this] { setFilter(kFilterAll); }},
+        {40049, {}, [this] { setFilter(1); }},
+        {40050, {}, [this] { setFilter(6); }},
+        {40039, {}, [this] { setPlayMode(kPlayOne); }},
+        {40040, {}, [this] { setPlayMode(kPlayRepeat); }},
+        {40041, {}, [this] { setPlayMode(kPlayAll); }},
+        {40043, {}, link(40043)},
+        {40044, {}, link(40044)},
+        {40045, {}, link(40045)},
+        {40046, {}, link(40046)},
+        {40047, {}, link(40047)},
+        {40052, {}, [this] { setFilter(m_filter ^ 1); }},
+        {40053, {}, [this] { setFilter(m_filter ^ 2); }},
+        {40054, {}, [this] { setFilter(m_filter ^ 4); }},
+        {40055, {}, [this] { setFilter(m_filter ^ 8); }},
+        {40061, {}, [this] { setPreviewSize(kPreviewHalf); }},
+        {40062, {}, [this] { setPreviewSize(kPreviewSame); }},
+        {40063, {}, [this] { setPreviewSize(kPreviewEnlarged); }},
+        {40064, {}, [this] { setPreviewFlag(kPreviewFullScreen, action(40064)->isChecked()); }},
+        {40065, {}, [this] { setPreviewFlag(kPreviewOnTop, action(40065)->isChecked()); }},
+        {40066, {}, [this] { setPreviewFlag(kPreviewKeepSize, action(40066)->isChecked()); }},
+        {40067, {}, [this] { setPopupPreview(action(40067)->isChecked()); }},
     };
     for (const Command& command : commands) {
-        auto* action = new QAction(command.text, this);
+        auto* action = new QAction(commandText(command.id), this);
+        action->setStatusTip(commandHelp(command.id));
         if (!command.key.isEmpty())
             action->setShortcut(command.key);
         connect(action, &QAction::triggered, this, command.run);
         m_actions.emplace_back(command.id, action);
     }
-    auto* modes = new QActionGroup(this);
-    for (int id : {40039, 40040, 40041}) {
-        action(id)->setCheckable(true);
-        modes->addAction(action(id));
-    }
+    const std::pair<int, Conversion> types[] = {{40005, Conversion::Avi},  {40006, Conversion::Wave},
+                                                {40051, Conversion::Cstr}, {40058, Conversion::Bmp},
+                                                {40057, Conversion::Midi}, {40060, Conversion::Mp3},
+                                                {40007, Conversion::None}};
+    for (const auto& [id, type] : types) // the conversion types carry the library's names
+        action(id)->setText(tamlibui::tableText(conversionType(type).displayId));
+    // Without the encoder MP3 is not offered.
+    action(40060)->setEnabled(m_mp3Available);
+    auto group = [this](std::initializer_list<int> ids) {
+        auto* exclusive = new QActionGroup(this);
+        for (int id : ids) {
+            action(id)->setCheckable(true);
+            exclusive->addAction(action(id));
+        }
+    };
+    group({40039, 40040, 40041});
+    group({40061, 40062, 40063});
     action(40039)->setChecked(true);
+    action(40062)->setChecked(true);
     for (int id : {40052, 40053, 40054, 40055}) {
         action(id)->setCheckable(true);
         action(id)->setChecked(true);
     }
+    for (int id : {40064, 40065, 40066, 40067})
+        action(id)->setCheckable(true);
 }
 
 QAction* MainWindow::action(int commandId) const
@@ -246,15 +314,30 @@ void MainWindow::createMenus()
             else
                 menu->addSeparator();
     };
-    add(menuBar()->addMenu(tr("&File")), {40012, 40013, 40029, 0, 40015, 0, 40016, 0, 40014});
-    add(menuBar()->addMenu(tr("&Edit")),
-        {40008, 40009, 40020, 0, 40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
-    add(menuBar()->addMenu(tr("&Convertion")), {40005, 40006, 40051, 40058, 40057, 40060, 40007, 0, 40021});
-    add(menuBar()->addMenu(tr("&Preview")),
-        {40024, 40026, 40034, 40035, 0, 40039, 40040, 40041, 0, 40031, 40032, 40033});
-    add(menuBar()->addMenu(tr("&Help")), {40019});
+    QMenu* file = menuBar()->addMenu(menuTitle(MenuTitle::File));
+    add(file, {40012, 40013, 40029, 0, 40015, 0});
+    m_driveMenu = file->addMenu(menuTitle(MenuTitle::Drive));
+    connect(m_driveMenu, &QMenu::aboutToShow, this, &MainWindow::refreshDriveMenu);
+    refreshDriveMenu();
+    add(file, {40016, 0, 40014});
 
-    QToolBar* tools = addToolBar(tr("Commands"));
+    QMenu* edit = menuBar()->addMenu(menuTitle(MenuTitle::Edit));
+    add(edit, {40008, 40009, 40020, 0, 40011, 0});
+    add(edit->addMenu(menuTitle(MenuTitle::Filter)), {40048, 40049, 40050, 0, 40052, 40053, 40054, 40055});
+
+    QMenu* convert = menuBar()->addMenu(menuTitle(MenuTitle::Conversion));
+    add(convert, {40005, 40006, 40051, 40058, 40057, 40060, 40007, 0, 40021, 0});
+    add(convert->addMenu(menuTitle(MenuTitle::Folders)), {40036, 40037, 40038});
+
+    QMenu* preview = menuBar()->addMenu(menuTitle(MenuTitle::Preview));
+    add(preview, {40024, 40025, 40026, 40034, 40035, 0, 40039, 40040, 40041, 0});
+    add(preview->addMenu(menuTitle(MenuTitle::PreviewSize)), {40061, 40062, 40063, 0, 40064, 40065, 40066});
+    add(preview, {40067, 0, 40031, 40032, 40033});
+
+    add(menuBar()->addMenu(menuTitle(MenuTitle::Help)),
+        {40018, 0, 40043, 40044, 40045, 40046, 40047, 0, 40019});
+
+    QToolBar* tools = addToolBar(menuTitle(MenuTitle::Toolbar));
     tools->setObjectName("commands");
     for (int id : {40012, 40013, 40015, 40016, 40032, 40031})
         tools->addAction(action(id));
@@ -342,6 +425,7 @@ void MainWindow::removeSelected()
 void MainWindow::setFilter(int filter)
 {
     m_filter = filter & kFilterAll;
+    m_options->listFilter = uint32_t(m_filter);
     for (int bit = 0; bit < 4; ++bit)
         action(40052 + bit)->setChecked(m_filter & (1 << bit));
     if (m_filter != kFilterAll) {
@@ -381,6 +465,10 @@ bool MainWindow::openStreamFile(const QString& path)
         // names differ only in case (distinct files here) are both listed.
         if (entry(row).path == absolute)
             return false;
+    if (!(m_options->flags & kNoDiscSuggestion) && m_onCdrom && m_onCdrom(absolute) &&
+        QMessageBox::question(this, windowTitle(),
+                              commandMessage(CommandMessage::OpenOnCdrom).arg(absolute)) != QMessageBox::Yes)
+        return false;
     StrInfo info{};
     std::array<char, 64> plugin{};
     const QByteArray local = QFile::encodeName(absolute);
@@ -391,7 +479,7 @@ bool MainWindow::openStreamFile(const QString& path)
     e.title = QFileInfo(absolute).fileName();
     e.plugin = QString::fromLatin1(plugin.data());
     e.info = info;
-    e.conversion = defaultConversion(info.kind);
+    e.conversion = newEntryConversion(info.kind);
     insertEntry(e);
     return true;
 }
@@ -435,10 +523,10 @@ bool MainWindow::analyseDisc()
     const int32_t count =
         PlbGetCDAZInfo(m_cdaz, name.data(), title.data(), prefix.data(), &flags, &anaSector);
     m_discTitle = QString::fromUtf8(title.data());
-    toggle->setText(tr("Close CD-&ROM"));
+    toggle->setText(commandMessage(CommandMessage::CloseDisc));
     toggle->setToolTip(m_discTitle);
     listDiscStreams();
-    m_list->sortItems(kColStream, Qt::AscendingOrder);
+    setSortKey(m_options->sortKey);
     m_cdazLabel->setText(
         tr("%1\n%2\n%3 streams").arg(m_discTitle, QString::fromUtf8(name.data())).arg(count));
     m_tabs->addTab(m_cdazPage, "CDAZ");
@@ -475,7 +563,7 @@ void MainWindow::listDiscStreams()
         e.title = QString::fromUtf8(streamName.data());
         e.plugin = QString::fromLatin1(pluginFile.data());
         e.info = info;
-        e.conversion = defaultConversion(info.kind);
+        e.conversion = newEntryConversion(info.kind);
         insertEntry(e);
     }
 }
@@ -495,15 +583,28 @@ void MainWindow::closeDisc()
     const int page = m_tabs->indexOf(m_cdazPage);
     if (page >= 0)
         m_tabs->removeTab(page);
-    action(40013)->setText(tr("Open and Analyze CD-&ROM"));
+    action(40013)->setText(commandText(40013));
     emit discChanged(false);
 }
 
 void MainWindow::onOpenFiles()
 {
+    const QStringList filters = {tr("Stream files (*.str *.STR *.xa *.XA *.cstr)"),
+                                 tr("Disc images (*.cue *.iso *.bin)"), tr("All files (*)")};
+    const int index = m_options->openFilterIndex;
+    QString chosen = filters.value(index >= 0 && index < filters.size() ? index : 0);
     const QStringList files = QFileDialog::getOpenFileNames(
-        this, tr("Open stream files"), QString(),
-        tr("Stream files (*.str *.STR *.xa *.XA *.cstr *.*);;Disc images (*.cue *.iso *.bin)"));
+        this, commandText(40012).remove('&').remove("..."),
+        QFile::decodeName(QByteArray::fromStdString(fieldText(m_options->openFolder))), filters.join(";;"),
+        &chosen);
+    if (files.isEmpty())
+        return;
+    // The folder and the filter are offered again next time (a folder too long for the record
+    // leaves the one stored).
+    const std::string folder = QFile::encodeName(QFileInfo(files.first()).absolutePath()).toStdString();
+    if (folder.size() < kFolderBytes)
+        setFieldText(m_options->openFolder, folder);
+    m_options->openFilterIndex = std::max<int32_t>(0, int32_t(filters.indexOf(chosen)));
     openPaths(files);
 }
 
@@ -619,62 +720,6 @@ void MainWindow::onStreamRequested(int direction)
         m_viewer->runCommand(tamlibui::PlayControl::kCmdPlay, 0);
 }
 
-// ---- the frame on screen -------------------------------------------------------------------
-
-bool MainWindow::saveFrame(const QString& path, QString* error)
-{
-    Player* player = m_viewer->player();
-    uint32_t frameNumber = 0;
-    FrameDib* picture = player ? PlbLockFrameDIB(player, &frameNumber) : nullptr;
-    if (!picture) {
-        if (error)
-            *error = tr("There is no picture on screen.");
-        return false;
-    }
-    std::string why;
-    const bool written =
-        tamlib::writeBmpFile(std::filesystem::path(QFile::encodeName(path).toStdString()), *picture, why);
-    PlbUnlockFrameDIB(player);
-    if (!written && error)
-        *error = tr("'%1' was not written.\n%2").arg(path, QString::fromStdString(why));
-    return written;
-}
-
-bool MainWindow::copyFrame()
-{
-    const QImage frame = m_viewer->frameView()->hasFrame()
-                             ? m_viewer->frameView()->grab(m_viewer->frameView()->playRect()).toImage()
-                             : QImage();
-    if (frame.isNull())
-        return false;
-    QApplication::clipboard()->setImage(frame);
-    return true;
-}
-
-void MainWindow::onSaveFrameAuto()
-{
-    if (previewedRow() < 0)
-        return;
-    QString base = QFileInfo(entry(previewedRow()).title).completeBaseName();
-    base.replace(QRegularExpression(R"([\\/:,;*<>|?"])"), "_");
-    const QString folder = QDir::home().filePath("Tamrin/BMP");
-    QDir().mkpath(folder);
-    QString error;
-    if (!saveFrame(
-            QDir(folder).filePath(QString("%1-%2.bmp").arg(base).arg(++m_frameNumber, 4, 10, QChar('0'))),
-            &error))
-        message(error);
-}
-
-void MainWindow::onSaveFrameAs()
-{
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Save the frame"), QString(), tr("Bitmap (*.bmp)"));
-    QString error;
-    if (!path.isEmpty() && !saveFrame(path, &error))
-        message(error);
-}
-
 // ---- dialogs -------------------------------------------------------------------------------
 
 void MainWindow::onSettings()
@@ -701,6 +746,85 @@ void MainWindow::message(const QString& text, bool warning)
         QMessageBox::warning(this, windowTitle(), text);
     else
         QMessageBox::information(this, windowTitle(), text);
+}
+
+// ---- the options' commands -----------------------------------------------------------------
+
+Conversion MainWindow::newEntryConversion(uint16_t kind) const
+{
+    const char* stored = nullptr;
+    if (kind & kKindVideo)
+        stored = m_options->videoConversion;
+    else if (kind & kKindAudio)
+        stored = m_options->audioConversion;
+    else if (kind & kKindStill)
+        stored = m_options->stillConversion;
+    else if (kind & kKindMusic)
+        stored = m_options->musicConversion;
+    if (!stored)
+        return Conversion::None;
+    // The field may fill its whole width without a final zero.
+    const QString name = QString::fromLatin1(stored, qstrnlen(stored, kConversionNameBytes));
+    Conversion type = Conversion::None;
+    if (!conversionByShortName(name, &type) || !conversionAllowed(type, kind) ||
+        (type == Conversion::Mp3 && !m_mp3Available))
+        return Conversion::None;
+    return type;
+}
+
+bool MainWindow::setDiscTitle(int row, const QString& title, QString* error)
+{
+    QTreeWidgetItem* item = m_list->topLevelItem(row);
+    StreamEntry* e = entryOf(item);
+    const QByteArray bytes = title.toUtf8();
+    if (!e || !e->isDiscStream() || !m_cdaz || bytes.isEmpty() ||
+        bytes.size() >= PLB_CDAZ_STREAM_NAME_BYTES || bytes.contains('\0'))
+        return false;
+    std::array<char, PLB_CDAZ_STREAM_NAME_BYTES> old{};
+    if (PlbGetCDAZStream(m_cdaz, e->discIndex, nullptr, old.data(), nullptr, nullptr) != 1 ||
+        PlbSetCDAZStream(m_cdaz, e->discIndex, nullptr, bytes.constData(), 0, 0) != 1)
+        return false;
+    std::array<char, PLB_CDAZ_NAME_BYTES> name{};
+    PlbGetCDAZInfo(m_cdaz, name.data(), nullptr, nullptr, nullptr, nullptr);
+    errno = 0;
+    if (PlbSaveCDAZ(nullptr, name.data(), m_cdaz) != 1) {
+        // The stored analysis keeps the old title: so does the open one.
+        const int why = errno;
+        PlbSetCDAZStream(m_cdaz, e->discIndex, nullptr, old.data(), 0, 0);
+        if (error)
+            *error = why ? QString::fromLocal8Bit(std::strerror(why)) : QString();
+        return false;
+    }
+    e->title = title;
+    refreshRow(item);
+    if (item == m_list->currentItem())
+        showInformation();
+    return true;
+}
+
+void MainWindow::onEditTitle()
+{
+    const int row = m_list->indexOfTopLevelItem(m_list->currentItem());
+    if (row < 0 || !entry(row).isDiscStream())
+        return;
+    bool ok = false;
+    const QString title = QInputDialog::getText(this, commandMessage(CommandMessage::EditTitleCaption),
+                                                commandMessage(CommandMessage::EditTitleLabel),
+                                                QLineEdit::Normal, entry(row).title, &ok)
+                              .trimmed();
+    if (!ok || title.isEmpty() || title == entry(row).title)
+        return;
+    QString error;
+    if (!setDiscTitle(row, title, &error))
+        message(commandMessage(CommandMessage::TitleNotSaved).arg(error));
+}
+
+void MainWindow::setSortKey(int column)
+{
+    if (column < 0 || column >= kColumnCount)
+        column = kColStream;
+    m_options->sortKey = int16_t(column);
+    m_list->sortItems(column, Qt::AscendingOrder);
 }
 
 } // namespace tamrin

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "options_file.h"
@@ -17,6 +18,8 @@
 
 class QAction;
 class QLabel;
+class QMenu;
+class QUrl;
 class QTabWidget;
 class QTextBrowser;
 class QTreeWidget;
@@ -99,6 +102,40 @@ class MainWindow : public QMainWindow
     bool editConversionSettings();
     ConversionPage* conversionPage() const { return m_conversionPage; }
 
+    // The conversion a new entry of these kinds gets: the default stored in the options for its
+    // first kind (video, audio, still image, music); none when that name is not a conversion of
+    // the table, does not suit the kind, or is MP3 without the encoder.
+    Conversion newEntryConversion(uint16_t kind) const;
+    bool mp3Available() const { return m_mp3Available; }
+    // Gives the disc stream at `row` a new title, stored in the CDAZ and saved; false (nothing
+    // changed) for a stream file or when the CDAZ cannot be written, with the reason in `error`.
+    bool setDiscTitle(int row, const QString& title, QString* error = nullptr);
+    // Preview settings, kept in the options: the play mode (40039 to 40041), the volume (1 to
+    // 100), the size (40061 to 40063) and the flags of the pop-up preview.
+    void setPlayMode(int command);
+    void setVolume(int volume);
+    void setPreviewSize(int command);
+    void setPreviewFlag(uint16_t flag, bool on);
+    // Shows the preview in a window of its own (at the position kept in the options), or back on
+    // its page.
+    void setPopupPreview(bool popup);
+    bool popupPreview() const { return m_popup != nullptr; }
+    // Sorts the list by a column (kept in the options as the sort key).
+    void setSortKey(int column);
+    // How folders and web pages are opened (QDesktopServices by default); tests replace it.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+    // Whether a file lies on a CD-ROM (a mounted disc file system by default); tests replace it.
+    using CdromCheck = std::function<bool(const QString& path)>;
+    void setCdromCheck(CdromCheck check) { m_onCdrom = std::move(check); }
+    // Opens an output folder (40036 AVI, 40037 WAVE, 40038 BMP), made when missing.
+    bool openOutputFolder(int commandId);
+    // Opens the HTML manual; a message tells why when it cannot be.
+    bool openManual();
+    // The menu of the CD-ROM drives, rebuilt from the drive table when it is shown.
+    QMenu* driveMenu() const { return m_driveMenu; }
+    void refreshDriveMenu();
+
     // Opens the preview of the entry at `row` (the preview page is shown); false when the player
     // cannot open it.
     bool previewRow(int row);
@@ -136,6 +173,11 @@ class MainWindow : public QMainWindow
     void onSaveFrameAuto();
     void onSaveFrameAs();
     void onSettings();
+    void onEditTitle();
+    void onPlayControlCommand(int command, int parameter);
+    void applyPreviewSize();
+    void applyOptions();
+    bool openUrl(const QUrl& url);
     void onAbout();
     void listDiscStreams();
     // The conversion commands and page (main_window_conversion.cpp).
@@ -167,6 +209,12 @@ class MainWindow : public QMainWindow
     QTreeWidgetItem* m_previewItem = nullptr; // the row on show in the preview (rows move)
     int m_frameNumber = 0;
     QByteArray m_soundDriver;
+    bool m_mp3Available = false;
+    UrlOpener m_openUrl;
+    CdromCheck m_onCdrom;
+    QMenu* m_driveMenu = nullptr;
+    QWidget* m_popup = nullptr; // the pop-up preview's window, or none
+    int m_previewPage = -1;     // where the preview page was before it popped up
 };
 
 } // namespace tamrin

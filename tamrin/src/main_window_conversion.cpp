@@ -63,10 +63,6 @@ ConversionEntry conversionEntryOf(const StreamEntry& e, const TamrinOptions& opt
 
 void MainWindow::createConversionCommands()
 {
-    auto* edit = new QAction(tr("Co&mpression settings..."), this);
-    connect(edit, &QAction::triggered, this, [this] { editConversionSettings(); });
-    m_actions.emplace_back(40021, edit);
-
     m_conversionPage->setSelection([this] { return selectedEntries(); });
     connect(m_list, &QTreeWidget::itemSelectionChanged, m_conversionPage, &ConversionPage::refresh);
     connect(m_conversionPage, &ConversionPage::editSettingsRequested, this, [this] { editConversionSettings(); });

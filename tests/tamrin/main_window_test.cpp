@@ -4,17 +4,24 @@
 // BMP and copied, and the window's states saved as screenshots in both languages.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSlider>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -23,12 +30,16 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "cli/picture_compare.h"
+#include "discport/discport.h"
 #include "gui_test.h"
 #include "main_window.h"
+#include "tamlib/cdaz.h"
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
 #include "tamlib/ui_port.h"
@@ -458,6 +469,430 @@ TEST_F(MainWindowTest, MountedImageIsTheDriveOfTheWindowsLifeOnly)
     EXPECT_EQ(PlbGetCdDrive(nullptr, nullptr, nullptr), stored);
 }
 
+// ---- the options record --------------------------------------------------------------------
+
+namespace {
+
+template <typename T> T storedAt(const TamrinOptions& options, size_t offset)
+{
+    const auto bytes = writeOptions(options);
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+TamrinOptions recordIn(const std::filesystem::path& base)
+{
+    OptionsEnvironment environment;
+    environment.baseFolder = base;
+    environment.createFolders = false;
+    return defaultOptions(environment);
+}
+
+// A window on a record of its own, as the program gives it.
+class MainWindowOptionsTest : public testing::Test
+{
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_library.ready()); }
+
+    std::unique_ptr<MainWindow> makeWindow()
+    {
+        auto window = std::make_unique<MainWindow>(&m_record);
+        window->setSoundDriver("null");
+        return window;
+    }
+
+    uitest::Language m_english{"en"};
+    uitest::LibraryWithDisc m_library;
+    tamlibui::QtUiPort m_port;
+    tamlib::ScopedUiPort m_installed{m_port};
+    testsupport::ScratchFolder m_base{"tamrin-record"};
+    TamrinOptions m_record = recordIn(m_base.path());
+};
+
+} // namespace
+
+TEST_F(MainWindowOptionsTest, StartsFromTheRecordAndKeepsEveryChangeAtItsOffset)
+{
+    m_record.listFilter = 6;
+    m_record.playMode = kPlayAll;
+    m_record.volume = 55;
+    m_record.previewSize = kPreviewHalf;
+    m_record.previewFlags = kPreviewKeepSize;
+    auto window = makeWindow();
+    EXPECT_EQ(window->filter(), 6);
+    EXPECT_FALSE(window->action(40052)->isChecked());
+    EXPECT_TRUE(window->action(40053)->isChecked());
+    EXPECT_TRUE(window->action(40041)->isChecked());
+    EXPECT_EQ(window->viewer()->playControl()->playMode(), 2);
+    EXPECT_EQ(window->viewer()->playControl()->volume(), 55);
+    EXPECT_TRUE(window->action(40061)->isChecked());
+    EXPECT_TRUE(window->action(40066)->isChecked());
+    EXPECT_FALSE(window->action(40065)->isChecked());
+
+    struct Step
+    {
+        const char* what;
+        std::function<void()> act;
+        size_t offset;
+        size_t size;
+        int64_t expected;
+    };
+    const std::vector<Step> steps = {
+        {"everything", [&] { window->action(40048)->trigger(); }, 0x638, 4, 15},
+        {"movies only", [&] { window->action(40049)->trigger(); }, 0x638, 4, 1},
+        {"music toggled on", [&] { window->action(40054)->trigger(); }, 0x638, 4, 5},
+        {"repeat", [&] { window->action(40040)->trigger(); }, 0x624, 4, kPlayRepeat},
+        {"mode from the control's button",
+         [&] {
+             static_cast<QAbstractButton*>(
+                 window->viewer()->playControl()->control(tamlibui::PlayControl::kPlayMode))
+                 ->click();
+         },
+         0x624, 4, kPlayAll},
+        {"volume from the control's slider",
+         [&] {
+             static_cast<QSlider*>(window->viewer()->playControl()->control(tamlibui::PlayControl::kVolume))
+                 ->setValue(23);
+         },
+         0x65C, 2, 23},
+        {"volume command", [&] { window->setVolume(80); }, 0x65C, 2, 80},
+        {"enlarged", [&] { window->action(40063)->trigger(); }, 0x688, 2, kPreviewEnlarged},
+        {"on top", [&] { window->action(40065)->trigger(); }, 0x68A, 2, kPreviewKeepSize | kPreviewOnTop},
+        {"keep size off", [&] { window->action(40066)->trigger(); }, 0x68A, 2, kPreviewOnTop},
+        {"sorted by plug-in", [&] { window->setSortKey(MainWindow::kColPlugin); }, 0x64A, 2, 2},
+        {"sort key out of range", [&] { window->setSortKey(9); }, 0x64A, 2, 0},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        const int64_t stored = step.size == 4 ? int64_t(storedAt<int32_t>(m_record, step.offset))
+                                              : int64_t(storedAt<uint16_t>(m_record, step.offset));
+        EXPECT_EQ(stored, step.expected) << step.what;
+    }
+    EXPECT_EQ(window->viewer()->playControl()->volume(), 80);
+
+    // The pop-up preview keeps its place in the record; closing it puts the preview back.
+    window->show();
+    window->setPopupPreview(true);
+    ASSERT_TRUE(window->popupPreview());
+    EXPECT_EQ(window->tabs()->count(), 3);
+    EXPECT_NE(window->tabs()->widget(MainWindow::kPagePreview), window->viewer());
+    window->viewer()->window()->move(140, 90);
+    QTest::qWait(50);
+    EXPECT_EQ(storedAt<int32_t>(m_record, 0x680), 140);
+    EXPECT_EQ(storedAt<int32_t>(m_record, 0x684), 90);
+    window->viewer()->window()->close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->popupPreview(); }, 2000));
+    EXPECT_EQ(window->tabs()->widget(MainWindow::kPagePreview), window->viewer());
+    EXPECT_FALSE(window->action(40067)->isChecked());
+}
+
+TEST_F(MainWindowOptionsTest, NewEntriesTakeTheStoredDefaultOfTheirKind)
+{
+    auto window = makeWindow();
+    struct Case
+    {
+        char (TamrinOptions::*field)[kConversionNameBytes];
+        const char* stored;
+        uint16_t kind;
+        Conversion expected;
+    };
+    const Conversion mp3 = window->mp3Available() ? Conversion::Mp3 : Conversion::None;
+    const std::vector<Case> cases = {
+        {&TamrinOptions::videoConversion, "CSTR", kKindVideo | kKindAudio, Conversion::Cstr},
+        {&TamrinOptions::videoConversion, "avi", kKindVideo, Conversion::Avi},
+        {&TamrinOptions::videoConversion, "XYZ", kKindVideo, Conversion::None},
+        {&TamrinOptions::videoConversion, "WAVE", kKindVideo, Conversion::None}, // not for movies
+        {&TamrinOptions::videoConversion, "", kKindVideo, Conversion::None},
+        {&TamrinOptions::audioConversion, "MP3", kKindAudio, mp3},
+        {&TamrinOptions::audioConversion, "WAVE", kKindAudio, Conversion::Wave},
+        {&TamrinOptions::stillConversion, "BMP", kKindStill, Conversion::Bmp},
+        {&TamrinOptions::musicConversion, "MID", kKindMusic, Conversion::Midi},
+        {&TamrinOptions::musicConversion, "AVI", kKindMusic, Conversion::None},
+        {&TamrinOptions::videoConversion, "AVI", 0, Conversion::None},
+    };
+    for (const Case& c : cases) {
+        TamrinOptions saved = m_record;
+        setFieldText(m_record.*c.field, c.stored);
+        EXPECT_EQ(window->newEntryConversion(c.kind), c.expected) << c.stored << " kind " << c.kind;
+        m_record = saved;
+    }
+    // A full field without its final zero is read to its width, not past it.
+    std::memcpy(m_record.videoConversion, "AVIAVIA", kConversionNameBytes);
+    EXPECT_EQ(window->newEntryConversion(kKindVideo), Conversion::None);
+
+    // An opened movie gets the stored default; MP3 is offered only with the encoder.
+    setFieldText(m_record.videoConversion, "CSTR");
+    ASSERT_EQ(window->openPaths({sampleMovie()}), 1);
+    EXPECT_EQ(window->entry(0).conversion, Conversion::Cstr);
+    EXPECT_EQ(window->action(40060)->isEnabled(), window->mp3Available());
+}
+
+TEST_F(MainWindowOptionsTest, DiscStreamTitleIsStoredInTheCdaz)
+{
+    auto window = makeWindow();
+    uitest::ModalUser user;
+    answerAnalysis(user);
+    ASSERT_TRUE(window->openDiscImage(sampleDisc()));
+    ASSERT_TRUE(window->openPaths({sampleMovie()}) == 1);
+    int discRow = -1, fileRow = -1;
+    for (int row = 0; row < window->entryCount(); ++row)
+        (window->entry(row).isDiscStream() ? discRow : fileRow) = row;
+    ASSERT_GE(discRow, 0);
+    ASSERT_GE(fileRow, 0);
+    const int32_t index = window->entry(discRow).discIndex;
+    const QString title = QString::fromUtf8("Opening – 序章");
+    ASSERT_TRUE(window->setDiscTitle(discRow, title));
+    EXPECT_EQ(window->entry(discRow).title, title);
+    EXPECT_EQ(window->streamList()->topLevelItem(discRow)->text(MainWindow::kColStream), title);
+    std::array<char, PLB_CDAZ_STREAM_NAME_BYTES> name{};
+    ASSERT_EQ(PlbGetCDAZStream(window->disc(), index, nullptr, name.data(), nullptr, nullptr), 1);
+    EXPECT_EQ(QString::fromUtf8(name.data()), title);
+    // The file itself carries it.
+    std::array<char, PLB_CDAZ_NAME_BYTES> file{};
+    PlbGetCDAZInfo(window->disc(), file.data(), nullptr, nullptr, nullptr, nullptr);
+    int32_t status = 0;
+    const PlbCdazLoad stored = PlbReadCDAZ(nullptr, file.data(), &status);
+    ASSERT_NE(stored.record, nullptr);
+    name.fill(0);
+    EXPECT_EQ(PlbGetCDAZStream(stored.record, index, nullptr, name.data(), nullptr, nullptr), 1);
+    EXPECT_EQ(QString::fromUtf8(name.data()), title);
+    PlbFreeCDAZ(stored.record);
+
+    // The command asks for the title of the current stream.
+    window->streamList()->setCurrentItem(window->streamList()->topLevelItem(discRow));
+    QString offered;
+    QTimer::singleShot(150, [&] {
+        if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            offered = dialog->textValue();
+            dialog->setTextValue("  Second title ");
+            dialog->accept();
+        }
+    });
+    window->action(40011)->trigger();
+    EXPECT_EQ(offered, title);
+    EXPECT_EQ(window->entry(discRow).title, "Second title");
+    name.fill(0);
+    PlbGetCDAZStream(window->disc(), index, nullptr, name.data(), nullptr, nullptr);
+    EXPECT_STREQ(name.data(), "Second title");
+    const QString renamed = window->entry(discRow).title;
+
+    // A stream file has no CDAZ; an empty or overlong title is refused; nothing changes.
+    EXPECT_FALSE(window->setDiscTitle(fileRow, "x"));
+    EXPECT_FALSE(window->setDiscTitle(discRow, ""));
+    EXPECT_FALSE(window->setDiscTitle(discRow, QString(PLB_CDAZ_STREAM_NAME_BYTES, 'a')));
+    EXPECT_FALSE(window->setDiscTitle(window->entryCount(), "x"));
+    EXPECT_EQ(window->entry(discRow).title, renamed);
+}
+
+TEST_F(MainWindowOptionsTest, FoldersPagesAndTheManualAreOpenedThroughTheOpener)
+{
+    auto window = makeWindow();
+    std::vector<QUrl> opened;
+    bool opens = true;
+    window->setUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return opens;
+    });
+    const std::filesystem::path base = m_base.path();
+    const std::pair<int, std::filesystem::path> folders[] = {
+        {40036, base / "Movie"}, {40037, base / "Audio"}, {40038, base / "Bitmap"}};
+    for (const auto& [id, folder] : folders) {
+        opened.clear();
+        window->action(id)->trigger();
+        ASSERT_EQ(opened.size(), 1u) << id;
+        EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(folder.string()))) << id;
+        EXPECT_TRUE(std::filesystem::is_directory(folder)) << id; // made when missing
+    }
+    for (int id = 40043; id <= 40047; ++id) {
+        opened.clear();
+        window->action(id)->trigger();
+        ASSERT_EQ(opened.size(), 1u) << id;
+        EXPECT_EQ(opened[0].scheme(), "https") << id;
+    }
+
+    // A refused folder and a missing manual are told, never opened.
+    auto shown = [&](QAction* command) {
+        QString text;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->accept();
+            }
+        });
+        command->trigger();
+        return text;
+    };
+    opens = false;
+    EXPECT_TRUE(shown(window->action(40038)).contains(QString::fromStdString((base / "Bitmap").string())));
+    opened.clear();
+    const QString manual = shown(window->action(40018));
+    EXPECT_TRUE(manual.startsWith("HTML manual   '")) << manual.toStdString();
+    EXPECT_TRUE(manual.contains("Tamrin_Manual/index.htm")) << manual.toStdString();
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(shown(window->action(40017)), "Sorry, This command is not supported yet.");
+}
+
+TEST_F(MainWindowOptionsTest, TheFrameIsSavedInTheBitmapFolderUnderTheNextFreeNumber)
+{
+    auto window = makeWindow();
+    const std::filesystem::path folder = m_base.path() / "Bitmap";
+    std::filesystem::create_directories(folder);
+    // A frame of an earlier run is never replaced.
+    std::ofstream(folder / "mv1_v2_320x240_15fps_xa37800s-0001.bmp") << "earlier";
+    ASSERT_EQ(window->openPaths({sampleMovie()}), 1);
+    ASSERT_TRUE(window->previewRow(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->viewer()->frameView()->hasFrame(); }, 3000));
+    window->action(40032)->trigger();
+    EXPECT_TRUE(std::filesystem::exists(folder / "mv1_v2_320x240_15fps_xa37800s-0002.bmp"));
+    EXPECT_EQ(std::filesystem::file_size(folder / "mv1_v2_320x240_15fps_xa37800s-0001.bmp"), 7u);
+}
+
+TEST_F(MainWindowOptionsTest, OpenFilesStartsWhereTheLastOneEndedAndRemembersIt)
+{
+    auto window = makeWindow();
+    const QString movies = QString(TAMRIN_TEST_DATA) + "/movies";
+    setFieldText(m_record.openFolder, QFile::encodeName(movies).toStdString());
+    m_record.openFilterIndex = 2;
+    QString shownFolder, shownFilter;
+    // The dialog is answered once it is up; whatever else opens is closed, so nothing waits.
+    QElapsedTimer waited;
+    waited.start();
+    QTimer answer;
+    answer.setInterval(50);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            if (modal && waited.elapsed() > 5000)
+                static_cast<QDialog*>(modal)->reject();
+            return;
+        }
+        answer.stop();
+        shownFolder = dialog->directory().absolutePath();
+        shownFilter = dialog->selectedNameFilter();
+        dialog->selectNameFilter(dialog->nameFilters().first());
+        if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
+            name->setText(QFileInfo(sampleMovie()).fileName());
+        static_cast<QDialog*>(dialog)->accept();
+        if (dialog->isVisible()) // not taken: the checks below fail
+            static_cast<QDialog*>(dialog)->reject();
+    });
+    answer.start();
+    window->action(40012)->trigger();
+    EXPECT_EQ(shownFolder, QFileInfo(movies).canonicalFilePath());
+    EXPECT_TRUE(shownFilter.contains("(*)")) << shownFilter.toStdString();
+    EXPECT_EQ(window->entryCount(), 1);
+    EXPECT_EQ(m_record.openFilterIndex, 0);
+    EXPECT_EQ(QFileInfo(QString::fromStdString(fieldText(m_record.openFolder))).canonicalFilePath(),
+              QFileInfo(movies).canonicalFilePath());
+}
+
+TEST_F(MainWindowOptionsTest, TheDriveMenuListsTheDrivesAndSelectsTheChosenOne)
+{
+    auto window = makeWindow();
+    const int32_t stored = PlbGetCdDrive(nullptr, nullptr, nullptr);
+    const int32_t second = CdMountImage(QFile::encodeName(sampleDisc()).constData());
+    ASSERT_GE(second, 0);
+    window->refreshDriveMenu();
+    QList<QAction*> drives;
+    for (QAction* item : window->driveMenu()->actions())
+        if (item->isCheckable())
+            drives << item;
+    EXPECT_EQ(drives.size(), CdGetDriveNum());
+    QAction* checked = nullptr;
+    QAction* other = nullptr;
+    for (QAction* item : drives) {
+        if (item->isChecked())
+            checked = item;
+        if (item->data().toInt() == second)
+            other = item;
+    }
+    ASSERT_NE(checked, nullptr);
+    EXPECT_EQ(checked->data().toInt(), stored);
+    ASSERT_NE(other, nullptr);
+    other->trigger();
+    EXPECT_EQ(PlbGetCdDrive(nullptr, nullptr, nullptr), second);
+    window->refreshDriveMenu();
+    for (QAction* item : window->driveMenu()->actions()) {
+        if (item->isCheckable()) {
+            EXPECT_EQ(item->isChecked(), item->data().toInt() == second) << item->text().toStdString();
+        }
+    }
+    ASSERT_EQ(PlbSetCdDrive(stored), 1);
+    CdUnmountImage(second);
+}
+
+TEST_F(MainWindowOptionsTest, AFileOnACdromSuggestsAnalysingTheDiscUnlessTheOptionsSayNot)
+{
+    auto window = makeWindow();
+    window->setCdromCheck([](const QString&) { return true; });
+    struct Case
+    {
+        int16_t flags;
+        QMessageBox::StandardButton answer; // NoButton: no question expected
+        bool listed;
+    };
+    const Case cases[] = {{0, QMessageBox::No, false},
+                          {0, QMessageBox::Yes, true},
+                          {kNoDiscSuggestion, QMessageBox::NoButton, true}};
+    for (const Case& c : cases) {
+        m_record.flags = c.flags;
+        window->streamList()->clear();
+        QString asked;
+        QTimer::singleShot(100, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->button(c.answer == QMessageBox::NoButton ? QMessageBox::No : c.answer)->click();
+            }
+        });
+        EXPECT_EQ(window->openStreamFile(sampleMovie()), c.listed) << c.flags << " " << c.answer;
+        EXPECT_EQ(window->entryCount(), c.listed ? 1 : 0);
+        if (c.answer == QMessageBox::NoButton) {
+            EXPECT_TRUE(asked.isEmpty()) << asked.toStdString();
+        } else {
+            EXPECT_TRUE(asked.startsWith(
+                "Please specify the stream data in CD-ROM by [Analyze and open CD-ROM].\nDo you open '"))
+                << asked.toStdString();
+            EXPECT_TRUE(asked.contains(QFileInfo(sampleMovie()).fileName()));
+        }
+        QTest::qWait(150); // the timer of a case without a question has run
+    }
+}
+
+TEST_F(MainWindowOptionsTest, CommandsHaveTheirHelpAndJapaneseTexts)
+{
+    auto window = makeWindow();
+    window->show();
+    // Every command tells in the status bar what it does while the pointer is on it.
+    for (int id : {40005, 40007, 40008, 40011, 40012, 40013, 40014, 40015, 40016, 40017, 40018,
+                   40019, 40020, 40025, 40031, 40032, 40036, 40043, 40048, 40052, 40061, 40067}) {
+        QAction* command = window->action(id);
+        ASSERT_NE(command, nullptr) << id;
+        EXPECT_FALSE(command->statusTip().isEmpty()) << id;
+        command->showStatusText(window.get()); // as a menu does while the pointer is on the item
+        EXPECT_EQ(window->statusBar()->currentMessage(), command->statusTip()) << id;
+    }
+    QStringList english;
+    for (QAction* menu : window->menuBar()->actions())
+        english << menu->text();
+    EXPECT_TRUE(english.contains("&File"));
+    window.reset();
+
+    uitest::Language japanese{"ja"};
+    auto ja = makeWindow();
+    QStringList titles;
+    for (QAction* menu : ja->menuBar()->actions())
+        titles << menu->text();
+    EXPECT_TRUE(titles.contains(QString::fromUtf8("ファイル(&F)"))) << titles.join(' ').toStdString();
+    EXPECT_TRUE(titles.contains(QString::fromUtf8("プレビュー(&P)")));
+    EXPECT_EQ(ja->action(40012)->text(), QString::fromUtf8("ストリームファイルを開く(&O)..."));
+    EXPECT_EQ(ja->action(40025)->statusTip(), QString::fromUtf8("プレビュー中のストリームを一時停止します"));
+    // The conversion types keep the library's (Japanese) names.
+    EXPECT_EQ(ja->action(40005)->text(), tamlibui::tableText(PLB_IDS_TO_AVI));
+    EXPECT_NE(ja->action(40014)->text(), "E&xit");
+}
+
 TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
 {
     for (const char* option : {"--help", "--version"}) {
@@ -489,6 +924,16 @@ TEST(MainWindowScreenshot, EmptyPreviewingAndDiscInBothLanguages)
         window.resize(960, 560);
         const QString root = QString(language) + "/";
         EXPECT_TRUE(guitest::saveScreenshot(window, root + "main-window-empty"));
+        // The preview menu, its commands in the language of the tables.
+        window.show();
+        QMenu* previewMenu = window.action(40024)->associatedObjects().isEmpty()
+                                 ? nullptr
+                                 : qobject_cast<QMenu*>(window.action(40024)->associatedObjects().first());
+        ASSERT_NE(previewMenu, nullptr);
+        previewMenu->popup(window.mapToGlobal(QPoint(160, 30)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(previewMenu));
+        EXPECT_TRUE(guitest::saveScreenshot(*previewMenu, root + "main-window-preview-menu"));
+        previewMenu->hide();
 
         ASSERT_EQ(window.openPaths({sampleMovie()}), 1);
         window.streamList()->setCurrentItem(window.streamList()->topLevelItem(0));
