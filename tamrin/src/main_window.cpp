@@ -2,6 +2,7 @@
 
 #include "command_texts.h"
 #include "conversion_page.h"
+#include "program_translator.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -93,6 +94,7 @@ bool onCdromDrive(const QString& path)
 MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
     : QMainWindow(parent), m_options(options ? options : &m_ownOptions)
 {
+    installProgramTranslator();
     if (!options) {
         OptionsEnvironment environment = systemOptionsEnvironment();
         environment.createFolders = false;

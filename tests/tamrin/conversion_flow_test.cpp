@@ -303,10 +303,10 @@ TEST_F(ConversionFlowTest, StoppedBatchLeavesNoPartialFileAndItsEntriesNotDone)
 
     bool stopped = false;
     LoopWatch watch([&](BatchDialog& dialog) {
-        // Once the first item is done and the second under way.
+        // At the first progress seen: the items are short, so waiting for a later one could find
+        // the batch already over.
         const QString percent = dialog.findChild<QLabel*>("percent")->text();
-        if (stopped || !dialog.findChild<QLabel*>("count")->text().startsWith("2/") || percent.isEmpty() ||
-            percent == "0%")
+        if (stopped || percent.isEmpty())
             return;
         stopped = true;
         dialog.findChild<QRadioButton*>("priorityHigh")->click();
@@ -315,14 +315,19 @@ TEST_F(ConversionFlowTest, StoppedBatchLeavesNoPartialFileAndItsEntriesNotDone)
     m_window->startConversion();
     EXPECT_TRUE(stopped);
     EXPECT_EQ(openDialog(), nullptr);
+    // The items finished before the stop keep their files; from the first one not done on, none
+    // is done and none has a file.
     int done = 0;
+    bool gap = false;
     for (size_t i = 0; i < rows.size(); ++i) {
         const StreamEntry& e = m_window->entry(rows[i]);
-        done += e.done & 1;
-        EXPECT_EQ(QFileInfo::exists(outputs[i]), (e.done & 1) != 0) << outputs[i].toStdString();
+        const bool isDone = (e.done & 1) != 0;
+        done += isDone ? 1 : 0;
+        EXPECT_FALSE(gap && isDone) << "an item after the stopped one was converted: " << outputs[i].toStdString();
+        gap = gap || !isDone;
+        EXPECT_EQ(QFileInfo::exists(outputs[i]), isDone) << outputs[i].toStdString();
     }
-    EXPECT_EQ(done, 1) << "the first item only: the batch went on after the stop";
-    EXPECT_EQ(m_window->entry(rows[0]).done & 1, 1);
+    EXPECT_LT(done, int(rows.size())) << "the batch went on to its end after the stop";
     // No partial output anywhere in the movie folder: only the finished items' files.
     int files = 0;
     for (const auto& file : fs::directory_iterator(m_folder.path() / "Movie"))

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -39,6 +41,7 @@
 #include "discport/discport.h"
 #include "gui_test.h"
 #include "main_window.h"
+#include "program_translator.h"
 #include "tamlib/cdaz.h"
 #include "tamlib/environment.h"
 #include "tamlib/strings.h"
@@ -891,6 +894,23 @@ TEST_F(MainWindowOptionsTest, CommandsHaveTheirHelpAndJapaneseTexts)
     // The conversion types keep the library's (Japanese) names.
     EXPECT_EQ(ja->action(40005)->text(), tamlibui::tableText(PLB_IDS_TO_AVI));
     EXPECT_NE(ja->action(40014)->text(), "E&xit");
+    // The window's own labels follow: no text on show is one that has a Japanese entry.
+    QStringList shown;
+    for (int column = 0; column < MainWindow::kColumnCount; ++column)
+        shown << ja->streamList()->headerItem()->text(column);
+    for (int page = 0; page < ja->tabs()->count(); ++page)
+        shown << ja->tabs()->tabText(page);
+    for (const QLabel* label : ja->findChildren<QLabel*>())
+        shown << label->text();
+    for (const QAbstractButton* button : ja->findChildren<QAbstractButton*>())
+        shown << button->text();
+    for (const QGroupBox* box : ja->findChildren<QGroupBox*>())
+        shown << box->title();
+    EXPECT_EQ(ja->streamList()->headerItem()->text(MainWindow::kColStream), QString::fromUtf8("ストリーム"));
+    EXPECT_EQ(ja->tabs()->tabText(MainWindow::kPageConversion), QString::fromUtf8("変換"));
+    for (const QString& text : shown)
+        EXPECT_TRUE(text.isEmpty() || japaneseText(text.toUtf8().constData()).isNull())
+            << "left in English: " << text.toStdString();
 }
 
 TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
