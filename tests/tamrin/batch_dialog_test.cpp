@@ -154,14 +154,7 @@ TEST_F(BatchDialogTest, EveryTypeRunsToCompletionAndTheOutputsHoldTheStreams)
     EXPECT_EQ(std::to_string(repacked.frameCount) + "\n", frames) << "every frame of the movie";
     EXPECT_EQ(repacked.width, 160u);
 
-    const std::string bmp = head(out / "still.bmp", 26);
-    ASSERT_EQ(bmp.size(), 26u);
-    EXPECT_EQ(bmp.substr(0, 2), "BM");
-    int32_t width = 0, height = 0;
-    std::memcpy(&width, bmp.data() + 18, 4);
-    std::memcpy(&height, bmp.data() + 22, 4);
-    EXPECT_EQ(width, int32_t(tim.width()));
-    EXPECT_EQ(std::abs(height), int32_t(tim.height));
+    EXPECT_EQ(convtest::bmpSize(out / "still.bmp"), (convtest::BmpSize{int32_t(tim.width()), int32_t(tim.height)}));
     EXPECT_EQ(head(out / "song.mid", 4), "MThd");
 
     // What is done stays done: a second start finds nothing to convert.

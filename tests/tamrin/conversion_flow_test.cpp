@@ -250,14 +250,7 @@ TEST_F(ConversionFlowTest, EveryTypeIsConvertedFromTheWindowAndTheOutputsHoldThe
         EXPECT_TRUE(outputs[4].endsWith(".mp3"));
         EXPECT_EQ(probe(outputs[4], "a:0", "codec_name,bit_rate"), "mp3,64000\n");
     }
-    const std::string bmp = head(outputs[2], 26);
-    ASSERT_EQ(bmp.size(), 26u);
-    EXPECT_EQ(bmp.substr(0, 2), "BM");
-    int32_t width = 0, height = 0;
-    std::memcpy(&width, bmp.data() + 18, 4);
-    std::memcpy(&height, bmp.data() + 22, 4);
-    EXPECT_EQ(width, int32_t(tim.width()));
-    EXPECT_EQ(std::abs(height), int32_t(tim.height));
+    EXPECT_EQ(convtest::bmpSize(outputs[2].toStdString()), (convtest::BmpSize{int32_t(tim.width()), int32_t(tim.height)}));
     EXPECT_EQ(head(outputs[3], 4), "MThd");
 
     // The compact movie opens in the window as a stream file: the disc movie's frames and size.

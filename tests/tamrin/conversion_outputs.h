@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +49,26 @@ inline std::string head(const std::filesystem::path& file, size_t bytes)
     in.read(data.data(), std::streamsize(bytes));
     data.resize(size_t(in.gcount()));
     return data;
+}
+
+// The picture size a BMP file's header gives (the height as a count of rows, whichever way they
+// run); 0 x 0 when the file is not a BMP.
+struct BmpSize
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    bool operator==(const BmpSize&) const = default;
+};
+inline BmpSize bmpSize(const std::filesystem::path& file)
+{
+    const std::string bmp = head(file, 26);
+    BmpSize size;
+    if (bmp.size() != 26 || bmp.compare(0, 2, "BM") != 0)
+        return size;
+    std::memcpy(&size.width, bmp.data() + 18, 4);
+    std::memcpy(&size.height, bmp.data() + 22, 4);
+    size.height = std::abs(size.height);
+    return size;
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::vector<uint8_t>& bytes)
