@@ -86,6 +86,16 @@ bool overlap(const StrInfo& a, const StrInfo& b)
     return a.startSector < bEnd && b.startSector < aEnd;
 }
 
+// The name a CDAZ is stored under in the analyze folder: its CDAZ name, unless that is no plain
+// file name (a file may carry any name, "../x" included), then `fallback`.
+std::string analyzeName(CdazRecord* record, const std::string& fallback)
+{
+    const std::string name = cdazTexts(record).name;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return fallback;
+    return name;
+}
+
 int32_t pluginCount(CdazRecord* record)
 {
     int32_t count = 0;
@@ -215,9 +225,7 @@ int CdazSession::open(const std::string& given)
         entry->name = file;
     } else if (m_mode == Mode::System) {
         // Taken in: from now on it is the analyze folder's CDAZ of its disc.
-        std::string name = cdazTexts(record.get()).name;
-        if (name.empty())
-            name = file;
+        const std::string name = analyzeName(record.get(), file);
         if (present(analyzeFolder() / name) &&
             m_asker.ask(formatText(texts.sameCdrom, {name}), false) != Asker::Answer::Yes)
             return -1;
@@ -366,10 +374,7 @@ bool CdazSession::saveToAnalyze(int index)
     if (index < 0 || index >= count())
         return false;
     const Entry& entry = *m_entries[size_t(index)];
-    std::string name = cdazTexts(entry.record.get()).name;
-    if (name.empty())
-        name = entry.name;
-    return saveAs(index, name);
+    return saveAs(index, analyzeName(entry.record.get(), entry.name));
 }
 
 bool CdazSession::saveAllToAnalyze()

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "session_fixture.h"
 #include "session_texts.h"
@@ -488,6 +489,48 @@ TEST_F(SessionOnDisc, SeveralExteriorFilesStayApartAndCurrentFollowsCloses)
     EXPECT_EQ(session.path(0), second.string());
     // The analyze folder is not touched by files from elsewhere.
     EXPECT_EQ(analyzeList(), std::vector<std::string>{kDiscCdaz});
+}
+
+TEST_F(SessionOnDisc, TakenInCdazNamedOutsideTheAnalyzeFolderStaysInIt)
+{
+    // A CDAZ whose own name would lead out of the analyze folder.
+    const fs::path crafted = elsewhere() / "crafted.cdaz";
+    {
+        CdVolumeInfo volume{};
+        std::memcpy(volume.volumeId, "CRAFTED", 7);
+        CdazRecord* record = PlbAllocCDAZ("../escaped.cdaz", "Crafted", "CR", &volume, 0, 0);
+        ASSERT_NE(record, nullptr);
+        StrInfo info{};
+        info.kind = StrAudio;
+        info.startSector = 100;
+        info.sectorCount = 10;
+        info.durationMs = 1000;
+        EXPECT_EQ(PlbSetStreamCDAZ(record, "one", &info, "DISCVOICE.PSR", 113, "", ""), 1);
+        EXPECT_EQ(PlbSaveCDAZ(elsewhere().c_str(), "crafted.cdaz", record), 1);
+        PlbFreeCDAZ(record);
+    }
+    CdazSession session(m_asker);
+    ASSERT_EQ(session.open(kDiscCdaz), 0);
+    ASSERT_EQ(session.open(crafted.string()), 1);
+    EXPECT_EQ(session.fileName(1), "crafted.cdaz");
+    EXPECT_TRUE(session.saveToAnalyze(1));
+    EXPECT_FALSE(fs::exists(m_home.path() / "escaped.cdaz"));
+    EXPECT_EQ(analyzeList(), (std::vector<std::string>{kDiscCdaz, "crafted.cdaz"}));
+    EXPECT_EQ(show(analyze() / "crafted.cdaz")["title"], "Crafted");
+    EXPECT_TRUE(m_asker.told.empty());
+}
+
+TEST_F(SessionOnDisc, EmptyAnalyzeFolderLeavesTheModeToTheFirstFileOpened)
+{
+    const fs::path outside = outsideCopy();
+    fs::remove(analyze() / kDiscCdaz);
+    CdazSession session(m_asker);
+    EXPECT_EQ(session.openAnalyzeFolder(), 0);
+    EXPECT_EQ(session.mode(), Mode::Nothing);
+    EXPECT_EQ(session.current(), -1);
+    EXPECT_EQ(session.open(outside.string()), 0);
+    EXPECT_EQ(session.mode(), Mode::Exterior);
+    EXPECT_TRUE(analyzeList().empty());
 }
 
 } // namespace
