@@ -110,6 +110,23 @@ bool storable(const std::string& text, size_t limit)
     return text.size() <= limit && text.find('\0') == std::string::npos;
 }
 
+// Saves `record` as `file` in `folder` (empty: the analyze folder); a failure is told with the
+// reason the system gave. The library keeps an earlier file when the save fails.
+bool saveRecord(Asker& asker, CdazRecord* record, const std::string& folder, const std::string& file,
+                const std::string& shown)
+{
+    const SessionTexts& texts = sessionTexts();
+    errno = 0;
+    // An empty file name would make the library take the CDAZ's own name instead.
+    if (file.empty() || PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), record) == 0) {
+        const int error = file.empty() ? EINVAL : errno;
+        asker.tell(formatText(texts.saveFailed, {shown}) +
+                   formatText(texts.saveReason, {error ? std::strerror(error) : texts.unknownReason}));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 struct CdazSession::Entry
@@ -313,15 +330,8 @@ bool CdazSession::save(int index)
     if (index < 0 || index >= count())
         return false;
     Entry& entry = *m_entries[size_t(index)];
-    const std::string folder = entry.folder();
-    errno = 0;
-    if (PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), entry.name.c_str(), entry.record.get()) == 0) {
-        const int error = errno;
-        const SessionTexts& texts = sessionTexts();
-        m_asker.tell(formatText(texts.saveFailed, {entry.shown()}) +
-                     formatText(texts.saveReason, {error ? std::strerror(error) : "?"}));
+    if (!saveRecord(m_asker, entry.record.get(), entry.folder(), entry.name, entry.shown()))
         return false;
-    }
     entry.modified = false;
     return true;
 }
@@ -341,22 +351,18 @@ bool CdazSession::saveAs(int index, const std::string& target)
             m_asker.ask(formatText(texts.sameCdrom, {file}), false) != Asker::Answer::Yes)
             return false;
     } else {
-        const fs::path full = fullPath(withExtension(target));
+        // A folder without a file name names no file: the save below refuses it.
+        const fs::path full = fullPath(fs::path(target).has_filename() ? withExtension(target) : target);
         folder = full.parent_path().string();
         file = full.filename().string();
         shown = full.string();
         const bool own = entry.path == shown;
-        if (!own && present(full) &&
+        if (!own && !file.empty() && present(full) &&
             m_asker.ask(formatText(texts.fileExists, {shown}), false) != Asker::Answer::Yes)
             return false;
     }
-    errno = 0;
-    if (PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), entry.record.get()) == 0) {
-        const int error = errno;
-        m_asker.tell(formatText(texts.saveFailed, {shown}) +
-                     formatText(texts.saveReason, {error ? std::strerror(error) : "?"}));
+    if (!saveRecord(m_asker, entry.record.get(), folder, file, shown))
         return false;
-    }
     entry.modified = false;
     return true;
 }

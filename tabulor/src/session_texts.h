@@ -18,6 +18,7 @@ struct SessionTexts
     const char* fileExists;        // the path
     const char* saveFailed;        // the file
     const char* saveReason;        // the reason, added below saveFailed
+    const char* unknownReason;     // when the system gave none
     const char* changed;           // the file
     const char* askDelete;         // the file, the CD title
     const char* notDeleted;        // the file

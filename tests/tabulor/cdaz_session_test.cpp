@@ -430,6 +430,16 @@ TEST_F(SessionOnDisc, SaveAsAddsTheExtensionAndAsksBeforeOverwriting)
     EXPECT_EQ(m_asker.asked[0], "The '" + target.string() + ".cdaz' file already exists.\nDo you want to overwrite it?");
     EXPECT_EQ(show(target.string() + ".cdaz")["title"], "Second");
     EXPECT_FALSE(session.modified(0));
+
+    // A folder is no file name: refused without a question, nothing written into it.
+    ASSERT_TRUE(session.setTitle(0, "Third"));
+    m_asker.asked.clear();
+    m_asker.told.clear();
+    EXPECT_FALSE(session.saveAs(0, elsewhere().string() + "/"));
+    EXPECT_TRUE(m_asker.asked.empty());
+    EXPECT_EQ(m_asker.told.size(), 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(session.modified(0));
 }
 
 TEST_F(SessionOnDisc, ClosingAModifiedCdazAsksYesNoOrCancel)
