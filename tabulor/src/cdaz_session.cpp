@@ -137,7 +137,10 @@ struct CdazSession::Entry
     RecordPointer record;
 
     // Where it is saved: the folder (null for the analyze folder) and the file name.
-    std::string folder() const { return path.empty() ? std::string() : fs::path(path).parent_path().string(); }
+    std::string folder() const
+    {
+        return path.empty() ? std::string() : fs::path(path).parent_path().string();
+    }
     // What the messages call it.
     std::string shown() const { return path.empty() ? name : path; }
 };
@@ -192,7 +195,8 @@ std::string CdazSession::fileName(int index) const
 
 std::string CdazSession::title(int index) const
 {
-    return index >= 0 && index < count() ? cdazTexts(m_entries[size_t(index)]->record.get()).title : std::string();
+    return index >= 0 && index < count() ? cdazTexts(m_entries[size_t(index)]->record.get()).title
+                                         : std::string();
 }
 
 std::string CdazSession::prefix(int index) const
@@ -221,11 +225,13 @@ int CdazSession::open(const std::string& given)
         shownPath = full.string();
     }
     std::error_code error;
-    const bool folderGiven = fs::is_directory(folder.empty() ? analyzeFolder() / file : fs::path(shownPath), error);
+    const bool folderGiven =
+        fs::is_directory(folder.empty() ? analyzeFolder() / file : fs::path(shownPath), error);
     int32_t status = 0;
-    const PlbCdazLoad load = file.empty() || folderGiven
-                                 ? PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CANNOT_OPEN}
-                                 : PlbLoadCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), &status);
+    const PlbCdazLoad load =
+        file.empty() || folderGiven
+            ? PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CANNOT_OPEN}
+            : PlbLoadCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), &status);
     RecordPointer record(load.record);
     if (!record) {
         m_asker.tell(formatText(texts.notOpened, {shownPath}));
@@ -397,8 +403,8 @@ bool CdazSession::remove(int index)
         return false;
     const Entry& entry = *m_entries[size_t(index)];
     const SessionTexts& texts = sessionTexts();
-    if (m_asker.ask(formatText(texts.askDelete, {entry.shown(), cdazTexts(entry.record.get()).title}), false) !=
-        Asker::Answer::Yes)
+    if (m_asker.ask(formatText(texts.askDelete, {entry.shown(), cdazTexts(entry.record.get()).title}),
+                    false) != Asker::Answer::Yes)
         return false;
     const std::string folder = entry.folder();
     if (PlbDeleteCDAZ(folder.empty() ? nullptr : folder.c_str(), entry.name.c_str()) == 0) {
@@ -461,7 +467,8 @@ std::vector<int> CdazSession::setHidden(int index, const std::vector<int>& strea
         infos.push_back(info);
     for (int row = 0; row < int(infos.size()); ++row) {
         const bool refresh = std::any_of(changed.begin(), changed.end(), [&](int stream) {
-            return stream == row || (stream < int(infos.size()) && overlap(infos[size_t(stream)], infos[size_t(row)]));
+            return stream == row ||
+                   (stream < int(infos.size()) && overlap(infos[size_t(stream)], infos[size_t(row)]));
         });
         if (refresh)
             rows.push_back(row);
@@ -501,7 +508,8 @@ bool CdazSession::movePlugin(int index, int from, int to)
 {
     CdazRecord* cdaz = record(index);
     // The library would move an entry to the nearest end for a place outside the list.
-    if (!cdaz || from == to || to < 0 || to >= pluginCount(cdaz) || PlbSetCDAZPluginPriority(cdaz, from, to) == 0)
+    if (!cdaz || from == to || to < 0 || to >= pluginCount(cdaz) ||
+        PlbSetCDAZPluginPriority(cdaz, from, to) == 0)
         return false;
     m_entries[size_t(index)]->modified = true;
     return true;
@@ -549,8 +557,8 @@ std::vector<PluginRow> CdazSession::plugins(int index) const
         uint16_t version = 0, subVersion = 0;
         char installed[PLB_CDAZ_PLUGIN_FILE_BYTES] = {};
         std::memcpy(installed, file, sizeof installed);
-        if (PlbGetPluginInfo(-1, installed, nullptr, &version, &subVersion, nullptr, nullptr, nullptr, nullptr) >=
-            0) {
+        if (PlbGetPluginInfo(-1, installed, nullptr, &version, &subVersion, nullptr, nullptr, nullptr,
+                             nullptr) >= 0) {
             row.current = int16_t(version);
             row.security = int16_t(subVersion);
         }

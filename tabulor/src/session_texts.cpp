@@ -188,7 +188,8 @@ std::string detailTimeText(uint32_t ms)
     const uint32_t seconds = ms / 1000;
     if (seconds < 60)
         return formatNumbers(sessionTexts().seconds, int(seconds), int(ms % 1000));
-    return formatNumbers(sessionTexts().minutesSeconds, asInt(seconds / 60), int(seconds % 60), int(ms % 1000));
+    return formatNumbers(sessionTexts().minutesSeconds, asInt(seconds / 60), int(seconds % 60),
+                         int(ms % 1000));
 }
 
 std::string typeText(const StrInfo& info)

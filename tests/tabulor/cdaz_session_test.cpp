@@ -66,7 +66,8 @@ TEST_F(SessionOnDisc, EveryEditIsSavedAndReadsBackExactly)
     const json cdaz = show(analyze() / kDiscCdaz);
     EXPECT_EQ(cdaz["title"], "Edited disc");
     EXPECT_EQ(cdaz["prefix"], "EDT");
-    EXPECT_EQ(pluginFiles(cdaz), (std::vector<std::string>{"TRACKAUDIO.PSR", "DISCMOVIE.PSR", "DISCVOICE.PSR"}));
+    EXPECT_EQ(pluginFiles(cdaz),
+              (std::vector<std::string>{"TRACKAUDIO.PSR", "DISCMOVIE.PSR", "DISCVOICE.PSR"}));
     for (const json& plugin : cdaz["plugins"])
         EXPECT_EQ(plugin["pluginFlags"], plugin["fileName"] == "DISCVOICE.PSR" ? 1 : 0) << plugin["fileName"];
     const json* renamed = streamAt(cdaz, 25, StrVideo | StrAudio);
@@ -220,7 +221,8 @@ TEST_F(SessionOnDisc, ExteriorModeRefusesTheAnalyzeFoldersFiles)
         m_asker.told.clear();
         EXPECT_EQ(session.open(name), -1) << name;
         ASSERT_EQ(m_asker.told.size(), 1u);
-        EXPECT_NE(m_asker.told[0].find("Since it is the CDAZ file which a system manages"), std::string::npos);
+        EXPECT_NE(m_asker.told[0].find("Since it is the CDAZ file which a system manages"),
+                  std::string::npos);
     }
     // The same file again under another spelling is the one already open.
     EXPECT_EQ(session.open((elsewhere() / "." / kDiscCdaz).string()), 0);
@@ -322,8 +324,7 @@ TEST_F(SessionOnDisc, DamagedCdazIsRefusedAndChangesNothing)
         m_asker.told.clear();
         EXPECT_EQ(session.open(path.string()), -1) << damage.name;
         ASSERT_EQ(m_asker.told.size(), 1u) << damage.name;
-        EXPECT_EQ(m_asker.told[0],
-                  tabulor::formatText(tabulor::englishTexts().notOpened, {path.string()}));
+        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::englishTexts().notOpened, {path.string()}));
         EXPECT_EQ(fileBytes(path), damage.bytes) << damage.name;
     }
     // A folder, and a name the analyze folder does not hold.
@@ -427,7 +428,8 @@ TEST_F(SessionOnDisc, SaveAsAddsTheExtensionAndAsksBeforeOverwriting)
     m_asker.answers = {Asker::Answer::Yes};
     EXPECT_TRUE(session.saveAs(0, target.string() + ".cdaz"));
     ASSERT_EQ(m_asker.asked.size(), 2u);
-    EXPECT_EQ(m_asker.asked[0], "The '" + target.string() + ".cdaz' file already exists.\nDo you want to overwrite it?");
+    EXPECT_EQ(m_asker.asked[0],
+              "The '" + target.string() + ".cdaz' file already exists.\nDo you want to overwrite it?");
     EXPECT_EQ(show(target.string() + ".cdaz")["title"], "Second");
     EXPECT_FALSE(session.modified(0));
 

@@ -54,7 +54,7 @@ class SessionOnDisc : public testing::Test
     // A copy of the disc's CDAZ outside the analyze folder.
     fs::path outsideCopy(const std::string& name = kDiscCdaz) const;
     std::vector<std::string> analyzeList() const; // `cdaz list --json`: the file names
-    json show(const fs::path& file) const;         // `cdaz show --json`
+    json show(const fs::path& file) const;        // `cdaz show --json`
     std::vector<std::string> environment() const;
 
     testsupport::ScratchFolder m_home{"tabulor"};

@@ -48,18 +48,10 @@ TEST(SessionTexts, ListAndStatusColumns)
         const char* list;
         const char* status;
     } cases[] = {
-        {0x00, "Show", "Normal"},
-        {0x01, "Hidden", "Normal"},
-        {0x07, "Hidden", "Normal"},
-        {0x06, "Show", "Normal"},
-        {0x10, "Show", "No plug-in"},
-        {0xF0, "Show", "No plug-in"},
-        {0x20, "Show", "Old plug-in"},
-        {0xE0, "Show", "Old plug-in"},
-        {0x40, "Show", "Duplication"},
-        {0xC1, "Hidden", "Duplication"},
-        {0x80, "Show", "Un-supporting"},
-        {0x08, "Show", "Unknown"},
+        {0x00, "Show", "Normal"},        {0x01, "Hidden", "Normal"},      {0x07, "Hidden", "Normal"},
+        {0x06, "Show", "Normal"},        {0x10, "Show", "No plug-in"},    {0xF0, "Show", "No plug-in"},
+        {0x20, "Show", "Old plug-in"},   {0xE0, "Show", "Old plug-in"},   {0x40, "Show", "Duplication"},
+        {0xC1, "Hidden", "Duplication"}, {0x80, "Show", "Un-supporting"}, {0x08, "Show", "Unknown"},
         {0x109, "Hidden", "Unknown"},
     };
     for (const auto& c : cases) {
@@ -95,8 +87,8 @@ TEST(SessionTexts, TimesRatesVersionsAndCounts)
     {
         uint32_t rate;
         const char* text;
-    } rates[] = {{0, "0 fps"},      {150, "15 fps"},      {149, "14.9 fps"}, {799, "79.9 fps"},
-                 {800, "80 fps"},   {801, "8.01 fps"},    {2997, "29.97 fps"}, {6000, "60.00 fps"}};
+    } rates[] = {{0, "0 fps"},    {150, "15 fps"},   {149, "14.9 fps"},   {799, "79.9 fps"},
+                 {800, "80 fps"}, {801, "8.01 fps"}, {2997, "29.97 fps"}, {6000, "60.00 fps"}};
     for (const auto& r : rates)
         EXPECT_EQ(frameRateText(r.rate), r.text) << r.rate;
     EXPECT_EQ(versionText(142), "1.42");
