@@ -1,7 +1,9 @@
 // The editor's session on the sample disc's CDAZ: every edit saved and read back by tamrin-cli,
 // the opening rules of the two modes, take-in, delete and the failures that must change nothing.
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -387,6 +389,19 @@ TEST_F(SessionOnDisc, FailedSaveKeepsTheEarlierFileAndTheEntryModified)
     ASSERT_EQ(m_asker.told.size(), 1u);
     EXPECT_NE(m_asker.told[0].find("went wrong."), std::string::npos);
     EXPECT_TRUE(session.modified(0));
+
+    // A read-only folder (which root may write into anyway).
+    if (::geteuid() != 0) {
+        fs::permissions(elsewhere(), fs::perms::owner_write, fs::perm_options::remove);
+        m_asker.told.clear();
+        EXPECT_FALSE(session.save(0));
+        fs::permissions(elsewhere(), fs::perms::owner_write, fs::perm_options::add);
+        ASSERT_EQ(m_asker.told.size(), 1u);
+        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::englishTexts().saveFailed, {outside.string()}) +
+                                       "\n(" + std::strerror(EACCES) + ")");
+        EXPECT_EQ(fileBytes(outside), before);
+        EXPECT_TRUE(session.modified(0));
+    }
 
     // Closing asks; a save that fails again keeps the CDAZ open.
     {
