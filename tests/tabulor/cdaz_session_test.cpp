@@ -335,6 +335,15 @@ TEST_F(SessionOnDisc, DamagedCdazIsRefusedAndChangesNothing)
         EXPECT_EQ(session.open(name), -1) << name;
         EXPECT_EQ(m_asker.told.size(), 1u) << name;
     }
+    // In Japanese, the same refusal in the Japanese text.
+    {
+        Locale japanese("ja_JP.UTF-8");
+        m_asker.told.clear();
+        const std::string path = (elsewhere() / damages[1].name).string();
+        EXPECT_EQ(session.open(path), -1);
+        ASSERT_EQ(m_asker.told.size(), 1u);
+        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::japaneseTexts().notOpened, {path}));
+    }
     EXPECT_EQ(session.count(), 0);
     EXPECT_EQ(session.mode(), Mode::Nothing);
     EXPECT_EQ(fileBytes(analyze() / kDiscCdaz), whole);
@@ -397,8 +406,9 @@ TEST_F(SessionOnDisc, FailedSaveKeepsTheEarlierFileAndTheEntryModified)
         EXPECT_FALSE(session.save(0));
         fs::permissions(elsewhere(), fs::perms::owner_write, fs::perm_options::add);
         ASSERT_EQ(m_asker.told.size(), 1u);
-        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::englishTexts().saveFailed, {outside.string()}) +
-                                       "\n(" + std::strerror(EACCES) + ")");
+        EXPECT_EQ(m_asker.told[0],
+                  tabulor::formatText(tabulor::englishTexts().saveFailed, {outside.string()}) + "\n(" +
+                      std::strerror(EACCES) + ")");
         EXPECT_EQ(fileBytes(outside), before);
         EXPECT_TRUE(session.modified(0));
     }
@@ -411,6 +421,25 @@ TEST_F(SessionOnDisc, FailedSaveKeepsTheEarlierFileAndTheEntryModified)
     }
     EXPECT_EQ(session.count(), 1);
     EXPECT_EQ(fileBytes(outside), before);
+}
+
+TEST_F(SessionOnDisc, FileThatCannotBeRewrittenOpensModifiedWithTheMessage)
+{
+    const fs::path outside = outsideCopy();
+    const std::string before = fileBytes(outside);
+    CdazSession session(m_asker);
+    {
+        FileSizeLimit limit(64);
+        EXPECT_EQ(session.open(outside.string()), 0);
+    }
+    EXPECT_EQ(session.count(), 1);
+    EXPECT_TRUE(session.modified(0));
+    ASSERT_EQ(m_asker.told.size(), 1u);
+    EXPECT_NE(m_asker.told[0].find("went wrong."), std::string::npos);
+    EXPECT_EQ(fileBytes(outside), before);
+    // Kept so that it can still be saved elsewhere.
+    EXPECT_TRUE(session.saveAs(0, (elsewhere() / "elsewhere copy").string()));
+    EXPECT_EQ(show(elsewhere() / "elsewhere copy.cdaz")["title"], "CORPUS_A");
 }
 
 TEST_F(SessionOnDisc, SaveAsAddsTheExtensionAndAsksBeforeOverwriting)

@@ -10,34 +10,14 @@
 #include "cdaz_session.h"
 #include "cli/cli_runner.h"
 #include "scratch_folder.h"
+#include "session_fixture.h"
 #include "session_texts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace tabulor;
-
-// The language the library reads from the locale, for one test.
-class Locale
-{
-  public:
-    explicit Locale(const char* name)
-    {
-        if (const char* old = std::getenv("LC_ALL"))
-            m_previous = old;
-        ::setenv("LC_ALL", name, 1);
-    }
-    ~Locale()
-    {
-        if (m_previous)
-            ::setenv("LC_ALL", m_previous->c_str(), 1);
-        else
-            ::unsetenv("LC_ALL");
-    }
-
-  private:
-    std::optional<std::string> m_previous;
-};
+using tabulortest::Locale;
 
 TEST(SessionTexts, ListAndStatusColumns)
 {
