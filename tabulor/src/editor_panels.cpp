@@ -18,7 +18,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
+#include "session_texts.h"
 #include "tamlibui/uikit.h"
 #include "window_texts.h"
 
@@ -137,7 +139,8 @@ QWidget* EditorWindow::createStreamPanel()
     // Renaming starts from its command (F2) only, on the title column.
     m_streams->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_streams->setItemDelegate(new TitleDelegate(m_streams));
-    m_streams->header()->setStretchLastSection(false);
+    // The status column takes what the list has to spare.
+    m_streams->header()->setStretchLastSection(true);
     for (int column : {kColTime, kColStart, kColNumber})
         m_streams->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     connect(m_streams, &QTreeWidget::currentItemChanged, this, [this] { refreshDetail(); });
@@ -164,9 +167,9 @@ QWidget* EditorWindow::createDetailPanel()
         if (row == kDetStatus) {
             // The list switch sits above the status it changes.
             auto* buttons = new QHBoxLayout;
-            m_displayOn = new QRadioButton(qtext(t.on));
+            m_displayOn = new QRadioButton(qtext(sessionTexts().on));
             m_displayOn->setObjectName("displayOn");
-            m_displayOff = new QRadioButton(qtext(t.off));
+            m_displayOff = new QRadioButton(qtext(sessionTexts().off));
             m_displayOff->setObjectName("displayOff");
             m_display = new QButtonGroup(this);
             m_display->addButton(m_displayOn);
@@ -200,7 +203,9 @@ QWidget* EditorWindow::createPluginPanel()
     m_plugins->setRootIsDecorated(false);
     m_plugins->setUniformRowHeights(true);
     m_plugins->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_plugins->header()->resizeSection(kPlugName, 200);
+    for (const auto& [column, width] : {std::pair{kPlugName, 170}, {kPlugFile, 130}, {kPlugAnalyze, 80},
+                                        {kPlugCurrent, 80}, {kPlugSecurity, 80}})
+        m_plugins->header()->resizeSection(column, width);
     layout->addWidget(m_plugins, 1);
 
     auto* side = new QVBoxLayout;
@@ -334,20 +339,20 @@ void EditorWindow::refreshDetail()
     }
     const StreamRow& stream = m_rows[size_t(row)];
     const StrInfo& info = stream.info;
-    m_details[kDetTitle]->setText(QString("'%1'").arg(utf8(stream.title)));
+    m_details[kDetTitle]->setText(utf8(quotedTitleText(stream.title)));
     m_details[kDetType]->setText(utf8(typeText(info)));
     m_details[kDetStart]->setText(QString::number(info.startSector));
     m_details[kDetSectors]->setText(QString::number(info.sectorCount));
     m_details[kDetTime]->setText(utf8(detailTimeText(info.durationMs)));
     if (info.kind & StrVideo) {
         m_details[kDetFrames]->setText(QString::number(info.frameCount));
-        m_details[kDetFrameSize]->setText(QString::fromUtf8("%1 × %2").arg(info.width).arg(info.height));
+        m_details[kDetFrameSize]->setText(utf8(frameSizeText(info.width, info.height)));
         m_details[kDetFrameRate]->setText(utf8(frameRateText(info.frameRate)));
     }
     if (info.channels) {
         m_details[kDetChannels]->setText(QString::number(info.channels));
-        m_details[kDetBits]->setText(QString("%1 bit").arg(info.bitsPerSample));
-        m_details[kDetRate]->setText(QString("%1 Hz").arg(info.sampleRate));
+        m_details[kDetBits]->setText(utf8(bitsText(info.bitsPerSample)));
+        m_details[kDetRate]->setText(utf8(hertzText(info.sampleRate)));
     }
     const bool hidden = stream.flags & PLB_CDAZ_STREAM_USER_HIDDEN;
     m_displayOn->setChecked(!hidden);

@@ -77,6 +77,7 @@ EditorWindow::EditorWindow(const WindowSettings& settings, QWidget* parent) : QM
     vertical->addWidget(createPluginPanel());
     vertical->setStretchFactor(0, 3);
     vertical->setStretchFactor(1, 1);
+    vertical->setSizes({3000, 1000});
     layout->addWidget(vertical, 1);
     setCentralWidget(central);
 
@@ -86,7 +87,13 @@ EditorWindow::EditorWindow(const WindowSettings& settings, QWidget* parent) : QM
     refreshAll();
 }
 
-EditorWindow::~EditorWindow() = default;
+EditorWindow::~EditorWindow()
+{
+    // The widgets outlive the session (they go with the base class): an editor still open, or a
+    // focus change while the window goes, must not reach the session any more.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
+}
 
 // ---- commands ------------------------------------------------------------------------------
 

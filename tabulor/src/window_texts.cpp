@@ -54,8 +54,6 @@ constexpr WindowTexts kEnglish{
     "Display on a list : ",
     "Status:",
     "Plug-in:",
-    "ON",
-    "OFF",
     "Looks after the CDAZ files of analysed discs: stream titles, hidden streams, plug-ins and disc "
     "texts.",
 };
@@ -108,8 +106,6 @@ constexpr WindowTexts kJapanese{
     "リストに表示 : ",
     "状態:",
     "プラグイン:",
-    "ON",
-    "OFF",
     "解析したディスクのCDAZファイルを管理します。ストリーム名、隠すストリーム、プラグイン、"
     "ディスクのテキストを編集できます。",
 };

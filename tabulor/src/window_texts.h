@@ -62,8 +62,6 @@ struct WindowTexts
     const char* detailDisplay;
     const char* detailStatus;
     const char* detailPlugin;
-    const char* on;
-    const char* off;
     const char* aboutText;
 };
 
