@@ -12,10 +12,13 @@
 #include <QMouseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -31,7 +34,9 @@
 #include "gui_test.h"
 #include "tamlib/cdaz.h"
 #include "tamlib/ui_port.h"
+#include "tamlibui/plugin_dialogs.h"
 #include "tamlibui/qt_ui_port.h"
+#include "tamlibui/settings_dialog.h"
 #include "tamlibui/uikit.h"
 #include "uiport_support.h"
 
@@ -418,6 +423,91 @@ TEST_F(EditorWindowTest, RefusedFilesLeaveEverythingAsItWas)
     }
     EXPECT_EQ(readBytes(damaged), damagedBytes);
     EXPECT_EQ(listedFiles(m_home), std::vector<std::string>{kDiscCdaz});
+}
+
+TEST_F(EditorWindowTest, AnEmptyAnalyzeFolderStartsInSystemMenuAndTheFirstFileDecidesTheMode)
+{
+    EXPECT_EQ(m_window->openAnalyzeFolder(), 0);
+    EXPECT_TRUE(m_window->systemMenu());
+    EXPECT_EQ(m_window->selector()->count(), 0);
+    EXPECT_EQ(m_window->session().mode(), Mode::Nothing);
+    EXPECT_FALSE(m_window->action(EditorWindow::kCmdSave)->isEnabled());
+    ASSERT_EQ(m_window->openFiles({q(outsideCopy("first.cdaz"))}), 1);
+    EXPECT_EQ(m_window->session().mode(), Mode::Exterior);
+    EXPECT_TRUE(m_window->action(EditorWindow::kCmdSave)->isEnabled());
+    EXPECT_TRUE(listedFiles(m_home).empty());
+}
+
+TEST_F(EditorWindowTest, DroppedFilesAreOpenedAsFromTheCommandLine)
+{
+    const fs::path first = outsideCopy("first.cdaz"), second = outsideCopy("second.cdaz");
+    m_window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(q(first)), QUrl::fromLocalFile(q(second))});
+    const QPoint at = m_window->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(m_window.get(), &drop);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_window->selector()->count() == 2; }, 3000));
+    EXPECT_EQ(m_window->session().path(1), second.string());
+}
+
+// The dialogs of the commands: each opens modal to the window with what the command gives it.
+TEST_F(EditorWindowTest, DialogCommandsOpenTheirDialogs)
+{
+    ASSERT_EQ(m_window->openFiles({q(outsideCopy("dialogs.cdaz"))}), 1);
+    m_window->show();
+    m_window->streamList()->setCurrentItem(streamRow(1)); // a sound stream of the XA plugin
+    const struct
+    {
+        EditorWindow::Command command;
+        std::function<void(QDialog&)> check;
+    } cases[] = {
+        {EditorWindow::kCmdAbout,
+         [](QDialog& dialog) {
+             auto text = [&](int item) {
+                 auto* label = qobject_cast<QLabel*>(tamlibui::PlbGetItem(&dialog, item));
+                 return label ? label->text() : QString();
+             };
+             EXPECT_EQ(text(tamlibui::kAboutProduct), "Tabulor");
+             EXPECT_EQ(text(tamlibui::kAboutVersion), "Version 1.02");
+         }},
+        {EditorWindow::kCmdPluginInfo,
+         [](QDialog& dialog) {
+             auto* info = qobject_cast<tamlibui::PluginInfoDialog*>(&dialog);
+             ASSERT_NE(info, nullptr);
+             ASSERT_EQ(info->list()->topLevelItemCount(), 1);
+             EXPECT_EQ(info->list()->topLevelItem(0)->text(1), "DISCVOICE.PSR");
+         }},
+        {EditorWindow::kCmdSettings,
+         [](QDialog& dialog) {
+             auto* settings = qobject_cast<tamlibui::SettingsDialog*>(&dialog);
+             ASSERT_NE(settings, nullptr);
+             EXPECT_EQ(settings->windowTitle(), "Set options (Tabulor)");
+             EXPECT_EQ(settings->tabs()->count(), 4);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        bool seen = false;
+        QTimer watch;
+        watch.setInterval(10);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (seen || !dialog || !dialog->isVisible())
+                return;
+            seen = true;
+            EXPECT_EQ(dialog->parentWidget(), m_window.get());
+            c.check(*dialog);
+            dialog->reject();
+        });
+        watch.start();
+        m_window->action(c.command)->trigger();
+        EXPECT_TRUE(seen);
+    }
 }
 
 // ---- closing -----------------------------------------------------------------------------------
