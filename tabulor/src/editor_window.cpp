@@ -23,6 +23,7 @@
 #include <functional>
 
 #include "tamlib/ui_port.h"
+#include "tamrin_common/user_folders.h"
 #include "tamlibui/plugin_dialogs.h"
 #include "tamlibui/settings_dialog.h"
 #include "tamlibui/uikit.h"
@@ -227,9 +228,12 @@ void EditorWindow::onSaveAs()
     if (current < 0)
         return;
     const WindowTexts& t = windowTexts();
+    // Proposed: the file part of its path or its CDAZ name, in the folder it came from.
     const QString path = QFile::decodeName(m_session.path(current).c_str());
     const QString name = QFile::decodeName(m_session.fileName(current).c_str());
-    const QString proposal = path.isEmpty() ? name : QFileInfo(path).absoluteDir().filePath(name);
+    const QDir folder = path.isEmpty() ? QDir(QFile::decodeName((tamrin_common::dataFolder() / "Analyze").c_str()))
+                                       : QFileInfo(path).absoluteDir();
+    const QString proposal = folder.filePath(name);
     // The session asks about a file that exists: the dialog does not ask as well.
     const QString chosen = QFileDialog::getSaveFileName(this, qtext(t.saveCaption), proposal,
                                                         qtext(t.cdazFilter) + ";;" + qtext(t.allFilter),

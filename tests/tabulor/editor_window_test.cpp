@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -135,6 +136,30 @@ void writeOtherCdaz(const fs::path& folder, const std::string& fileName, const c
     PlbFreeCDAZ(record);
 }
 
+// Runs `step` on the next modal dialog that opens (one without an object name of its own).
+class NextDialog
+{
+  public:
+    explicit NextDialog(std::function<void(QDialog&)> step) : m_step(std::move(step))
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (m_seen || !dialog || !dialog->isVisible())
+                return;
+            m_seen = true;
+            m_step(*dialog);
+        });
+        m_timer.start();
+    }
+    bool seen() const { return m_seen; }
+
+  private:
+    std::function<void(QDialog&)> m_step;
+    QTimer m_timer;
+    bool m_seen = false;
+};
+
 class EditorWindowTest : public testing::Test
 {
   protected:
@@ -178,6 +203,15 @@ struct EditCase
     std::function<void(EditorWindow&)> edit;
     QStringList sameEdit; // the cdaz edit that must give the same file
 };
+
+// Types a full path into a file dialog's name field and accepts it.
+void chooseFile(QDialog& dialog, const QString& path)
+{
+    auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    name->setText(path);
+    dialog.accept();
+}
 
 void typeInto(QLineEdit* field, const QString& text)
 {
@@ -492,22 +526,44 @@ TEST_F(EditorWindowTest, DialogCommandsOpenTheirDialogs)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);
-        bool seen = false;
-        QTimer watch;
-        watch.setInterval(10);
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (seen || !dialog || !dialog->isVisible())
-                return;
-            seen = true;
-            EXPECT_EQ(dialog->parentWidget(), m_window.get());
-            c.check(*dialog);
-            dialog->reject();
+        NextDialog dialog([&](QDialog& shown) {
+            EXPECT_EQ(shown.parentWidget(), m_window.get());
+            c.check(shown);
+            shown.reject();
         });
-        watch.start();
         m_window->action(c.command)->trigger();
-        EXPECT_TRUE(seen);
+        EXPECT_TRUE(dialog.seen());
     }
+}
+
+TEST_F(EditorWindowTest, SaveAsProposesTheFilesOwnFolderAndAddsTheExtension)
+{
+    intoAnalyzeFolder();
+    ASSERT_EQ(m_window->openAnalyzeFolder(), 1);
+    const fs::path target = m_outside.path() / "copy";
+    {
+        QString proposed;
+        NextDialog dialog([&](QDialog& shown) {
+            auto& files = static_cast<QFileDialog&>(shown);
+            proposed = files.selectedFiles().value(0);
+            chooseFile(files, q(target));
+        });
+        m_window->action(EditorWindow::kCmdSaveAs)->trigger();
+        ASSERT_TRUE(dialog.seen());
+        EXPECT_EQ(proposed, q(m_home / "Analyze" / kDiscCdaz));
+    }
+    EXPECT_EQ(showJson(m_home, m_outside.path() / "copy.cdaz")["name"], kDiscCdaz);
+
+    // Once more onto the file just written: asked first, and No leaves it alone.
+    typeInto(m_window->titleField(), "Not to be written");
+    uitest::ModalUser user;
+    user.then("tabulorQuestion", [](QDialog& box) { uitest::click(box, "no"); });
+    NextDialog dialog([&](QDialog& shown) {
+        chooseFile(shown, q(m_outside.path() / "copy.cdaz"));
+    });
+    m_window->action(EditorWindow::kCmdSaveAs)->trigger();
+    EXPECT_TRUE(user.finished());
+    EXPECT_EQ(showJson(m_home, m_outside.path() / "copy.cdaz")["title"], "CORPUS_A");
 }
 
 // ---- closing -----------------------------------------------------------------------------------
