@@ -86,6 +86,16 @@ bool overlap(const StrInfo& a, const StrInfo& b)
     return a.startSector < bEnd && b.startSector < aEnd;
 }
 
+// The name a CDAZ is stored under in the analyze folder: its CDAZ name, unless that is no plain
+// file name (a file may carry any name, "../x" included), then `fallback`.
+std::string analyzeName(CdazRecord* record, const std::string& fallback)
+{
+    const std::string name = cdazTexts(record).name;
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return fallback;
+    return name;
+}
+
 int32_t pluginCount(CdazRecord* record)
 {
     int32_t count = 0;
@@ -100,6 +110,23 @@ bool storable(const std::string& text, size_t limit)
     return text.size() <= limit && text.find('\0') == std::string::npos;
 }
 
+// Saves `record` as `file` in `folder` (empty: the analyze folder); a failure is told with the
+// reason the system gave. The library keeps an earlier file when the save fails.
+bool saveRecord(Asker& asker, CdazRecord* record, const std::string& folder, const std::string& file,
+                const std::string& shown)
+{
+    const SessionTexts& texts = sessionTexts();
+    errno = 0;
+    // An empty file name would make the library take the CDAZ's own name instead.
+    if (file.empty() || PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), record) == 0) {
+        const int error = file.empty() ? EINVAL : errno;
+        asker.tell(formatText(texts.saveFailed, {shown}) +
+                   formatText(texts.saveReason, {error ? std::strerror(error) : texts.unknownReason}));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 struct CdazSession::Entry
@@ -110,7 +137,10 @@ struct CdazSession::Entry
     RecordPointer record;
 
     // Where it is saved: the folder (null for the analyze folder) and the file name.
-    std::string folder() const { return path.empty() ? std::string() : fs::path(path).parent_path().string(); }
+    std::string folder() const
+    {
+        return path.empty() ? std::string() : fs::path(path).parent_path().string();
+    }
     // What the messages call it.
     std::string shown() const { return path.empty() ? name : path; }
 };
@@ -165,7 +195,8 @@ std::string CdazSession::fileName(int index) const
 
 std::string CdazSession::title(int index) const
 {
-    return index >= 0 && index < count() ? cdazTexts(m_entries[size_t(index)]->record.get()).title : std::string();
+    return index >= 0 && index < count() ? cdazTexts(m_entries[size_t(index)]->record.get()).title
+                                         : std::string();
 }
 
 std::string CdazSession::prefix(int index) const
@@ -194,11 +225,13 @@ int CdazSession::open(const std::string& given)
         shownPath = full.string();
     }
     std::error_code error;
-    const bool folderGiven = fs::is_directory(folder.empty() ? analyzeFolder() / file : fs::path(shownPath), error);
+    const bool folderGiven =
+        fs::is_directory(folder.empty() ? analyzeFolder() / file : fs::path(shownPath), error);
     int32_t status = 0;
-    const PlbCdazLoad load = file.empty() || folderGiven
-                                 ? PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CANNOT_OPEN}
-                                 : PlbLoadCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), &status);
+    const PlbCdazLoad load =
+        file.empty() || folderGiven
+            ? PlbCdazLoad{nullptr, PLB_CDAZ_LOAD_CANNOT_OPEN}
+            : PlbLoadCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), &status);
     RecordPointer record(load.record);
     if (!record) {
         m_asker.tell(formatText(texts.notOpened, {shownPath}));
@@ -215,9 +248,7 @@ int CdazSession::open(const std::string& given)
         entry->name = file;
     } else if (m_mode == Mode::System) {
         // Taken in: from now on it is the analyze folder's CDAZ of its disc.
-        std::string name = cdazTexts(record.get()).name;
-        if (name.empty())
-            name = file;
+        const std::string name = analyzeName(record.get(), file);
         if (present(analyzeFolder() / name) &&
             m_asker.ask(formatText(texts.sameCdrom, {name}), false) != Asker::Answer::Yes)
             return -1;
@@ -305,15 +336,8 @@ bool CdazSession::save(int index)
     if (index < 0 || index >= count())
         return false;
     Entry& entry = *m_entries[size_t(index)];
-    const std::string folder = entry.folder();
-    errno = 0;
-    if (PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), entry.name.c_str(), entry.record.get()) == 0) {
-        const int error = errno;
-        const SessionTexts& texts = sessionTexts();
-        m_asker.tell(formatText(texts.saveFailed, {entry.shown()}) +
-                     formatText(texts.saveReason, {error ? std::strerror(error) : "?"}));
+    if (!saveRecord(m_asker, entry.record.get(), entry.folder(), entry.name, entry.shown()))
         return false;
-    }
     entry.modified = false;
     return true;
 }
@@ -333,22 +357,18 @@ bool CdazSession::saveAs(int index, const std::string& target)
             m_asker.ask(formatText(texts.sameCdrom, {file}), false) != Asker::Answer::Yes)
             return false;
     } else {
-        const fs::path full = fullPath(withExtension(target));
+        // A folder without a file name names no file: the save below refuses it.
+        const fs::path full = fullPath(fs::path(target).has_filename() ? withExtension(target) : target);
         folder = full.parent_path().string();
         file = full.filename().string();
         shown = full.string();
         const bool own = entry.path == shown;
-        if (!own && present(full) &&
+        if (!own && !file.empty() && present(full) &&
             m_asker.ask(formatText(texts.fileExists, {shown}), false) != Asker::Answer::Yes)
             return false;
     }
-    errno = 0;
-    if (PlbSaveCDAZ(folder.empty() ? nullptr : folder.c_str(), file.c_str(), entry.record.get()) == 0) {
-        const int error = errno;
-        m_asker.tell(formatText(texts.saveFailed, {shown}) +
-                     formatText(texts.saveReason, {error ? std::strerror(error) : "?"}));
+    if (!saveRecord(m_asker, entry.record.get(), folder, file, shown))
         return false;
-    }
     entry.modified = false;
     return true;
 }
@@ -366,10 +386,7 @@ bool CdazSession::saveToAnalyze(int index)
     if (index < 0 || index >= count())
         return false;
     const Entry& entry = *m_entries[size_t(index)];
-    std::string name = cdazTexts(entry.record.get()).name;
-    if (name.empty())
-        name = entry.name;
-    return saveAs(index, name);
+    return saveAs(index, analyzeName(entry.record.get(), entry.name));
 }
 
 bool CdazSession::saveAllToAnalyze()
@@ -386,8 +403,8 @@ bool CdazSession::remove(int index)
         return false;
     const Entry& entry = *m_entries[size_t(index)];
     const SessionTexts& texts = sessionTexts();
-    if (m_asker.ask(formatText(texts.askDelete, {entry.shown(), cdazTexts(entry.record.get()).title}), false) !=
-        Asker::Answer::Yes)
+    if (m_asker.ask(formatText(texts.askDelete, {entry.shown(), cdazTexts(entry.record.get()).title}),
+                    false) != Asker::Answer::Yes)
         return false;
     const std::string folder = entry.folder();
     if (PlbDeleteCDAZ(folder.empty() ? nullptr : folder.c_str(), entry.name.c_str()) == 0) {
@@ -450,7 +467,8 @@ std::vector<int> CdazSession::setHidden(int index, const std::vector<int>& strea
         infos.push_back(info);
     for (int row = 0; row < int(infos.size()); ++row) {
         const bool refresh = std::any_of(changed.begin(), changed.end(), [&](int stream) {
-            return stream == row || (stream < int(infos.size()) && overlap(infos[size_t(stream)], infos[size_t(row)]));
+            return stream == row ||
+                   (stream < int(infos.size()) && overlap(infos[size_t(stream)], infos[size_t(row)]));
         });
         if (refresh)
             rows.push_back(row);
@@ -490,7 +508,8 @@ bool CdazSession::movePlugin(int index, int from, int to)
 {
     CdazRecord* cdaz = record(index);
     // The library would move an entry to the nearest end for a place outside the list.
-    if (!cdaz || from == to || to < 0 || to >= pluginCount(cdaz) || PlbSetCDAZPluginPriority(cdaz, from, to) == 0)
+    if (!cdaz || from == to || to < 0 || to >= pluginCount(cdaz) ||
+        PlbSetCDAZPluginPriority(cdaz, from, to) == 0)
         return false;
     m_entries[size_t(index)]->modified = true;
     return true;
@@ -538,8 +557,8 @@ std::vector<PluginRow> CdazSession::plugins(int index) const
         uint16_t version = 0, subVersion = 0;
         char installed[PLB_CDAZ_PLUGIN_FILE_BYTES] = {};
         std::memcpy(installed, file, sizeof installed);
-        if (PlbGetPluginInfo(-1, installed, nullptr, &version, &subVersion, nullptr, nullptr, nullptr, nullptr) >=
-            0) {
+        if (PlbGetPluginInfo(-1, installed, nullptr, &version, &subVersion, nullptr, nullptr, nullptr,
+                             nullptr) >= 0) {
             row.current = int16_t(version);
             row.security = int16_t(subVersion);
         }

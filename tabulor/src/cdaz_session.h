@@ -103,9 +103,12 @@ class CdazSession
     std::string prefix(int index) const;
     CdazRecord* record(int index) const;
 
-    // Opens a CDAZ file (a full path, or a bare name of the analyze folder) as the Part's opening
-    // rules say (refusals and questions through the asker); the index shown afterwards, or -1
-    // when nothing was opened.
+    // Opens a CDAZ file (a full path, or a bare name of the analyze folder): a damaged file is
+    // refused; a file of the analyze folder is refused in exterior mode; in system mode a file from
+    // elsewhere is taken in (asking before it replaces one of the same name); one already open is
+    // shown again (a take-in replaces its record); a new one is saved at once where it belongs.
+    // Refusals and questions go through the asker. The index shown afterwards, or -1 when nothing
+    // was opened.
     int open(const std::string& path);
     // Opens every CDAZ of the analyze folder; the number opened.
     int openAnalyzeFolder();

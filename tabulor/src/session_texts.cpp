@@ -18,6 +18,7 @@ constexpr SessionTexts kEnglish{
     "The '%s' file already exists.\nDo you want to overwrite it?",
     "CDAZ file Preservation of '%s' went wrong.",
     "\n(%s)",
+    "unknown reason",
     "CDAZ file '%s' is changed.\nAre the edited contents saved?",
     "May I delete a CDAZ file : %s(%s)?",
     "CDAZ file '%s' has not been deleted.",
@@ -52,6 +53,7 @@ constexpr SessionTexts kJapanese{
     "'%s' ファイルは既に存在します。\n上書きしますか?",
     "CDAZファイル '%s' の保存に失敗しました。",
     "\n(%s)",
+    "原因不明",
     "CDAZファイル '%s' は変更されています。\n編集した内容を保存しますか?",
     "CDAZファイル : %s(%s) を削除してもよろしいですか?",
     "CDAZファイル '%s' は削除されませんでした。",
@@ -186,7 +188,8 @@ std::string detailTimeText(uint32_t ms)
     const uint32_t seconds = ms / 1000;
     if (seconds < 60)
         return formatNumbers(sessionTexts().seconds, int(seconds), int(ms % 1000));
-    return formatNumbers(sessionTexts().minutesSeconds, asInt(seconds / 60), int(seconds % 60), int(ms % 1000));
+    return formatNumbers(sessionTexts().minutesSeconds, asInt(seconds / 60), int(seconds % 60),
+                         int(ms % 1000));
 }
 
 std::string typeText(const StrInfo& info)

@@ -31,8 +31,8 @@ constexpr int32_t kMaxExtent = 100000;
 
 int32_t readInt(const std::array<uint8_t, kWindowSettingsSize>& bytes, size_t offset)
 {
-    return int32_t(uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 | uint32_t(bytes[offset + 2]) << 16 |
-                   uint32_t(bytes[offset + 3]) << 24);
+    return int32_t(uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 |
+                   uint32_t(bytes[offset + 2]) << 16 | uint32_t(bytes[offset + 3]) << 24);
 }
 
 void writeInt(std::array<uint8_t, kWindowSettingsSize>& bytes, size_t offset, int32_t value)

@@ -1,8 +1,11 @@
 // The editor's session on the sample disc's CDAZ: every edit saved and read back by tamrin-cli,
 // the opening rules of the two modes, take-in, delete and the failures that must change nothing.
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "session_fixture.h"
 #include "session_texts.h"
@@ -65,7 +68,8 @@ TEST_F(SessionOnDisc, EveryEditIsSavedAndReadsBackExactly)
     const json cdaz = show(analyze() / kDiscCdaz);
     EXPECT_EQ(cdaz["title"], "Edited disc");
     EXPECT_EQ(cdaz["prefix"], "EDT");
-    EXPECT_EQ(pluginFiles(cdaz), (std::vector<std::string>{"TRACKAUDIO.PSR", "DISCMOVIE.PSR", "DISCVOICE.PSR"}));
+    EXPECT_EQ(pluginFiles(cdaz),
+              (std::vector<std::string>{"TRACKAUDIO.PSR", "DISCMOVIE.PSR", "DISCVOICE.PSR"}));
     for (const json& plugin : cdaz["plugins"])
         EXPECT_EQ(plugin["pluginFlags"], plugin["fileName"] == "DISCVOICE.PSR" ? 1 : 0) << plugin["fileName"];
     const json* renamed = streamAt(cdaz, 25, StrVideo | StrAudio);
@@ -219,7 +223,8 @@ TEST_F(SessionOnDisc, ExteriorModeRefusesTheAnalyzeFoldersFiles)
         m_asker.told.clear();
         EXPECT_EQ(session.open(name), -1) << name;
         ASSERT_EQ(m_asker.told.size(), 1u);
-        EXPECT_NE(m_asker.told[0].find("Since it is the CDAZ file which a system manages"), std::string::npos);
+        EXPECT_NE(m_asker.told[0].find("Since it is the CDAZ file which a system manages"),
+                  std::string::npos);
     }
     // The same file again under another spelling is the one already open.
     EXPECT_EQ(session.open((elsewhere() / "." / kDiscCdaz).string()), 0);
@@ -321,8 +326,7 @@ TEST_F(SessionOnDisc, DamagedCdazIsRefusedAndChangesNothing)
         m_asker.told.clear();
         EXPECT_EQ(session.open(path.string()), -1) << damage.name;
         ASSERT_EQ(m_asker.told.size(), 1u) << damage.name;
-        EXPECT_EQ(m_asker.told[0],
-                  tabulor::formatText(tabulor::englishTexts().notOpened, {path.string()}));
+        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::englishTexts().notOpened, {path.string()}));
         EXPECT_EQ(fileBytes(path), damage.bytes) << damage.name;
     }
     // A folder, and a name the analyze folder does not hold.
@@ -330,6 +334,15 @@ TEST_F(SessionOnDisc, DamagedCdazIsRefusedAndChangesNothing)
         m_asker.told.clear();
         EXPECT_EQ(session.open(name), -1) << name;
         EXPECT_EQ(m_asker.told.size(), 1u) << name;
+    }
+    // In Japanese, the same refusal in the Japanese text.
+    {
+        Locale japanese("ja_JP.UTF-8");
+        m_asker.told.clear();
+        const std::string path = (elsewhere() / damages[1].name).string();
+        EXPECT_EQ(session.open(path), -1);
+        ASSERT_EQ(m_asker.told.size(), 1u);
+        EXPECT_EQ(m_asker.told[0], tabulor::formatText(tabulor::japaneseTexts().notOpened, {path}));
     }
     EXPECT_EQ(session.count(), 0);
     EXPECT_EQ(session.mode(), Mode::Nothing);
@@ -386,6 +399,20 @@ TEST_F(SessionOnDisc, FailedSaveKeepsTheEarlierFileAndTheEntryModified)
     EXPECT_NE(m_asker.told[0].find("went wrong."), std::string::npos);
     EXPECT_TRUE(session.modified(0));
 
+    // A read-only folder (which root may write into anyway).
+    if (::geteuid() != 0) {
+        fs::permissions(elsewhere(), fs::perms::owner_write, fs::perm_options::remove);
+        m_asker.told.clear();
+        EXPECT_FALSE(session.save(0));
+        fs::permissions(elsewhere(), fs::perms::owner_write, fs::perm_options::add);
+        ASSERT_EQ(m_asker.told.size(), 1u);
+        EXPECT_EQ(m_asker.told[0],
+                  tabulor::formatText(tabulor::englishTexts().saveFailed, {outside.string()}) + "\n(" +
+                      std::strerror(EACCES) + ")");
+        EXPECT_EQ(fileBytes(outside), before);
+        EXPECT_TRUE(session.modified(0));
+    }
+
     // Closing asks; a save that fails again keeps the CDAZ open.
     {
         FileSizeLimit limit(64);
@@ -394,6 +421,25 @@ TEST_F(SessionOnDisc, FailedSaveKeepsTheEarlierFileAndTheEntryModified)
     }
     EXPECT_EQ(session.count(), 1);
     EXPECT_EQ(fileBytes(outside), before);
+}
+
+TEST_F(SessionOnDisc, FileThatCannotBeRewrittenOpensModifiedWithTheMessage)
+{
+    const fs::path outside = outsideCopy();
+    const std::string before = fileBytes(outside);
+    CdazSession session(m_asker);
+    {
+        FileSizeLimit limit(64);
+        EXPECT_EQ(session.open(outside.string()), 0);
+    }
+    EXPECT_EQ(session.count(), 1);
+    EXPECT_TRUE(session.modified(0));
+    ASSERT_EQ(m_asker.told.size(), 1u);
+    EXPECT_NE(m_asker.told[0].find("went wrong."), std::string::npos);
+    EXPECT_EQ(fileBytes(outside), before);
+    // Kept so that it can still be saved elsewhere.
+    EXPECT_TRUE(session.saveAs(0, (elsewhere() / "elsewhere copy").string()));
+    EXPECT_EQ(show(elsewhere() / "elsewhere copy.cdaz")["title"], "CORPUS_A");
 }
 
 TEST_F(SessionOnDisc, SaveAsAddsTheExtensionAndAsksBeforeOverwriting)
@@ -426,9 +472,20 @@ TEST_F(SessionOnDisc, SaveAsAddsTheExtensionAndAsksBeforeOverwriting)
     m_asker.answers = {Asker::Answer::Yes};
     EXPECT_TRUE(session.saveAs(0, target.string() + ".cdaz"));
     ASSERT_EQ(m_asker.asked.size(), 2u);
-    EXPECT_EQ(m_asker.asked[0], "The '" + target.string() + ".cdaz' file already exists.\nDo you want to overwrite it?");
+    EXPECT_EQ(m_asker.asked[0],
+              "The '" + target.string() + ".cdaz' file already exists.\nDo you want to overwrite it?");
     EXPECT_EQ(show(target.string() + ".cdaz")["title"], "Second");
     EXPECT_FALSE(session.modified(0));
+
+    // A folder is no file name: refused without a question, nothing written into it.
+    ASSERT_TRUE(session.setTitle(0, "Third"));
+    m_asker.asked.clear();
+    m_asker.told.clear();
+    EXPECT_FALSE(session.saveAs(0, elsewhere().string() + "/"));
+    EXPECT_TRUE(m_asker.asked.empty());
+    EXPECT_EQ(m_asker.told.size(), 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(session.modified(0));
 }
 
 TEST_F(SessionOnDisc, ClosingAModifiedCdazAsksYesNoOrCancel)
@@ -488,6 +545,48 @@ TEST_F(SessionOnDisc, SeveralExteriorFilesStayApartAndCurrentFollowsCloses)
     EXPECT_EQ(session.path(0), second.string());
     // The analyze folder is not touched by files from elsewhere.
     EXPECT_EQ(analyzeList(), std::vector<std::string>{kDiscCdaz});
+}
+
+TEST_F(SessionOnDisc, TakenInCdazNamedOutsideTheAnalyzeFolderStaysInIt)
+{
+    // A CDAZ whose own name would lead out of the analyze folder.
+    const fs::path crafted = elsewhere() / "crafted.cdaz";
+    {
+        CdVolumeInfo volume{};
+        std::memcpy(volume.volumeId, "CRAFTED", 7);
+        CdazRecord* record = PlbAllocCDAZ("../escaped.cdaz", "Crafted", "CR", &volume, 0, 0);
+        ASSERT_NE(record, nullptr);
+        StrInfo info{};
+        info.kind = StrAudio;
+        info.startSector = 100;
+        info.sectorCount = 10;
+        info.durationMs = 1000;
+        EXPECT_EQ(PlbSetStreamCDAZ(record, "one", &info, "DISCVOICE.PSR", 113, "", ""), 1);
+        EXPECT_EQ(PlbSaveCDAZ(elsewhere().c_str(), "crafted.cdaz", record), 1);
+        PlbFreeCDAZ(record);
+    }
+    CdazSession session(m_asker);
+    ASSERT_EQ(session.open(kDiscCdaz), 0);
+    ASSERT_EQ(session.open(crafted.string()), 1);
+    EXPECT_EQ(session.fileName(1), "crafted.cdaz");
+    EXPECT_TRUE(session.saveToAnalyze(1));
+    EXPECT_FALSE(fs::exists(m_home.path() / "escaped.cdaz"));
+    EXPECT_EQ(analyzeList(), (std::vector<std::string>{kDiscCdaz, "crafted.cdaz"}));
+    EXPECT_EQ(show(analyze() / "crafted.cdaz")["title"], "Crafted");
+    EXPECT_TRUE(m_asker.told.empty());
+}
+
+TEST_F(SessionOnDisc, EmptyAnalyzeFolderLeavesTheModeToTheFirstFileOpened)
+{
+    const fs::path outside = outsideCopy();
+    fs::remove(analyze() / kDiscCdaz);
+    CdazSession session(m_asker);
+    EXPECT_EQ(session.openAnalyzeFolder(), 0);
+    EXPECT_EQ(session.mode(), Mode::Nothing);
+    EXPECT_EQ(session.current(), -1);
+    EXPECT_EQ(session.open(outside.string()), 0);
+    EXPECT_EQ(session.mode(), Mode::Exterior);
+    EXPECT_TRUE(analyzeList().empty());
 }
 
 } // namespace

@@ -60,7 +60,8 @@ std::vector<std::string> SessionOnDisc::analyzeList() const
 
 json SessionOnDisc::show(const fs::path& file) const
 {
-    const clitest::RunResult shown = clitest::runCli({"cdaz", "show", "--json", file.string()}, environment());
+    const clitest::RunResult shown =
+        clitest::runCli({"cdaz", "show", "--json", file.string()}, environment());
     EXPECT_EQ(shown.status, clitest::kExitOk) << shown.err;
     return shown.status == clitest::kExitOk ? clitest::parseJson(shown) : json::object();
 }

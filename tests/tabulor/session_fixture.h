@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -21,6 +22,28 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 inline constexpr const char* kDiscCdaz = "CORPUS_A21401020382263.cdaz";
+
+// The language the library reads from the locale, for one test.
+class Locale
+{
+  public:
+    explicit Locale(const char* name)
+    {
+        if (const char* old = std::getenv("LC_ALL"))
+            m_previous = old;
+        ::setenv("LC_ALL", name, 1);
+    }
+    ~Locale()
+    {
+        if (m_previous)
+            ::setenv("LC_ALL", m_previous->c_str(), 1);
+        else
+            ::unsetenv("LC_ALL");
+    }
+
+  private:
+    std::optional<std::string> m_previous;
+};
 
 class ScriptedAsker : public tabulor::Asker
 {
@@ -54,9 +77,10 @@ class SessionOnDisc : public testing::Test
     // A copy of the disc's CDAZ outside the analyze folder.
     fs::path outsideCopy(const std::string& name = kDiscCdaz) const;
     std::vector<std::string> analyzeList() const; // `cdaz list --json`: the file names
-    json show(const fs::path& file) const;         // `cdaz show --json`
+    json show(const fs::path& file) const;        // `cdaz show --json`
     std::vector<std::string> environment() const;
 
+    Locale m_english{"C"}; // the texts compared are the English ones
     testsupport::ScratchFolder m_home{"tabulor"};
     ScriptedAsker m_asker;
     bool m_started = false;

@@ -10,34 +10,14 @@
 #include "cdaz_session.h"
 #include "cli/cli_runner.h"
 #include "scratch_folder.h"
+#include "session_fixture.h"
 #include "session_texts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace tabulor;
-
-// The language the library reads from the locale, for one test.
-class Locale
-{
-  public:
-    explicit Locale(const char* name)
-    {
-        if (const char* old = std::getenv("LC_ALL"))
-            m_previous = old;
-        ::setenv("LC_ALL", name, 1);
-    }
-    ~Locale()
-    {
-        if (m_previous)
-            ::setenv("LC_ALL", m_previous->c_str(), 1);
-        else
-            ::unsetenv("LC_ALL");
-    }
-
-  private:
-    std::optional<std::string> m_previous;
-};
+using tabulortest::Locale;
 
 TEST(SessionTexts, ListAndStatusColumns)
 {
@@ -48,18 +28,10 @@ TEST(SessionTexts, ListAndStatusColumns)
         const char* list;
         const char* status;
     } cases[] = {
-        {0x00, "Show", "Normal"},
-        {0x01, "Hidden", "Normal"},
-        {0x07, "Hidden", "Normal"},
-        {0x06, "Show", "Normal"},
-        {0x10, "Show", "No plug-in"},
-        {0xF0, "Show", "No plug-in"},
-        {0x20, "Show", "Old plug-in"},
-        {0xE0, "Show", "Old plug-in"},
-        {0x40, "Show", "Duplication"},
-        {0xC1, "Hidden", "Duplication"},
-        {0x80, "Show", "Un-supporting"},
-        {0x08, "Show", "Unknown"},
+        {0x00, "Show", "Normal"},        {0x01, "Hidden", "Normal"},      {0x07, "Hidden", "Normal"},
+        {0x06, "Show", "Normal"},        {0x10, "Show", "No plug-in"},    {0xF0, "Show", "No plug-in"},
+        {0x20, "Show", "Old plug-in"},   {0xE0, "Show", "Old plug-in"},   {0x40, "Show", "Duplication"},
+        {0xC1, "Hidden", "Duplication"}, {0x80, "Show", "Un-supporting"}, {0x08, "Show", "Unknown"},
         {0x109, "Hidden", "Unknown"},
     };
     for (const auto& c : cases) {
@@ -95,8 +67,8 @@ TEST(SessionTexts, TimesRatesVersionsAndCounts)
     {
         uint32_t rate;
         const char* text;
-    } rates[] = {{0, "0 fps"},      {150, "15 fps"},      {149, "14.9 fps"}, {799, "79.9 fps"},
-                 {800, "80 fps"},   {801, "8.01 fps"},    {2997, "29.97 fps"}, {6000, "60.00 fps"}};
+    } rates[] = {{0, "0 fps"},    {150, "15 fps"},   {149, "14.9 fps"},   {799, "79.9 fps"},
+                 {800, "80 fps"}, {801, "8.01 fps"}, {2997, "29.97 fps"}, {6000, "60.00 fps"}};
     for (const auto& r : rates)
         EXPECT_EQ(frameRateText(r.rate), r.text) << r.rate;
     EXPECT_EQ(versionText(142), "1.42");
