@@ -90,7 +90,8 @@ int main(int argc, char** argv)
             Qt::QueuedConnection);
         result = QApplication::exec();
         if (!settingsPath.empty() && !tabulor::writeWindowSettings(settingsPath, window.windowSettings()))
-            std::fprintf(stderr, "tabulor: the window settings were not written to %s\n", settingsPath.c_str());
+            std::fprintf(stderr, "tabulor: the window settings were not written to %s\n",
+                         settingsPath.c_str());
     }
     PlbTerminate();
     return result;

@@ -155,10 +155,10 @@ QWidget* EditorWindow::createDetailPanel()
     m_detailPanel->setObjectName("detail");
     auto* form = new QFormLayout(m_detailPanel);
     form->setLabelAlignment(Qt::AlignRight);
-    const char* labels[kDetailCount] = {t.detailTitle,     t.detailType,      t.detailStart,    t.detailSectors,
-                                        t.detailTime,      t.detailFrames,    t.detailFrameSize, t.detailFrameRate,
-                                        t.detailChannels,  t.detailBits,      t.detailRate,     t.detailStatus,
-                                        t.detailPlugin};
+    const char* labels[kDetailCount] = {
+        t.detailTitle,  t.detailType,      t.detailStart,     t.detailSectors,  t.detailTime,
+        t.detailFrames, t.detailFrameSize, t.detailFrameRate, t.detailChannels, t.detailBits,
+        t.detailRate,   t.detailStatus,    t.detailPlugin};
     for (int row = 0; row < kDetailCount; ++row) {
         m_details[row] = new QLabel;
         m_details[row]->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -203,8 +203,11 @@ QWidget* EditorWindow::createPluginPanel()
     m_plugins->setRootIsDecorated(false);
     m_plugins->setUniformRowHeights(true);
     m_plugins->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (const auto& [column, width] : {std::pair{kPlugName, 170}, {kPlugFile, 130}, {kPlugAnalyze, 80},
-                                        {kPlugCurrent, 80}, {kPlugSecurity, 80}})
+    for (const auto& [column, width] : {std::pair{kPlugName, 170},
+                                        {kPlugFile, 130},
+                                        {kPlugAnalyze, 80},
+                                        {kPlugCurrent, 80},
+                                        {kPlugSecurity, 80}})
         m_plugins->header()->resizeSection(column, width);
     layout->addWidget(m_plugins, 1);
 
@@ -242,9 +245,9 @@ void EditorWindow::refreshAll()
     m_prefix->setEnabled(current >= 0);
     refreshStreams();
     refreshPlugins();
-    for (Command command : {kCmdClose, kCmdSave, kCmdSaveAs, kCmdSaveAll, kCmdSaveToAnalyze, kCmdSaveAllToAnalyze,
-                            kCmdDelete, kCmdShow, kCmdHide, kCmdRename, kCmdSelectAll, kCmdSelectReverse,
-                            kCmdPluginInfo})
+    for (Command command :
+         {kCmdClose, kCmdSave, kCmdSaveAs, kCmdSaveAll, kCmdSaveToAnalyze, kCmdSaveAllToAnalyze, kCmdDelete,
+          kCmdShow, kCmdHide, kCmdRename, kCmdSelectAll, kCmdSelectReverse, kCmdPluginInfo})
         m_actions[command]->setEnabled(current >= 0);
     if (m_systemMenu)
         for (Command command : {kCmdClose, kCmdSaveToAnalyze, kCmdSaveAllToAnalyze})
@@ -365,7 +368,8 @@ void EditorWindow::refreshPlugins()
 {
     ++m_filling;
     const int current = m_session.current();
-    const int selected = m_plugins->currentItem() ? m_plugins->indexOfTopLevelItem(m_plugins->currentItem()) : 0;
+    const int selected =
+        m_plugins->currentItem() ? m_plugins->indexOfTopLevelItem(m_plugins->currentItem()) : 0;
     m_pluginRows = current >= 0 ? m_session.plugins(current) : std::vector<PluginRow>{};
     m_plugins->clear();
     QList<QTreeWidgetItem*> items;

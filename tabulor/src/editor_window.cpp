@@ -23,10 +23,10 @@
 #include <functional>
 
 #include "tamlib/ui_port.h"
-#include "tamrin_common/user_folders.h"
 #include "tamlibui/plugin_dialogs.h"
 #include "tamlibui/settings_dialog.h"
 #include "tamlibui/uikit.h"
+#include "tamrin_common/user_folders.h"
 #include "window_texts.h"
 
 namespace tabulor {
@@ -110,28 +110,44 @@ void EditorWindow::createActions()
     };
     const Entry entries[] = {
         {kCmdOpen, t.open, QKeySequence("Ctrl+O"), [this] { onOpen(); }},
-        {kCmdClose, t.close, {}, [this] {
+        {kCmdClose,
+         t.close,
+         {},
+         [this] {
              m_session.close(m_session.current());
              refreshAll();
          }},
-        {kCmdSave, t.save, {}, [this] {
+        {kCmdSave,
+         t.save,
+         {},
+         [this] {
              m_session.save(m_session.current());
              refreshSelector();
          }},
         {kCmdSaveAs, t.saveAs, {}, [this] { onSaveAs(); }},
-        {kCmdSaveAll, t.saveAll, {}, [this] {
+        {kCmdSaveAll,
+         t.saveAll,
+         {},
+         [this] {
              m_session.saveAll();
              refreshSelector();
          }},
-        {kCmdSaveToAnalyze, t.saveToAnalyze, QKeySequence("Ctrl+Y"), [this] {
+        {kCmdSaveToAnalyze, t.saveToAnalyze, QKeySequence("Ctrl+Y"),
+         [this] {
              m_session.saveToAnalyze(m_session.current());
              refreshSelector();
          }},
-        {kCmdSaveAllToAnalyze, t.saveAllToAnalyze, {}, [this] {
+        {kCmdSaveAllToAnalyze,
+         t.saveAllToAnalyze,
+         {},
+         [this] {
              m_session.saveAllToAnalyze();
              refreshSelector();
          }},
-        {kCmdDelete, t.remove, {}, [this] {
+        {kCmdDelete,
+         t.remove,
+         {},
+         [this] {
              m_session.remove(m_session.current());
              refreshAll();
          }},
@@ -215,9 +231,8 @@ void EditorWindow::showCdaz(int index)
 void EditorWindow::onOpen()
 {
     const WindowTexts& t = windowTexts();
-    const QStringList files =
-        QFileDialog::getOpenFileNames(this, qtext(t.openCaption), QString(),
-                                      qtext(t.cdazFilter) + ";;" + qtext(t.allFilter));
+    const QStringList files = QFileDialog::getOpenFileNames(this, qtext(t.openCaption), QString(),
+                                                            qtext(t.cdazFilter) + ";;" + qtext(t.allFilter));
     if (!files.isEmpty())
         openFiles(files);
 }
@@ -231,8 +246,9 @@ void EditorWindow::onSaveAs()
     // Proposed: the file part of its path or its CDAZ name, in the folder it came from.
     const QString path = QFile::decodeName(m_session.path(current).c_str());
     const QString name = QFile::decodeName(m_session.fileName(current).c_str());
-    const QDir folder = path.isEmpty() ? QDir(QFile::decodeName((tamrin_common::dataFolder() / "Analyze").c_str()))
-                                       : QFileInfo(path).absoluteDir();
+    const QDir folder = path.isEmpty()
+                            ? QDir(QFile::decodeName((tamrin_common::dataFolder() / "Analyze").c_str()))
+                            : QFileInfo(path).absoluteDir();
     const QString proposal = folder.filePath(name);
     // The session asks about a file that exists: the dialog does not ask as well.
     const QString chosen = QFileDialog::getSaveFileName(this, qtext(t.saveCaption), proposal,
@@ -286,13 +302,16 @@ Asker::Answer EditorWindow::ask(const std::string& text, bool withCancel)
     QMessageBox box(QMessageBox::Question, windowTitle(), QString::fromStdString(text), QMessageBox::NoButton,
                     this);
     box.setObjectName("tabulorQuestion");
-    QPushButton* yes = box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDYES)), QMessageBox::YesRole);
+    QPushButton* yes =
+        box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDYES)), QMessageBox::YesRole);
     yes->setObjectName("yes");
-    QPushButton* no = box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDNO)), QMessageBox::NoRole);
+    QPushButton* no =
+        box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDNO)), QMessageBox::NoRole);
     no->setObjectName("no");
     QPushButton* cancel = nullptr;
     if (withCancel) {
-        cancel = box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDCANCEL)), QMessageBox::RejectRole);
+        cancel =
+            box.addButton(QString::fromStdString(tamlib::answerName(PLB_IDCANCEL)), QMessageBox::RejectRole);
         cancel->setObjectName("cancel");
     }
     box.setDefaultButton(yes);

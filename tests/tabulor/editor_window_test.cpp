@@ -10,17 +10,17 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <nlohmann/json.hpp>
@@ -61,8 +61,8 @@ std::string cli(const fs::path& home, const QStringList& args, int expectedStatu
         ADD_FAILURE() << "tamrin-cli did not end: " << args.join(' ').toStdString();
         return {};
     }
-    EXPECT_EQ(program.exitCode(), expectedStatus)
-        << args.join(' ').toStdString() << "\n" << program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), expectedStatus) << args.join(' ').toStdString() << "\n"
+                                                  << program.readAllStandardError().toStdString();
     return program.readAllStandardOutput().toStdString();
 }
 
@@ -105,7 +105,8 @@ const fs::path& analysedCdaz()
 
 // A CDAZ of a disc of its own (not the sample disc): one movie of the movie plugin, one sound
 // stream of a plugin that is not installed, whose entry carries an author and an address.
-void writeOtherCdaz(const fs::path& folder, const std::string& fileName, const char* cdazName, const char* title)
+void writeOtherCdaz(const fs::path& folder, const std::string& fileName, const char* cdazName,
+                    const char* title)
 {
     CdVolumeInfo volume{};
     std::strcpy(volume.systemId, "PLAYSTATION");
@@ -130,7 +131,8 @@ void writeOtherCdaz(const fs::path& folder, const std::string& fileName, const c
     sound.bitsPerSample = 4;
     sound.sampleRate = 37800;
     EXPECT_EQ(PlbSetStreamCDAZ(record, "Opening", &movie, "DISCMOVIE.PSR", 142, "", ""), 1);
-    EXPECT_EQ(PlbSetStreamCDAZ(record, nullptr, &sound, "GONE.PSR", 100, "Gone author", "gone.example.org"), 1);
+    EXPECT_EQ(PlbSetStreamCDAZ(record, nullptr, &sound, "GONE.PSR", 100, "Gone author", "gone.example.org"),
+              1);
     EXPECT_EQ(PlbSetCDAZAnaSector(record, -1), 1);
     EXPECT_EQ(PlbSaveCDAZ(folder.c_str(), fileName.c_str(), record), 1);
     PlbFreeCDAZ(record);
@@ -234,7 +236,10 @@ TEST_F(EditorWindowTest, EveryEditThroughTheWidgetsIsSavedAsTheCommandLineMakesI
     };
     auto pluginRow = [](EditorWindow& window, int row) { return window.pluginList()->topLevelItem(row); };
     const EditCase cases[] = {
-        {"CD title", {}, [](EditorWindow& w) { typeInto(w.titleField(), "Edited disc"); }, {"--title", "Edited disc"}},
+        {"CD title",
+         {},
+         [](EditorWindow& w) { typeInto(w.titleField(), "Edited disc"); },
+         {"--title", "Edited disc"}},
         {"prefix", {}, [](EditorWindow& w) { typeInto(w.prefixField(), "MV"); }, {"--prefix", "MV"}},
         {"F2 rename",
          {},
@@ -372,7 +377,8 @@ TEST_F(EditorWindowTest, SystemModeTakesFilesInAndDeletesThroughTheMenu)
         EXPECT_FALSE(fileMenu.contains(m_window->action(removed))) << removed;
     EXPECT_EQ(m_window->action(EditorWindow::kCmdOpen)->text(), "&Exterior CDAZ is taken in...");
 
-    ASSERT_EQ(m_window->openFiles({q(m_outside.path() / "other1.cdaz"), q(m_outside.path() / "other2.cdaz")}), 2);
+    ASSERT_EQ(m_window->openFiles({q(m_outside.path() / "other1.cdaz"), q(m_outside.path() / "other2.cdaz")}),
+              2);
     EXPECT_EQ(m_window->selector()->count(), 3);
     EXPECT_EQ(listedFiles(m_home),
               (std::vector<std::string>{kDiscCdaz, "OTHERDISC1000001.cdaz", "OTHERDISC2000002.cdaz"}));
@@ -558,9 +564,7 @@ TEST_F(EditorWindowTest, SaveAsProposesTheFilesOwnFolderAndAddsTheExtension)
     typeInto(m_window->titleField(), "Not to be written");
     uitest::ModalUser user;
     user.then("tabulorQuestion", [](QDialog& box) { uitest::click(box, "no"); });
-    NextDialog dialog([&](QDialog& shown) {
-        chooseFile(shown, q(m_outside.path() / "copy.cdaz"));
-    });
+    NextDialog dialog([&](QDialog& shown) { chooseFile(shown, q(m_outside.path() / "copy.cdaz")); });
     m_window->action(EditorWindow::kCmdSaveAs)->trigger();
     EXPECT_TRUE(user.finished());
     EXPECT_EQ(showJson(m_home, m_outside.path() / "copy.cdaz")["title"], "CORPUS_A");
@@ -630,11 +634,11 @@ TEST_F(EditorWindowTest, DetailAndPluginPanelsShowTheSelectedEntries)
     ASSERT_EQ(m_window->openFiles({q(m_outside.path() / "other.cdaz")}), 1);
     m_window->streamList()->setCurrentItem(streamRow(0));
     const std::pair<EditorWindow::Detail, const char*> movie[] = {
-        {EditorWindow::kDetTitle, "'Opening'"},       {EditorWindow::kDetType, "MOVIE"},
-        {EditorWindow::kDetStart, "100"},             {EditorWindow::kDetSectors, "50"},
-        {EditorWindow::kDetTime, "1分05.250秒"},      {EditorWindow::kDetFrames, "150"},
-        {EditorWindow::kDetFrameSize, "320 × 240"},   {EditorWindow::kDetFrameRate, "15 fps"},
-        {EditorWindow::kDetStatus, "Normal"},         {EditorWindow::kDetPlugin, "STR CD-ROM"},
+        {EditorWindow::kDetTitle, "'Opening'"},     {EditorWindow::kDetType, "MOVIE"},
+        {EditorWindow::kDetStart, "100"},           {EditorWindow::kDetSectors, "50"},
+        {EditorWindow::kDetTime, "1分05.250秒"},    {EditorWindow::kDetFrames, "150"},
+        {EditorWindow::kDetFrameSize, "320 × 240"}, {EditorWindow::kDetFrameRate, "15 fps"},
+        {EditorWindow::kDetStatus, "Normal"},       {EditorWindow::kDetPlugin, "STR CD-ROM"},
     };
     for (const auto& [row, text] : movie)
         EXPECT_EQ(m_window->detail(row)->text(), QString::fromUtf8(text)) << row;
