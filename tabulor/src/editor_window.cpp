@@ -10,11 +10,13 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -38,6 +40,8 @@ constexpr char kVersionText[] = "Version 1.02";
 // The window's size when the settings place none.
 constexpr int kDefaultWidth = 920;
 constexpr int kDefaultHeight = 620;
+// The stream list's narrowest width beside the detail panel.
+constexpr int kMinListWidth = 200;
 
 // A command-line or dropped file: a path that names a file (relative ones from the working
 // folder) as its full path; a bare name that names no file here as a CDAZ of the analyze folder.
@@ -360,13 +364,24 @@ void EditorWindow::dropEvent(QDropEvent* event)
 
 void EditorWindow::applySettings(const WindowSettings& settings)
 {
-    if (settings.placed && settings.width > 0 && settings.height > 0)
-        setGeometry(settings.left, settings.top, settings.width, settings.height);
+    // A rectangle kept from another screen layout may lie where no screen is now: then the
+    // system places the window, at a size that fits the screen.
+    const QRect kept(settings.left, settings.top, settings.width, settings.height);
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens())
+        onScreen = onScreen || screen->availableGeometry().intersects(kept);
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QSize room = primary ? primary->availableGeometry().size() : QSize(kDefaultWidth, kDefaultHeight);
+    if (settings.placed && settings.width > 0 && settings.height > 0 && onScreen)
+        setGeometry(kept);
+    else if (settings.placed && settings.width > 0 && settings.height > 0)
+        resize(std::min(settings.width, room.width()), std::min(settings.height, room.height()));
     else
         resize(kDefaultWidth, kDefaultHeight);
     m_detailWidth = settings.detailWidth > 0 ? settings.detailWidth : kDefaultDetailWidth;
-    const int listWidth = std::max(width() - m_detailWidth, 100);
-    m_splitter->setSizes({listWidth, m_detailWidth});
+    // The list keeps room of its own whatever width the panel had.
+    m_detailWidth = std::min(m_detailWidth, std::max(width() - kMinListWidth, kMinListWidth));
+    m_splitter->setSizes({std::max(width() - m_detailWidth, kMinListWidth), m_detailWidth});
     for (int column = 0; column < kColumnCount; ++column)
         if (settings.columns[column] > 0)
             m_streams->header()->resizeSection(column, settings.columns[column]);

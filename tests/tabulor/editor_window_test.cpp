@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTest>
@@ -276,7 +278,9 @@ TEST_F(EditorWindowTest, EveryEditThroughTheWidgetsIsSavedAsTheCommandLineMakesI
          [&](EditorWindow& w) {
              EXPECT_EQ(w.streamList()->topLevelItem(1)->text(EditorWindow::kColStatus), "Duplication");
              select(w, {0});
+             const qint64 shownIcon = w.streamList()->topLevelItem(0)->icon(0).cacheKey();
              w.action(EditorWindow::kCmdHide)->trigger();
+             EXPECT_NE(w.streamList()->topLevelItem(0)->icon(0).cacheKey(), shownIcon);
              // The sound it covered is no longer a duplicate.
              EXPECT_EQ(w.streamList()->topLevelItem(0)->text(EditorWindow::kColList), "Hidden");
              EXPECT_EQ(w.streamList()->topLevelItem(1)->text(EditorWindow::kColStatus), "Normal");
@@ -707,6 +711,25 @@ TEST_F(EditorWindowTest, WindowSettingsAreAppliedAndGivenBack)
     send(QEvent::MouseButtonRelease, to, Qt::NoButton);
     EXPECT_EQ(window.splitter()->sizes().value(1), 250);
     EXPECT_EQ(window.windowSettings().detailWidth, 250);
+}
+
+TEST_F(EditorWindowTest, KeptGeometryOffEveryScreenOrTooWideIsNotUsed)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    WindowSettings settings;
+    settings.placed = true;
+    settings.left = -60000;
+    settings.top = -60000;
+    settings.width = 90000;
+    settings.height = 500;
+    settings.detailWidth = 95000;
+    EditorWindow window(settings);
+    const WindowSettings back = window.windowSettings();
+    EXPECT_NE(back.left, -60000);
+    EXPECT_LE(back.width, screen.width());
+    // The panel leaves the list room of its own.
+    EXPECT_LT(back.detailWidth, back.width);
+    EXPECT_GT(window.splitter()->sizes().value(0), 0);
 }
 
 // ---- the program -------------------------------------------------------------------------------
