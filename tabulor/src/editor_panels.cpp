@@ -257,9 +257,15 @@ void EditorWindow::refreshAll()
 void EditorWindow::refreshSelector()
 {
     ++m_filling;
-    m_selector->clear();
+    // Rewritten in place while the number of entries stays: a choice made in the selector
+    // refreshes it from inside its own change.
+    if (m_selector->count() != m_session.count()) {
+        m_selector->clear();
+        for (int i = 0; i < m_session.count(); ++i)
+            m_selector->addItem(QString());
+    }
     for (int i = 0; i < m_session.count(); ++i)
-        m_selector->addItem(utf8(m_session.selectorText(i)));
+        m_selector->setItemText(i, utf8(m_session.selectorText(i)));
     m_selector->setCurrentIndex(m_session.current());
     --m_filling;
 }
@@ -371,11 +377,21 @@ void EditorWindow::refreshPlugins()
     const int selected =
         m_plugins->currentItem() ? m_plugins->indexOfTopLevelItem(m_plugins->currentItem()) : 0;
     m_pluginRows = current >= 0 ? m_session.plugins(current) : std::vector<PluginRow>{};
-    m_plugins->clear();
-    QList<QTreeWidgetItem*> items;
-    for (const PluginRow& plugin : m_pluginRows) {
-        auto* item = new QTreeWidgetItem;
-        item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+    // The rows are rewritten in place when their number stays: an edit made through a row's
+    // check box refreshes the list from inside that row's own change.
+    if (m_plugins->topLevelItemCount() != int(m_pluginRows.size())) {
+        m_plugins->clear();
+        QList<QTreeWidgetItem*> items;
+        for (size_t i = 0; i < m_pluginRows.size(); ++i) {
+            auto* item = new QTreeWidgetItem;
+            item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+            items << item;
+        }
+        m_plugins->addTopLevelItems(items);
+    }
+    for (int row = 0; row < int(m_pluginRows.size()); ++row) {
+        const PluginRow& plugin = m_pluginRows[size_t(row)];
+        QTreeWidgetItem* item = m_plugins->topLevelItem(row);
         item->setCheckState(kPlugName, plugin.off ? Qt::Unchecked : Qt::Checked);
         item->setText(kPlugName, utf8(plugin.name));
         item->setText(kPlugFile, utf8(plugin.fileName));
@@ -383,11 +399,10 @@ void EditorWindow::refreshPlugins()
         item->setText(kPlugCurrent, installedVersionText(plugin.current));
         item->setText(kPlugSecurity, installedVersionText(plugin.security));
         item->setText(kPlugDetection, utf8(detectionText(plugin.streams, plugin.clean)));
-        items << item;
     }
-    m_plugins->addTopLevelItems(items);
-    if (!items.isEmpty())
-        m_plugins->setCurrentItem(items[std::clamp(selected, 0, int(items.size()) - 1)]);
+    if (!m_pluginRows.empty())
+        m_plugins->setCurrentItem(
+            m_plugins->topLevelItem(std::clamp(selected, 0, int(m_pluginRows.size()) - 1)));
     --m_filling;
     refreshPluginLink();
 }
