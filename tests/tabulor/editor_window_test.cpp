@@ -33,6 +33,7 @@
 #include <fstream>
 #include <functional>
 
+#include "cli/cli_runner.h"
 #include "editor_window.h"
 #include "gui_test.h"
 #include "tamlib/cdaz.h"
@@ -51,21 +52,15 @@ namespace {
 
 const char kDiscCdaz[] = "CORPUS_A21401020382263.cdaz";
 
-// Runs tamrin-cli on the home `home`; its standard output, or "" with the failure recorded.
-std::string cli(const fs::path& home, const QStringList& args, int expectedStatus = 0)
+// Runs tamrin-cli on the home `home`; its standard output (a failure is recorded).
+std::string cli(const fs::path& home, const QStringList& args)
 {
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TAMRIN_HOME", QString::fromStdString(home.string()));
-    program.setProcessEnvironment(environment);
-    program.start(QString(TAMRIN_OUT_DIR) + "/tamrin-cli", args);
-    if (!program.waitForFinished(60000)) {
-        ADD_FAILURE() << "tamrin-cli did not end: " << args.join(' ').toStdString();
-        return {};
-    }
-    EXPECT_EQ(program.exitCode(), expectedStatus) << args.join(' ').toStdString() << "\n"
-                                                  << program.readAllStandardError().toStdString();
-    return program.readAllStandardOutput().toStdString();
+    std::vector<std::string> arguments;
+    for (const QString& arg : args)
+        arguments.push_back(arg.toStdString());
+    const clitest::RunResult result = clitest::runCli(arguments, {"TAMRIN_HOME=" + home.string()});
+    EXPECT_EQ(result.status, clitest::kExitOk) << args.join(' ').toStdString() << "\n" << result.err;
+    return result.out;
 }
 
 json showJson(const fs::path& home, const fs::path& file)
