@@ -6,15 +6,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -58,7 +55,7 @@ std::string openArgument(const QString& path)
 EditorWindow::EditorWindow(const WindowSettings& settings, QWidget* parent) : QMainWindow(parent)
 {
     setWindowTitle("Tabulor");
-    setAcceptDrops(true);
+    tamlibui::acceptDroppedFiles(this, [this](const QStringList& paths) { openFiles(paths); });
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -340,24 +337,6 @@ void EditorWindow::closeEvent(QCloseEvent* event)
     }
     refreshAll();
     QMainWindow::closeEvent(event);
-}
-
-void EditorWindow::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void EditorWindow::dropEvent(QDropEvent* event)
-{
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    event->acceptProposedAction();
-    // Opening may ask questions: not inside the drop's own event.
-    QMetaObject::invokeMethod(
-        this, [this, paths] { openFiles(paths); }, Qt::QueuedConnection);
 }
 
 // ---- window settings -----------------------------------------------------------------------

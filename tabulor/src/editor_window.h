@@ -145,8 +145,6 @@ class EditorWindow : public QMainWindow, public Asker
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
   private:
     void createActions();

@@ -1,6 +1,9 @@
 // Control numbers, tooltips, link buttons and the placement helpers.
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QEvent>
 #include <QFrame>
 #include <QHelpEvent>
@@ -265,6 +268,55 @@ bool PlbGetItemRect(QRect* rect, QWidget* dialog, int item)
         return false;
     *rect = QRect(widget->mapTo(dialog, QPoint(0, 0)), widget->size());
     return true;
+}
+
+// ---- dropped files ---------------------------------------------------------------------------
+
+namespace {
+
+class DropTaker : public QObject
+{
+  public:
+    DropTaker(QWidget* window, std::function<void(const QStringList&)> open)
+        : QObject(window), m_open(std::move(open))
+    {
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::DragEnter) {
+            auto* enter = static_cast<QDragEnterEvent*>(event);
+            if (enter->mimeData()->hasUrls())
+                enter->acceptProposedAction();
+            return true;
+        }
+        if (event->type() != QEvent::Drop)
+            return QObject::eventFilter(watched, event);
+        auto* drop = static_cast<QDropEvent*>(event);
+        QStringList paths;
+        for (const QUrl& url : drop->mimeData()->urls())
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+        drop->acceptProposedAction();
+        if (!paths.isEmpty())
+            QMetaObject::invokeMethod(
+                this, [this, paths] { m_open(paths); }, Qt::QueuedConnection);
+        return true;
+    }
+
+  private:
+    std::function<void(const QStringList&)> m_open;
+};
+
+} // namespace
+
+void acceptDroppedFiles(QWidget* window, std::function<void(const QStringList&)> open)
+{
+    if (!window || !open)
+        return;
+    window->setAcceptDrops(true);
+    window->installEventFilter(new DropTaker(window, std::move(open)));
 }
 
 } // namespace tamlibui

@@ -11,8 +11,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -22,7 +20,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QStorageInfo>
@@ -104,7 +101,7 @@ MainWindow::MainWindow(TamrinOptions* options, QWidget* parent)
     m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     m_onCdrom = onCdromDrive;
     setWindowTitle("Tamrin");
-    setAcceptDrops(true);
+    tamlibui::acceptDroppedFiles(this, [this](const QStringList& paths) { openPaths(paths); });
 
     m_list = new QTreeWidget;
     m_list->setColumnCount(kColumnCount);
@@ -616,24 +613,6 @@ void MainWindow::onToggleDisc()
         closeDisc();
     else
         analyseDisc();
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event)
-{
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-}
-
-void MainWindow::dropEvent(QDropEvent* event)
-{
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    event->acceptProposedAction();
-    // Opening may ask questions: not inside the drop's own event.
-    QMetaObject::invokeMethod(
-        this, [this, paths] { openPaths(paths); }, Qt::QueuedConnection);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -155,8 +155,6 @@ class MainWindow : public QMainWindow
     void discChanged(bool open);
 
   protected:
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:

@@ -732,18 +732,10 @@ TEST_F(EditorWindowTest, KeptGeometryOffEveryScreenOrTooWideIsNotUsed)
 TEST(TabulorProgram, HelpAndVersionNeedNoDisplay)
 {
     for (const char* option : {"--help", "--version"}) {
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        program.setProcessEnvironment(environment);
-        program.start(QString(TAMRIN_OUT_DIR) + "/tabulor", {option});
-        ASSERT_TRUE(program.waitForFinished(10000)) << option;
-        EXPECT_EQ(program.exitCode(), 0) << option;
-        const QString out = QString::fromUtf8(program.readAllStandardOutput());
-        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tabulor" : "tabulor 1.02"))
-            << option << out.toStdString();
+        const guitest::ProgramRun run = guitest::runWithoutDisplay(QString(TAMRIN_OUT_DIR) + "/tabulor", option);
+        EXPECT_EQ(run.exitCode, 0) << option;
+        EXPECT_TRUE(run.out.startsWith(QString(option) == "--help" ? "Usage: tabulor" : "tabulor 1.02"))
+            << option << run.out.toStdString();
     }
 }
 

@@ -15,4 +15,12 @@ bool screenshotsWanted();
 // screenshots are not wanted or the file cannot be written.
 bool saveScreenshot(QWidget& widget, const QString& name);
 
+// Runs `program` with `option` and no display at all; its exit code and what it printed.
+struct ProgramRun
+{
+    int exitCode = -1;
+    QString out;
+};
+ProgramRun runWithoutDisplay(const QString& program, const QString& option);
+
 } // namespace guitest

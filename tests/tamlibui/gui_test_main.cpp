@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
 #include <QTest>
 
 #include <string>
@@ -16,6 +17,25 @@ namespace guitest {
 bool screenshotsWanted()
 {
     return !qEnvironmentVariableIsEmpty("TAMRIN_SCREENSHOTS");
+}
+
+ProgramRun runWithoutDisplay(const QString& program, const QString& option)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    process.setProcessEnvironment(environment);
+    process.start(program, {option});
+    ProgramRun run;
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    return run;
 }
 
 bool saveScreenshot(QWidget& widget, const QString& name)

@@ -916,18 +916,10 @@ TEST_F(MainWindowOptionsTest, CommandsHaveTheirHelpAndJapaneseTexts)
 TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
 {
     for (const char* option : {"--help", "--version"}) {
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        program.setProcessEnvironment(environment);
-        program.start(QString(TAMRIN_OUT_DIR) + "/tamrin", {option});
-        ASSERT_TRUE(program.waitForFinished(10000)) << option;
-        EXPECT_EQ(program.exitCode(), 0) << option;
-        const QString out = QString::fromUtf8(program.readAllStandardOutput());
-        EXPECT_TRUE(out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin "))
-            << option << out.toStdString();
+        const guitest::ProgramRun run = guitest::runWithoutDisplay(QString(TAMRIN_OUT_DIR) + "/tamrin", option);
+        EXPECT_EQ(run.exitCode, 0) << option;
+        EXPECT_TRUE(run.out.startsWith(QString(option) == "--help" ? "Usage: tamrin" : "tamrin "))
+            << option << run.out.toStdString();
     }
 }
 

@@ -97,6 +97,13 @@ TAMLIBUI_API bool PlbSetLinkButton(QAbstractButton* button, const QUrl& url);
 // The same for control `item` of `dialog`; false when it is not a button.
 TAMLIBUI_API bool PlbSetLinkButton(QWidget* dialog, int item, const QUrl& url);
 
+// ---- dropped files ---------------------------------------------------------------------------
+
+// Makes `window` take files dropped on it: drags that carry URLs are accepted, and the local
+// files of a drop go to `open`, in their order, once the drop's own event is over (opening may
+// ask questions). The handler lives as long as the window.
+TAMLIBUI_API void acceptDroppedFiles(QWidget* window, std::function<void(const QStringList&)> open);
+
 // ---- placement -------------------------------------------------------------------------------
 
 // Places `page` in its parent: low nibble 0 left, 1 right, other centred; high nibble 0 top,
