@@ -20,7 +20,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
