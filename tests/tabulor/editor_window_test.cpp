@@ -741,11 +741,8 @@ TEST(TabulorProgram, HelpAndVersionNeedNoDisplay)
 TEST(TabulorScreenshot, EditorWithTheSampleDiscInBothLanguages)
 {
     for (const char* language : {"en", "ja"}) {
-        uitest::Language scope{language};
-        uitest::LibraryWithDisc library;
-        ASSERT_TRUE(library.ready());
-        tamlibui::QtUiPort port;
-        tamlib::ScopedUiPort installed(port);
+        uitest::ProgramScope scope{language};
+        ASSERT_TRUE(scope.library.ready());
         const fs::path home = std::getenv("TAMRIN_HOME");
         fs::create_directories(home / "Analyze");
         fs::copy_file(analysedCdaz(), home / "Analyze" / kDiscCdaz);

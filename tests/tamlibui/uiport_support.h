@@ -11,6 +11,8 @@
 #include <string>
 
 #include "../support/scratch_folder.h"
+#include "tamlib/ui_port.h"
+#include "tamlibui/qt_ui_port.h"
 
 namespace uitest {
 
@@ -59,6 +61,17 @@ class LibraryWithDisc
     std::optional<std::string> m_previousHome;
     bool m_started = false;
     int m_drive = -1;
+};
+
+// What a program's window needs in a test: the language, the library with the sample disc as its
+// drive, and the Qt port installed; in this order, undone in the reverse one.
+struct ProgramScope
+{
+    explicit ProgramScope(const char* code) : language(code) {}
+    Language language;
+    LibraryWithDisc library;
+    tamlibui::QtUiPort port;
+    tamlib::ScopedUiPort installed{port};
 };
 
 // Threads of this process, less the idle workers of Qt's own thread pool.

@@ -463,11 +463,8 @@ TEST(ConversionPageScreenshot, MainWindowConversionInBothLanguages)
     if (!guitest::screenshotsWanted())
         GTEST_SKIP() << "screenshots are not asked for";
     for (const char* language : {"en", "ja"}) {
-        uitest::Language scope{language};
-        uitest::LibraryWithDisc library;
-        ASSERT_TRUE(library.ready());
-        tamlibui::QtUiPort port;
-        tamlib::ScopedUiPort installed(port);
+        uitest::ProgramScope scope{language};
+        ASSERT_TRUE(scope.library.ready());
         MainWindow window;
         window.resize(1100, 720);
         ASSERT_EQ(window.openPaths({kMovie}), 1);

@@ -925,11 +925,8 @@ TEST(TamrinProgram, AnswersHelpAndVersionWithoutADisplay)
 TEST(MainWindowScreenshot, EmptyPreviewingAndDiscInBothLanguages)
 {
     for (const char* language : {"en", "ja"}) {
-        uitest::Language scope{language};
-        uitest::LibraryWithDisc library;
-        ASSERT_TRUE(library.ready());
-        tamlibui::QtUiPort port;
-        tamlib::ScopedUiPort installed(port);
+        uitest::ProgramScope scope{language};
+        ASSERT_TRUE(scope.library.ready());
         MainWindow window;
         window.setSoundDriver("null");
         window.resize(960, 560);
