@@ -356,6 +356,24 @@ TEST_F(EditorWindowTest, TwoFilesOpenAtOnceAndTheNamedOneIsShownFirst)
     EXPECT_EQ(m_window->streamList()->topLevelItemCount(), 15);
     EXPECT_TRUE(listedFiles(m_home).empty()); // files from elsewhere stay where they are
 
+    // Copies into the analyze folder, under the CDAZ's own name: the one on show, then all (the
+    // second has the same name and is the same disc: each replaces the copy there after asking).
+    m_window->selector()->setCurrentIndex(1);
+    m_window->action(EditorWindow::kCmdSaveToAnalyze)->trigger();
+    EXPECT_EQ(listedFiles(m_home), std::vector<std::string>{kDiscCdaz});
+    EXPECT_EQ(showJson(m_home, kDiscCdaz)["title"], "Second disc");
+    {
+        uitest::ModalUser user;
+        user.then("tabulorQuestion", [](QDialog& box) { uitest::click(box, "yes"); })
+            .then("tabulorQuestion", [](QDialog& box) { uitest::click(box, "yes"); });
+        m_window->action(EditorWindow::kCmdSaveAllToAnalyze)->trigger();
+        EXPECT_TRUE(user.finished());
+    }
+    EXPECT_EQ(listedFiles(m_home), std::vector<std::string>{kDiscCdaz});
+    // The files from elsewhere stay as they were.
+    EXPECT_EQ(showJson(m_home, first)["title"], "CORPUS_A");
+    EXPECT_EQ(showJson(m_home, second)["title"], "Second disc");
+
     EditorWindow named;
     ASSERT_EQ(named.openFiles({q(first), q(second)}, "first.cdaz"), 2);
     EXPECT_EQ(named.selector()->currentIndex(), 0);

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
@@ -36,7 +37,9 @@ struct ModalUser::State
 {
     std::deque<std::pair<QString, Step>> steps;
     QTimer timer;
-    QDialog* last = nullptr;
+    // The dialog the last step ran on; a QPointer, so that a later dialog made at the same address
+    // after it was destroyed (two message boxes in a row) is not taken for it.
+    QPointer<QDialog> last;
 };
 
 ModalUser::ModalUser() : m_state(std::make_unique<State>())
@@ -44,7 +47,7 @@ ModalUser::ModalUser() : m_state(std::make_unique<State>())
     m_state->timer.setInterval(5);
     QObject::connect(&m_state->timer, &QTimer::timeout, [s = m_state.get()] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (s->steps.empty() || !dialog || dialog == s->last || !dialog->isVisible() ||
+        if (s->steps.empty() || !dialog || dialog == s->last.data() || !dialog->isVisible() ||
             dialog->objectName() != s->steps.front().first)
             return;
         s->last = dialog;
