@@ -83,7 +83,20 @@ TEST(FindPattern, CraftedBuffers)
     highBit.length = 1;
     BytePattern gap = exactPattern("SShd", 4); // the third byte not compared
     gap.mask[2] = 0;
+    BytePattern header; // two whole bytes, then three bits of a third
+    header.bytes[0] = 0x80;
+    header.mask[0] = header.mask[1] = 0xFF;
+    header.mask[2] = 0xE0;
+    header.length = 3;
     const std::string two("\x10\0", 2), four("\x10\0\0\0", 4), zeros(10, '\0');
+    // The two whole bytes at every even place, each followed by a third byte that fails.
+    std::vector<std::pair<size_t, std::string>> nearHeaders;
+    for (size_t at = 0; at < 2040; at += 4)
+        nearHeaders.push_back({at, std::string("\x80\0\x20\xAA", 4)});
+    std::vector<std::pair<size_t, std::string>> nearThenHeader = nearHeaders;
+    nearThenHeader.push_back({1030, std::string("\x80\0\x1F", 3)});
+    std::vector<std::pair<size_t, std::string>> nearThenCut = nearHeaders;
+    nearThenCut.push_back({2046, std::string("\x80\0", 2)});
 
     struct Case
     {
@@ -110,6 +123,12 @@ TEST(FindPattern, CraftedBuffers)
         {"word in the last place", 2048, {{2044, four}}, word16, 4, 0, 2044},
         {"a masked bit, even places", 64, {{0, zeros}, {3, "\x80"}, {6, "\xC1"}}, highBit, 2, 0, 6},
         {"a byte not compared", 2048, {{500, "SSxd"}}, gap, 4, 0, 500},
+        {"header behind many near ones", 2048, nearThenHeader, header, 2, 0, 1030},
+        {"header near ones only", 2048, nearHeaders, header, 2, 0, 2048},
+        {"header cut by the end", 2048, nearThenCut, header, 2, 0, 2048},
+        {"header on the odd grid", 2048, {{1031, std::string("\x80\0\x05", 3)}}, header, 2, 1, 1031},
+        {"header off the grid", 2048, {{1031, std::string("\x80\0\x05", 3)}}, header, 2, 0, 2048},
+        {"header ending the buffer", 2048, {{2045, std::string("\x80\0\x05", 3)}}, header, 2, 1, 2045},
         {"from past the end", 16, {{0, "pQES"}}, magic, 1, 17, 16},
         {"empty buffer", 0, {}, magic, 1, 0, 0},
         {"shorter than the pattern", 3, {{0, "pQE"}}, magic, 1, 0, 3},

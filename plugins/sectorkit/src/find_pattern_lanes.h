@@ -148,8 +148,11 @@ size_t findWithVectors(const uint8_t* data, size_t size, const BytePattern& patt
         return pattern.length == 1 ? findWithLanes<V, 1, 1>(data, size, pattern, from)
                                    : findWithLanes<V, 1, 2>(data, size, pattern, from);
     case 2:
-        return pattern.length <= 2 ? findWithLanes<V, 2, 1>(data, size, pattern, from)
-                                   : findWithLanes<V, 2, 2>(data, size, pattern, from);
+        // Two whole bytes at an even offset are rare enough in sector data that comparing only
+        // them, and confirming the rest where they match, beats a second masked compare per vector.
+        return pattern.length <= 2 || (pattern.mask[0] == 0xFF && pattern.mask[1] == 0xFF)
+                   ? findWithLanes<V, 2, 1>(data, size, pattern, from)
+                   : findWithLanes<V, 2, 2>(data, size, pattern, from);
     case 4:
         return findWithLanes<V, 4, 1>(data, size, pattern, from);
     default:

@@ -315,6 +315,9 @@ struct Candidate
     bool off;
 };
 
+// Sectors between two updates of the progress estimate.
+constexpr uint64_t kProgressSectors = 16;
+
 // The worker: the sector loop over the chosen plugins, with progress and questions through the
 // port. Returns false when no plugin could take part.
 bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chosen, scan::ScanResult& result,
@@ -332,10 +335,17 @@ bool runWorker(const Disc& disc, const std::vector<const InstalledPlugin*>& chos
     std::atomic<bool> stoppedByUser{false};
     ProgressText progress(total);
     scan::ScanCallbacks callbacks;
+    // The loop reports every sector; the estimator reads the clock on each update, which on a
+    // disc held in memory costs as much as a plugin's look at the sector. It is updated every
+    // few sectors and at the end, the stop request is still seen at once.
+    uint64_t reported = 0;
     callbacks.progress = [&](uint64_t done, uint64_t all) {
-        ProgressState state;
-        if (progress.update(done, all, state))
-            port.updateProgress(state);
+        if (done >= all || done < reported || done - reported >= kProgressSectors) {
+            reported = done;
+            ProgressState state;
+            if (progress.update(done, all, state))
+                port.updateProgress(state);
+        }
         if (done < all && port.stopRequested()) {
             stoppedByUser = true;
             stop = true;
