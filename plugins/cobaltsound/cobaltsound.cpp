@@ -507,11 +507,6 @@ PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* i
     });
 }
 
-PSR_EXPORT void PsrIsSupportCDEnd(void* context)
-{
-    tamrin::guardedVoid([&] { delete static_cast<ProbeContext*>(context); });
-}
-
 PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t, uint32_t, uint32_t, StrInfo*)
 {
     return 0; // a disc area is described only by a found header
@@ -522,29 +517,4 @@ PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
     return tamrin::guarded<void*>(nullptr, [&] { return info ? openDisc(drive, *info) : nullptr; });
 }
 
-PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream && record ? readUnit(*stream, record) : 0;
-    });
-}
-
-PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream ? seekStream(*stream, positionMs) : 0;
-    });
-}
-
-PSR_EXPORT int32_t PsrClose(void* handle)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        if (!stream)
-            return 0;
-        delete stream;
-        return 1;
-    });
-}
+#include "sectorkit/stream_exports.h"

@@ -433,11 +433,6 @@ PSR_EXPORT int32_t PsrIsSupportCDResult(void* context, int32_t index, StrInfo* i
     });
 }
 
-PSR_EXPORT void PsrIsSupportCDEnd(void* context)
-{
-    tamrin::guardedVoid([&] { delete static_cast<ProbeContext*>(context); });
-}
-
 PSR_EXPORT int32_t PsrGetStrDataInfo(int32_t drive, uint32_t startSector, uint32_t sectorCount, StrInfo* info)
 {
     return tamrin::guarded<int32_t>(0, [&] { return describeArea(drive, startSector, sectorCount, info); });
@@ -459,34 +454,9 @@ PSR_EXPORT void* PsrOpenCD(int32_t drive, StrInfo* info)
     });
 }
 
-PSR_EXPORT int32_t PsrRead(void* handle, PsrReadRecord* record)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream && record ? readUnit(*stream, record) : 0;
-    });
-}
-
-PSR_EXPORT int32_t PsrSeek(void* handle, uint32_t positionMs)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        return stream ? seekStream(*stream, positionMs) : 0;
-    });
-}
-
-PSR_EXPORT int32_t PsrClose(void* handle)
-{
-    return tamrin::guarded<int32_t>(0, [&] {
-        auto* stream = static_cast<Stream*>(handle);
-        if (!stream)
-            return 0;
-        delete stream;
-        return 1;
-    });
-}
-
 PSR_EXPORT int32_t PsrDecodeAudio(PsrReadRecord* record, uint8_t* output, int32_t capacity)
 {
     return tamrin::guarded<int32_t>(-1, [&] { return decodeAudio(record, output, capacity); });
 }
+
+#include "sectorkit/stream_exports.h"
